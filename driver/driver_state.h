@@ -1,0 +1,68 @@
+// DriverState: the one record of settings, acquisition parameters, bench identity, progress and
+// bench records that every export works on.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+namespace dorvane::driver {
+
+// The size of the bench's setup record as the driver stores it (a 104-byte record and a tail).
+inline constexpr std::size_t kBenchSetupSize = 116;
+// The scan settings record: the command word 0x8280 and the first 104 bytes of the setup layout.
+inline constexpr std::size_t kScanSettingsSize = 106;
+// Entries of the status tables; an all-zero entry ends the list.
+inline constexpr std::size_t kStatusEntries = 256;
+
+struct DriverState {
+  // Settings, loaded from section [Settings] of an INI file; the key name is the field name.
+  std::int32_t fvel = 4;
+  std::int32_t rvel = 4;
+  std::int32_t symmetry = 0;
+  std::int32_t points = 16384;
+  std::int32_t gain = 0;
+  std::int32_t lasersamp = 2;
+  std::int32_t lpf = 0;
+  std::int32_t port = -1;  // 0-based; -1 means "not set"
+  std::int32_t baud = 38400;
+  std::int32_t lturn = 1000;
+  std::int32_t qturn = 300;
+  std::int32_t detector = 1;
+  std::int32_t iris = 50;
+
+  // Acquisition parameters, set by the host.
+  std::int32_t scans = 16;
+  std::int32_t files = 1;
+  double resolution = 1.0;  // kept for the host only, never sent to the bench
+
+  // Bench identity, decoded from the setup record's serial number.
+  std::int32_t bench = 0;
+  std::int32_t benchModel = 0;
+
+  // Status and progress. The acquisition thread writes them while the host polls, so each is an
+  // atomic of the original width: a poll may see a value one step old, never a torn one.
+  std::atomic<std::int32_t> status{0};  // 0 never opened, 4 open and idle, 64 acquiring
+  std::atomic<std::int32_t> _scansComplete{0};
+  std::atomic<std::int32_t> _filesComplete{0};
+  std::atomic<std::int32_t> filesRetrieved{0};
+  std::atomic<std::int32_t> scanStamp{0};
+
+  // The host's event handles, stored unchanged and never owned; 0 means none.
+  std::atomic<std::uintptr_t> scanCompleteEvent{0};
+  std::atomic<std::uintptr_t> coaddCompleteEvent{0};
+
+  // Bench protocol records and words.
+  std::int32_t benchError = 0;  // nothing in the driver resets it
+  std::uint16_t srqCount = 0;
+  std::array<std::uint8_t, kBenchSetupSize> benchSetup{};
+  std::array<std::uint8_t, kScanSettingsSize> scanSettings{};
+  std::array<std::int32_t, kStatusEntries> statusStamps{};
+  std::array<std::uint16_t, kStatusEntries> statusFlags{};
+
+  // The acquisition object and the start-handshake events join this record with the worker
+  // thread. The module handle that places the log is kept by the platform layer, whose DllMain
+  // receives it.
+};
+
+}  // namespace dorvane::driver

@@ -1,0 +1,21 @@
+// Where this library lives on disk, and how this platform writes paths.
+#pragma once
+
+#include <string>
+
+namespace dorvane::platform {
+
+// The full file name of the loaded driver library (GetModuleFileNameA with the handle DllMain kept,
+// dladdr on Linux); empty when it cannot be had.
+std::string moduleFileName();
+
+struct PathRules {
+  // The characters that end a directory name, the one to look for first coming first.
+  const char* separatorsBySearchOrder;
+  // The separator this platform joins a directory and a file name with.
+  char separator;
+};
+
+PathRules pathRules();
+
+}  // namespace dorvane::platform

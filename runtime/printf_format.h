@@ -1,0 +1,9 @@
+// Lets the compiler check the printf-style formats that the log and the debug output take.
+#pragma once
+
+#if defined(__GNUC__)
+#define DORVANE_PRINTF_FORMAT(formatIndex, firstArgument) \
+  __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+#else
+#define DORVANE_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif

@@ -1,0 +1,39 @@
+// The shared fixtures.
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+namespace dorvane::testing {
+
+ScratchDirectory::ScratchDirectory() {
+  static std::atomic<int> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  path_ = std::filesystem::temp_directory_path() /
+          ("dorvane-test-" + std::to_string(now) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(path_);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDirectory::write(const std::string& name, const std::string& content) const {
+  const std::filesystem::path file = path_ / name;
+  std::ofstream(file, std::ios::binary) << content;
+  return file.string();
+}
+
+std::string readWholeFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace dorvane::testing

@@ -1,0 +1,36 @@
+// Small fixtures shared by the suites: a captured debug output and a scratch directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/debug_output.h"
+
+namespace dorvane::testing {
+
+class CapturedDebugOutput : public platform::DebugOutput {
+ public:
+  void write(const char* text) override { lines.emplace_back(text); }
+  std::vector<std::string> lines;
+};
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // Writes `content` to a file in the directory and returns its full path.
+  std::string write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string readWholeFile(const std::filesystem::path& file);
+
+}  // namespace dorvane::testing
