@@ -1,0 +1,171 @@
+// The link's use of the serial port: opening with the bench's line settings, byte and block sends,
+// and receives that keep their time limits on the driver's own tick count while the serial layer
+// blocks between arrivals.
+#include "link/com_port.h"
+
+#include "link/wire.h"
+
+namespace dorvane::link {
+namespace {
+
+using platform::InputWait;
+
+// The queues the bench link needs: every reply packet of the bench fits in them many times over.
+constexpr int kQueueSize = 1024;
+
+// rxBytes maps the system's last error after a failed block read to the link's error word. The
+// system codes are Windows' communication-error flags: receive-queue overflow, overrun, parity,
+// framing, break, transmit queue full, invalid mode.
+std::int32_t readFailureCode(int readResult, int systemError, std::int32_t unchanged) {
+  if (readResult == platform::kSerialNotOpen) return -16;
+  if (readResult == platform::kSerialBadPort) return -17;
+  switch (systemError) {
+    case 0: return unchanged;
+    case 1: return -8;
+    case 2: return -9;
+    case 4: return -10;
+    case 8: return -11;
+    case 16: return -12;
+    case 256: return -13;
+    case 32768: return -14;
+    default: return -15;
+  }
+}
+
+}  // namespace
+
+std::int32_t openPort(LinkServices& link, std::int32_t port, std::int32_t baud) {
+  platform::SerialLibrary& serial = link.serial;
+  link.log.print("openPort %d %d", port, baud);
+
+  // Steps before the port opens pass -1 for the port: they set what the opening then uses.
+  struct Step {
+    const char* line;
+    int (*call)(platform::SerialLibrary&, std::int32_t port, std::int32_t baud);
+  };
+  static constexpr Step kSteps[] = {
+      {"dorvane.dll open: SioReset", [](platform::SerialLibrary& s, std::int32_t, std::int32_t) {
+         return s.reset(-1, 1, 1);
+       }},
+      {"dorvane.dll open: SioParms", [](platform::SerialLibrary& s, std::int32_t, std::int32_t) {
+         return s.lineParameters(-1, platform::kBenchParity, platform::kBenchStopBits,
+                                 platform::kBenchDataBits);
+       }},
+      {"dorvane.dll open: SioBaud", [](platform::SerialLibrary& s, std::int32_t, std::int32_t rate) {
+         return s.baud(-1, rate);
+       }},
+      {"dorvane.dll open: SioReset", [](platform::SerialLibrary& s, std::int32_t p, std::int32_t) {
+         return s.reset(p, kQueueSize, kQueueSize);
+       }},
+      {"dorvane.dll open: SioFlow", [](platform::SerialLibrary& s, std::int32_t p, std::int32_t) {
+         return s.flow(p, platform::kFlowHardware);
+       }},
+  };
+  for (const Step& step : kSteps) {
+    link.log.print("%s", step.line);
+    const int code = step.call(serial, port, baud);
+    if (code < 0) {
+      link.log.print("error %d, winerr %d", code, serial.lastSystemError());
+      return code;
+    }
+  }
+
+  link.log.print("dorvane.dll open: SioTImeouts");
+  // Reads return at once with what is waiting; a write may take 1 ms a byte plus 2000 ms.
+  const int code = serial.timeouts(port, platform::kTimeoutImmediate, 0, 0, 1, 2000);
+  if (code < 0) {
+    link.log.print("error %d", code);
+    return code;
+  }
+  return 0;
+}
+
+void closePort(LinkServices& link, std::int32_t port) {
+  link.log.print("ComPort closing port %d", port);
+  link.serial.close(port);
+}
+
+std::int32_t txChar(LinkServices& link, std::int32_t port, std::uint8_t byte, std::int32_t& benchError) {
+  const int status = link.serial.putByte(port, byte);
+  if (status == 1) return 1;
+  const int systemError = link.serial.lastSystemError();
+  benchError = status;
+  link.log.print("dorvane.dll txChar failed. stat= %d; winerror= %d", status, systemError);
+  return 0;
+}
+
+std::int32_t txBytes(LinkServices& link, std::int32_t port, const std::uint8_t* bytes, std::int32_t count) {
+  link.log.print("dorvane.dll.txBytes numBytes= %d", count);
+  const int status = link.serial.putBlock(port, bytes, count);
+  if (status == count) return 1;
+  const int systemError = link.serial.lastSystemError();
+  link.log.print("dorvane.dll txBytes failed. numBytes= %d; stat= %d; winerror= %d", count, status,
+                 systemError);
+  return 0;
+}
+
+std::int32_t rxChar(LinkServices& link, std::int32_t port, std::uint16_t limit, std::uint16_t& timeoutFlag) {
+  timeoutFlag = 0;
+  const std::uint32_t start = link.clock.tickCount();
+  const std::uint32_t wait = std::uint32_t{limit} * 2000u;
+  for (;;) {
+    const int waiting = link.serial.receiveCount(port);
+    if (waiting > 0) {
+      const int got = link.serial.getByte(port);
+      // SYNC bytes from the bench are idle fill: dropped, and they do not restart the wait.
+      if (got >= 0 && static_cast<std::uint8_t>(got) != kSync) return static_cast<std::uint8_t>(got);
+    }
+    const std::uint32_t elapsed = link.clock.tickCount() - start;
+    // A port that is gone (a negative count, or hung up) can never deliver: its wait ends at once.
+    if (elapsed >= wait || waiting < 0 ||
+        (waiting == 0 && link.serial.waitForInput(port, 1, wait - elapsed) == InputWait::hungUp)) {
+      timeoutFlag = 1;
+      return -1;
+    }
+  }
+}
+
+std::int32_t rxBytes(LinkServices& link, std::int32_t port, std::uint8_t* buffer, std::int32_t count,
+                     std::uint16_t limit, std::uint16_t& timeoutFlag, std::int32_t& benchError) {
+  timeoutFlag = 0;
+  int waiting = link.serial.receiveCount(port);
+  const std::uint32_t start = link.clock.tickCount();
+  const std::uint32_t wait = std::uint32_t{limit} * 1000u;
+  bool lineGone = waiting < 0;
+  while (waiting < count) {
+    waiting = link.serial.receiveCount(port);
+    const std::uint32_t elapsed = link.clock.tickCount() - start;
+    // The time is checked after the poll, so a time-out stands even when that poll saw enough.
+    if (elapsed >= wait || (waiting < count && (lineGone || waiting < 0))) {
+      timeoutFlag = 1;
+      link.log.print("rxBytes time out");
+      return -1;
+    }
+    if (waiting < count) {
+      lineGone = link.serial.waitForInput(port, count, wait - elapsed) == InputWait::hungUp;
+    }
+  }
+
+  const int read = link.serial.readBlock(port, buffer, count);
+  if (read == count) return 1;
+  benchError = readFailureCode(read, link.serial.lastSystemError(), benchError);
+  link.log.print("setting error to %d %X", benchError, static_cast<unsigned>(benchError));
+  link.log.print("rxBytes error %d", benchError);
+  return 0;
+}
+
+ComPort::ComPort(LinkServices& link, std::int32_t port, std::int32_t baud) : link_(link), port_(port) {
+  link_.log.print("ComPort opening port %d; baud %d", port, baud);
+  openResult_ = openPort(link_, port, baud);
+  link_.log.print("ComPort valid = %d", valid() ? 1 : 0);
+}
+
+ComPort::~ComPort() {
+  if (valid()) {
+    closePort(link_, port_);
+  } else {
+    link_.log.print("ComPort closing port %d", port_);
+  }
+}
+
+}  // namespace dorvane::link

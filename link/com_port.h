@@ -1,0 +1,58 @@
+// The serial port as the link sees it: opening and closing, sending and receiving bytes within the
+// link's time limits, and the ComPort scope that the exports hold around one call.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+#include "runtime/log_file.h"
+
+namespace dorvane::link {
+
+// What every link operation works with: the serial layer, the tick count that measures its time
+// limits, and the driver's log.
+struct LinkServices {
+  platform::SerialLibrary& serial;
+  platform::Clock& clock;
+  runtime::LogFile& log;
+};
+
+// Opens the port: line format, baud, 1024-byte queues, hardware handshake and time-outs. Returns 0,
+// or the negative code of the serial call that failed (the port may then be left open).
+std::int32_t openPort(LinkServices& link, std::int32_t port, std::int32_t baud);
+void closePort(LinkServices& link, std::int32_t port);
+
+// Sends one byte. 1 when sent; otherwise 0, with the serial layer's status in the error word.
+std::int32_t txChar(LinkServices& link, std::int32_t port, std::uint8_t byte, std::int32_t& benchError);
+// Sends a block. 1 when the serial layer took every byte; 0 otherwise (the error word is untouched).
+std::int32_t txBytes(LinkServices& link, std::int32_t port, const std::uint8_t* bytes, std::int32_t count);
+
+// Waits up to limit x 2000 ms for a byte other than SYNC: the byte (0 to 255), or -1 with
+// timeoutFlag 1 when the time ran out.
+std::int32_t rxChar(LinkServices& link, std::int32_t port, std::uint16_t limit, std::uint16_t& timeoutFlag);
+// Waits up to limit x 1000 ms for `count` bytes and reads them. 1 when read; -1 with timeoutFlag 1
+// on a time-out; 0 when the read failed (the error word then says why).
+std::int32_t rxBytes(LinkServices& link, std::int32_t port, std::uint8_t* buffer, std::int32_t count,
+                     std::uint16_t limit, std::uint16_t& timeoutFlag, std::int32_t& benchError);
+
+// The port held open for the length of one export call. The opening and the closing are logged;
+// the port is closed on exit only when it opened.
+class ComPort {
+ public:
+  ComPort(LinkServices& link, std::int32_t port, std::int32_t baud);
+  ~ComPort();
+  ComPort(const ComPort&) = delete;
+  ComPort& operator=(const ComPort&) = delete;
+
+  bool valid() const { return openResult_ == 0; }
+  // 0, or the serial layer's negative code that the export returns at once.
+  std::int32_t openResult() const { return openResult_; }
+
+ private:
+  LinkServices& link_;
+  std::int32_t port_;
+  std::int32_t openResult_;
+};
+
+}  // namespace dorvane::link
