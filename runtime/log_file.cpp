@@ -6,6 +6,7 @@
 
 #include "platform/file_commit.h"
 #include "platform/module.h"
+#include "platform/system_error.h"
 
 namespace dorvane::runtime {
 
@@ -45,6 +46,8 @@ int LogFile::printV(const char* format, std::va_list arguments) {
   // the next line.
   if (disabled_.load() != 0) return 0;
 
+  // Lines often report a failed call with its system error: writing them must not change it.
+  const platform::SystemErrorKeeper keepSystemError;
   int result = 0;
   {
     platform::ScopedLock hold(lock_);

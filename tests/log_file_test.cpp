@@ -2,6 +2,8 @@
 // lines on an unwritable directory, and whole lines from two threads. Also the debug output's cut.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -109,6 +111,18 @@ TEST_F(Log, UnwritableDirectoryLosesTheLineReportsItAndTriesAgainNextTime) {
   EXPECT_EQ(blocked.print("lost"), 0);
   EXPECT_EQ(blocked.print("lost again"), 0);
   EXPECT_EQ(blocked.failures, 2);
+}
+
+TEST_F(Log, WritingALineLeavesTheSystemErrorItReports) {
+  const std::string notADirectory = scratch.write("plain-file", "");
+  CountingLogFile blocked{clock, [&] { return libraryIn(notADirectory); }};
+  blocked.enable();
+  log.enable();
+  errno = EPIPE;
+  EXPECT_EQ(log.print("written"), 1);
+  EXPECT_EQ(errno, EPIPE);
+  EXPECT_EQ(blocked.print("failed"), 0);
+  EXPECT_EQ(errno, EPIPE);
 }
 
 TEST_F(Log, LinesFromTwoThreadsNeverInterleave) {

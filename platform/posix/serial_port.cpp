@@ -21,6 +21,7 @@
 #include "platform/mutex.h"
 #include "platform/serial_port.h"
 #include "platform/serial_queue.h"
+#include "platform/system_error.h"
 
 namespace dorvane::platform {
 namespace {
@@ -28,18 +29,6 @@ namespace {
 constexpr int kPortCount = 256;
 constexpr std::uint64_t kDefaultWriteMsPerByte = 1;
 constexpr std::uint64_t kDefaultWriteConstantMs = 2000;
-
-// errno survives the clean-up that follows a failed call, so lastSystemError still says why.
-class ErrnoKeeper {
- public:
-  ErrnoKeeper() : saved_(errno) {}
-  ~ErrnoKeeper() { errno = saved_; }
-  ErrnoKeeper(const ErrnoKeeper&) = delete;
-  ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
- private:
-  int saved_;
-};
 
 std::uint64_t monotonicUs() {
   timespec now{};
@@ -71,7 +60,7 @@ struct Port {
   Port(int fd, int wakeRead, int wakeWrite, std::size_t capacity)
       : fd(fd), wakeRead(wakeRead), wakeWrite(wakeWrite), received(capacity) {}
   ~Port() {
-    ErrnoKeeper keep;
+    SystemErrorKeeper keep;
     ::close(fd);
     ::close(wakeRead);
     ::close(wakeWrite);
@@ -437,7 +426,7 @@ class PosixSerialLibrary final : public SerialLibrary {
       ScopedLock lock(state.mutex);
       state.closed = true;
     }
-    ErrnoKeeper keep;
+    SystemErrorKeeper keep;
     const std::uint8_t wake = 1;
     [[maybe_unused]] const ssize_t ignored = ::write(state.wakeWrite, &wake, 1);
   }
@@ -490,7 +479,7 @@ class PosixSerialLibrary final : public SerialLibrary {
       return missing ? kSerialBadPort : kSerialHardware;
     }
     const auto fail = [fd](int result) {
-      ErrnoKeeper keep;
+      SystemErrorKeeper keep;
       ::close(fd);
       return result;
     };
@@ -529,7 +518,7 @@ class PosixSerialLibrary final : public SerialLibrary {
 
   // A pseudo-terminal has no modem lines; that is no reason to refuse the port.
   static void setModemLine(int fd, int line, bool raised) {
-    ErrnoKeeper keep;
+    SystemErrorKeeper keep;
     ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line);
   }
 

@@ -14,6 +14,7 @@
 #include "platform/mutex.h"
 #include "platform/serial_port.h"
 #include "platform/serial_queue.h"
+#include "platform/system_error.h"
 
 namespace dorvane::platform {
 namespace {
@@ -24,18 +25,6 @@ constexpr DWORD kDefaultWriteConstantMs = 2000;
 // A wait reads in slices no longer than this, so a close from another thread gets the port's
 // lock soon. Wine's WaitCommEvent returns at once without data, so a timed read is the wait.
 constexpr DWORD kWaitSliceMs = 100;
-
-// The last error survives the clean-up that follows a failed call.
-class LastErrorKeeper {
- public:
-  LastErrorKeeper() : saved_(GetLastError()) {}
-  ~LastErrorKeeper() { SetLastError(saved_); }
-  LastErrorKeeper(const LastErrorKeeper&) = delete;
-  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
- private:
-  DWORD saved_;
-};
 
 // One open port. Every call on the handle holds the port's lock, so a close from another thread
 // never pulls the handle from under a read; the table and the callers share the state itself.
@@ -48,7 +37,7 @@ struct Port {
 
   void closeHandle() {
     if (handle == INVALID_HANDLE_VALUE) return;
-    LastErrorKeeper keep;
+    SystemErrorKeeper keep;
     CloseHandle(handle);
     handle = INVALID_HANDLE_VALUE;
   }
@@ -396,7 +385,7 @@ class Win32SerialLibrary final : public SerialLibrary {
       return GetLastError() == ERROR_FILE_NOT_FOUND ? kSerialBadPort : kSerialHardware;
     }
     const auto fail = [handle](int result) {
-      LastErrorKeeper keep;
+      SystemErrorKeeper keep;
       CloseHandle(handle);
       return result;
     };
