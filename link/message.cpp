@@ -154,10 +154,17 @@ std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* dest
       const std::int32_t count = packet.number;
       std::int32_t expected = 0;
       std::size_t written = 0;
+      unsigned strays = 0;  // packets in a row that were not the one expected
       for (;;) {
         result = rxPacket(link, port, packet, destination + written, capacity - written, retryCount, srqCount,
                           benchError);
+        if (result == 1 && packet.number != expected && ++strays > kMostStrayPackets) {
+          // A bench that repeats itself without end would hold the receive for ever.
+          result = txChar(link, port, kAbort, benchError) == 1 ? -3 : 0;
+          break;
+        }
         if (result == 1 && packet.number == expected) {
+          strays = 0;
           ++expected;
           if (packet.number == 0) {
             // The reply's leading word is not data.

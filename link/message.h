@@ -39,6 +39,10 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
                       std::size_t capacity, std::uint16_t& retryCount, std::uint16_t& srqCount,
                       std::int32_t& benchError);
 
+// Packets in a row, within one reply, that may carry another number than the one expected (a
+// bench's repeats); one more ends the receive with ABORT and -3.
+inline constexpr unsigned kMostStrayPackets = 32;
+
 // Receives a whole reply into `destination` (of `capacity` bytes) without its leading word;
 // `dataLength` is its size. Reply bytes beyond the capacity are dropped. 1 success; 0, -1 or -3.
 std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* destination, std::size_t capacity,

@@ -158,6 +158,17 @@ TEST_F(MessageTest, RepeatedPacketsAreAcknowledgedButNotAppended) {
   EXPECT_EQ(answers(), Bytes(7, link::kAck));
 }
 
+TEST_F(MessageTest, BenchRepeatingOnePacketWithoutEndIsAborted) {
+  const auto packets = messagePackets(counting(300));
+  std::vector<Bytes> flood{packets[0], packets[1]};
+  for (unsigned i = 0; i < link::kMostStrayPackets + 10; ++i) flood.push_back(packets[1]);
+  benchSends(flood);
+  EXPECT_EQ(receive(300), -3);
+  Bytes expected(2 + link::kMostStrayPackets + 1, link::kAck);
+  expected.push_back(link::kAbort);
+  EXPECT_EQ(answers(), expected);
+}
+
 TEST_F(MessageTest, SilentBenchGetsNakNakAbortAtTwoSecondIntervals) {
   benchError = -20;
   EXPECT_EQ(receive(64), -1);
