@@ -38,42 +38,28 @@ std::int32_t openPort(LinkServices& link, std::int32_t port, std::int32_t baud) 
   platform::SerialLibrary& serial = link.serial;
   link.log.print("openPort %d %d", port, baud);
 
-  // Steps before the port opens pass -1 for the port: they set what the opening then uses.
-  struct Step {
-    const char* line;
-    int (*call)(platform::SerialLibrary&, std::int32_t port, std::int32_t baud);
+  // Each step logs its line, then makes its call; the first negative result ends the opening.
+  // The steps before the port opens pass -1 for it: they set what the opening then uses.
+  const auto failed = [&](int code) {
+    link.log.print("error %d, winerr %d", code, serial.lastSystemError());
+    return code;
   };
-  static constexpr Step kSteps[] = {
-      {"dorvane.dll open: SioReset", [](platform::SerialLibrary& s, std::int32_t, std::int32_t) {
-         return s.reset(-1, 1, 1);
-       }},
-      {"dorvane.dll open: SioParms", [](platform::SerialLibrary& s, std::int32_t, std::int32_t) {
-         return s.lineParameters(-1, platform::kBenchParity, platform::kBenchStopBits,
-                                 platform::kBenchDataBits);
-       }},
-      {"dorvane.dll open: SioBaud", [](platform::SerialLibrary& s, std::int32_t, std::int32_t rate) {
-         return s.baud(-1, rate);
-       }},
-      {"dorvane.dll open: SioReset", [](platform::SerialLibrary& s, std::int32_t p, std::int32_t) {
-         return s.reset(p, kQueueSize, kQueueSize);
-       }},
-      {"dorvane.dll open: SioFlow", [](platform::SerialLibrary& s, std::int32_t p, std::int32_t) {
-         return s.flow(p, platform::kFlowHardware);
-       }},
-  };
-  for (const Step& step : kSteps) {
-    link.log.print("%s", step.line);
-    const int code = step.call(serial, port, baud);
-    if (code < 0) {
-      link.log.print("error %d, winerr %d", code, serial.lastSystemError());
-      return code;
-    }
-  }
+  int code = 0;
+  link.log.print("dorvane.dll open: SioReset");
+  if ((code = serial.reset(-1, 1, 1)) < 0) return failed(code);
+  link.log.print("dorvane.dll open: SioParms");
+  code = serial.lineParameters(-1, platform::kBenchParity, platform::kBenchStopBits, platform::kBenchDataBits);
+  if (code < 0) return failed(code);
+  link.log.print("dorvane.dll open: SioBaud");
+  if ((code = serial.baud(-1, baud)) < 0) return failed(code);
+  link.log.print("dorvane.dll open: SioReset");
+  if ((code = serial.reset(port, kQueueSize, kQueueSize)) < 0) return failed(code);
+  link.log.print("dorvane.dll open: SioFlow");
+  if ((code = serial.flow(port, platform::kFlowHardware)) < 0) return failed(code);
 
   link.log.print("dorvane.dll open: SioTImeouts");
   // Reads return at once with what is waiting; a write may take 1 ms a byte plus 2000 ms.
-  const int code = serial.timeouts(port, platform::kTimeoutImmediate, 0, 0, 1, 2000);
-  if (code < 0) {
+  if ((code = serial.timeouts(port, platform::kTimeoutImmediate, 0, 0, 1, 2000)) < 0) {
     link.log.print("error %d", code);
     return code;
   }
