@@ -37,6 +37,9 @@ class Clock {
   virtual std::int64_t counterValue() = 0;
   virtual std::int64_t counterFrequency() = 0;
 
+  // Blocks the calling thread for about `milliseconds`.
+  virtual void sleep(std::uint32_t milliseconds) = 0;
+
   virtual WallTime wallTime() = 0;
   virtual CalendarTime localCalendar(std::int64_t secondsSinceEpoch) = 0;
 };

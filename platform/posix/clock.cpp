@@ -1,5 +1,6 @@
 // The POSIX clocks: CLOCK_MONOTONIC for the tick count and the counter, CLOCK_REALTIME and
 // localtime_r for the wall clock.
+#include <errno.h>
 #include <time.h>
 
 #include "platform/clock.h"
@@ -24,6 +25,12 @@ class PosixClock final : public Clock {
   }
 
   std::int64_t counterFrequency() override { return 1000000000; }
+
+  void sleep(std::uint32_t milliseconds) override {
+    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
 
   WallTime wallTime() override {
     timespec now{};

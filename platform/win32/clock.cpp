@@ -12,6 +12,7 @@ namespace {
 class Win32Clock final : public Clock {
  public:
   std::uint32_t tickCount() override { return GetTickCount(); }
+  void sleep(std::uint32_t milliseconds) override { Sleep(milliseconds); }
 
   std::int64_t counterValue() override {
     LARGE_INTEGER now{};

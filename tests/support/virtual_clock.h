@@ -12,6 +12,8 @@ class VirtualClock : public platform::Clock {
   std::uint32_t tickCount() override { return ticks; }
   std::int64_t counterValue() override { return counter; }
   std::int64_t counterFrequency() override { return frequency; }
+  // Sleeping only moves the tick count on.
+  void sleep(std::uint32_t milliseconds) override { ticks += milliseconds; }
   platform::WallTime wallTime() override { return wall; }
   platform::CalendarTime localCalendar(std::int64_t secondsSinceEpoch) override;
 

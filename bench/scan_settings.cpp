@@ -1,0 +1,1 @@
+#include "bench/scan_settings.h"
