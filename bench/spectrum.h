@@ -25,7 +25,8 @@ std::int32_t rxSpectrum(link::LinkServices& link, std::int32_t port, std::int32_
                         std::int32_t& benchError);
 
 // Turns `points` packed big-endian counts of `pointSize` bytes (2, 3 or 4) at the start of
-// `buffer` (points x 4 bytes) into volts, in place. 1.
+// `buffer` (points x 4 bytes) into volts, in place; with no scans there is nothing to divide by and
+// the buffer is left as it is. 1.
 std::int32_t convertData(runtime::LogFile& log, std::int32_t bench, void* buffer, std::int32_t points,
                          std::int32_t pointSize, std::uint16_t scans, std::uint8_t voltsCode);
 

@@ -134,10 +134,14 @@ std::int32_t rxBytes(LinkServices& link, std::int32_t port, std::uint8_t* buffer
 
   const int read = link.serial.readBlock(port, buffer, count);
   if (read == count) return 1;
-  benchError = readFailureCode(read, link.serial.lastSystemError(), benchError);
-  link.log.print("setting error to %d %X", benchError, static_cast<unsigned>(benchError));
+  setError(link, benchError, readFailureCode(read, link.serial.lastSystemError(), benchError));
   link.log.print("rxBytes error %d", benchError);
   return 0;
+}
+
+void setError(LinkServices& link, std::int32_t& benchError, std::int32_t code) {
+  benchError = code;
+  link.log.print("setting error to %d %X", code, static_cast<unsigned>(code));
 }
 
 ComPort::ComPort(LinkServices& link, std::int32_t port, std::int32_t baud) : link_(link), port_(port) {

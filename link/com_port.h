@@ -23,6 +23,9 @@ struct LinkServices {
 std::int32_t openPort(LinkServices& link, std::int32_t port, std::int32_t baud);
 void closePort(LinkServices& link, std::int32_t port);
 
+// Writes `code` into the error word and logs "setting error to %d %X".
+void setError(LinkServices& link, std::int32_t& benchError, std::int32_t code);
+
 // Sends one byte. 1 when sent; otherwise 0, with the serial layer's status in the error word.
 std::int32_t txChar(LinkServices& link, std::int32_t port, std::uint8_t byte, std::int32_t& benchError);
 // Sends a block. 1 when the serial layer took every byte; 0 otherwise (the error word is untouched).

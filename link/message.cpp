@@ -43,8 +43,7 @@ std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t
 
   if (result == 1 || benchError != 0) return result;
   log.print("txMessage error %d", result);
-  benchError = result == -1 ? -5 : result == -3 ? -6 : -7;
-  log.print("setting error to %d %X", benchError, static_cast<unsigned>(benchError));
+  setError(link, benchError, result == -1 ? -5 : result == -3 ? -6 : -7);
   return result;
 }
 
