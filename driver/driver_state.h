@@ -6,14 +6,10 @@
 #include <atomic>
 #include <cstdint>
 
-namespace dorvane::driver {
+#include "bench/requests.h"
+#include "bench/setup_record.h"
 
-// The size of the bench's setup record as the driver stores it (a 104-byte record and a tail).
-inline constexpr std::size_t kBenchSetupSize = 116;
-// The scan settings record: the command word 0x8280 and the first 104 bytes of the setup layout.
-inline constexpr std::size_t kScanSettingsSize = 106;
-// Entries of the status tables; an all-zero entry ends the list.
-inline constexpr std::size_t kStatusEntries = 256;
+namespace dorvane::driver {
 
 struct DriverState {
   // Settings, loaded from section [Settings] of an INI file; the key name is the field name.
@@ -55,10 +51,9 @@ struct DriverState {
   // Bench protocol records and words.
   std::int32_t benchError = 0;  // nothing in the driver resets it
   std::uint16_t srqCount = 0;
-  std::array<std::uint8_t, kBenchSetupSize> benchSetup{};
-  std::array<std::uint8_t, kScanSettingsSize> scanSettings{};
-  std::array<std::int32_t, kStatusEntries> statusStamps{};
-  std::array<std::uint16_t, kStatusEntries> statusFlags{};
+  bench::BenchSetup benchSetup;      // the setup last read, in host order
+  bench::ScanSettings scanSettings;  // in host order between sends
+  bench::StatusTables statusTables;  // statusFlags and statusStamps: the blocks the bench last listed
 
   // The acquisition object and the start-handshake events join this record with the worker
   // thread. The module handle that places the log is kept by the platform layer, whose DllMain
