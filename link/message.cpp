@@ -146,6 +146,7 @@ std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* dest
   std::uint16_t retryCount = 0;  // one request for the whole reply again, across restarts
   // The closing packet's payload, should it carry one, is read here and dropped.
   std::array<std::uint8_t, kMaxDataPacketSize> discard{};
+  std::vector<std::uint8_t> first;
   for (;;) {
     ReceivedPacket packet;
     std::int32_t result = rxPacket(link, port, packet, destination, capacity, retryCount, srqCount, benchError);
@@ -155,8 +156,13 @@ std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* dest
       std::size_t written = 0;
       unsigned strays = 0;  // packets in a row that were not the one expected
       for (;;) {
-        result = rxPacket(link, port, packet, destination + written, capacity - written, retryCount, srqCount,
-                          benchError);
+        // Packet 0 starts with the reply's leading word, which takes no room in the destination:
+        // it lands in a buffer two bytes larger, so a reply that exactly fills the destination fits.
+        const bool leading = expected == 0;
+        if (leading) first.assign(capacity + 2, 0);
+        result = leading ? rxPacket(link, port, packet, first.data(), first.size(), retryCount, srqCount, benchError)
+                         : rxPacket(link, port, packet, destination + written, capacity - written, retryCount,
+                                    srqCount, benchError);
         if (result == 1 && packet.number != expected && ++strays > kMostStrayPackets) {
           // A bench that repeats itself without end would hold the receive for ever.
           result = txChar(link, port, kAbort, benchError) == 1 ? -3 : 0;
@@ -167,8 +173,8 @@ std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* dest
           ++expected;
           if (packet.number == 0) {
             // The reply's leading word is not data.
-            const std::size_t kept = packet.length >= 2 ? packet.length - 2u : 0u;
-            if (kept != 0) std::memmove(destination, destination + 2, kept);
+            const std::size_t kept = packet.length >= 2 ? std::min<std::size_t>(packet.length - 2u, capacity) : 0u;
+            if (kept != 0) std::memcpy(destination, first.data() + 2, kept);
             written = kept;
             dataLength = static_cast<std::int32_t>(kept);
           } else {

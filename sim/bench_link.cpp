@@ -22,6 +22,7 @@ using Clock = std::chrono::steady_clock;
 constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
 constexpr std::uint8_t kGarbage = 0x41;  // 'A': neither a control byte nor a packet type
 constexpr std::size_t kLargestMessage = 65535;
+constexpr std::size_t kMostPackets = 65535;  // the STX's count field
 constexpr std::size_t kLargestReplyPayload = 254;
 // Bounds on one reply, so a confused driver cannot keep the bench sending forever.
 constexpr unsigned kMostCopiesPerPacket = 10;
@@ -36,6 +37,21 @@ struct OutputStalled {};
 Clock::duration timePerByte(std::uint32_t baud) {
   if (baud == 0) return Clock::duration::zero();
   return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / baud));
+}
+
+// Data packets after the first one of a reply that fixes its first packet's size.
+std::size_t packetsAfterFirst(const Reply& reply, std::size_t payload) {
+  return (reply.message.size() - reply.firstPacket + payload - 1) / payload;
+}
+
+// Whether packets can carry the reply: a message fits the message layer's 16-bit length; a run of
+// packets fits the STX's 16-bit count and a data packet's 16-bit length.
+bool sendable(const Reply& reply, std::size_t payload) {
+  if (reply.refused) return true;
+  if (reply.message.empty()) return false;
+  if (reply.firstPacket == 0) return reply.message.size() <= kLargestMessage;
+  return reply.firstPacket <= std::min(reply.message.size(), kLargestMessage) &&
+         1 + packetsAfterFirst(reply, payload) <= kMostPackets;
 }
 
 BenchLinkOptions clamped(BenchLinkOptions options) {
@@ -165,7 +181,7 @@ void BenchLink::answerSync() {
 // The driver now has the ACK of its request's ETX: the reply may go.
 void BenchLink::releaseHeldReply() {
   if (!heldReply_) return;
-  const Bytes reply = std::move(*heldReply_);
+  const Reply reply = std::move(*heldReply_);
   heldReply_.reset();
   sendReply(reply);
 }
@@ -270,7 +286,7 @@ void BenchLink::accept(Step step) {
       bump(&BenchStats::requestsReceived);
       auto reply = handler_(request_);
       request_.clear();
-      if (reply && (reply->empty() || reply->size() > kLargestMessage)) {
+      if (reply && !sendable(*reply, options_.replyPayload)) {
         bump(&BenchStats::invalidReplies);
         reply.reset();
       }
@@ -299,8 +315,13 @@ void BenchLink::sendAnswer(std::uint8_t answer) {
 
 // ---- Sending replies ----
 
-void BenchLink::sendReply(const Bytes& message) {
-  const auto packets = link::framePackets(message, options_.replyPayload);
+void BenchLink::sendReply(const Reply& reply) {
+  if (reply.refused) {
+    sendAnswer(link::kAbort);
+    bump(&BenchStats::repliesRefused);
+    return;
+  }
+  const auto packets = packetsOf(reply);
   std::vector<unsigned> damagedCopies(packets.size(), 0);
   std::size_t next = 0;
   unsigned starts = 1;
@@ -354,6 +375,29 @@ void BenchLink::sendReply(const Bytes& message) {
     }
   }
   bump(&BenchStats::repliesSent);
+}
+
+// The reply framed for the wire: STX, the data packets, ETX.
+std::vector<BenchLink::Bytes> BenchLink::packetsOf(const Reply& reply) const {
+  const std::size_t payload = options_.replyPayload;
+  if (reply.firstPacket == 0) return link::framePackets(reply.message, payload);
+
+  const auto count = static_cast<std::uint16_t>(1 + packetsAfterFirst(reply, payload));
+  std::vector<Bytes> packets;
+  packets.reserve(count + 2u);
+  packets.emplace_back(link::kFramePacketSize);
+  link::buildFramePacket(link::kStx, count, packets.back().data());
+  for (std::uint16_t number = 0; number < count; ++number) {
+    const std::size_t offset = number == 0 ? 0 : reply.firstPacket + (number - 1u) * payload;
+    const std::size_t length =
+        number == 0 ? reply.firstPacket : std::min(payload, reply.message.size() - offset);
+    packets.emplace_back(link::kPacketHeaderSize + length + link::kChecksumSize);
+    link::buildDataPacket(number, reply.message.data() + offset, static_cast<std::uint16_t>(length),
+                          packets.back().data());
+  }
+  packets.emplace_back(link::kFramePacketSize);
+  link::buildFramePacket(link::kEtx, count, packets.back().data());
+  return packets;
 }
 
 // The driver's answer to the reply packet just sent, or nothing after a long silence or when the

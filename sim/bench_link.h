@@ -12,16 +12,37 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sim/fault_plan.h"
 
 namespace dorvane::sim {
 
-// Gets a whole request message; returns the reply message (its 2-byte leading word first), or
-// nothing for a request that reads nothing back. Runs on the bench's thread; must not throw.
-using RequestHandler =
-    std::function<std::optional<std::vector<std::uint8_t>>(const std::vector<std::uint8_t>& request)>;
+// What the bench sends back for a request. Most replies are one message (its 2-byte leading word
+// first) cut into data packets of replyPayload bytes; a spectrum's data packet 0 carries only the
+// leading word and the data header, so a reply may fix the size of its first packet. A bench that
+// cannot serve a request refuses it with ABORT in place of the reply.
+struct Reply {
+  // Implicit, so a handler may return a plain message.
+  Reply(std::vector<std::uint8_t> message, std::size_t firstPacket = 0)
+      : message(std::move(message)), firstPacket(firstPacket) {}
+  static Reply refusal() {
+    Reply reply({});
+    reply.refused = true;
+    return reply;
+  }
+
+  std::vector<std::uint8_t> message;
+  // Payload bytes of data packet 0 (1 to 65535, at most the message); 0: replyPayload like the rest.
+  // With it set, the reply is a run of packets rather than one message, and may pass 65535 bytes.
+  std::size_t firstPacket = 0;
+  bool refused = false;
+};
+
+// Gets a whole request message; returns the reply, or nothing for a request that reads nothing
+// back. Runs on the bench's thread; must not throw.
+using RequestHandler = std::function<std::optional<Reply>(const std::vector<std::uint8_t>& request)>;
 
 struct BenchLinkOptions {
   std::size_t replyPayload = link::kMaxPayload;  // bytes per reply data packet, 1 to 254
@@ -49,7 +70,8 @@ struct BenchStats {
   std::uint64_t abortsSent = 0;
   std::uint64_t repliesSent = 0;       // replies whose ETX the driver acknowledged
   std::uint64_t repliesAbandoned = 0;
-  std::uint64_t invalidReplies = 0;    // handler replies of 0 or more than 65535 bytes, not sent
+  std::uint64_t repliesRefused = 0;    // ABORT sent in place of a reply
+  std::uint64_t invalidReplies = 0;    // handler replies that no packets can carry, not sent
   std::uint64_t replyPacketsSent = 0;  // every copy of every reply packet
   std::uint64_t srqSent = 0;
   std::uint64_t idleSyncsSent = 0;
@@ -106,7 +128,8 @@ class BenchLink {
   void answerSync();
   void releaseHeldReply();
   void sendAnswer(std::uint8_t answer);
-  void sendReply(const Bytes& message);
+  void sendReply(const Reply& reply);
+  std::vector<Bytes> packetsOf(const Reply& reply) const;
   std::optional<std::uint8_t> awaitAnswer();
 
   bool waitFor(short events, Clock::time_point deadline);
@@ -144,7 +167,7 @@ class BenchLink {
   std::uint16_t expectedPackets_ = 0;
   std::uint16_t nextNumber_ = 0;
   std::optional<std::uint8_t> lastAnswer_;
-  std::optional<Bytes> heldReply_;  // waits for the driver to get the ACK of its request's ETX
+  std::optional<Reply> heldReply_;  // waits for the driver to get the ACK of its request's ETX
   Clock::time_point lineFreeAt_{};
   Clock::time_point nextIdleSync_{};
 };

@@ -1,0 +1,453 @@
+// The instrument over a real pseudo-terminal, asked by the driver's own link layer: its setup, its
+// scans and data blocks, the data reply's packets, its accessories and its trouble.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "bench/setup_record.h"
+#include "link/byte_order.h"
+#include "link/message.h"
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+#include "runtime/log_file.h"
+#include "sim/instrument.h"
+#include "sim/pseudo_terminal.h"
+#include "tests/support/test_support.h"
+
+namespace dorvane::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace field = bench::field;
+namespace spec_stat = bench::spec_stat;
+namespace data_def = bench::data_def;
+
+const Bytes kStartScan{0x80, 0x81, 0xD1, 0x00, 0, 0, 0, 0};  // as the acquisition thread sends it
+constexpr std::uint16_t kFinished = data_def::done | data_def::failedScan | data_def::failedProcess;
+
+struct Status {
+  struct Entry {
+    std::uint16_t flags;
+    std::uint32_t stamp;
+  };
+  std::uint16_t specStat = 0;
+  std::uint32_t freeMemory = 0;
+  std::vector<Entry> blocks;  // newest first
+  bool has(std::uint16_t bit) const { return (specStat & bit) != 0; }
+  bool newestFinished() const { return !blocks.empty() && (blocks[0].flags & kFinished); }
+};
+
+// A data reply as the driver's retrieval takes it: the STX's count, the data payloads in order.
+struct DataReply {
+  std::int32_t count = 0;
+  std::vector<Bytes> payloads;
+  bool complete = false;  // the ETX came
+
+  // The points of data packets 1 to N-1, each `size` bytes big-endian.
+  std::vector<std::uint32_t> points(unsigned size) const {
+    Bytes packed;
+    for (std::size_t i = 1; i < payloads.size(); ++i)
+      packed.insert(packed.end(), payloads[i].begin(), payloads[i].end());
+    std::vector<std::uint32_t> values;
+    for (std::size_t at = 0; at + size <= packed.size(); at += size) {
+      std::uint32_t value = 0;
+      for (unsigned b = 0; b < size; ++b) value = (value << 8) | packed[at + b];
+      values.push_back(value);
+    }
+    return values;
+  }
+};
+
+class InstrumentTest : public ::testing::Test {
+ protected:
+  static constexpr std::int32_t kPort = 49;  // DORVANE_COM50
+
+  InstrumentTest() { setenv("DORVANE_COM50", pty.slavePath().c_str(), 1); }
+  ~InstrumentTest() override { platform::systemSerialLibrary().close(kPort); }
+
+  // A fresh bench on the line, as if the driver had been handed another instrument.
+  void start(InstrumentOptions options = {}, BenchLinkOptions linkOptions = {}) {
+    bench.reset();
+    bench = std::make_unique<Instrument>(pty.masterFd(), options, linkOptions);
+    bench->start();
+    if (!portOpen) {
+      ASSERT_EQ(link::openPort(services, kPort, 38400), 0);
+      portOpen = true;
+    }
+  }
+
+  bool send(const Bytes& message) {
+    const auto length = static_cast<std::uint16_t>(message.size());
+    return link::txMessage(services, kPort, message.data(), length, srqCount, benchError) == 1;
+  }
+  // The reply's data without its leading word; empty when the exchange failed.
+  Bytes ask(const Bytes& message) {
+    Bytes reply(65536);
+    std::int32_t length = 0;
+    if (!send(message) || link::rxMessage(services, kPort, reply.data(), reply.size(), length, srqCount,
+                                          benchError) != 1)
+      return {};
+    reply.resize(static_cast<std::size_t>(length));
+    return reply;
+  }
+  // Whether the bench's link has sent `count` SRQ bytes in all (they go out whenever it is between
+  // packets, so the driver may count them inside any later exchange).
+  bool srqsSent(std::uint64_t count) {
+    return bench->link().waitUntil([&](const BenchStats& s) { return s.srqSent >= count; }) &&
+           bench->link().stats().srqSent == count;
+  }
+  // Whether the next byte from the bench, within the driver's 4000 ms, is `byte`. With no SRQ
+  // pending, the next one is the bench's next news.
+  bool arrives(std::uint8_t byte) {
+    std::uint16_t timeoutFlag = 0;
+    return link::rxChar(services, kPort, 2, timeoutFlag) == byte;
+  }
+
+  Status status() {
+    const Bytes reply = ask({0x80, 0x88});
+    Status s;
+    if (reply.size() < 6) return s;
+    s.specStat = link::getBE16(reply.data());
+    s.freeMemory = link::getBE32(reply.data() + 2);
+    for (std::size_t at = 6; at + 6 <= reply.size(); at += 6)
+      s.blocks.push_back({link::getBE16(reply.data() + at), link::getBE32(reply.data() + at + 2)});
+    return s;
+  }
+  // Polls until `condition` holds; the bound is generous, for a broken bench only.
+  Status statusWhen(const std::function<bool(const Status&)>& condition) {
+    Status s = status();
+    for (int polls = 0; !condition(s) && polls < 2000; ++polls) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      s = status();
+    }
+    EXPECT_TRUE(condition(s)) << "specStat 0x" << std::hex << s.specStat;
+    return s;
+  }
+  Status idleStatus() { return statusWhen([](const Status& s) { return !s.has(spec_stat::busy); }); }
+  Status statusOnceAllocated() {
+    return statusWhen(
+        [](const Status& s) { return !s.blocks.empty() && s.blocks[0].stamp != Instrument::kAllocating; });
+  }
+  // START SCAN, then the new block's stamp once the bench has allocated it.
+  std::uint32_t startScan() {
+    EXPECT_TRUE(send(kStartScan));
+    const Status s = statusOnceAllocated();
+    return s.blocks.empty() ? 0 : s.blocks[0].stamp;
+  }
+  std::uint16_t newestFlagsWhenFinished() {
+    const Status s = statusWhen([](const Status& st) { return st.newestFinished(); });
+    return s.blocks.empty() ? 0 : s.blocks[0].flags;
+  }
+
+  bench::BenchSetup setup() {
+    bench::BenchSetup record;
+    const Bytes reply = ask({0x80, 0x90});
+    EXPECT_EQ(reply.size(), bench::kBenchSetupSize);
+    std::copy_n(reply.begin(), std::min(reply.size(), record.bytes.size()), record.bytes.begin());
+    bench::setupToHost(record);
+    return record;
+  }
+  bool putSetup(bench::ScanSettings settings) {
+    settings.setCommand(bench::kPutSetupCommand);
+    bench::swapScanSettings(settings);
+    return send(Bytes(settings.bytes.begin(), settings.bytes.end()));
+  }
+
+  DataReply fetch(std::uint32_t stamp) {
+    Bytes request{0x80, 0x82, 0, 0, 0, 0};
+    link::putBE32(request.data() + 2, stamp);
+    DataReply reply;
+    std::uint8_t buffer[256];
+    std::uint16_t retryCount = 0;
+    link::ReceivedPacket packet;
+    auto receive = [&] {
+      return link::rxPacket(services, kPort, packet, buffer, sizeof buffer, retryCount, srqCount,
+                            benchError) == 1;
+    };
+    if (!send(request) || !receive() || packet.type != link::kStx) return reply;
+    reply.count = packet.number;
+    while (reply.payloads.size() < static_cast<std::size_t>(reply.count)) {
+      if (!receive()) return reply;
+      // A repeated packet is dropped, as the driver drops it.
+      if (packet.type == link::kData && static_cast<std::size_t>(packet.number) == reply.payloads.size())
+        reply.payloads.emplace_back(buffer, buffer + packet.length);
+    }
+    reply.complete = receive() && packet.type == link::kEtx;
+    return reply;
+  }
+
+  bool move(unsigned device, std::uint16_t first, std::uint16_t second, std::uint32_t parameter) {
+    Bytes message(14);
+    link::putBE16(message.data(), 0x8488);
+    link::putBE32(message.data() + 2, 1u << device);
+    link::putBE16(message.data() + 6, first);
+    link::putBE16(message.data() + 8, second);
+    link::putBE32(message.data() + 10, parameter);
+    return send(message);
+  }
+  std::vector<std::int32_t> devices() {
+    const Bytes reply = ask({0x84, 0x89});
+    std::vector<std::int32_t> words;
+    for (std::size_t at = 0; at + 4 <= reply.size(); at += 4)
+      words.push_back(static_cast<std::int32_t>(link::getBE32(reply.data() + at)));
+    return words;
+  }
+
+  PseudoTerminal pty;
+  std::unique_ptr<Instrument> bench;
+  testing::ScratchDirectory scratch;
+  runtime::LogFile log{platform::systemClock(), [this] { return (scratch.path() / "libdorvane.so").string(); }};
+  link::LinkServices services{platform::systemSerialLibrary(), platform::systemClock(), log};
+  bool portOpen = false;
+  std::int32_t benchError = 0;
+  std::uint16_t srqCount = 0;
+};
+
+TEST_F(InstrumentTest, SetupReadsBackAsTheFamilyItWasBuiltAs) {
+  const BenchIdentity identities[] = {{9, 60}, {9, 61}, {9, 62}, {10, 61}, {11, 1}, {13, 1},
+                                      {14, 1}, {15, 1}, {7, 32}, {8, 51}, {8, 53}, {8, 52}};
+  for (const BenchIdentity identity : identities) {
+    InstrumentOptions options;
+    options.identity = identity;
+    options.adcVolts = identity.family == 11 ? 5 : 10;
+    start(options);
+    const bench::BenchSetup record = setup();
+    std::int32_t model = 0;
+    EXPECT_EQ(bench::decodeBench(log, record, model), identity.family);
+    EXPECT_EQ(model, identity.model);
+    EXPECT_EQ(record.bytes[field::adcVolts.offset], options.adcVolts);
+    EXPECT_EQ(record.get(field::dataPoints), options.dataPoints);
+    EXPECT_EQ(record.get(field::totalDataSpace), options.totalDataSpace);
+  }
+  EXPECT_THROW(Instrument(pty.masterFd(), InstrumentOptions{.identity = {9, 1}}), std::invalid_argument);
+}
+
+TEST_F(InstrumentTest, PutSetupChangesTheScanButNotTheBenchsOwnFields) {
+  InstrumentOptions options;
+  options.setupBusy = std::chrono::milliseconds(1000);  // long enough to be seen busy
+  start(options);
+  const bench::BenchSetup before = setup();
+
+  bench::ScanSettings settings;
+  settings.set(field::dataPoints, 1088);
+  settings.set(field::sampScans, 4);
+  settings.set(field::iris, 2500);
+  settings.set(field::serialNumber, 0x12345678);
+  settings.set(field::totalDataSpace, 99);
+  settings.set(field::sizeDataBlock, 7);
+  ASSERT_TRUE(putSetup(settings));
+  EXPECT_TRUE(status().has(spec_stat::busy));
+  EXPECT_TRUE(arrives(link::kSrq)) << "at the end of the busy time";
+  EXPECT_FALSE(status().has(spec_stat::busy));
+
+  const bench::BenchSetup after = setup();
+  EXPECT_EQ(after.get(field::dataPoints), 1088u);
+  EXPECT_EQ(after.get(field::sampScans), 4u);
+  EXPECT_EQ(bench->devicePosition(device::iris), 2500);
+  EXPECT_EQ(after.get(field::serialNumber), before.get(field::serialNumber));
+  EXPECT_EQ(after.get(field::totalDataSpace), before.get(field::totalDataSpace));
+  EXPECT_EQ(after.get(field::sizeDataBlock), before.get(field::sizeDataBlock));
+  EXPECT_EQ(after.bytes[field::adcVolts.offset], 10);
+
+  // Points that no block of the memory holds: refused, the setup kept.
+  settings.set(field::dataPoints, options.totalDataSpace);
+  ASSERT_TRUE(putSetup(settings));
+  EXPECT_TRUE(status().has(spec_stat::badCommand));
+  EXPECT_FALSE(status().has(spec_stat::badCommand)) << "reported once";
+  EXPECT_EQ(setup().get(field::dataPoints), 1088u);
+}
+
+TEST_F(InstrumentTest, ScanRunsIntoANewBlockListedFirstAndEndsDone) {
+  InstrumentOptions options;
+  options.sampScans = 3;
+  start(options);
+  const std::uint32_t first = startScan();
+  EXPECT_TRUE(srqsSent(1)) << "the start's";
+  EXPECT_NE(newestFlagsWhenFinished() & data_def::done, 0);
+  EXPECT_FALSE(status().has(spec_stat::newSrq)) << "cleared once reported";
+
+  const std::uint32_t second = startScan();
+  EXPECT_NE(newestFlagsWhenFinished() & data_def::done, 0);
+  const Status s = status();
+  ASSERT_EQ(s.blocks.size(), 2u);
+  EXPECT_EQ(s.blocks[0].stamp, second);
+  EXPECT_EQ(s.blocks[1].stamp, first);
+  EXPECT_GT(second, first);
+  EXPECT_EQ(bench->blocks()[0].scans, 3);
+  EXPECT_EQ(bench->blockCounts(second).size(), options.dataPoints);
+}
+
+TEST_F(InstrumentTest, ScanThatNeverEndsStaysBusyRefusesAStartAndStops) {
+  start();
+  bench->troubleNextScan(ScanTrouble::NeverFinishes);
+  ASSERT_TRUE(send(kStartScan));
+  Status s = status();
+  EXPECT_TRUE(s.has(spec_stat::busy));
+  EXPECT_TRUE(s.has(spec_stat::newSrq));
+  ASSERT_EQ(s.blocks.size(), 1u);
+  const std::uint32_t stamp = s.blocks[0].stamp;
+
+  ASSERT_TRUE(send(kStartScan));
+  s = status();
+  EXPECT_TRUE(s.has(spec_stat::badCommand));
+  EXPECT_EQ(s.blocks.size(), 1u) << "no second block";
+
+  ASSERT_TRUE(send({0x80, 0x84}));
+  EXPECT_TRUE(srqsSent(2)) << "the start's, and the stop's: abortScanSRQ was asked for";
+  s = status();
+  EXPECT_FALSE(s.has(spec_stat::busy));
+  ASSERT_EQ(s.blocks.size(), 1u);
+  EXPECT_EQ(s.blocks[0].stamp, stamp);
+  EXPECT_EQ(s.blocks[0].flags & data_def::done, 0);
+  EXPECT_EQ(fetch(stamp).count, 0) << "a block without data is refused";
+}
+
+TEST_F(InstrumentTest, ScriptedTroubleFailsTheBlockOrRaisesStatusBits) {
+  InstrumentOptions options;
+  options.allocation = std::chrono::milliseconds(1500);  // long enough to be seen allocating
+  start(options);
+  bench->troubleNextScan(ScanTrouble::HardwareError);
+  ASSERT_TRUE(send(kStartScan));
+  const Status s = status();
+  ASSERT_EQ(s.blocks.size(), 1u);
+  EXPECT_EQ(s.blocks[0].stamp, Instrument::kAllocating);
+  EXPECT_FALSE(s.has(spec_stat::hardwareError));
+  EXPECT_TRUE(statusOnceAllocated().has(spec_stat::hardwareError)) << "in the reply that first shows the stamp";
+
+  start();
+  for (const auto& [trouble, bit] : {std::pair{ScanTrouble::FailedScan, data_def::failedScan},
+                                     std::pair{ScanTrouble::FailedProcess, data_def::failedProcess}}) {
+    bench->troubleNextScan(trouble);
+    const std::uint32_t stamp = startScan();
+    EXPECT_EQ(newestFlagsWhenFinished() & kFinished, bit);
+    EXPECT_TRUE(bench->blockCounts(stamp).empty());
+  }
+}
+
+TEST_F(InstrumentTest, DataReplyCarriesTheHeaderAloneInPacketZeroAndTheStoredCounts) {
+  struct Case {
+    std::uint16_t scans;
+    PointSize option;
+    unsigned size;
+  };
+  for (const Case c : {Case{1, PointSize::Auto, 2}, Case{3, PointSize::Auto, 3}, Case{2, PointSize::Four, 4},
+                       Case{3, PointSize::Two, 2}}) {
+    SCOPED_TRACE(c.size);
+    InstrumentOptions options;
+    options.dataPoints = 1000;
+    options.sampScans = c.scans;
+    options.pointSize = c.option;
+    start(options, BenchLinkOptions{.replyPayload = 200});
+    const std::uint32_t stamp = startScan();
+    ASSERT_NE(newestFlagsWhenFinished() & data_def::done, 0);
+
+    // The fault plan applies to the data reply's packets as to any other reply's.
+    bench->link().faults().add(Fault::corruptReplyPacket());
+    bench->link().faults().add(Fault::duplicateReplyPacket());
+    const DataReply reply = fetch(stamp);
+    ASSERT_TRUE(reply.complete);
+    EXPECT_EQ(bench->link().faults().applied().size(), 2u);
+    EXPECT_EQ(reply.count, 1 + static_cast<std::int32_t>((1000 * c.size + 199) / 200));
+    ASSERT_EQ(reply.payloads[0].size(), 84u);
+    EXPECT_EQ(link::getBE16(reply.payloads[0].data()), 0x8082);
+    bench::BenchSetup header;
+    std::copy_n(reply.payloads[0].begin() + 2, 82, header.bytes.begin());
+    bench::swapFields(header.bytes.data(), 82);
+    EXPECT_EQ(header.get(field::sampScans), c.scans);
+    EXPECT_EQ(header.get(field::dataStart), 0u);
+    EXPECT_EQ(header.get(field::dataEnd), 999u);
+    EXPECT_EQ(header.get(field::scanDirection) & 0x18, c.size == 2 ? 0x00u : c.size == 3 ? 0x08u : 0x10u);
+
+    const std::vector<std::uint32_t> counts = bench->blockCounts(stamp);
+    EXPECT_EQ(reply.points(c.size), counts);
+    if (c.size == 2 && c.scans > 1) {
+      EXPECT_EQ(counts[0], 65535u) << "the co-add saturates";
+    }
+  }
+}
+
+TEST_F(InstrumentTest, DataIsAnInterferogramThatTheSeedReproduces) {
+  auto scanWithSeed = [&](std::uint64_t seed) {
+    start(InstrumentOptions{.dataPoints = 2048, .sampScans = 4, .seed = seed});
+    const std::uint32_t stamp = startScan();
+    newestFlagsWhenFinished();
+    return bench->blockCounts(stamp);
+  };
+  const auto counts = scanWithSeed(7);
+  ASSERT_EQ(counts.size(), 2048u);
+  EXPECT_EQ(scanWithSeed(7), counts);
+  EXPECT_NE(scanWithSeed(8), counts);
+
+  // A flat baseline of 32768 per scan away from the middle; the centre burst at the middle.
+  const double baseline = 4 * 32768.0;
+  for (std::size_t i = 0; i < 200; ++i) EXPECT_NEAR(counts[i], baseline, 100) << i;
+  const auto farthest = std::max_element(counts.begin(), counts.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return std::abs(a - baseline) < std::abs(b - baseline);
+  });
+  EXPECT_NEAR(farthest - counts.begin(), 1024, 30);
+}
+
+TEST_F(InstrumentTest, RequestsTheBenchCannotServeAreRefusedOrFlagged) {
+  start();
+  ASSERT_TRUE(send({0x80, 0x82, 0, 0, 0x30, 0x39}));
+  EXPECT_TRUE(arrives(link::kAbort)) << "no block of that stamp: ABORT where the reply's STX would come";
+  ASSERT_TRUE(send({0x80, 0x99}));
+  EXPECT_TRUE(status().has(spec_stat::badCommand)) << "an unknown command";
+  ASSERT_TRUE(send({0x80, 0x88, 0x00}));
+  EXPECT_TRUE(status().has(spec_stat::badCommand)) << "a known command of the wrong length";
+}
+
+TEST_F(InstrumentTest, AccessoriesMoveAndReportTheirPositionsAndResetSendsThemHome) {
+  InstrumentOptions options;
+  options.deviceMask = kAllDevices & ~(1u << device::shuttle);
+  start(options);
+  std::vector<std::int32_t> words = devices();
+  ASSERT_EQ(words.size(), 33u);
+  EXPECT_EQ(static_cast<std::uint32_t>(words[0]), options.deviceMask);
+
+  ASSERT_TRUE(move(device::iris, 3, 5000, 0));
+  EXPECT_TRUE(arrives(link::kSrq)) << "at the end of the move";
+  ASSERT_TRUE(move(device::beamMirror, 2, 0, 1));
+  EXPECT_TRUE(arrives(link::kSrq));
+  for (const int steps : {100, -30}) {
+    ASSERT_TRUE(move(device::firstMotor, 3, static_cast<std::uint16_t>(steps), 2));
+    EXPECT_TRUE(arrives(link::kSrq));
+  }
+  ASSERT_TRUE(move(device::secondMotor, 3, static_cast<std::uint16_t>(-5), 2));
+  EXPECT_TRUE(arrives(link::kSrq));
+  EXPECT_FALSE(status().has(spec_stat::badCommand));
+  words = devices();
+  EXPECT_EQ(words[1 + device::iris], 5000);
+  EXPECT_EQ(words[1 + device::beamMirror], 2);
+  EXPECT_EQ(words[1 + device::firstMotor], 70);
+  EXPECT_EQ(words[1 + device::secondMotor], -5);
+  EXPECT_EQ(setup().get(field::iris), 5000u);
+
+  ASSERT_TRUE(move(device::shuttle, 1, 0, 1));
+  EXPECT_TRUE(status().has(spec_stat::badCommand)) << "the shuttle is not fitted";
+  ASSERT_TRUE(move(device::firstMotor, 3, 10, 1));
+  EXPECT_TRUE(status().has(spec_stat::badCommand)) << "parameters a motor does not take";
+
+  bench::ScanSettings settings;  // its dataDef asks for no SRQ at a scan's start
+  settings.set(field::dataPoints, 512);
+  ASSERT_TRUE(putSetup(settings));
+  EXPECT_TRUE(arrives(link::kSrq)) << "at the end of the setup";
+  ASSERT_TRUE(send({0x80, 0x81, 0x00, 0x00, 0, 0, 0, 0}));
+  EXPECT_EQ(statusOnceAllocated().blocks.size(), 1u);
+  ASSERT_TRUE(send({0x81, 0x80}));
+  EXPECT_TRUE(arrives(link::kSrq)) << "at the end of the reset";
+  const Status s = idleStatus();
+  EXPECT_TRUE(s.blocks.empty());
+  EXPECT_EQ(s.freeMemory, options.totalDataSpace);
+  EXPECT_EQ(setup().get(field::dataPoints), options.dataPoints);
+  EXPECT_EQ(devices()[1 + device::firstMotor], 0);
+}
+
+}  // namespace
+}  // namespace dorvane::sim
