@@ -99,8 +99,10 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
     }
 
     if (rxBytes(link, port, header + 1, kPacketHeaderSize - 1, 1, timeoutFlag, benchError) != 1) {
-      if (timeoutFlag != 0) continue;
-      return 0;
+      if (timeoutFlag == 0) return 0;
+      // The packet lost bytes: what did arrive of it is stale once the bench sends it again.
+      link.serial.clearReceiveQueue(port);
+      continue;
     }
     packet.type = header[0];
 
@@ -122,8 +124,9 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
       }
       packet.length = static_cast<std::uint16_t>(std::min<std::size_t>(payload, capacity));
       if (rxBytes(link, port, target, static_cast<std::int32_t>(wanted), 2, timeoutFlag, benchError) != 1) {
-        if (timeoutFlag != 0) continue;
-        return -3;
+        if (timeoutFlag == 0) return -3;
+        link.serial.clearReceiveQueue(port);
+        continue;
       }
       received = getBE16(target + payload);
       expected = static_cast<std::uint16_t>(checksum(header, kPacketHeaderSize) + checksum(target, payload));
