@@ -36,8 +36,8 @@ Value entry(const std::array<Value, Size>& table, std::int32_t index) {
 
 // The filter code of `lpf`, whose codes count from 1, or the automatic choice by `fvel` for 0.
 template <std::size_t Codes, std::size_t Choices>
-std::uint8_t filterCode(const std::array<std::uint8_t, Codes>& codes, const std::array<std::uint8_t, Choices>& automatic,
-                        std::int32_t lpf, std::int32_t fvel) {
+std::uint8_t filterCode(const std::array<std::uint8_t, Codes>& codes,
+                        const std::array<std::uint8_t, Choices>& automatic, std::int32_t lpf, std::int32_t fvel) {
   if (lpf == 0) return codes[entry(automatic, fvel) - 1u];
   return entry(codes, lpf - 1);
 }

@@ -134,6 +134,8 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
     }
 
     if (received != expected) {
+      // A packet whose length was damaged may have more bytes on the way: stale once it is resent.
+      link.serial.clearReceiveQueue(port);
       const std::int32_t rejected = rxReject(link, port, retryCount, nakCount, benchError);
       if (rejected == 1) continue;
       return rejected;

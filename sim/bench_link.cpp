@@ -344,10 +344,11 @@ void BenchLink::sendReply(const Reply& reply) {
       return abandon();
     }
     if (faults.duplicateAfterAck) duplicateDue = true;
-    if (faults.damageAt) {
+    if (faults.damageAt || faults.loseAt) {
       // One damaged byte per copy: the additive checksum catches every single-byte error, not every pair.
       Bytes damaged = packet;
-      damaged[*faults.damageAt] ^= faults.damageMask;
+      if (faults.damageAt) damaged[*faults.damageAt] ^= faults.damageMask;
+      if (faults.loseAt) damaged.erase(damaged.begin() + static_cast<std::ptrdiff_t>(*faults.loseAt));
       ++damagedCopies[next];
       send(damaged.data(), damaged.size());
     } else {

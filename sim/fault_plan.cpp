@@ -24,6 +24,7 @@ bool fitsReplyPacket(FaultKind kind, std::uint8_t type) {
   switch (kind) {
     case FaultKind::SrqBurst:
     case FaultKind::CorruptReplyPacket:
+    case FaultKind::LoseReplyByte:
     case FaultKind::GarbageBeforeReplyPacket:
     case FaultKind::AbortReply:
       return true;
@@ -45,6 +46,7 @@ const char* faultName(FaultKind kind) {
     case FaultKind::AbortAnswer: return "ABORT answer";
     case FaultKind::SrqBurst: return "SRQ burst";
     case FaultKind::CorruptReplyPacket: return "corrupt reply packet";
+    case FaultKind::LoseReplyByte: return "lose reply byte";
     case FaultKind::DuplicateReplyPacket: return "duplicate reply packet";
     case FaultKind::GarbageBeforeReplyPacket: return "garbage before reply packet";
     case FaultKind::AbortReply: return "ABORT reply";
@@ -186,6 +188,7 @@ ReplyPacketFaults FaultPlan::onReplyPacket(const ReplyPacketEvent& event) {
     queue_.erase(it);
     switch (fault.kind) {
       case FaultKind::CorruptReplyPacket: out.damageAt = std::min(fault.offset, event.size - 1); break;
+      case FaultKind::LoseReplyByte: out.loseAt = std::min(fault.offset, event.size - 1); break;
       case FaultKind::DuplicateReplyPacket: out.duplicateAfterAck = true; break;
       case FaultKind::GarbageBeforeReplyPacket: out.garbageBefore = true; break;
       case FaultKind::AbortReply: out.abortInstead = true; break;
@@ -225,6 +228,12 @@ void FaultPlan::drawReplyFaults(const ReplyPacketEvent& event, ReplyPacketFaults
     }
     out.damageMask = static_cast<std::uint8_t>(1 + below(255));
     record(FaultKind::CorruptReplyPacket);
+  } else if (event.damagedCopies == 0 && draw() < odds.loseReplyByte) {
+    // The driver then waits for a byte that never comes, and asks for the packet again. A lost
+    // header byte of a data packet would shift its length, which is more than one damaged byte.
+    const std::size_t first = event.type == link::kData ? link::kPacketHeaderSize : 1;
+    out.loseAt = first + below(static_cast<unsigned>(event.size - first));
+    record(FaultKind::LoseReplyByte);
   }
   if (event.type == link::kData && !event.lastData && !event.resend && draw() < odds.duplicateReply) {
     out.duplicateAfterAck = true;

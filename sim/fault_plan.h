@@ -22,6 +22,7 @@ enum class FaultKind {
   AbortAnswer,               // ABORT in place of the ACK: the exchange is abandoned
   SrqBurst,                  // SRQ bytes before an answer or a reply packet
   CorruptReplyPacket,        // one byte of a reply packet's copy damaged
+  LoseReplyByte,             // one byte of a reply packet's copy lost on the line
   DuplicateReplyPacket,      // a reply data packet sent once more after its ACK
   GarbageBeforeReplyPacket,  // a stray byte where the driver expects a reply packet to start
   AbortReply,                // ABORT in place of a reply packet: the reply is abandoned
@@ -35,7 +36,7 @@ struct Fault {
 
   FaultKind kind;
   unsigned count = 1;              // NAK: how many answers; SRQ burst: how many bytes
-  std::size_t offset = kLastByte;  // CorruptReplyPacket: the damaged byte (default: checksum's low byte)
+  std::size_t offset = kLastByte;  // CorruptReplyPacket, LoseReplyByte: the byte (default: the last)
 
   static Fault nak(unsigned times) { return {FaultKind::Nak, times}; }
   static Fault silence() { return {FaultKind::Silence}; }
@@ -44,6 +45,7 @@ struct Fault {
   static Fault abortAnswer() { return {FaultKind::AbortAnswer}; }
   static Fault srqBurst(unsigned bytes) { return {FaultKind::SrqBurst, bytes}; }
   static Fault corruptReplyPacket(std::size_t at = kLastByte) { return {FaultKind::CorruptReplyPacket, 1, at}; }
+  static Fault loseReplyByte(std::size_t at = kLastByte) { return {FaultKind::LoseReplyByte, 1, at}; }
   static Fault duplicateReplyPacket() { return {FaultKind::DuplicateReplyPacket}; }
   static Fault garbageBeforeReplyPacket() { return {FaultKind::GarbageBeforeReplyPacket}; }
   static Fault abortReply() { return {FaultKind::AbortReply}; }
@@ -58,6 +60,7 @@ struct FaultOdds {
   double abortAnswer = 0;
   double srqBurst = 0;  // 1 to largestSrqBurst bytes
   double corruptReply = 0;
+  double loseReplyByte = 0;  // never a data packet's header byte: its length would read wrong
   double duplicateReply = 0;
   double garbageBeforeReply = 0;
   double abortReply = 0;
@@ -99,6 +102,7 @@ struct ReplyPacketFaults {
   bool garbageBefore = false;
   bool abortInstead = false;
   std::optional<std::size_t> damageAt;  // the byte damaged in this copy only
+  std::optional<std::size_t> loseAt;    // the byte left out of this copy
   std::uint8_t damageMask = 0xFF;
   bool duplicateAfterAck = false;
 };

@@ -47,7 +47,9 @@ TEST_F(SetupRecordTest, WireFieldsBecomeHostOrderAndSingleBytesAndTheTailStay) {
               link::getBE16(wire.bytes.data() + offset))
         << "16-bit field at " << offset;
   }
-  for (std::size_t offset : {32, 33, 34, 35, 36, 37, 38, 39, 58, 59}) EXPECT_EQ(setup.bytes[offset], wire.bytes[offset]);
+  for (std::size_t offset : {32, 33, 34, 35, 36, 37, 38, 39, 58, 59}) {
+    EXPECT_EQ(setup.bytes[offset], wire.bytes[offset]);
+  }
   for (std::size_t offset = kSetupRecordSize; offset < kBenchSetupSize; ++offset) {
     EXPECT_EQ(setup.bytes[offset], wire.bytes[offset]) << "tail byte " << offset;
   }
