@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "bench/setup_record.h"
+#include "dorvane.h"
 #include "link/com_port.h"
 
 namespace dorvane::bench {
@@ -33,7 +34,7 @@ inline constexpr std::int32_t kErrorBadCommand = -19;
 inline constexpr std::int32_t kErrorCommErr = -20;
 inline constexpr std::int32_t kErrorHardware = -21;
 inline constexpr std::int32_t kErrorReInit = -22;
-inline constexpr std::int32_t kErrorNoNewSrq = -23;  // the bench never announced the new scan
+inline constexpr std::int32_t kErrorNoNewSrq = DORVANE_ERROR_NO_NEW_SRQ;
 inline constexpr std::int32_t kErrorBlockFailedScan = -28;
 inline constexpr std::int32_t kErrorBlockFailedProcess = -29;
 

@@ -25,6 +25,14 @@
 #  define DORVANE_CALL
 #endif
 
+/*
+ * Codes of the driver's link error word beyond those of the bench protocol itself.
+ *
+ * DORVANE_ERROR_NO_NEW_SRQ: a scan was started but the bench did not announce it (or did not
+ * stamp its data block) within 30 seconds, or the status could not be read while waiting.
+ */
+#define DORVANE_ERROR_NO_NEW_SRQ (-23)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
