@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "bench/spectrum.h"
 #include "link/byte_order.h"
 
 namespace dorvane::sim {
@@ -18,9 +19,9 @@ namespace field = bench::field;
 namespace spec_stat = bench::spec_stat;
 namespace data_def = bench::data_def;
 
-constexpr std::size_t kDataHeaderSize = 82;  // a data block's header: the setup layout up to shortTurn
 constexpr std::size_t kStatusEntrySize = 6;  // a block's flag word and stamp
-constexpr std::size_t kDeviceWords = 33;     // the device mask, then a position for each of 32 devices
+// The device reply: the device mask, then a position for each of 32 devices.
+constexpr std::size_t kDeviceWords = bench::kDeviceReplyWords;
 // A status reply must stay one message: its leading word, specStat, free memory and the entries.
 constexpr std::size_t kMostBlocks = (65535 - 8) / kStatusEntrySize;
 
@@ -266,7 +267,7 @@ void Instrument::startScan(const Bytes& request) {
   const std::uint32_t points = get(field::dataPoints);
 
   Block block{{kAllocating, flags, scans, points, pointSizeFor(options_.pointSize, scans)},
-              Bytes(setup_.begin(), setup_.begin() + kDataHeaderSize),
+              Bytes(setup_.begin(), setup_.begin() + bench::kDataHeaderSize),
               {}};
   while (!blocks_.empty() && blocks_.size() >= blockCapacity()) blocks_.pop_back();
   blocks_.push_front(std::move(block));
@@ -295,7 +296,7 @@ std::optional<Reply> Instrument::transmitData(const Bytes& request) {
   if (!block || block->counts.empty()) return Reply::refusal();
 
   const BlockInfo& info = block->info;
-  Bytes reply = replyTo(command::dataRequest, kDataHeaderSize + std::size_t{info.points} * info.pointSize);
+  Bytes reply = replyTo(command::dataRequest, bench::kDataHeaderSize + std::size_t{info.points} * info.pointSize);
   const std::size_t at = reply.size();
   reply.insert(reply.end(), block->header.begin(), block->header.end());
   std::uint8_t* header = reply.data() + at;
