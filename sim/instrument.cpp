@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "bench/spectrum.h"
+#include "bench/retrieval.h"
 #include "link/byte_order.h"
 
 namespace dorvane::sim {

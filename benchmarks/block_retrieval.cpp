@@ -11,7 +11,7 @@
 
 #include "bench/requests.h"
 #include "bench/scan_settings.h"
-#include "bench/spectrum.h"
+#include "bench/retrieval.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "runtime/log_file.h"

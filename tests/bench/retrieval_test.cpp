@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bench/spectrum.h"
+#include "bench/retrieval.h"
 #include "link/byte_order.h"
 #include "tests/bench/bench_fixture.h"
 

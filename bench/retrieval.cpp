@@ -1,5 +1,5 @@
 // rxSpectrum and convertData: a data block's reply packet by packet, then its raw counts as volts.
-#include "bench/spectrum.h"
+#include "bench/retrieval.h"
 
 #include <algorithm>
 #include <cstring>
