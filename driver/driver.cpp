@@ -1,14 +1,22 @@
 // The driver object and the process-wide instance behind the exports.
 #include "driver/driver.h"
 
+#include "driver/acquisition_thread.h"
 #include "platform/module.h"
 #include "runtime/debug_print.h"
 
 namespace dorvane::driver {
 
 Driver::Driver(const DriverServices& services)
-    : debugOutput_(services.debugOutput),
-      log_(services.clock, services.moduleFileName) {}
+    : clock_(services.clock),
+      debugOutput_(services.debugOutput),
+      serial_(services.serial),
+      log_(services.clock, services.moduleFileName),
+      link_{services.serial, services.clock, log_} {}
+
+Driver::~Driver() {
+  if (state_.scanThread) state_.scanThread->Stop();
+}
 
 int Driver::debugPrint(const char* format, ...) {
   std::va_list arguments;
@@ -18,9 +26,17 @@ int Driver::debugPrint(const char* format, ...) {
   return result;
 }
 
+bool Driver::acquisitionHoldsPort() const { return state_.scanThread && state_.scanThread->running(); }
+
+bool Driver::refusedWhileAcquiring(const char* exportName) {
+  if (!acquisitionHoldsPort()) return false;
+  log_.print("dorvane.dll %s: refused, an acquisition holds the serial port", exportName);
+  return true;
+}
+
 Driver& processDriver() {
   static Driver driver(DriverServices{platform::systemClock(), platform::systemDebugOutput(),
-                                      &platform::moduleFileName});
+                                      platform::systemSerialLibrary(), &platform::moduleFileName});
   return driver;
 }
 

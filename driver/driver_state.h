@@ -5,11 +5,20 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "bench/requests.h"
 #include "bench/setup_record.h"
+#include "dorvane.h"
 
 namespace dorvane::driver {
+
+class AcquisitionThread;
+
+// Results the driver adds in the gap of the error-word table (named in dorvane.h).
+inline constexpr std::int32_t kErrorNullPointer = DORVANE_ERROR_NULL_POINTER;
+inline constexpr std::int32_t kErrorNoSuchBlock = DORVANE_ERROR_NO_SUCH_BLOCK;
+inline constexpr std::int32_t kErrorPortBusy = DORVANE_ERROR_PORT_BUSY;
 
 struct DriverState {
   // Settings, loaded from section [Settings] of an INI file; the key name is the field name.
@@ -55,9 +64,9 @@ struct DriverState {
   bench::ScanSettings scanSettings;  // in host order between sends
   bench::StatusTables statusTables;  // statusFlags and statusStamps: the blocks the bench last listed
 
-  // The acquisition object and the start-handshake events join this record with the worker
-  // thread. The module handle that places the log is kept by the platform layer, whose DllMain
-  // receives it.
+  // The acquisition object, from open to close; one thread after another runs on it. The module
+  // handle that places the log is kept by the platform layer, whose DllMain receives it.
+  std::unique_ptr<AcquisitionThread> scanThread;
 };
 
 }  // namespace dorvane::driver

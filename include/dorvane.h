@@ -26,16 +26,121 @@
 #endif
 
 /*
- * Codes of the driver's link error word beyond those of the bench protocol itself.
+ * Result codes that the driver adds to those of the bench protocol.
  *
  * DORVANE_ERROR_NO_NEW_SRQ: a scan was started but the bench did not announce it (or did not
  * stamp its data block) within 30 seconds, or the status could not be read while waiting.
+ * DORVANE_ERROR_NULL_POINTER: the export was given a NULL pointer where it writes its results;
+ * nothing was done.
+ * DORVANE_ERROR_NO_SUCH_BLOCK: getRemoteData was given an index outside the list of blocks that
+ * the bench holds; no data was requested.
+ * DORVANE_ERROR_PORT_BUSY: an acquisition holds the serial port; the export did not touch it.
+ * Stop the acquisition (or wait for its end) first.
  */
 #define DORVANE_ERROR_NO_NEW_SRQ (-23)
+#define DORVANE_ERROR_NULL_POINTER (-24)
+#define DORVANE_ERROR_NO_SUCH_BLOCK (-30)
+#define DORVANE_ERROR_PORT_BUSY (-31)
+
+/* Values of spectrometer_getStatus. */
+#define DORVANE_STATUS_NEVER_OPENED 0
+#define DORVANE_STATUS_IDLE 4
+#define DORVANE_STATUS_ACQUIRING 64
+
+/*
+ * An event the driver signals. On Windows a Win32 event handle (signalled with SetEvent); on
+ * Linux a writable file descriptor, normally an eventfd, cast to a pointer: the driver writes the
+ * 8-byte value 1 to it and the host resets it by reading. NULL (0) means no event. The driver
+ * never creates, resets or closes it.
+ */
+typedef void* dorvane_event_handle;
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ---- Open, initialise and close ------------------------------------------------------------ */
+
+/*
+ * Reads the bench's setup record, identifies the bench and prepares the acquisition object.
+ * `id` is written to the log only. Returns 0; -1 when no port is set (load the settings first);
+ * the serial layer's negative code when the port does not open; -2 or -3 when the setup could not
+ * be read; DORVANE_ERROR_PORT_BUSY during an acquisition.
+ */
+DORVANE_API int32_t DORVANE_CALL spectrometer_open(int32_t id);
+
+/*
+ * Builds the scan settings from the settings, points, gain and scans, and puts them into the
+ * bench. Returns 0; 1 when the bench did not take them; the serial layer's negative code when the
+ * port does not open; DORVANE_ERROR_PORT_BUSY during an acquisition.
+ */
+DORVANE_API int32_t DORVANE_CALL spectrometer_initialize(void);
+
+/* Stops a running acquisition, releases the acquisition object and closes the port. Returns 1. */
+DORVANE_API int32_t DORVANE_CALL spectrometer_close(void);
+
+/* ---- Co-added acquisition ------------------------------------------------------------------- */
+
+/*
+ * Starts an acquisition of spectrometer_getFiles() files (below 1: until stopped) of
+ * spectrometer_getScans() scans each, on the driver's own thread, and returns once the first scan
+ * has started. After each file the co-add event is signalled; spectrometer_getData then copies
+ * it. Returns 0 when the acquisition runs; 1 otherwise (also when one is already running).
+ */
+DORVANE_API int32_t DORVANE_CALL spectrometer_startCoadd(void);
+
+/*
+ * Ends the acquisition: the file in progress is dropped. Blocks for at most about six seconds.
+ * Returns 0 when an acquisition thread was stopped; 1 when none was ever started.
+ */
+DORVANE_API int32_t DORVANE_CALL spectrometer_stop(void);
+
+/*
+ * Copies the newest co-add, in volts, into `buffer` (`pts` elements; elements past the co-add's
+ * length are set to 0.0) and its time, in milliseconds since 1970-01-01 00:00:00 UTC, into
+ * `*timestamp`. Returns 0; 1 when no co-add is stored yet, `pts` is shorter than the co-add
+ * (spectrometer_getPoints() tells its length; `buffer` is then zeroed), or a pointer is NULL.
+ * It does not consume: a second call returns the same co-add.
+ */
+DORVANE_API int32_t DORVANE_CALL spectrometer_getData(double* buffer, int32_t pts, double* timestamp);
+
+/* Scans finished in the current file (all at once: the bench reports no per-scan progress). */
+DORVANE_API int32_t DORVANE_CALL spectrometer_getScanProgress(void);
+/* Files finished in the current acquisition. */
+DORVANE_API int32_t DORVANE_CALL spectrometer_getFileProgress(void);
+/* DORVANE_STATUS_NEVER_OPENED, DORVANE_STATUS_IDLE or DORVANE_STATUS_ACQUIRING. */
+DORVANE_API int32_t DORVANE_CALL spectrometer_getStatus(void);
+
+/* ---- Acquisition parameters and notifications ----------------------------------------------- */
+
+/* Always 0. */
+DORVANE_API int32_t DORVANE_CALL spectrometer_getCapabilities(void);
+/* The newest co-add's time in milliseconds since the epoch; 0.0 before the first. */
+DORVANE_API double DORVANE_CALL spectrometer_getTimestamp(void);
+
+/*
+ * The setters store their value (no range check) and return what they stored; the value reaches
+ * the bench at the next spectrometer_initialize (scans: at the next spectrometer_startCoadd).
+ * The gain is an integer code: its fraction is dropped. The resolution is kept for the host only.
+ */
+DORVANE_API double DORVANE_CALL spectrometer_getGain(void);
+DORVANE_API double DORVANE_CALL spectrometer_setGain(double gain);
+DORVANE_API double DORVANE_CALL spectrometer_getResolution(void);
+DORVANE_API double DORVANE_CALL spectrometer_setResolution(double resolution);
+/* The length of the newest co-add (0 before the first), not the points setting. */
+DORVANE_API int32_t DORVANE_CALL spectrometer_getPoints(void);
+DORVANE_API int32_t DORVANE_CALL spectrometer_setPoints(int32_t points);
+DORVANE_API int32_t DORVANE_CALL spectrometer_getScans(void);
+DORVANE_API int32_t DORVANE_CALL spectrometer_setScans(int32_t scans);
+DORVANE_API int32_t DORVANE_CALL spectrometer_getFiles(void);
+DORVANE_API int32_t DORVANE_CALL spectrometer_setFiles(int32_t files);
+
+/* Stored for the host and never signalled. Returns 0. */
+DORVANE_API int32_t DORVANE_CALL spectrometer_setScanCompleteEventHandle(dorvane_event_handle event);
+/* The event signalled after each file, and when a scan fails to start. Returns 0. */
+DORVANE_API int32_t DORVANE_CALL spectrometer_setCoaddCompleteEventHandle(dorvane_event_handle event);
+
+/* ---- Command strings ------------------------------------------------------------------------ */
 
 /*
  * Runs one text command and returns a value whose meaning depends on the command.
@@ -45,10 +150,46 @@ extern "C" {
  * lturn, qturn, detector, iris and log (nonzero switches the log on). A key that is missing sets
  * its setting to 0 (a missing port leaves the port unset). Returns 0.
  *
- * Every other command is unrecognised in this version and returns 0 without touching the port.
- * A NULL command is treated the same way.
+ * The other commands (words compared without regard to case) open the port for the call:
+ *   "shuttle", "iris", "mirror"      1 when that accessory is fitted, 0 if not, -1 on failure
+ *   "shuttle N", "mirror N"          move to position 1 (N not 0) or 2 (N 0): 1 moved, -1 not
+ *                                    fitted, 0 failed
+ *   "iris N"                         set the aperture to N: 1 done (or no iris), 0 failed
+ *   "movemotor M S"                  move motor M (0 first, else second) by S steps: its new
+ *                                    position, 0 on failure
+ *   "movemotor [M]"                  the motor's position, -1 when unknown
+ *   "reset"                          reset the bench: 1 on success
+ *   "whoAreYou"                      (family << 16) | model of the bench found at open
+ * Anything else returns 0 (as does a NULL command); the serial layer's negative code when the
+ * port does not open; DORVANE_ERROR_PORT_BUSY during an acquisition.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_execute(const char* command);
+
+/* ---- Remote data and setup text ------------------------------------------------------------- */
+
+/*
+ * Fetches block `index` (0 for the first that getRemoteDataList lists) from the bench's memory
+ * as volts: `values` must have room for all its points; `*count` receives their number.
+ * Returns 0; DORVANE_ERROR_NO_SUCH_BLOCK for an index outside the list; the serial layer's code
+ * when the port does not open; otherwise the link's error code (which may be 0 although nothing
+ * was copied); DORVANE_ERROR_NULL_POINTER; DORVANE_ERROR_PORT_BUSY during an acquisition.
+ */
+DORVANE_API int32_t DORVANE_CALL getRemoteData(int32_t index, double* values, int32_t* count);
+
+/*
+ * Writes one line per block in the bench's memory ("Tue Mar 14 15:09:26:07\r\n": weekday, month,
+ * day, time and hundredths; 24 characters each, at most 256 lines) into `text`, which must hold
+ * 6145 bytes. Returns 0; 1 when the status could not be read ("error N getting setup" is then
+ * the text); the serial layer's code when the port does not open ("serial comm. error N ").
+ */
+DORVANE_API int32_t DORVANE_CALL getRemoteDataList(char* text);
+
+/*
+ * Writes the bench's setup record as text, one "name = value" line per field, into `text`, which
+ * must hold 1483 bytes. The integer is ignored. Returns 0; the setup request's nonzero result
+ * when it failed; the serial layer's code when the port does not open.
+ */
+DORVANE_API int32_t DORVANE_CALL getSetup(char* text, int32_t ignored);
 
 #ifdef __cplusplus
 }

@@ -24,7 +24,7 @@ class Settings : public ::testing::Test {
   testing::VirtualClock clock;
   testing::CapturedDebugOutput debug;
   driver::Driver driver{driver::DriverServices{
-      clock, debug, [this] { return (scratch.path() / "libdorvane.so").string(); }}};
+      clock, debug, platform::systemSerialLibrary(), [this] { return (scratch.path() / "libdorvane.so").string(); }}};
   driver::DriverState& state = driver.state();
 };
 

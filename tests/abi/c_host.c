@@ -4,10 +4,16 @@
 #include "dorvane.h"
 
 int main(void) {
-  const int32_t unrecognised = spectrometer_execute("no such command");
+  double buffer[4] = {1.0, 2.0, 3.0, 4.0};
+  double timestamp = -1.0;
   const int32_t nothing = spectrometer_execute(NULL);
-  if (unrecognised != 0 || nothing != 0) {
-    printf("unexpected results %d %d\n", (int)unrecognised, (int)nothing);
+  const int32_t notSet = spectrometer_open(7); /* no settings loaded: no port */
+  const int32_t status = spectrometer_getStatus();
+  const int32_t scans = spectrometer_getScans();
+  const int32_t noData = spectrometer_getData(buffer, 4, &timestamp);
+  if (nothing != 0 || notSet != -1 || status != DORVANE_STATUS_NEVER_OPENED || scans != 16 || noData != 1 ||
+      buffer[0] != 1.0 || timestamp != -1.0 || spectrometer_close() != 1) {
+    printf("unexpected results %d %d %d %d %d\n", (int)nothing, (int)notSet, (int)status, (int)scans, (int)noData);
     return 1;
   }
   return 0;

@@ -1,0 +1,57 @@
+// Threads on POSIX systems: std::thread. Linux keeps a nice value per thread, so the new thread
+// raises its own priority; without the privilege the refusal is ignored.
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "platform/thread.h"
+
+namespace dorvane::platform {
+namespace {
+
+static_assert(sizeof(std::thread) <= 16 && alignof(std::thread) <= 8);
+
+std::thread& threadOf(std::byte* storage) { return *std::launder(reinterpret_cast<std::thread*>(storage)); }
+const std::thread& threadOf(const std::byte* storage) {
+  return *std::launder(reinterpret_cast<const std::thread*>(storage));
+}
+
+void raiseOwnPriority() {
+#ifdef SYS_gettid
+  const auto self = static_cast<id_t>(syscall(SYS_gettid));
+  (void)setpriority(PRIO_PROCESS, self, -20);
+#endif
+}
+
+}  // namespace
+
+Thread::Thread() { new (storage_) std::thread(); }
+Thread::~Thread() {
+  if (joinable()) join();
+  threadOf(storage_).~thread();
+}
+
+bool Thread::start(std::function<std::uint32_t()> body, ThreadPriority priority) {
+  if (joinable()) return false;
+  try {
+    threadOf(storage_) = std::thread([body = std::move(body), priority] {
+      if (priority == ThreadPriority::timeCritical) raiseOwnPriority();
+      (void)body();
+    });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+bool Thread::joinable() const { return threadOf(storage_).joinable(); }
+
+void Thread::join() {
+  if (threadOf(storage_).joinable()) threadOf(storage_).join();
+}
+
+}  // namespace dorvane::platform

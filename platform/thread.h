@@ -1,0 +1,32 @@
+// A worker thread: started with a body, optionally at the highest priority the platform grants,
+// and joined by its owner.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace dorvane::platform {
+
+enum class ThreadPriority { normal, timeCritical };
+
+class Thread {
+ public:
+  Thread();
+  // Joins a thread still running; its owner normally joins first.
+  ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Starts `body` on a new thread; false when the system refused to create it. A priority the
+  // system refuses is ignored. Only on a Thread that is not joinable.
+  bool start(std::function<std::uint32_t()> body, ThreadPriority priority);
+  bool joinable() const;
+  // Blocks until the body has returned, then releases the thread.
+  void join();
+
+ private:
+  alignas(8) std::byte storage_[16];
+};
+
+}  // namespace dorvane::platform

@@ -1,0 +1,39 @@
+// The ring of scan buffers.
+#include "runtime/scan_thread.h"
+
+#include <algorithm>
+
+namespace dorvane::runtime {
+
+CScanThread::CScanThread(platform::Clock& clock, platform::DebugOutput& debugOutput)
+    : CThreadBase(debugOutput), clock(clock) {}
+
+void CScanThread::publishCoadd(const float* values, std::int32_t count) {
+  const std::int32_t index = nextScanBufferIndex.load();
+  if (count >= 0 && count < kScanBufferCapacity) {
+    ScanBuffer& buffer = scanBuffers[static_cast<std::size_t>(index)];
+    platform::ScopedLock guard(buffer.lock);
+    buffer.timestamp = scanTimestamp;
+    buffer.points = count;
+    std::copy(values, values + count, buffer.data.get());
+    buffer.state |= kScanBufferReady;
+  }
+  readyScanBufferIndex.store(index);
+  nextScanBufferIndex.store((index + 1) % 2);
+}
+
+CoaddCopy CScanThread::copyCoadd(std::int32_t index, double* buffer, std::int32_t pts) {
+  ScanBuffer& source = scanBuffers[static_cast<std::size_t>(index)];
+  CoaddCopy result;
+  platform::ScopedLock guard(source.lock);
+  result.state = source.state;
+  result.points = source.points;
+  if ((source.state & kScanBufferReady) != 0 && source.points <= pts) {
+    std::copy(source.data.get(), source.data.get() + source.points, buffer);
+    result.timestamp = source.timestamp;
+    result.copied = true;
+  }
+  return result;
+}
+
+}  // namespace dorvane::runtime

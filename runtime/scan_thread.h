@@ -1,0 +1,64 @@
+// CScanThread: the acquisition object. Finished co-adds pass from the acquisition thread to the
+// host through a ring of two locked scan buffers, each stamped by the object's clock. The thread's
+// body, the acquisition loop, belongs to the driver.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/mutex.h"
+#include "runtime/thread_base.h"
+#include "runtime/timestamp_clock.h"
+
+namespace dorvane::runtime {
+
+// Values a scan buffer holds; a co-add of this many values or more is not stored.
+inline constexpr std::int32_t kScanBufferCapacity = 65536;
+inline constexpr std::uint16_t kScanBufferReady = 4;  // state bit: filled at least once
+
+struct ScanBuffer {
+  ScanBuffer() : data(std::make_unique<double[]>(kScanBufferCapacity)) {}
+
+  std::uint16_t state = 1;  // 1 never filled, 5 filled
+  std::int32_t points = 0;
+  double timestamp = 0.0;  // milliseconds since the epoch
+  std::unique_ptr<double[]> data;
+  // Held for the writer's whole fill and for a reader's test and copy.
+  platform::Mutex lock;
+};
+
+// What a reader found in the ready buffer.
+struct CoaddCopy {
+  bool copied = false;  // false: the buffer was never filled, or `pts` was too short
+  std::uint16_t state = 0;
+  std::int32_t points = 0;
+  double timestamp = 0.0;
+};
+
+class CScanThread : public CThreadBase {
+ public:
+  CScanThread(platform::Clock& clock, platform::DebugOutput& debugOutput);
+
+  // The writer's step: stores `count` values (when 0 <= count < capacity) into the next buffer,
+  // then publishes it as the ready one and moves on to the other. A count out of range stores
+  // nothing but still moves the indices.
+  void publishCoadd(const float* values, std::int32_t count);
+
+  // The reader's step: under the buffer's lock, copies the buffer at `index` into `buffer` when it
+  // was filled and its points fit in `pts`.
+  CoaddCopy copyCoadd(std::int32_t index, double* buffer, std::int32_t pts);
+
+  std::int32_t scans = 0;
+  std::int32_t files = 1;  // 0: run until stopped
+  double scanTimestamp = 0.0;
+  TimestampClock clock;
+  std::array<ScanBuffer, 2> scanBuffers;
+  // Written by the acquisition thread only, read by the host without a lock.
+  std::atomic<std::int32_t> nextScanBufferIndex{0};
+  std::atomic<std::int32_t> readyScanBufferIndex{-1};
+};
+
+}  // namespace dorvane::runtime

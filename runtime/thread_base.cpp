@@ -1,0 +1,51 @@
+// The worker thread's start handshake and its bounded stop.
+#include "runtime/thread_base.h"
+
+#include "runtime/debug_print.h"
+
+namespace dorvane::runtime {
+
+CThreadBase::CThreadBase(platform::DebugOutput& debugOutput) : debugOutput_(debugOutput) {}
+
+CThreadBase::~CThreadBase() {
+  if (running()) Stop();
+  thread_.join();
+}
+
+bool CThreadBase::Start() {
+  if (running()) return false;
+  // The previous body has set its done event and is returning: release its thread first.
+  thread_.join();
+
+  threadStartedEvent.reset();
+  threadStartFailedEvent.reset();
+  killEvent.reset();
+  threadDoneEvent.reset();
+  abortEvent.reset();
+
+  if (!thread_.start([this] { return ThreadProc(); }, platform::ThreadPriority::timeCritical)) {
+    threadCreated_ = false;
+    return false;
+  }
+  threadCreated_ = true;
+  if (platform::Event::waitAny({&threadStartedEvent, &threadStartFailedEvent}, platform::kWaitForever) != 0) {
+    return false;
+  }
+  threadStarted_ = true;
+  return true;
+}
+
+void CThreadBase::Stop() {
+  if (!threadCreated_) return;
+  debugPrint(debugOutput_, "CThreadBase::Stop setting kill event");
+  killEvent.set();
+  debugPrint(debugOutput_, "CThreadBase::Stop waiting for thread done event");
+  if (!threadDoneEvent.wait(kStopPatienceMs)) {
+    debugPrint(debugOutput_, "CThreadBase::Stop no thread done event, terminating thread");
+    abortEvent.set();
+  }
+  // The body is at its end (or hurrying there under the abort): wait for it to return.
+  thread_.join();
+}
+
+}  // namespace dorvane::runtime
