@@ -129,6 +129,11 @@ std::array<std::uint8_t, bench::kBenchSetupSize> powerOnSetupFor(const Instrumen
 
 }  // namespace
 
+bool isBenchIdentity(BenchIdentity identity) {
+  return std::any_of(std::begin(kSerialPrefixes), std::end(kSerialPrefixes),
+                     [&](const SerialPrefix& prefix) { return prefix.identity == identity; });
+}
+
 Instrument::Instrument(int fd, InstrumentOptions options, BenchLinkOptions linkOptions)
     : options_(options),
       powerOnSetup_(powerOnSetupFor(options)),

@@ -36,6 +36,9 @@ struct BenchIdentity {
   bool operator==(const BenchIdentity&) const = default;
 };
 
+// Whether a serial number stands for `identity`, i.e. whether an Instrument takes it.
+bool isBenchIdentity(BenchIdentity identity);
+
 struct InstrumentOptions {
   // One of 9/60, 9/61, 9/62, 10/61, 11/1, 13/1, 14/1, 15/1, 7/32, 8/51, 8/53, 8/52.
   BenchIdentity identity{9, 60};

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
+#include "driver/acquisition_thread.h"
 #include "platform/serial_port.h"
 
 namespace dorvane::testing {
@@ -32,9 +33,11 @@ void DriverOnBench::startBench(const sim::InstrumentOptions& options, const sim:
 }
 
 void DriverOnBench::loadSettings(const std::string& extra) {
-  const std::string path = scratch.write("dorvane.ini", "[Settings]\nport=50\nbaud=38400\nlog=1\nfvel=4\nrvel=4\n"
+  // The reader takes the first of two equal keys, so the extra lines come first.
+  const std::string path = scratch.write("dorvane.ini", "[Settings]\n" + extra +
+                                                        "port=50\nbaud=38400\nlog=1\nfvel=4\nrvel=4\n"
                                                         "points=16384\nlasersamp=2\nlturn=1000\nqturn=300\n"
-                                                        "detector=1\niris=50\n" + extra);
+                                                        "detector=1\niris=50\n");
   ASSERT_EQ(driver->execute(("@" + path).c_str()), 0);
 }
 
@@ -70,6 +73,35 @@ std::size_t DriverOnBench::countLogLines(const std::string& line) const {
   const std::vector<std::string> lines = logLines();
   return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
+
+bool DriverOnBench::waitForLogLine(const std::string& line) const {
+  for (int i = 0; i < 400; ++i) {
+    if (countLogLines(line) > 0) return true;
+    platform::systemClock().sleep(50);
+  }
+  return false;
+}
+
+bool DriverOnBench::waitUntilIdle() const {
+  for (int i = 0; i < 400; ++i) {
+    const auto& thread = driver->state().scanThread;
+    if ((!thread || !thread->running()) && driver->getStatus() != 64) return true;
+    platform::systemClock().sleep(50);
+  }
+  return false;
+}
+
+std::vector<double> DriverOnBench::benchVolts(std::uint32_t stamp, double range) const {
+  std::uint16_t scans = 0;
+  for (const auto& block : instrument->blocks()) {
+    if (block.stamp == stamp) scans = block.scans;
+  }
+  std::vector<double> volts;
+  for (std::uint32_t count : instrument->blockCounts(stamp)) volts.push_back(count * range / (scans * 32768.0) - range);
+  return volts;
+}
+
+bool DriverOnBench::portIsOpen() { return platform::systemSerialLibrary().portStatus(kPort, 0xFFFF) >= 0; }
 
 HostEvent::HostEvent() : fd_(eventfd(0, EFD_CLOEXEC)) {}
 HostEvent::~HostEvent() { ::close(fd_); }

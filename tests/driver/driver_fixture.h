@@ -43,7 +43,7 @@ class DriverOnBench : public ::testing::Test {
 
   // Starts the instrument on the pty.
   void startBench(const sim::InstrumentOptions& options = {}, const sim::BenchLinkOptions& linkOptions = {});
-  // Loads settings with port 50 and the log on, plus `extra` lines of section [Settings].
+  // Loads settings with port 50 and the log on; `extra` lines of section [Settings] override them.
   void loadSettings(const std::string& extra = "");
 
   // The log's lines without their time stamps, in order.
@@ -53,6 +53,15 @@ class DriverOnBench : public ::testing::Test {
   // True when `wanted` appear in the log in this order (other lines may come between).
   bool logHasInOrder(const std::vector<std::string>& wanted) const;
   std::size_t countLogLines(const std::string& line) const;
+  // Waits (up to 20 s) until the line appears in the log; false when it never did.
+  bool waitForLogLine(const std::string& line) const;
+  // Waits (up to 20 s) until the acquisition thread has ended and the status is back at 4.
+  bool waitUntilIdle() const;
+
+  // The volts that the bench's counts for block `stamp` stand for, from the conversion's formula.
+  std::vector<double> benchVolts(std::uint32_t stamp, double range = 10.0) const;
+  // True when the serial layer holds the driver's port open.
+  static bool portIsOpen();
 
   ScratchDirectory scratch;
   SharedDebugOutput debug;

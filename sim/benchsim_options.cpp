@@ -1,0 +1,221 @@
+// dorvane-benchsim's command line, read with CLI11.
+#include "sim/benchsim_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+namespace dorvane::sim {
+namespace {
+
+constexpr std::uint32_t kLongestTimeMs = 3'600'000;  // an hour: anything longer is a typo
+
+// A whole number in decimal or with 0x in hex. Written here rather than left to CLI11, which takes
+// "010" as octal and lets "-1" wrap round into a 64-bit unsigned.
+template <typename T>
+std::optional<T> parseWhole(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  T value{};
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+  if (error != std::errc{} || stop != end) return std::nullopt;
+  return value;
+}
+
+template <typename T>
+CLI::Option* addWhole(CLI::App& app, const std::string& name, T low, T high, T initial,
+                      std::function<void(T)> set, const std::string& about) {
+  const std::string range = "[" + std::to_string(low) + ", " + std::to_string(high) + "]";
+  CLI::Validator inRange(
+      [=](std::string& text) -> std::string {
+        const std::optional<T> value = parseWhole<T>(text);
+        if (value && *value >= low && *value <= high) return {};
+        return "'" + text + "' is no whole number in " + range;
+      },
+      range);
+  return app
+      .add_option_function<std::string>(
+          name, [set = std::move(set)](const std::string& text) { set(*parseWhole<T>(text)); }, about)
+      ->type_name("N")
+      ->check(inRange)
+      ->default_str(std::to_string(initial));
+}
+
+CLI::Option* addMilliseconds(CLI::App& app, const std::string& name, std::chrono::milliseconds& target,
+                             const std::string& about) {
+  return addWhole<std::uint32_t>(
+             app, name, 0, kLongestTimeMs, static_cast<std::uint32_t>(target.count()),
+             [&target](std::uint32_t ms) { target = std::chrono::milliseconds(ms); }, about)
+      ->type_name("MS");
+}
+
+std::optional<BenchIdentity> parseIdentity(std::string_view text) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const auto family = parseWhole<std::uint8_t>(text.substr(0, slash));
+  const auto model = parseWhole<std::uint8_t>(text.substr(slash + 1));
+  if (!family || !model) return std::nullopt;
+  const BenchIdentity identity{*family, *model};
+  if (!isBenchIdentity(identity)) return std::nullopt;
+  return identity;
+}
+
+constexpr std::pair<std::string_view, int> kAccessoryNames[] = {
+    {"iris", device::iris},           {"shuttle", device::shuttle},     {"mirror", device::beamMirror},
+    {"motor1", device::firstMotor},   {"motor2", device::secondMotor},
+};
+
+// "none", "all" or a comma list of accessory names: the device mask.
+std::optional<std::uint32_t> parseAccessories(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (text == "none") return 0u;
+  if (text == "all") return kAllDevices;
+  std::uint32_t mask = 0;
+  std::string_view rest = text;
+  for (;;) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view name = rest.substr(0, comma);
+    const auto known = std::find_if(std::begin(kAccessoryNames), std::end(kAccessoryNames),
+                                    [&](const auto& entry) { return entry.first == name; });
+    if (known == std::end(kAccessoryNames)) return std::nullopt;
+    mask |= 1u << known->second;
+    if (comma == std::string_view::npos) return mask;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+// A probability: from_chars takes "nan", which every comparison lets through but this one.
+std::optional<double> parseChance(std::string_view text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc{} || stop != end || !(value >= 0 && value <= 1)) return std::nullopt;
+  return value;
+}
+
+// A validator from a parser: the value is good when the parser makes something of it.
+template <typename Parse>
+CLI::Validator parsesWith(Parse parse, std::string want) {
+  return CLI::Validator(
+      [parse, want](std::string& text) -> std::string {
+        return parse(text) ? std::string() : "'" + text + "' is not " + want;
+      },
+      "");
+}
+
+void describe(CLI::App& app, BenchsimOptions& o) {
+  InstrumentOptions& bench = o.instrument;
+
+  app.add_option_function<std::string>(
+         "--family", [&bench](const std::string& text) { bench.identity = *parseIdentity(text); },
+         "Bench family and model the serial number names: 9/60, 9/61, 9/62, 10/61, 11/1, 13/1, "
+         "14/1, 15/1, 7/32, 8/51, 8/53 or 8/52")
+      ->type_name("F/M")
+      ->check(parsesWith(parseIdentity, "a known family/model"))
+      ->default_str("9/60");
+  addWhole<std::uint16_t>(app, "--unit", 0, 0xFFFF, bench.unitNumber,
+                          [&bench](std::uint16_t unit) { bench.unitNumber = unit; },
+                          "Unit number: the serial number's last two bytes");
+
+  // One block of the largest size must fit the bench's memory.
+  const std::uint32_t mostPoints = (bench.totalDataSpace - bench.sizeDataBlock) / 4;
+  addWhole<std::uint32_t>(app, "--points", 1, mostPoints, bench.dataPoints,
+                          [&bench](std::uint32_t points) { bench.dataPoints = points; },
+                          "Data points of the power-on setup");
+  addWhole<std::uint16_t>(app, "--scans", 1, 0xFFFF, bench.sampScans,
+                          [&bench](std::uint16_t scans) { bench.sampScans = scans; },
+                          "Scans co-added per block in the power-on setup");
+  app.add_option_function<std::string>(
+         "--point-size",
+         [&bench](const std::string& text) {
+           bench.pointSize = text == "2" ? PointSize::Two
+                             : text == "3" ? PointSize::Three
+                             : text == "4" ? PointSize::Four
+                                           : PointSize::Auto;
+         },
+         "Bytes per point on the wire; auto: the fewest that hold the co-add at full scale")
+      ->type_name("SIZE")
+      ->check(CLI::IsMember({"auto", "2", "3", "4"}))
+      ->default_str("auto");
+  app.add_option_function<std::string>(
+         "--volts", [&bench](const std::string& text) { bench.adcVolts = text == "5" ? 5 : 10; },
+         "The converter's full scale")
+      ->type_name("VOLTS")
+      ->check(CLI::IsMember({"5", "10"}))
+      ->default_str("10");
+
+  addMilliseconds(app, "--per-scan", bench.perScan, "Time one scan takes");
+  addMilliseconds(app, "--allocation", bench.allocation, "Time a new block's memory takes to allocate");
+  addMilliseconds(app, "--setup-busy", bench.setupBusy, "Time the bench stays busy after PUT SETUP");
+  addMilliseconds(app, "--move-busy", bench.moveBusy, "Time the bench stays busy after MOVE DEVICE");
+  addMilliseconds(app, "--reset-busy", bench.resetBusy, "Time the bench stays busy after RESET");
+
+  app.add_option_function<std::string>(
+         "--accessories", [&bench](const std::string& text) { bench.deviceMask = *parseAccessories(text); },
+         "Fitted accessories: a comma list of iris, shuttle, mirror, motor1, motor2; or all; or none")
+      ->type_name("LIST")
+      ->check(parsesWith(parseAccessories, "all, none or a list of iris, shuttle, mirror, motor1, motor2"))
+      ->default_str("all");
+  app.add_flag_callback(
+      "--no-new-srq", [&bench] { bench.reportsNewSrq = false; },
+      "A bench whose status never shows newSrq");
+
+  app.add_option_function<std::string>(
+         "--faults", [&o](const std::string& text) { o.faultRate = *parseChance(text); },
+         "Chance of a link fault per packet, e.g. 0.01 for about one in a hundred: NAKs, unanswered "
+         "packets, reply packets with a byte damaged or lost")
+      ->type_name("RATE")
+      ->check(parsesWith(parseChance, "a chance from 0 to 1"))
+      ->default_str("0");
+  addWhole<std::uint64_t>(app, "--seed", 0, std::numeric_limits<std::uint64_t>::max(), bench.seed,
+                          [&bench](std::uint64_t seed) { bench.seed = seed; },
+                          "Seed of the detector's noise and of the faults: the same seed replays both");
+  addWhole<std::uint32_t>(app, "--baud", 0, std::numeric_limits<std::uint32_t>::max(), o.link.baud,
+                          [&o](std::uint32_t baud) { o.link.baud = baud; },
+                          "Line rate that paces the bench's output, 10 bits a byte; 0: unpaced");
+  app.add_option("--link", o.linkPath, "Make PATH a symlink to the pty's slave while the bench runs")
+      ->type_name("PATH");
+}
+
+}  // namespace
+
+FaultOdds lineFaultOdds(double rate) {
+  FaultOdds odds;
+  odds.nak = rate / 2;
+  odds.silence = rate / 2;
+  odds.corruptReply = rate / 2;
+  odds.loseReplyByte = rate / 2;
+  return odds;
+}
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+  BenchsimOptions options;
+  CLI::App app("The virtual bench on a pseudo-terminal: prints the slave's path, serves the driver "
+               "until SIGINT or SIGTERM.",
+               "dorvane-benchsim");
+  describe(app, options);
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    return {std::nullopt, 0, app.help()};
+  } catch (const CLI::ParseError& error) {
+    return {std::nullopt, error.get_exit_code() != 0 ? error.get_exit_code() : 2,
+            std::string("dorvane-benchsim: ") + error.what() + "\n"};
+  }
+  return {std::move(options), 0, {}};
+}
+
+}  // namespace dorvane::sim
