@@ -5,6 +5,7 @@
 #include "driver/acquisition_thread.h"
 #include "driver/driver.h"
 #include "platform/event.h"
+#include "platform/thread.h"
 
 namespace dorvane::driver {
 
@@ -17,6 +18,7 @@ AcquisitionThread::AcquisitionThread(Driver& driver)
 
 std::uint32_t AcquisitionThread::ThreadProc() {
   threadStartedEvent.set();
+  platform::nameCurrentThread("dorvane-acquire");
   DriverState& s = driver_.state_;
   runtime::LogFile& log = driver_.log_;
   log.print("dorvane.dll scanThread:entering ThreadProc");

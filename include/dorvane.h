@@ -170,24 +170,28 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_execute(const char* command);
 /*
  * Fetches block `index` (0 for the first that getRemoteDataList lists) from the bench's memory
  * as volts: `values` must have room for all its points; `*count` receives their number.
- * Returns 0; DORVANE_ERROR_NO_SUCH_BLOCK for an index outside the list; the serial layer's code
- * when the port does not open; otherwise the link's error code (which may be 0 although nothing
- * was copied); DORVANE_ERROR_NULL_POINTER; DORVANE_ERROR_PORT_BUSY during an acquisition.
+ * `*count` is 0 unless 0 is returned. Returns 0; DORVANE_ERROR_NO_SUCH_BLOCK for an index
+ * outside the list; the serial layer's code when the port does not open; otherwise the link's
+ * error code, or 1 when the link recorded none; DORVANE_ERROR_NULL_POINTER;
+ * DORVANE_ERROR_PORT_BUSY during an acquisition.
  */
 DORVANE_API int32_t DORVANE_CALL getRemoteData(int32_t index, double* values, int32_t* count);
 
 /*
  * Writes one line per block in the bench's memory ("Tue Mar 14 15:09:26:07\r\n": weekday, month,
- * day, time and hundredths; 24 characters each, at most 256 lines) into `text`, which must hold
- * 6145 bytes. Returns 0; 1 when the status could not be read ("error N getting setup" is then
- * the text); the serial layer's code when the port does not open ("serial comm. error N ").
+ * day, time and hundredths; 24 characters each, at most 255 lines) into `text`, which must hold
+ * 6121 bytes. Returns 0; 1 when the status could not be read ("error N getting setup" is then
+ * the text); the serial layer's code when the port does not open ("serial comm. error N ");
+ * DORVANE_ERROR_NULL_POINTER; DORVANE_ERROR_PORT_BUSY during an acquisition (a line says so).
  */
 DORVANE_API int32_t DORVANE_CALL getRemoteDataList(char* text);
 
 /*
- * Writes the bench's setup record as text, one "name = value" line per field, into `text`, which
- * must hold 1483 bytes. The integer is ignored. Returns 0; the setup request's nonzero result
- * when it failed; the serial layer's code when the port does not open.
+ * Writes the bench's setup record as text into `text`, which must hold 1483 bytes: "Bench Setup:"
+ * and the first field on the first line, then one "  name value 0xHEX" line per field. The
+ * integer is ignored. Returns 0; the setup request's nonzero result when it failed ("error N
+ * getting setup" is then the text); the serial layer's code when the port does not open;
+ * DORVANE_ERROR_NULL_POINTER; DORVANE_ERROR_PORT_BUSY during an acquisition (a line says so).
  */
 DORVANE_API int32_t DORVANE_CALL getSetup(char* text, int32_t ignored);
 

@@ -29,4 +29,8 @@ class Thread {
   alignas(8) std::byte storage_[16];
 };
 
+// Names the calling thread where the system keeps names (shown by ps, top and debuggers); at most
+// 15 characters are kept.
+void nameCurrentThread(const char* name);
+
 }  // namespace dorvane::platform

@@ -399,6 +399,7 @@ void Instrument::finishScan() {
                          largestCount(block.info.pointSize), random_);
     block.info.flags |= data_def::done;
   }
+  block.info.finishedAt = Clock::now();
   const bool srq = scan_->srqWanted & data_def::endScanSRQ;
   scan_.reset();
   if (srq) raiseSrq();

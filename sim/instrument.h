@@ -81,6 +81,7 @@ struct BlockInfo {
   std::uint16_t scans;  // co-added into it
   std::uint32_t points;
   unsigned pointSize;   // bytes per point on the wire
+  std::chrono::steady_clock::time_point finishedAt{};  // when its scan ended (done or failed)
 };
 
 // Usage:

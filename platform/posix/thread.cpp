@@ -1,9 +1,11 @@
 // Threads on POSIX systems: std::thread. Linux keeps a nice value per thread, so the new thread
 // raises its own priority; without the privilege the refusal is ignored.
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -46,6 +48,12 @@ bool Thread::start(std::function<std::uint32_t()> body, ThreadPriority priority)
     return false;
   }
   return true;
+}
+
+void nameCurrentThread(const char* name) {
+  char kept[16] = {};
+  std::strncpy(kept, name, sizeof kept - 1);
+  (void)pthread_setname_np(pthread_self(), kept);
 }
 
 bool Thread::joinable() const { return threadOf(storage_).joinable(); }

@@ -37,6 +37,9 @@ bool Thread::start(std::function<std::uint32_t()> body, ThreadPriority priority)
   return true;
 }
 
+// Windows 7, the oldest system the DLL loads on, has no thread names.
+void nameCurrentThread(const char*) {}
+
 bool Thread::joinable() const { return handleOf(storage_) != nullptr; }
 
 void Thread::join() {

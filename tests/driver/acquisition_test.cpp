@@ -325,8 +325,8 @@ TEST_F(Acquisition, ABenchThatFallsSilentMidRetrievalEndsTheAcquisitionWithinIts
   EXPECT_EQ(driver->getFileProgress(), 1);
   EXPECT_FALSE(portIsOpen());
   EXPECT_EQ(driver->getPoints(), 0) << "nothing of the failed retrieval was stored";
-  EXPECT_TRUE(logHasInOrder({"dorvane.dll scanThread:PrepareData", "ERROR 0 retrieving data",
-                             "dorvane.dll scanThread: setting coaddCompleteEvent", "could not start scan. error -5",
+  EXPECT_TRUE(logHasInOrder({"dorvane.dll scanThread:PrepareData", "ERROR *",
+                             "dorvane.dll scanThread: setting coaddCompleteEvent", "could not start scan. error *",
                              "dorvane.dll scanThread:DONE"}));
 }
 

@@ -62,7 +62,9 @@ bool DriverOnBench::logHasInOrder(const std::vector<std::string>& wanted) const 
   const std::vector<std::string> lines = logLines();
   auto at = lines.begin();
   for (const std::string& line : wanted) {
-    at = std::find(at, lines.end(), line);
+    const bool prefix = !line.empty() && line.back() == '*';
+    const std::string_view text = prefix ? std::string_view(line).substr(0, line.size() - 1) : line;
+    at = std::find_if(at, lines.end(), [&](const std::string& got) { return prefix ? got.starts_with(text) : got == text; });
     if (at == lines.end()) return false;
     ++at;
   }

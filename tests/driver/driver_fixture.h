@@ -50,7 +50,8 @@ class DriverOnBench : public ::testing::Test {
   std::vector<std::string> logLines() const;
   // The log lines from the first one equal to `first` on.
   std::vector<std::string> logLinesFrom(const std::string& first) const;
-  // True when `wanted` appear in the log in this order (other lines may come between).
+  // True when `wanted` appear in the log in this order (other lines may come between); a wanted
+  // line ending in '*' matches any line that starts with the rest.
   bool logHasInOrder(const std::vector<std::string>& wanted) const;
   std::size_t countLogLines(const std::string& line) const;
   // Waits (up to 20 s) until the line appears in the log; false when it never did.
