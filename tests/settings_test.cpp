@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/driver.h"
+#include "platform/serial_port.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
 
@@ -113,11 +114,12 @@ TEST_F(Settings, ExtremePortValuesWrapInsteadOfOverflowing) {
   EXPECT_EQ(state.port, -6);
 }
 
-TEST_F(Settings, NullCommandReadsNothingAndOtherCommandsTouchNothingYet) {
+// Without settings the port is -1, which the serial layer refuses as no such port.
+TEST_F(Settings, NullCommandReadsNothingAndOtherCommandsFailToOpenAnUnsetPort) {
   EXPECT_EQ(driver.execute(nullptr), 0);
   EXPECT_TRUE(debug.lines.empty());
-  EXPECT_EQ(driver.execute("whoAreYou"), 0);
-  EXPECT_EQ(driver.execute(""), 0);
+  EXPECT_EQ(driver.execute("whoAreYou"), platform::kSerialBadPort);
+  EXPECT_EQ(driver.execute(""), platform::kSerialBadPort);
   EXPECT_EQ(state.port, -1);
   EXPECT_EQ(state.baud, 38400);
   ASSERT_EQ(debug.lines.size(), 2u);

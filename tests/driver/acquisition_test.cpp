@@ -28,6 +28,22 @@ class Acquisition : public DriverOnBench {
     driver->setCoaddCompleteEventHandle(event.handle());
   }
 
+  // Starts an acquisition of `files` over a line paced at 9600 baud, where a 16448-point block
+  // takes most of a minute, and returns once the thread is retrieving the first.
+  void startSlowRetrieval(std::int32_t files) {
+    sim::BenchLinkOptions slowLine;
+    slowLine.baud = 9600;
+    startBench({}, slowLine);
+    loadSettings();
+    ASSERT_EQ(driver->open(0), 0);
+    ASSERT_EQ(driver->initialize(), 0);
+    driver->setCoaddCompleteEventHandle(event.handle());
+    driver->setScans(1);
+    driver->setFiles(files);
+    ASSERT_EQ(driver->startCoadd(), 0);
+    ASSERT_TRUE(waitForLogLine("dorvane.dll scanThread:PrepareData"));
+  }
+
   // The newest co-add through getData: its values, or nothing when getData refused.
   std::optional<std::vector<double>> fetch(double& stamp) {
     std::vector<double> values(static_cast<std::size_t>(driver->getPoints()));
@@ -279,19 +295,9 @@ TEST_F(Acquisition, AFailedFirstScanReportsFailureAndSignalsTheEvent) {
                              "dorvane.dll.startCoadd FAILED TO START"}));
 }
 
+// The retrieval takes far longer than the 5000 ms that Stop waits.
 TEST_F(Acquisition, StopAbortsAThreadThatIsStuckInARetrieval) {
-  // At 9600 baud a 16448-point block takes most of a minute: far beyond the 5000 ms of Stop.
-  sim::InstrumentOptions options;
-  options.dataPoints = 16448;
-  sim::BenchLinkOptions slowLine;
-  slowLine.baud = 9600;
-  startBench(options, slowLine);
-  loadSettings();
-  ASSERT_EQ(driver->open(0), 0);
-  ASSERT_EQ(driver->initialize(), 0);
-  driver->setScans(1);
-  ASSERT_EQ(driver->startCoadd(), 0);
-  ASSERT_TRUE(waitForLogLine("dorvane.dll scanThread:PrepareData"));
+  ASSERT_NO_FATAL_FAILURE(startSlowRetrieval(1));
   EXPECT_EQ(driver->stop(), 0);
   const auto debugLines = debug.lines();
   EXPECT_EQ(std::count(debugLines.begin(), debugLines.end(), "CThreadBase::Stop no thread done event, terminating thread\n"), 1);
@@ -302,21 +308,9 @@ TEST_F(Acquisition, StopAbortsAThreadThatIsStuckInARetrieval) {
   instrument->link().stop();
 }
 
+// The paced retrieval lasts long enough for the bench to fall silent inside it.
 TEST_F(Acquisition, ABenchThatFallsSilentMidRetrievalEndsTheAcquisitionWithinItsBounds) {
-  // A paced line keeps the retrieval going long enough for the bench to fall silent inside it.
-  sim::InstrumentOptions options;
-  options.dataPoints = 16448;
-  sim::BenchLinkOptions slowLine;
-  slowLine.baud = 9600;
-  startBench(options, slowLine);
-  loadSettings();
-  ASSERT_EQ(driver->open(0), 0);
-  ASSERT_EQ(driver->initialize(), 0);
-  driver->setCoaddCompleteEventHandle(event.handle());
-  driver->setScans(1);
-  driver->setFiles(3);
-  ASSERT_EQ(driver->startCoadd(), 0);
-  ASSERT_TRUE(waitForLogLine("dorvane.dll scanThread:PrepareData"));
+  ASSERT_NO_FATAL_FAILURE(startSlowRetrieval(3));
   instrument->link().stop();
   // The retrieval fails and the file is still counted and signalled; the next scan cannot start,
   // so the thread ends by itself.
