@@ -1,34 +1,21 @@
 // Events on Windows: unnamed manual-reset Win32 events.
 #include <windows.h>
 
-#include <cstring>
-
 #include "platform/event.h"
+#include "platform/win32/handle_storage.h"
 
 namespace dorvane::platform {
-namespace {
 
-HANDLE handleOf(const std::byte* storage) {
-  HANDLE handle;
-  std::memcpy(&handle, storage, sizeof handle);
-  return handle;
-}
-
-}  // namespace
-
-Event::Event() {
-  HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  std::memcpy(storage_, &handle, sizeof handle);
-}
+Event::Event() { storeHandle(storage_, CreateEventA(nullptr, TRUE, FALSE, nullptr)); }
 Event::~Event() {
-  if (HANDLE handle = handleOf(storage_)) CloseHandle(handle);
+  if (HANDLE handle = loadHandle(storage_)) CloseHandle(handle);
 }
 
-void Event::set() { SetEvent(handleOf(storage_)); }
-void Event::reset() { ResetEvent(handleOf(storage_)); }
-bool Event::isSet() const { return WaitForSingleObject(handleOf(storage_), 0) == WAIT_OBJECT_0; }
+void Event::set() { SetEvent(loadHandle(storage_)); }
+void Event::reset() { ResetEvent(loadHandle(storage_)); }
+bool Event::isSet() const { return WaitForSingleObject(loadHandle(storage_), 0) == WAIT_OBJECT_0; }
 bool Event::wait(std::uint32_t timeoutMs) const {
-  return WaitForSingleObject(handleOf(storage_), timeoutMs) == WAIT_OBJECT_0;
+  return WaitForSingleObject(loadHandle(storage_), timeoutMs) == WAIT_OBJECT_0;
 }
 
 int Event::waitAny(std::initializer_list<const Event*> events, std::uint32_t timeoutMs) {
@@ -36,7 +23,7 @@ int Event::waitAny(std::initializer_list<const Event*> events, std::uint32_t tim
   DWORD count = 0;
   for (const Event* event : events) {
     if (count == MAXIMUM_WAIT_OBJECTS) break;
-    handles[count++] = handleOf(event->storage_);
+    handles[count++] = loadHandle(event->storage_);
   }
   const DWORD result = WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
   if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count) return static_cast<int>(result - WAIT_OBJECT_0);

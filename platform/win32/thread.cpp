@@ -1,20 +1,13 @@
 // Threads on Windows: CreateThread, SetThreadPriority and a wait on the thread's handle.
 #include <windows.h>
 
-#include <cstring>
 #include <memory>
 
 #include "platform/thread.h"
+#include "platform/win32/handle_storage.h"
 
 namespace dorvane::platform {
 namespace {
-
-HANDLE handleOf(const std::byte* storage) {
-  HANDLE handle;
-  std::memcpy(&handle, storage, sizeof handle);
-  return handle;
-}
-void storeHandle(std::byte* storage, HANDLE handle) { std::memcpy(storage, &handle, sizeof handle); }
 
 DWORD WINAPI threadEntry(LPVOID parameter) {
   std::unique_ptr<std::function<std::uint32_t()>> body(static_cast<std::function<std::uint32_t()>*>(parameter));
@@ -40,10 +33,10 @@ bool Thread::start(std::function<std::uint32_t()> body, ThreadPriority priority)
 // Windows 7, the oldest system the DLL loads on, has no thread names.
 void nameCurrentThread(const char*) {}
 
-bool Thread::joinable() const { return handleOf(storage_) != nullptr; }
+bool Thread::joinable() const { return loadHandle(storage_) != nullptr; }
 
 void Thread::join() {
-  HANDLE handle = handleOf(storage_);
+  HANDLE handle = loadHandle(storage_);
   if (handle == nullptr) return;
   WaitForSingleObject(handle, INFINITE);
   CloseHandle(handle);
