@@ -24,19 +24,12 @@ std::int32_t Driver::getCapabilities() {
   return 0;
 }
 
-// The ready buffer's fields are read without its lock: the thread only writes the other buffer.
 double Driver::getTimestamp() {
   log_.print("dorvane.dll getTimestamp");
-  if (!state_.scanThread) return 0.0;
-  const std::int32_t index = state_.scanThread->readyScanBufferIndex.load();
-  return index == -1 ? 0.0 : state_.scanThread->scanBuffers[static_cast<std::size_t>(index)].timestamp;
+  return state_.scanThread ? state_.scanThread->readyTimestamp() : 0.0;
 }
 
-std::int32_t Driver::getPoints() const {
-  if (!state_.scanThread) return 0;
-  const std::int32_t index = state_.scanThread->readyScanBufferIndex.load();
-  return index == -1 ? 0 : state_.scanThread->scanBuffers[static_cast<std::size_t>(index)].points;
-}
+std::int32_t Driver::getPoints() const { return state_.scanThread ? state_.scanThread->readyPoints() : 0; }
 
 double Driver::setGain(double gain) {
   log_.print("dorvane.dll setGain %f", gain);

@@ -36,4 +36,20 @@ CoaddCopy CScanThread::copyCoadd(std::int32_t index, double* buffer, std::int32_
   return result;
 }
 
+double CScanThread::readyTimestamp() {
+  const std::int32_t index = readyScanBufferIndex.load();
+  if (index == -1) return 0.0;
+  ScanBuffer& buffer = scanBuffers[static_cast<std::size_t>(index)];
+  platform::ScopedLock guard(buffer.lock);
+  return buffer.timestamp;
+}
+
+std::int32_t CScanThread::readyPoints() {
+  const std::int32_t index = readyScanBufferIndex.load();
+  if (index == -1) return 0;
+  ScanBuffer& buffer = scanBuffers[static_cast<std::size_t>(index)];
+  platform::ScopedLock guard(buffer.lock);
+  return buffer.points;
+}
+
 }  // namespace dorvane::runtime

@@ -50,6 +50,10 @@ class CScanThread : public CThreadBase {
   // The reader's step: under the buffer's lock, copies the buffer at `index` into `buffer` when it
   // was filled and its points fit in `pts`.
   CoaddCopy copyCoadd(std::int32_t index, double* buffer, std::int32_t pts);
+  // The ready buffer's time stamp and length; 0 while no co-add is ready. Read under the buffer's
+  // lock, so a fill that comes round to this buffer meanwhile is never seen half-written.
+  double readyTimestamp();
+  std::int32_t readyPoints();
 
   std::int32_t scans = 0;
   std::int32_t files = 1;  // 0: run until stopped
