@@ -38,6 +38,9 @@ std::uint64_t monotonicUs() {
 }
 
 // A point on the monotonic clock; every blocking call asks it for the time left just before it.
+// The longest a wait for more bytes rests before it looks at the line again.
+constexpr std::size_t kLongestLineRestMs = 50;
+
 class Deadline {
  public:
   // Capped at about 35 years, so that a MAXDWORD write time-out cannot overflow the sum.
@@ -80,12 +83,14 @@ struct Port {
   bool writeTimeoutsSet = false;
   std::uint32_t writeMultiplier = 0;
   std::uint32_t writeConstant = 0;
+  int rate = 0;  // the line's baud rate
 };
 
 struct Defaults {
   bool dtr = true;
   bool rts = true;
   speed_t speed = B38400;
+  int rate = 38400;
 };
 
 struct BaudEntry {
@@ -205,6 +210,7 @@ class PosixSerialLibrary final : public SerialLibrary {
     if (port == -1) {
       ScopedLock lock(tableMutex_);
       defaults_.speed = speed;
+      defaults_.rate = rate;
       return 0;
     }
     const std::shared_ptr<Port> state = find(port);
@@ -214,6 +220,8 @@ class PosixSerialLibrary final : public SerialLibrary {
     cfsetispeed(&settings, speed);
     cfsetospeed(&settings, speed);
     if (tcsetattr(state->fd, TCSANOW, &settings) != 0) return kSerialBaudRate;
+    ScopedLock lock(state->mutex);
+    state->rate = rate;
     return 0;
   }
 
@@ -398,15 +406,35 @@ class PosixSerialLibrary final : public SerialLibrary {
       if (ready == 0) return InputWait::timedOut;
       if (fds[1].revents != 0) return InputWait::hungUp;
 
-      ScopedLock lock(state->mutex);
-      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        drain(*state);  // bytes that came with the hang-up stay readable
-        state->hungUp = true;
-      } else {
-        drain(*state);
+      std::size_t missing = 0;
+      int rate = 0;
+      {
+        ScopedLock lock(state->mutex);
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+          drain(*state);  // bytes that came with the hang-up stay readable
+          state->hungUp = true;
+        } else {
+          drain(*state);
+        }
+        if (state->received.size() >= wanted || state->received.full()) return InputWait::ready;
+        if (state->hungUp) return InputWait::hungUp;
+        missing = wanted - state->received.size();
+        rate = state->rate;
       }
-      if (state->received.size() >= wanted) return InputWait::ready;
-      return state->hungUp ? InputWait::hungUp : InputWait::ready;
+      // The rest cannot come sooner than the line carries it (10 bits a byte): rest that long on
+      // the wake pipe alone, so a slow line does not wake the waiter for every byte. The rest is
+      // short and leaves half the caller's time, so a line faster than its setting (a
+      // pseudo-terminal) costs a little latency, never a time-out.
+      if (rate > 0) {
+        const auto lineMs = static_cast<int>(std::min<std::size_t>(missing * 10000u / static_cast<unsigned>(rate),
+                                                                   kLongestLineRestMs));
+        const int restMs = std::min(lineMs, deadline.remainingMs() / 2);
+        if (restMs >= 2) {
+          pollfd wake{state->wakeRead, POLLIN, 0};
+          (void)::poll(&wake, 1, restMs);
+        }
+      }
+      return InputWait::ready;
     }
   }
 
@@ -508,6 +536,7 @@ class PosixSerialLibrary final : public SerialLibrary {
     try {
       ports_[port] = std::make_shared<Port>(fd, wake[0], wake[1],
                                             std::max(requestedQueue, kMinReceiveCapacity));
+      ports_[port]->rate = defaults_.rate;
     } catch (const std::bad_alloc&) {
       ::close(wake[0]);
       ::close(wake[1]);
