@@ -24,12 +24,11 @@ std::uint32_t AcquisitionThread::ThreadProc() {
   log.print("dorvane.dll scanThread:entering ThreadProc");
   log.print("dorvane.dll scanThread:files= %d; scans= %d", files, scans);
 
-  bool bail = false;
   s._filesComplete = 0;
   s.filesRetrieved = 0;
   std::uint16_t threadSrqCount = 0;
   std::int32_t threadError = 0;  // the thread's own error word; only the retrieval uses benchError
-  while (!bail && (files == 0 || s._filesComplete < files)) {
+  while (files == 0 || s._filesComplete < files) {
     log.print("dorvane.dll scanThread: bail= %d; _filesComplete= %d", 0, s._filesComplete.load());
     const std::uint32_t stamp =
         bench::startScan(link_, port, kCoaddScanMode, threadSrqCount, 0, s.statusTables, threadError);
@@ -47,10 +46,8 @@ std::uint32_t AcquisitionThread::ThreadProc() {
     startedEvent.set();
     s._scansComplete = 0;
 
-    if (scans >= 1 && !pollUntilDone(threadSrqCount, threadError)) {
-      bail = true;  // the interrupted file is neither retrieved nor counted
-      continue;
-    }
+    // A kill while polling ends the acquisition: the interrupted file is neither retrieved nor counted.
+    if (scans >= 1 && !pollUntilDone(threadSrqCount, threadError)) break;
     prepareData();
     ++s._filesComplete;
     if (const std::uintptr_t event = s.coaddCompleteEvent.load(); event != 0) {
@@ -133,15 +130,13 @@ std::int32_t Driver::startCoadd() {
   log_.print("dorvane.dll.startCoadd");
   // A second acquisition on the same object would reset the events under the running thread.
   if (refusedWhileAcquiring("spectrometer_startCoadd")) return 1;
-  if (link::openPort(link_, s.port, s.baud) != 0) {
-    (void)serial_.close(s.port);  // a port that failed half-way through its set-up
-    return 1;
-  }
-  // Every early return below closes the port it opened; the thread owns it once it runs.
+  // Every early return closes the port it opened (also one that failed half-way through its
+  // set-up); the thread owns the port once it runs.
   const auto failed = [&] {
     (void)serial_.close(s.port);
     return 1;
   };
+  if (link::openPort(link_, s.port, s.baud) != 0) return failed();
 
   (void)bench::transmitSetup(link_, s.port, s.benchSetup, s.benchError);
   if (initNeeded()) {
