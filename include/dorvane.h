@@ -42,6 +42,49 @@
 #define DORVANE_ERROR_NO_SUCH_BLOCK (-30)
 #define DORVANE_ERROR_PORT_BUSY (-31)
 
+/*
+ * What a negative result (or error word) means, as one short phrase: the codes of the bench link,
+ * of the bench's requests, of the serial layer and those above. Some numbers have two writers (the
+ * serial layer opening the port, the link reading a block); the phrase names both. Never NULL.
+ */
+static inline const char* dorvane_error_text(int32_t code) {
+  switch (code) {
+    case 0: return "no error";
+    case -1: return "no such serial port, or no port set in the settings";
+    case -2: return "the request for the bench's setup could not be sent";
+    case -3: return "the bench's setup could not be received, or the serial port is not open";
+    case -4: return "the bench refused a packet ten times, or the serial queues could not be allocated";
+    case -5: return "the bench did not answer a packet";
+    case -6: return "the bench aborted a message";
+    case -7: return "a message could not be sent to the bench";
+    case -8: return "the serial receive queue overflowed";
+    case -9: return "a character overrun on the serial line";
+    case -10: return "a parity error on the serial line, or the serial device refused to open";
+    case -11: return "a framing error on the serial line, or a line format the port does not offer";
+    case -12: return "a break on the serial line, or a baud rate the port does not offer";
+    case -13: return "the serial transmit queue is full";
+    case -14: return "the serial port is in an invalid mode";
+    case -15: return "a serial line error";
+    case -16: return "a block read failed: the serial port is not open";
+    case -17: return "a block read failed: no such serial port";
+    case -18: return "the bench's status could not be read";
+    case -19: return "the bench rejected the command";
+    case -20: return "the bench reports a communication error";
+    case -21: return "the bench reports a hardware error";
+    case -22: return "the bench must be initialised again";
+    case DORVANE_ERROR_NO_NEW_SRQ: return "the bench did not announce the scan within 30 seconds";
+    case DORVANE_ERROR_NULL_POINTER: return "a NULL pointer was passed for a result";
+    case -28: return "the scan of the data block failed";
+    case -29: return "the processing of the data block failed";
+    case DORVANE_ERROR_NO_SUCH_BLOCK: return "no such block in the bench's memory";
+    case DORVANE_ERROR_PORT_BUSY: return "an acquisition holds the serial port";
+    case -100: return "no data is waiting on the serial port";
+    case -101: return "a serial port argument is out of range";
+    case -103: return "a system call on the serial port failed";
+    default: return "an unknown error";
+  }
+}
+
 /* Values of spectrometer_getStatus. */
 #define DORVANE_STATUS_NEVER_OPENED 0
 #define DORVANE_STATUS_IDLE 4

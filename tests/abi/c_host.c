@@ -1,5 +1,6 @@
 /* A host written in C: the public header compiles as C and the library links and answers. */
 #include <stdio.h>
+#include <string.h>
 
 #include "dorvane.h"
 
@@ -14,6 +15,12 @@ int main(void) {
   if (nothing != 0 || notSet != -1 || status != DORVANE_STATUS_NEVER_OPENED || scans != 16 || noData != 1 ||
       buffer[0] != 1.0 || timestamp != -1.0 || spectrometer_close() != 1) {
     printf("unexpected results %d %d %d %d %d\n", (int)nothing, (int)notSet, (int)status, (int)scans, (int)noData);
+    return 1;
+  }
+  /* The error table is usable from C, and every code has a phrase. */
+  if (strcmp(dorvane_error_text(DORVANE_ERROR_PORT_BUSY), "an acquisition holds the serial port") != 0 ||
+      strcmp(dorvane_error_text(12345), "an unknown error") != 0) {
+    printf("unexpected error text %s\n", dorvane_error_text(DORVANE_ERROR_PORT_BUSY));
     return 1;
   }
   return 0;

@@ -1,10 +1,6 @@
 // dorvane-benchsim: its command line read into options, its fault odds, and the program itself run
 // the way a script runs it.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -16,14 +12,15 @@
 
 #include "link/byte_order.h"
 #include "sim/benchsim_options.h"
+#include "tests/support/child_process.h"
 #include "tests/sim/driver_end.h"
 
-extern char** environ;
 
 namespace dorvane::sim::testing {
 namespace {
 
 using ::testing::HasSubstr;
+using dorvane::testing::ChildProcess;
 
 BenchsimOptions parsed(const std::vector<std::string>& arguments) {
   const CommandLine line = parseCommandLine(arguments);
@@ -107,67 +104,14 @@ TEST(LineFaultOdds, FaultAboutOnePacketInAHundredAtOnePercent) {
                                         FaultKind::LoseReplyByte}));
 }
 
-// The program as a script starts it: stdout on a pipe, stderr into a file read once it has ended.
-class Benchsim {
- public:
-  explicit Benchsim(const std::vector<std::string>& arguments) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv{const_cast<char*>(DORVANE_BENCHSIM)};
-    for (const std::string& word : arguments) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    const int spawned = ::posix_spawn(&pid_, DORVANE_BENCHSIM, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    out_ = out[0];
-    if (spawned != 0) throw std::runtime_error("cannot start " DORVANE_BENCHSIM);
-  }
-  ~Benchsim() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
-    ::close(out_);
-    std::filesystem::remove(errors_);
-  }
-
-  // The first line on stdout without its newline; empty if the program ends first. The poll's bound
-  // is for a broken program only: it prints at once.
-  std::string firstLine() {
-    std::string line;
-    pollfd p{out_, POLLIN, 0};
-    for (char c; ::poll(&p, 1, 10000) == 1 && ::read(out_, &c, 1) == 1 && c != '\n';) line += c;
-    return line;
-  }
-  void send(int signal) { ::kill(pid_, signal); }
-  // The exit status, or 128 + the signal that ended it.
-  int wait() {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string errors() const {
-    std::ifstream file(errors_);
-    return {std::istreambuf_iterator<char>(file), {}};
-  }
-
- private:
-  const std::string errors_ =
-      (std::filesystem::temp_directory_path() / ("benchsim-stderr-" + std::to_string(::getpid()))).string();
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
-
 std::filesystem::path scratchLink() {
   return std::filesystem::temp_directory_path() / ("dorvane-benchsim-" + std::to_string(::getpid()));
 }
 
 TEST(BenchsimProgram, ServesTheChosenBenchUntilSigtermThenRemovesItsLink) {
   const std::filesystem::path linkPath = scratchLink();
-  Benchsim program({"--family", "10/61", "--unit", "0x0102", "--link", linkPath.string()});
-  const std::string slave = program.firstLine();
+  ChildProcess program(DORVANE_BENCHSIM, {"--family", "10/61", "--unit", "0x0102", "--link", linkPath.string()});
+  const std::string slave = program.readLine();
   ASSERT_THAT(slave, ::testing::MatchesRegex("/dev/pts/[0-9]+"));
   EXPECT_EQ(std::filesystem::read_symlink(linkPath), slave);
   {
@@ -190,8 +134,8 @@ TEST(BenchsimProgram, ServesTheChosenBenchUntilSigtermThenRemovesItsLink) {
 }
 
 TEST(BenchsimProgram, FaultsOptionReachesTheLineAndSigintStopsIt) {
-  Benchsim program({"--faults", "1"});
-  DriverEnd driver(program.firstLine());
+  ChildProcess program(DORVANE_BENCHSIM, {"--faults", "1"});
+  DriverEnd driver(program.readLine());
   driver.send(packetsOf({0x80, 0x90}).front());
   driver.send({link::kSync});  // fetches an answer that the fault withheld
   ASSERT_TRUE(driver.readByte());
@@ -201,8 +145,8 @@ TEST(BenchsimProgram, FaultsOptionReachesTheLineAndSigintStopsIt) {
 }
 
 TEST(BenchsimProgram, StartupFailureSaysWhyOnOneLineAndPrintsNoPath) {
-  Benchsim program({"--link", "/nonexistent-dorvane-dir/bench"});
-  EXPECT_EQ(program.firstLine(), "");
+  ChildProcess program(DORVANE_BENCHSIM, {"--link", "/nonexistent-dorvane-dir/bench"});
+  EXPECT_EQ(program.readLine(), "");
   EXPECT_EQ(program.wait(), 1);
   const std::string errors = program.errors();
   EXPECT_THAT(errors, HasSubstr("symlink"));

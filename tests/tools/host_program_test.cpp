@@ -1,0 +1,273 @@
+// dorvane, the command-line host, run as a user runs it: a separate program on the shared library,
+// against the virtual instrument over a pseudo-terminal (or, for the demo, its own virtual bench).
+#include <signal.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "bench/retrieval.h"
+#include "platform/clock.h"
+#include "runtime/log_file.h"
+#include "sim/instrument.h"
+#include "sim/instrument_data.h"
+#include "sim/pseudo_terminal.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/saved_files.h"
+
+namespace dorvane::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+namespace fs = std::filesystem;
+
+// The demo's bench and the instrument here: family 9, a 10 V converter.
+constexpr std::int32_t kFamily = 9;
+constexpr std::uint8_t kAdcVolts = 10;
+
+// The driver's conversion of the counts the bench sends, done here on the counts themselves.
+std::vector<double> converted(const std::vector<std::uint32_t>& counts, std::uint16_t scans) {
+  std::vector<std::uint8_t> bytes;
+  sim::packPoints(counts, 4, bytes);
+  runtime::LogFile silentLog(platform::systemClock(), [] { return std::string(); });
+  bench::convertData(silentLog, kFamily, bytes.data(), static_cast<std::int32_t>(counts.size()), 4, scans, kAdcVolts);
+  std::vector<double> volts(counts.size());
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    float value;
+    std::memcpy(&value, bytes.data() + i * 4, sizeof value);
+    volts[i] = value;
+  }
+  return volts;
+}
+
+// Exactly one line, ending in a newline.
+bool isOneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
+
+// Files a crash or a cut write could have left: temporaries are hidden and never renamed.
+std::vector<std::string> leftovers(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.front() == '.' || name.find("tmp") != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
+class HostOnBench : public ::testing::Test {
+ protected:
+  void startBench(sim::InstrumentOptions options = {}) {
+    instrument = std::make_unique<sim::Instrument>(pty.masterFd(), options);
+    instrument->start();
+  }
+
+  std::unique_ptr<ChildProcess> run(std::vector<std::string> arguments, const std::string& ini = "") {
+    if (arguments.size() > 0 && arguments[0] != "demo") {
+      arguments.insert(arguments.begin() + 1, {"--ini", ini.empty() ? settings() : ini});
+    }
+    return std::make_unique<ChildProcess>(DORVANE_HOST, arguments,
+                                          std::vector<std::string>{"DORVANE_COM49=" + pty.slavePath()});
+  }
+
+  std::string settings() const {
+    return scratch.write("bench.ini", "[Settings]\nport=49\nbaud=38400\nfvel=4\nrvel=4\npoints=4096\nlasersamp=2\n");
+  }
+
+  // The bench's block converted as the driver converts it; blocks are listed newest first.
+  std::vector<double> benchVolts(std::size_t newestFirst) const {
+    const sim::BlockInfo block = instrument->blocks().at(newestFirst);
+    return converted(instrument->blockCounts(block.stamp), block.scans);
+  }
+
+  fs::path out() const { return scratch.path() / "out"; }
+
+  ScratchDirectory scratch;
+  sim::PseudoTerminal pty;
+  std::unique_ptr<sim::Instrument> instrument;
+};
+
+TEST_F(HostOnBench, AcquireSavesEveryFileWithTheBenchsValuesInEachFormat) {
+  startBench();
+  auto host = run({"acquire", "--files", "3", "--scans", "4", "--out", out().string(), "--prefix", "run"});
+  ASSERT_EQ(host->wait(), 0) << host->errors();
+  EXPECT_THAT(host->output(), HasSubstr("3 files saved"));
+  ASSERT_EQ(instrument->blocks().size(), 3u);
+  for (int file = 1; file <= 3; ++file) {
+    const fs::path stem = out() / ("run-00" + std::to_string(file));
+    const std::vector<double> expected = benchVolts(static_cast<std::size_t>(3 - file));
+    ASSERT_EQ(expected.size(), 4096u + 64u);
+    EXPECT_EQ(csvValues(stem.string() + ".csv"), expected) << "file " << file;
+    EXPECT_EQ(jcampValues(stem.string() + ".jdx"), expected) << "file " << file;
+    EXPECT_TRUE(isPng(stem.string() + ".png")) << "file " << file;
+  }
+  EXPECT_THAT(leftovers(out()), ::testing::IsEmpty());
+}
+
+
+// Ctrl-C while the bench scans: once before the first file, once after two.
+class HostCtrlC : public HostOnBench {
+ protected:
+  void interrupt(const std::string& waitFor, int saved) {
+    sim::InstrumentOptions slow;
+    slow.perScan = std::chrono::milliseconds(150);
+    startBench(slow);
+    auto host = run({"acquire", "--files", "0", "--scans", "2", "--out", out().string(), "--prefix", "run", "--no-plot"});
+    ASSERT_TRUE(host->readUntilLineWith(waitFor, 30000)) << host->output() << host->errors();
+    host->send(SIGINT);
+    EXPECT_EQ(host->wait(), 130);
+    EXPECT_TRUE(host->exitedNormally()) << "the signal must be caught, not end the program";
+    const std::string errors = host->errors();
+    EXPECT_TRUE(isOneLine(errors)) << errors;
+    EXPECT_THAT(errors, HasSubstr("stopped by Ctrl-C after"));
+    EXPECT_THAT(errors, HasSubstr("the port is closed"));
+    // Every file there is whole; none is half-written.
+    int csvFiles = 0;
+    for (const auto& entry : fs::directory_iterator(out())) {
+      if (entry.path().extension() != ".csv") continue;
+      ++csvFiles;
+      EXPECT_EQ(csvValues(entry.path().string()).size(), 4096u + 64u) << entry.path();
+      EXPECT_EQ(jcampValues(fs::path(entry.path()).replace_extension(".jdx").string()).size(), 4096u + 64u);
+    }
+    EXPECT_GE(csvFiles, saved);
+    EXPECT_THAT(leftovers(out()), ::testing::IsEmpty());
+    // The port was let go and the bench left able to answer the next host.
+    auto next = run({"info"});
+    EXPECT_EQ(next->wait(), 0) << next->errors();
+  }
+};
+
+TEST_F(HostCtrlC, BeforeTheFirstFileExitsAtOnceWithThePortClosed) { interrupt("acquiring", 0); }
+TEST_F(HostCtrlC, AfterTwoFilesKeepsThemWholeAndClosesThePort) { interrupt("saved file 2", 2); }
+
+TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
+  startBench();
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string ini;
+    int status;
+    std::string says;
+  };
+  const std::string noPort = scratch.write("noport.ini", "[Settings]\nbaud=38400\n");
+  scratch.write("plain-file", "x");
+  const std::vector<Case> cases = {
+      {{"acquire", "--bogus"}, "", 2, "--bogus"},
+      {{"acquire", "--files", "-3"}, "", 2, "--files"},
+      {{"fetch"}, "", 2, "INDEX"},
+      {{"info"}, (scratch.path() / "missing.ini").string(), 1, "cannot read the settings file"},
+      {{"info"}, noPort, 1, "spectrometer_open returned -1"},
+      {{"acquire", "--out", (scratch.path() / "plain-file" / "sub").string()}, "", 1, "output folder"},
+      {{"fetch", "7"}, "", 1, "no stored block 7"},
+  };
+  for (const Case& c : cases) {
+    auto host = run(c.arguments, c.ini);
+    EXPECT_EQ(host->wait(), c.status) << c.arguments[0] << " " << c.says;
+    const std::string errors = host->errors();
+    EXPECT_TRUE(isOneLine(errors)) << errors;
+    EXPECT_THAT(errors, AllOf(StartsWith("dorvane: "), HasSubstr(c.says)));
+  }
+  // A device that is not there: the serial layer's code from spectrometer_open.
+  ChildProcess host(DORVANE_HOST, {"info", "--ini", settings()}, {"DORVANE_COM49=/dev/dorvane-no-such-port"});
+  EXPECT_EQ(host.wait(), 1);
+  EXPECT_THAT(host.errors(), HasSubstr("spectrometer_open returned -1"));
+}
+
+TEST_F(HostOnBench, ABenchThatVanishesMidAcquisitionEndsItWithinTheTimeout) {
+  sim::InstrumentOptions paced;
+  paced.perScan = std::chrono::milliseconds(100);
+  startBench(paced);
+  auto host = run({"acquire", "--files", "20", "--out", out().string(), "--prefix", "run", "--timeout", "2", "--no-plot"});
+  ASSERT_TRUE(host->readUntilLineWith("saved file 1", 30000)) << host->errors();
+  instrument.reset();
+  pty.close();
+  EXPECT_EQ(host->wait(), 1);
+  const std::string errors = host->errors();
+  EXPECT_TRUE(isOneLine(errors)) << errors;
+  EXPECT_THAT(errors, HasSubstr("no file from the bench in 2 s"));
+  EXPECT_EQ(csvValues((out() / "run-001.csv").string()).size(), 4096u + 64u);
+  EXPECT_THAT(leftovers(out()), ::testing::IsEmpty());
+}
+
+TEST_F(HostOnBench, InfoListFetchAndExecSpeakThroughTheExports) {
+  startBench();
+  auto info = run({"info"});
+  ASSERT_EQ(info->wait(), 0) << info->errors();
+  EXPECT_THAT(info->output(), HasSubstr("bench: family 9 model 60"));
+  EXPECT_THAT(info->output(), HasSubstr("Bench Setup:"));
+
+  ASSERT_EQ(run({"acquire", "--files", "2", "--out", out().string(), "--no-plot"})->wait(), 0);
+  auto list = run({"list"});
+  ASSERT_EQ(list->wait(), 0) << list->errors();
+  EXPECT_THAT(list->output(), ::testing::ContainsRegex("0  ... ... [0-9]{2} [0-9:]{11}\n1  "));
+
+  auto fetch = run({"fetch", "1", "--out", out().string()});
+  ASSERT_EQ(fetch->wait(), 0) << fetch->errors();
+  EXPECT_EQ(csvValues((out() / "stored-block-1.csv").string()), benchVolts(1));
+  EXPECT_EQ(jcampValues((out() / "stored-block-1.jdx").string()), benchVolts(1));
+  EXPECT_TRUE(isPng((out() / "stored-block-1.png").string()));
+
+  const std::vector<std::pair<std::string, std::string>> commands = {
+      {"shuttle", "1: the bench has a shuttle"},
+      {"reset", "1: the bench was reset"},
+      {"whoAreYou", "589884: bench family 9 model 60"},
+      {"wiggle", "0: the command is not one the driver knows"},
+  };
+  for (const auto& [command, meaning] : commands) {
+    auto exec = run({"exec", command});
+    EXPECT_EQ(exec->wait(), 0) << exec->errors();
+    EXPECT_EQ(exec->output(), meaning + "\n");
+  }
+}
+
+TEST(HostSim, ServesTheVirtualBenchUntilCtrlCAndSaysHowToReachIt) {
+  ScratchDirectory scratch;
+  ChildProcess sim(DORVANE_HOST, {"sim", "--", "--family", "10/61"});
+  const std::string exportLine = "export DORVANE_COM49=";
+  ASSERT_TRUE(sim.readUntilLineWith(exportLine, 10000)) << sim.output() << sim.errors();
+  const std::string& shown = sim.output();
+  const std::size_t at = shown.find(exportLine) + exportLine.size();
+  const std::string device = shown.substr(at, shown.find('\n', at) - at);
+
+  ChildProcess info(DORVANE_HOST, {"info", "--ini", scratch.write("bench.ini", "[Settings]\nport=49\nbaud=38400\n")},
+                    {"DORVANE_COM49=" + device});
+  EXPECT_EQ(info.wait(), 0) << info.errors();
+  EXPECT_THAT(info.output(), HasSubstr("bench: family 10 model 61"));
+  sim.send(SIGINT);
+  EXPECT_EQ(sim.wait(), 0) << sim.errors();
+  EXPECT_THAT(sim.output(), HasSubstr("the virtual bench has stopped"));
+}
+
+// The demo starts its own virtual bench with seed 1: its scans can be co-added here again.
+TEST(HostDemo, ProducesThreeFilesOfEachKindHoldingTheVirtualBenchsData) {
+  ScratchDirectory scratch;
+  const fs::path folder = scratch.path() / "demo";
+  ChildProcess demo(DORVANE_HOST, {"demo", "--out", folder.string()});
+  ASSERT_EQ(demo.wait(), 0) << demo.errors();
+  EXPECT_THAT(demo.output(), HasSubstr("everything is in " + folder.string()));
+  EXPECT_THAT(demo.output(), HasSubstr("centre burst at point"));
+
+  std::mt19937_64 noise(1);
+  for (int file = 1; file <= 3; ++file) {
+    const std::string stem = (folder / ("interferogram-00" + std::to_string(file))).string();
+    const std::vector<double> values = csvValues(stem + ".csv");
+    ASSERT_FALSE(values.empty());
+    const auto points = static_cast<std::uint32_t>(values.size());
+    const std::vector<std::uint32_t> counts = sim::coAdd(sim::cleanInterferogram(points), 4,
+                                                         sim::largestCount(sim::pointSizeFor(sim::PointSize::Auto, 4)), noise);
+    EXPECT_EQ(values, converted(counts, 4)) << "file " << file;
+    EXPECT_EQ(jcampValues(stem + ".jdx"), values) << "file " << file;
+    EXPECT_TRUE(isPng(stem + ".png")) << "file " << file;
+    EXPECT_THAT(demo.output(), HasSubstr(stem + ".png"));
+  }
+  EXPECT_TRUE(fs::exists(folder / "dorvane.ini"));
+  EXPECT_THAT(leftovers(folder), ::testing::IsEmpty());
+}
+
+}  // namespace
+}  // namespace dorvane::testing

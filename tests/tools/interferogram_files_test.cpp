@@ -1,0 +1,290 @@
+// The host's saved files and plot: values back bit for bit (the JCAMP-DX file through jcampconverter,
+// a reader written apart from ours), headers that hostile bench text cannot break, and files that
+// appear whole or not at all.
+#include "tools/interferogram_files.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "tests/support/test_support.h"
+#include "tests/tools/saved_files.h"
+#include "tools/plot.h"
+
+namespace dorvane::host {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::readWholeFile;
+using testing::ScratchDirectory;
+using testing::JcampReading;
+using testing::readWithJcampconverter;
+
+constexpr const char* kSetup =
+    "Bench Setup:  specStat.reInit 0\n  specStat.newSrq 1\n  serialNum 1194393623 0x47310417\n";
+
+// What the driver hands out: floats widened to doubles, from full scale to the converter's last
+// step, most needing 17 digits as doubles, and a negative zero.
+std::vector<double> driverLikeVolts() {
+  std::vector<double> volts = {-10.0,
+                               9.99999904632568359375,
+                               0.0,
+                               -0.0,
+                               std::ldexp(1.0, -22),
+                               static_cast<float>(0.1),
+                               static_cast<float>(-1.0 / 3)};
+  for (int i = 0; volts.size() < 300; ++i)
+    volts.push_back(static_cast<float>(9.7 * std::sin(i * 0.37) * std::exp(-i / 90.0)));
+  return volts;
+}
+
+// Doubles no float could hold, spanning far more than 53 bits.
+std::vector<double> awkwardVolts() {
+  std::vector<double> volts = {0.1, 0.1 + 0.2, 1.0 / 3, -5.0, 1e-300, 5e-324, -0.0, 1e300, -2.5e-310};
+  for (int i = 0; volts.size() < 300; ++i) volts.push_back(std::sin(i) * std::pow(10.0, i % 40 - 20));
+  return volts;
+}
+
+// Taken at 1796640806123 ms: 2026-12-07T10:53:26.123Z.
+InterferogramRecord measuredRecord(std::vector<double> volts) {
+  return {"file 2 of 3", std::move(volts), 1796640806123, "", 4, 1, (9 << 16) | 60, kSetup};
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::set<std::string> namesIn(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+void expectSameBits(const std::vector<double>& got, const std::vector<double>& want,
+                    const std::string& what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(got[i]), std::bit_cast<std::uint64_t>(want[i]))
+        << what << " point " << i << ": " << got[i] << " instead of " << want[i];
+  }
+}
+
+TEST(HostFilesCsv, KeepsEveryValueExactlyUnderAShortHeader) {
+  const ScratchDirectory scratch;
+  const std::string path = (scratch.path() / "x.csv").string();
+  const InterferogramRecord record = measuredRecord(awkwardVolts());
+  ASSERT_EQ(saveCsv(record, path), "");
+
+  const std::vector<std::string> lines = linesOf(readWholeFile(path));
+  ASSERT_EQ(lines.size(), 7 + record.volts.size());
+  EXPECT_THAT(
+      std::vector(lines.begin(), lines.begin() + 7),
+      ElementsAre("# dorvane interferogram: file 2 of 3",
+                  "# time: 2026-12-07T10:53:26.123Z (1796640806123 ms since 1970-01-01 00:00:00 UTC)",
+                  "# scans: 4", "# gain: 1", "# points: 300", "# bench: family 9 model 60", "index,volts"));
+  expectSameBits(testing::csvValues(path), record.volts, "csv");
+}
+
+TEST(HostFilesCsv, AStoredBlockShowsTheBenchDateNotTheEpoch) {
+  const ScratchDirectory scratch;
+  const std::string path = (scratch.path() / "block.csv").string();
+  const InterferogramRecord record{
+      "stored block 0\n1,2", {1.5, -2.25}, 0, "Tue Mar 14 15:09:26:07\r\n", 0, 0, 0, ""};
+  ASSERT_EQ(saveCsv(record, path), "");
+  EXPECT_EQ(readWholeFile(path),
+            "# dorvane interferogram: stored block 0 1,2\n# bench date: Tue Mar 14 15:09:26:07\n"
+            "# scans: unknown\n# gain: 0\n# points: 2\n# bench: unknown\nindex,volts\n0,1.5\n1,-2.25\n");
+}
+
+TEST(HostFilesJcamp, JcampconverterReadsBackTheExactValues) {
+  const ScratchDirectory scratch;
+  std::vector<double> tiny;  // the same significands near 1e-300
+  for (const double volts : driverLikeVolts()) tiny.push_back(std::ldexp(volts, -990));
+  const std::vector<std::pair<std::string, std::vector<double>>> cases = {
+      {"driver-like", driverLikeVolts()},
+      {"tiny", tiny},
+      {"subnormal", {5e-324, -1.5e-323, 0.0, 4.4e-322, -2.5e-310}},
+      {"one point", {-3.75}},
+  };
+  for (const auto& [what, volts] : cases) {
+    const std::string path = (scratch.path() / (what + ".jdx")).string();
+    ASSERT_EQ(saveJcamp(measuredRecord(volts), path), "") << what;
+    const JcampReading reading = readWithJcampconverter(path);
+    ASSERT_EQ(reading.failure, "") << what;
+    const std::vector<std::string> header(reading.lines.begin() + 1, reading.lines.begin() + 4);
+    EXPECT_THAT(header, ElementsAre("INFRARED INTERFEROGRAM", "1", std::to_string(volts.size() - 1))) << what;
+    expectSameBits(reading.values, volts, what);
+  }
+}
+
+// Beyond 53 bits no one power-of-two scale holds them all: the largest stays exact, the rest round
+// to its grid.
+TEST(HostFilesJcamp, ValuesSpanningMoreThan53BitsRoundToTheGridOfTheLargest) {
+  const ScratchDirectory scratch;
+  const std::string path = (scratch.path() / "wide.jdx").string();
+  const std::vector<double> volts = awkwardVolts();
+  ASSERT_EQ(saveJcamp(measuredRecord(volts), path), "");
+  const JcampReading reading = readWithJcampconverter(path);
+  ASSERT_EQ(reading.failure, "");
+  ASSERT_EQ(reading.values.size(), volts.size());
+  EXPECT_EQ(reading.values[7], 1e300);
+  const double halfStep = std::ldexp(1.0, std::ilogb(1e300) - 53);
+  for (std::size_t i = 0; i < volts.size(); ++i)
+    EXPECT_LE(std::fabs(reading.values[i] - volts[i]), halfStep) << i;
+}
+
+TEST(HostFilesJcamp, HeaderComesInOrderWithinEightyColumns) {
+  const ScratchDirectory scratch;
+  const std::string path = (scratch.path() / "x.jdx").string();
+  ASSERT_EQ(saveJcamp(measuredRecord(driverLikeVolts()), path), "");
+  std::vector<std::string> header;
+  for (const std::string& line : linesOf(readWholeFile(path))) {
+    EXPECT_LE(line.size(), 80u) << line;
+    if (line.starts_with("##")) header.push_back(line);
+  }
+  EXPECT_THAT(
+      header,
+      ElementsAre("##TITLE=dorvane interferogram, file 2 of 3", "##JCAMP-DX=4.24",
+                  "##DATA TYPE=INFRARED INTERFEROGRAM", "##ORIGIN=dorvane",
+                  "##OWNER=", "##LONGDATE=2026/12/07 10:53:26 +0000",
+                  "##SPECTROMETER/DATA SYSTEM=FTIR bench family 9 model 60", "##$TIMESTAMP MS=1796640806123",
+                  "##$SCANS=4", "##$GAIN=1", "##$POINTS=300", "##$SETUP specStat.reInit=0",
+                  "##$SETUP specStat.newSrq=1", "##$SETUP serialNum=1194393623 0x47310417", "##XUNITS=POINTS",
+                  "##YUNITS=VOLTS", "##XFACTOR=1", "##YFACTOR=3.725290298461914E-09", "##FIRSTX=0",
+                  "##LASTX=299", "##DELTAX=1", "##FIRSTY=-10", "##MAXY=9.999999046325684", "##MINY=-10",
+                  "##NPOINTS=300", "##XYDATA=(X++(Y..Y))", "##END="));
+}
+
+TEST(HostFilesJcamp, HostileBenchTextCannotBreakTheFile) {
+  const ScratchDirectory scratch;
+  const std::string path = (scratch.path() / "x.jdx").string();
+  InterferogramRecord record = measuredRecord(driverLikeVolts());
+  record.title = "a\r\n##END=\n##TITLE=b";
+  record.timestampMs = 0;
+  record.benchDate = "Tue Mar 14\a 15:09:26:07\r\n##XYDATA=(X++(Y..Y))";
+  record.setupText = std::string(kSetup) + "  evil\x01\x1b[2J ##END= $$ hidden\t" + std::string(300, 'x') +
+                     "\n##XYDATA=(XY..XY)\n\n  \xff=\x7f" + std::string(100, 'y') + "\n";
+  ASSERT_EQ(saveJcamp(record, path), "");
+
+  const std::string text = readWholeFile(path);
+  EXPECT_THAT(text, HasSubstr("\n##$SETUP evil=[2J # #END= $ $ hidden xxx"));
+  EXPECT_THAT(text, HasSubstr("\n##$SETUP __XYDATA_(XY..XY)=\n"));
+  EXPECT_EQ(text.find("$$"), std::string::npos);
+  EXPECT_EQ(text.find("LONGDATE"), std::string::npos) << "no time known: no 1970 either";
+  EXPECT_TRUE(
+      std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7F); }));
+  int structuralLabels = 0;
+  for (const std::string& line : linesOf(text)) {
+    EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_EQ(line.find("##", 1), std::string::npos) << line;
+    structuralLabels +=
+        line.starts_with("##XYDATA") || line.starts_with("##END") || line.starts_with("##TITLE");
+  }
+  EXPECT_EQ(structuralLabels, 3);
+  const JcampReading reading = readWithJcampconverter(path);
+  ASSERT_EQ(reading.failure, "");
+  expectSameBits(reading.values, record.volts, "hostile");
+}
+
+using Output = std::function<std::string(const InterferogramRecord&, const std::string&)>;
+const std::vector<std::pair<std::string, Output>> kOutputs = {
+    {"csv", saveCsv},
+    {"jcamp", saveJcamp},
+    {"png", [](const InterferogramRecord& r, const std::string& path) { return plotPng(r, path).message; }}};
+
+TEST(HostFilesWhole, AFailureNamesTheFileOnOneLineAndLeavesNothing) {
+  const ScratchDirectory scratch;
+  const std::string plainFile = scratch.write("plain", "x");
+  fs::create_directory(scratch.path() / "taken");  // the temporary is written, the rename fails
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {(scratch.path() / "missing" / "x").string(), "No such file or directory"},
+      {plainFile + "/x", "Not a directory"},
+      {(scratch.path() / "taken").string(), "Is a directory"},
+  };
+  for (const auto& [format, save] : kOutputs) {
+    for (const auto& [path, reason] : cases) {
+      EXPECT_EQ(save(measuredRecord({1.0, 2.0}), path), "cannot write " + path + ": " + reason) << format;
+      EXPECT_EQ(namesIn(scratch.path()), (std::set<std::string>{"plain", "taken"})) << format;
+    }
+  }
+}
+
+TEST(HostFilesWhole, AnExistingFileIsReplacedWhole) {
+  const ScratchDirectory scratch;
+  for (const auto& [format, save] : kOutputs) {
+    const std::string path = scratch.write("x", std::string(100000, 'o'));
+    const std::string fresh = (scratch.path() / "fresh").string();
+    ASSERT_EQ(save(measuredRecord({0.5, -0.25}), path), "") << format;
+    ASSERT_EQ(save(measuredRecord({0.5, -0.25}), fresh), "") << format;
+    EXPECT_EQ(readWholeFile(path), readWholeFile(fresh)) << format;
+    EXPECT_EQ(namesIn(scratch.path()), (std::set<std::string>{"x", "fresh"})) << format;
+  }
+}
+
+TEST(HostFilesPlot, DrawsA1200By700PngWhateverTheTitleHolds) {
+  const ScratchDirectory scratch;
+  const std::string path = (scratch.path() / "it's a plot.png").string();
+  InterferogramRecord record = measuredRecord(driverLikeVolts());
+  record.title = "it's \"quoted\" \\ {x}_1^2 @ & \n set output '/tmp/evil'";
+  const PlotResult result = plotPng(record, path);
+  ASSERT_EQ(result.outcome, PlotOutcome::Drawn) << result.message << " (gnuplot-nox installs gnuplot)";
+
+  // The signature, then the IHDR chunk: width 1200, height 700.
+  const std::string png = readWholeFile(path);
+  EXPECT_EQ(png.substr(0, 24), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x04\xb0\0\0\x02\xbc", 24));
+  EXPECT_EQ(namesIn(scratch.path()), std::set<std::string>{"it's a plot.png"});
+}
+
+// Points PATH at one folder while it lives.
+class PathOnly {
+ public:
+  explicit PathOnly(const fs::path& folder) {
+    if (const char* path = std::getenv("PATH")) saved_ = path;
+    ::setenv("PATH", folder.c_str(), 1);
+  }
+  ~PathOnly() { saved_ ? ::setenv("PATH", saved_->c_str(), 1) : ::unsetenv("PATH"); }
+  PathOnly(const PathOnly&) = delete;
+  PathOnly& operator=(const PathOnly&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(HostFilesPlot, TheGnuplotOnThePathAtTheCallIsTheOneUsed) {
+  const ScratchDirectory scratch;
+  fs::create_directory(scratch.path() / "bin");
+  const PathOnly path(scratch.path() / "bin");
+  const std::string png = (scratch.path() / "x.png").string();
+  const PlotResult missing = plotPng(measuredRecord({1.0, 2.0}), png);
+  EXPECT_EQ(missing.outcome, PlotOutcome::NoPlotter);
+  EXPECT_EQ(missing.message, "gnuplot is not installed: no plot drawn (install gnuplot-nox)");
+
+  // One that quits unread: the rest of a long script must not kill the host with SIGPIPE.
+  const std::string fake = scratch.write("bin/gnuplot",
+                                         "#!/bin/sh\necho 'gnuplot> set output' >&2\necho '   ^' >&2\n"
+                                         "echo '     line 0:    cannot open file' >&2\nexit 1\n");
+  fs::permissions(fake, fs::perms::owner_all);
+  const PlotResult failed = plotPng(measuredRecord(std::vector<double>(200000, 1.25)), png);
+  EXPECT_EQ(failed.outcome, PlotOutcome::Failed);
+  EXPECT_EQ(failed.message, "cannot draw " + png + ": gnuplot: line 0: cannot open file");
+  EXPECT_EQ(namesIn(scratch.path()), std::set<std::string>{"bin"});
+}
+
+}  // namespace
+}  // namespace dorvane::host

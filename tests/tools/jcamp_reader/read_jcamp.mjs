@@ -1,0 +1,19 @@
+// Reads a JCAMP-DX file with jcampconverter, a parser written apart from dorvane, and prints what it
+// found, one item a line, for the host's file tests: the number of points, the data type, the number
+// of data blocks, the abscissa of the last point, then each Y value in the shortest text that reads
+// back as the same double.
+import { readFileSync } from 'node:fs';
+import { convert } from 'jcampconverter';
+
+// String(-0) is "0": keep the sign, which the round trip must carry too.
+const exact = (value) => (Object.is(value, -0) ? '-0' : String(value));
+
+const file = process.argv[2];
+if (!file) {
+  console.error('usage: node read_jcamp.mjs FILE');
+  process.exit(2);
+}
+const blocks = convert(readFileSync(file, 'latin1')).flatten;
+const { x, y } = blocks[0]?.spectra[0]?.data ?? { x: [], y: [] };
+const lines = [y.length, blocks[0]?.dataType, blocks.length, exact(x.at(-1)), ...y.map(exact)];
+process.stdout.write(lines.join('\n') + '\n');

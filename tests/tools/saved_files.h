@@ -1,0 +1,25 @@
+// Reading back what the host saved: CSV by hand, JCAMP-DX with an independent reader (the npm
+// package jcampconverter, run by Node), PNG by its signature.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace dorvane::testing {
+
+// What read_jcamp.mjs prints, one item a line: the number of points, the data type, the number of
+// data blocks, the last abscissa, then each value; `failure` says why there is nothing to read.
+struct JcampReading {
+  std::string failure;
+  std::vector<std::string> lines;
+  std::vector<double> values;
+};
+JcampReading readWithJcampconverter(const std::string& file);
+
+// The volts column, checked for its running index; empty when the file is missing or malformed.
+std::vector<double> csvValues(const std::string& path);
+// The Y values as jcampconverter reads them; empty (with a test failure) when it cannot.
+std::vector<double> jcampValues(const std::string& path);
+bool isPng(const std::string& path);
+
+}  // namespace dorvane::testing

@@ -1,0 +1,32 @@
+// The subcommands of dorvane apart from acquire. Each prints to stdout and throws HostFailure with
+// one line when it cannot do its work.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/acquire.h"
+
+namespace dorvane::host {
+
+void showInfo(const std::string& iniPath);
+void listStoredBlocks(const std::string& iniPath);
+void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std::string& folder, bool plot);
+// Returns the command's result.
+std::int32_t executeCommand(const std::string& iniPath, const std::string& command);
+// Serves the virtual bench (with dorvane-benchsim's own options) until Ctrl-C.
+void serveVirtualBench(const std::vector<std::string>& benchOptions);
+
+struct DemoOptions {
+  std::string folder = "dorvane-demo";
+  std::int32_t files = 3;
+  std::int32_t scans = 4;
+  std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
+};
+void runDemo(const DemoOptions& options);
+
+// The settings file's port for the virtual bench: its device is named in DORVANE_COM<port>.
+inline constexpr int kVirtualBenchPort = 49;
+
+}  // namespace dorvane::host

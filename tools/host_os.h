@@ -1,0 +1,70 @@
+// What the host needs from the operating system beside the driver: the co-add event, Ctrl-C, where
+// its files live, and the virtual bench as a child program. One source per system.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dorvane.h"
+
+namespace dorvane::host {
+
+// From the first call on, Ctrl-C (and a polite termination request) no longer ends the program:
+// it is noted, and the program stops its work at the next point where that is safe.
+void catchStopRequests();
+bool stopRequested();
+
+// The event the driver signals after each file: an eventfd on Linux, a Win32 event on Windows.
+class CompletionEvent {
+ public:
+  enum class Wake { Signalled, StopRequested, TimedOut };
+
+  CompletionEvent();  // throws HostFailure when the system has none to give
+  ~CompletionEvent();
+  CompletionEvent(const CompletionEvent&) = delete;
+  CompletionEvent& operator=(const CompletionEvent&) = delete;
+
+  dorvane_event_handle handle() const;
+  // Blocks until the driver signals (the signal is consumed), a stop is requested, or the time passes.
+  Wake wait(int timeoutMs);
+
+ private:
+  long long descriptor_;
+};
+
+// The driver writes its debug lines to stderr on Linux (Windows keeps them for a debugger). Unless
+// they are wanted, this sends them to nowhere and keeps std::cerr, alone, on the terminal.
+void keepDriverDebugOutput(bool wanted);
+
+bool stdoutIsTerminal();
+// The folder of the running program, and that of the loaded driver library (its log is kept there).
+std::string programFolder();
+std::string driverLibraryPath();
+// Sets an environment variable of this process: how the driver finds a port's device.
+void setEnvironment(const std::string& name, const std::string& value);
+
+// dorvane-benchsim started from beside this program, in a process group of its own so that Ctrl-C
+// reaches only the host, which stops the bench when it is done with it.
+class VirtualBench {
+ public:
+  // `errorLog` receives the bench's messages; empty: they go to this program's stderr.
+  // Throws HostFailure when the program cannot be started or names no device.
+  VirtualBench(const std::vector<std::string>& arguments, const std::string& errorLog);
+  ~VirtualBench();
+  VirtualBench(const VirtualBench&) = delete;
+  VirtualBench& operator=(const VirtualBench&) = delete;
+
+  // The device a driver opens to reach the bench (the pty's slave).
+  const std::string& device() const { return device_; }
+  // Asks the bench to end and waits for it; returns its exit status.
+  int stop();
+  // Blocks until the bench ends by itself or a stop is requested; true when a stop was requested.
+  bool waitWhileRunning();
+
+ private:
+  long long process_ = -1;
+  int output_ = -1;
+  std::string device_;
+};
+
+}  // namespace dorvane::host

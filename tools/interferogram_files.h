@@ -1,0 +1,56 @@
+// Saving an interferogram as the host hands it out: CSV for spreadsheets and scripts, JCAMP-DX 4.24
+// for spectroscopy software. Both carry the exact values the driver returned (the JCAMP-DX file as
+// whole numbers times a power of two, exact whenever the values span at most 53 bits, as the
+// driver's always do), and each file appears whole or not at all (written under a temporary name
+// beside it, then renamed).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dorvane::host {
+
+// An interferogram and what the host knows about it.
+struct InterferogramRecord {
+  std::string title;          // e.g. "file 2 of 3", "stored block 0"
+  std::vector<double> volts;  // exactly as the driver returned them
+  double timestampMs = 0;     // ms since 1970-01-01 00:00:00 UTC; 0: unknown (a stored block)
+  std::string benchDate;      // the bench's own date line of a stored block; empty otherwise
+  std::int32_t scans = 0;     // co-added scans; 0: unknown
+  std::int32_t gain = 0;
+  std::int32_t benchIdentity = 0;  // "whoAreYou": (family << 16) | model; 0: unknown
+  std::string setupText;           // getSetup's text; empty: none
+};
+
+// Each returns an empty string on success, otherwise one line that says what failed, naming the
+// file (e.g. "cannot write /data/x.csv: Permission denied"); nothing is left behind on failure.
+std::string saveCsv(const InterferogramRecord& record, const std::string& path);
+std::string saveJcamp(const InterferogramRecord& record, const std::string& path);
+
+// What the PNG plot shares with the saved files.
+
+// Fills a new temporary file beside `path`, through its descriptor `file` or, for another program,
+// by its name; returns "" or the one-line error naming `path`.
+using FillTemporary = std::function<std::string(int file, const std::string& temporaryPath)>;
+
+// Creates the temporary file, lets `fill` write it, syncs it and renames it over `path`. Returns ""
+// or the one-line error; the temporary file is gone either way.
+std::string replaceFileWhole(const std::string& path, const FillTemporary& fill);
+
+// "family 9 model 60" for a "whoAreYou" identity; "unknown" for 0.
+std::string benchName(std::int32_t identity);
+
+// When the record was taken, for people: "2026-12-07T10:53:26.123Z" (UTC), else the bench's own date
+// of a stored block, else "". Printable ASCII only.
+std::string recordTimeText(const InterferogramRecord& record);
+
+// A file name as an error line shows it: a line break in it must not make two lines.
+std::string shownPath(std::string path);
+
+// `text` as one line of printable ASCII: control characters become spaces, other bytes '?'.
+std::string printableAscii(std::string_view text);
+
+}  // namespace dorvane::host

@@ -1,0 +1,136 @@
+// dorvane: the command-line host of the driver. It uses the driver as any host would, through
+// dorvane.h and the shared library, to look at a bench, acquire and save interferograms, read the
+// bench's stored blocks, and run the virtual bench.
+#include <CLI/CLI.hpp>
+
+#include <ctime>
+#include <iostream>
+
+#include "tools/acquire.h"
+#include "tools/commands.h"
+#include "tools/host_failure.h"
+#include "tools/host_os.h"
+
+namespace {
+
+using namespace dorvane::host;
+
+// "interferogram-20261207-105326": each acquisition names its files after the moment it began.
+std::string timedPrefix() {
+  const std::time_t now = std::time(nullptr);
+  std::tm calendar{};
+  gmtime_r(&now, &calendar);
+  char text[64];
+  std::strftime(text, sizeof text, "interferogram-%Y%m%d-%H%M%S", &calendar);
+  return text;
+}
+
+int run(int argc, char** argv) {
+  CLI::App app{"dorvane: look at an FTIR bench, acquire and save interferograms, read its stored data.\n"
+               "The bench is reached through the settings file's port (see the README)."};
+  app.require_subcommand(1);
+  bool driverDebug = false;
+  app.add_flag("--debug", driverDebug, "show the driver's debug lines on stderr");
+  std::string ini = "dorvane.ini";
+  bool noPlot = false;
+  std::string folder = ".";
+  const auto settingsOption = [&ini](CLI::App* command) {
+    command->add_option("--ini", ini, "the settings file (INI, section [Settings])")->capture_default_str();
+  };
+  const auto outputOptions = [&](CLI::App* command) {
+    command->add_option("--out", folder, "the folder for the saved files")->capture_default_str();
+    command->add_flag("--no-plot", noPlot, "save CSV and JCAMP-DX only, no PNG");
+  };
+
+  CLI::App* info = app.add_subcommand("info", "open the bench, print its identity and setup, close");
+  settingsOption(info);
+
+  AcquireOptions acquisition;
+  CLI::App* acquireCommand = app.add_subcommand("acquire", "co-add files on the driver's thread and save each one");
+  settingsOption(acquireCommand);
+  outputOptions(acquireCommand);
+  acquireCommand->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
+  acquireCommand->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
+  acquireCommand->add_option("--points", acquisition.points, "points per scan (default: the settings file's)")
+      ->check(CLI::Range(1, 65536));
+  acquireCommand->add_option("--gain", acquisition.gain, "the gain code (default: the settings file's)")
+      ->check(CLI::Range(0, 255));
+  acquireCommand->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
+  acquireCommand->add_option("--timeout", acquisition.timeoutSeconds, "seconds to wait for a file before giving up")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+
+  CLI::App* list = app.add_subcommand("list", "list the blocks stored in the bench's memory");
+  settingsOption(list);
+
+  std::int32_t blockIndex = 0;
+  CLI::App* fetch = app.add_subcommand("fetch", "fetch a stored block and save it");
+  settingsOption(fetch);
+  outputOptions(fetch);
+  fetch->add_option("INDEX", blockIndex, "the block's number in 'dorvane list'")->required()->check(CLI::NonNegativeNumber);
+
+  std::string command;
+  CLI::App* exec = app.add_subcommand("exec", "run a command string, e.g. \"shuttle 1\", and explain its result");
+  settingsOption(exec);
+  exec->add_option("COMMAND", command, "the command string")->required();
+
+  std::vector<std::string> benchOptions;
+  CLI::App* sim = app.add_subcommand("sim", "serve the virtual bench until Ctrl-C and say how to reach it");
+  sim->add_option("BENCH-OPTIONS", benchOptions, "dorvane-benchsim's options, after --, e.g. -- --faults 0.01");
+  sim->prefix_command();
+
+  DemoOptions demo;
+  CLI::App* demoCommand = app.add_subcommand("demo", "acquire, save and draw three files from the virtual bench");
+  demoCommand->add_option("--out", demo.folder, "the folder for everything the demo writes")->capture_default_str();
+  demoCommand->add_option("--files", demo.files, "files to acquire")->capture_default_str()->check(CLI::PositiveNumber);
+  demoCommand->add_option("--scans", demo.scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "dorvane: " << e.what() << " (dorvane --help lists the options)" << std::endl;
+    return kExitUsage;
+  }
+
+  keepDriverDebugOutput(driverDebug);
+  catchStopRequests();
+  if (*info) showInfo(ini);
+  if (*acquireCommand) {
+    loadSettings(ini);
+    acquisition.folder = folder;
+    acquisition.plot = !noPlot;
+    if (acquisition.prefix.empty()) acquisition.prefix = timedPrefix();
+    const std::int32_t saved = acquire(acquisition, [](const AcquiredFile&) {});
+    std::cout << saved << " file" << (saved == 1 ? "" : "s") << " saved in " << folder << std::endl;
+  }
+  if (*list) listStoredBlocks(ini);
+  if (*fetch) fetchStoredBlock(ini, blockIndex, folder, !noPlot);
+  if (*exec && executeCommand(ini, command) < 0) return kExitFailure;
+  if (*sim) {
+    // A bare "--" before the bench's options is the separator, not one of them.
+    if (!benchOptions.empty() && benchOptions.front() == "--") benchOptions.erase(benchOptions.begin());
+    serveVirtualBench(benchOptions);
+  }
+  if (*demoCommand) runDemo(demo);
+  // The bench calls cannot be cut short: a Ctrl-C during one is honoured once it returns.
+  if (stopRequested() && !*sim) throw HostFailure("stopped by Ctrl-C; the port is closed", kExitStopped);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const HostFailure& failure) {
+    std::cerr << "dorvane: " << failure.what() << std::endl;
+    return failure.exitStatus();
+  } catch (const std::exception& error) {
+    std::cerr << "dorvane: " << error.what() << std::endl;
+    return kExitFailure;
+  }
+}

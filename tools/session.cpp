@@ -1,0 +1,81 @@
+// The settings, the opened bench and the saved files, shared by the subcommands.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "dorvane.h"
+#include "tools/host_failure.h"
+#include "tools/plot.h"
+#include "tools/session.h"
+
+namespace dorvane::host {
+
+void loadSettings(const std::string& iniPath) {
+  std::ifstream file(iniPath);
+  std::error_code error;
+  if (!file || std::filesystem::is_directory(iniPath, error)) {
+    const std::string reason = !file ? std::strerror(errno) : "it is a folder";
+    throw HostFailure("cannot read the settings file " + iniPath + ": " + reason);
+  }
+  // The driver takes a relative path from the current folder, as we do; absolute reads plainer in its log.
+  const std::string absolute = std::filesystem::absolute(iniPath, error).string();
+  const std::int32_t result = spectrometer_execute(("@" + (error ? iniPath : absolute)).c_str());
+  if (result != 0) throw HostFailure(callFailed("spectrometer_execute", result));
+}
+
+OpenBench::OpenBench() {
+  const std::int32_t result = spectrometer_open(0);
+  if (result != 0) {
+    spectrometer_close();
+    const char* meaning = result == -1 ? "no such serial port, or no port= in the settings' [Settings] section"
+                          : result == -2 || result == -3 ? "the bench did not send its setup (is it on and connected?)"
+                                                         : nullptr;
+    throw HostFailure(callFailed("spectrometer_open", result, meaning));
+  }
+  identity_ = spectrometer_execute("whoAreYou");
+}
+
+OpenBench::~OpenBench() { spectrometer_close(); }
+
+std::string OpenBench::setupText() const {
+  std::vector<char> text(1483 + 1, '\0');  // the export's documented size, and a terminator of our own
+  const std::int32_t result = getSetup(text.data(), 0);
+  if (result != 0) throw HostFailure(callFailed("getSetup", result) + " (" + text.data() + ")");
+  return text.data();
+}
+
+OutputFolder::OutputFolder(const std::string& folder, bool plot) : folder_(folder), plot_(plot) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw HostFailure("cannot create the output folder " + folder + ": " + error.message());
+  // A trial file now, so that an acquisition never starts only to find that nothing can be saved.
+  const std::filesystem::path trial = std::filesystem::path(folder) / ".dorvane-write-test";
+  std::FILE* file = std::fopen(trial.string().c_str(), "w");
+  if (file == nullptr) throw HostFailure("cannot write into the output folder " + folder + ": " + std::strerror(errno));
+  std::fclose(file);
+  std::filesystem::remove(trial, error);
+}
+
+SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::string& stem) {
+  const std::filesystem::path base = std::filesystem::path(folder_) / stem;
+  SavedFiles saved{base.string() + ".csv", base.string() + ".jdx", {}};
+  if (std::string failure = saveCsv(record, saved.csv); !failure.empty()) throw HostFailure(failure);
+  if (std::string failure = saveJcamp(record, saved.jcamp); !failure.empty()) throw HostFailure(failure);
+  if (!plot_) return saved;
+  const PlotResult plot = plotPng(record, base.string() + ".png");
+  if (plot.outcome == PlotOutcome::Drawn) {
+    saved.png = base.string() + ".png";
+  } else if (plot.outcome == PlotOutcome::NoPlotter) {
+    if (!plotterMissingTold_) std::cerr << "dorvane: " << plot.message << "\n";
+    plotterMissingTold_ = true;
+  } else {
+    throw HostFailure(plot.message);
+  }
+  return saved;
+}
+
+}  // namespace dorvane::host
