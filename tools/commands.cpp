@@ -91,21 +91,19 @@ void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std:
             << ", " << fileName(files.jcamp) << (files.png.empty() ? "" : ", " + fileName(files.png)) << "\n";
 }
 
-std::int32_t executeCommand(const std::string& iniPath, const std::string& command) {
+bool executeCommand(const std::string& iniPath, const std::string& command) {
   loadSettings(iniPath);
-  std::string first;
-  std::istringstream(command) >> first;
-  std::transform(first.begin(), first.end(), first.begin(), [](unsigned char c) { return std::tolower(c); });
   std::int32_t result = 0;
-  if (first == "whoareyou") {
+  if (commandWord(command) == "whoareyou") {
     // The identity is the one found when the bench was opened.
     OpenBench bench;
     result = spectrometer_execute(command.c_str());
   } else {
     result = spectrometer_execute(command.c_str());
   }
-  std::cout << commandResultMeaning(command, result) << "\n";
-  return result;
+  const CommandOutcome outcome = commandOutcome(command, result);
+  std::cout << outcome.meaning << "\n";
+  return !outcome.failed;
 }
 
 void serveVirtualBench(const std::vector<std::string>& benchOptions) {

@@ -13,8 +13,8 @@ namespace dorvane::host {
 void showInfo(const std::string& iniPath);
 void listStoredBlocks(const std::string& iniPath);
 void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std::string& folder, bool plot);
-// Returns the command's result.
-std::int32_t executeCommand(const std::string& iniPath, const std::string& command);
+// Prints the result with its meaning; false when the result tells of a failure.
+bool executeCommand(const std::string& iniPath, const std::string& command);
 // Serves the virtual bench (with dorvane-benchsim's own options) until Ctrl-C.
 void serveVirtualBench(const std::vector<std::string>& benchOptions);
 

@@ -25,7 +25,14 @@ class HostFailure : public std::runtime_error {
 // "spectrometer_open returned -1: no such serial port, or no port set in the settings". `meaning`
 // replaces the driver's general phrase where the export gives the code a meaning of its own.
 std::string callFailed(const char* exportName, std::int32_t result, const char* meaning = nullptr);
-// The meaning of a command string's result, e.g. "1: the shuttle is fitted".
-std::string commandResultMeaning(const std::string& command, std::int32_t result);
+// The command string's first word in lower case, as the driver compares it.
+std::string commandWord(const std::string& command);
+// A command string's result read for that command: "1: the bench has a shuttle", and whether it
+// tells of a failure (each command has its own way of saying so).
+struct CommandOutcome {
+  std::string meaning;
+  bool failed;
+};
+CommandOutcome commandOutcome(const std::string& command, std::int32_t result);
 
 }  // namespace dorvane::host

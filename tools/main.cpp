@@ -109,7 +109,7 @@ int run(int argc, char** argv) {
   }
   if (*list) listStoredBlocks(ini);
   if (*fetch) fetchStoredBlock(ini, blockIndex, folder, !noPlot);
-  if (*exec && executeCommand(ini, command) < 0) return kExitFailure;
+  if (*exec && !executeCommand(ini, command)) return kExitFailure;
   if (*sim) {
     // A bare "--" before the bench's options is the separator, not one of them.
     if (!benchOptions.empty() && benchOptions.front() == "--") benchOptions.erase(benchOptions.begin());

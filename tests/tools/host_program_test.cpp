@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "bench/retrieval.h"
 #include "platform/clock.h"
@@ -212,15 +213,17 @@ TEST_F(HostOnBench, InfoListFetchAndExecSpeakThroughTheExports) {
   EXPECT_EQ(jcampValues((out() / "stored-block-1.jdx").string()), benchVolts(1));
   EXPECT_TRUE(isPng((out() / "stored-block-1.png").string()));
 
-  const std::vector<std::pair<std::string, std::string>> commands = {
-      {"shuttle", "1: the bench has a shuttle"},
-      {"reset", "1: the bench was reset"},
-      {"whoAreYou", "589884: bench family 9 model 60"},
-      {"wiggle", "0: the command is not one the driver knows"},
+  // Each command says in its own way whether it failed; the exit status follows.
+  const std::vector<std::tuple<std::string, std::string, int>> commands = {
+      {"shuttle", "1: the bench has a shuttle", 0},
+      {"reset", "1: the bench was reset", 0},
+      {"whoAreYou", "589884: bench family 9 model 60", 0},
+      {"movemotor 1 -40", "-40: the motor's new position", 0},
+      {"wiggle", "0: the command is not one the driver knows", 1},
   };
-  for (const auto& [command, meaning] : commands) {
+  for (const auto& [command, meaning, status] : commands) {
     auto exec = run({"exec", command});
-    EXPECT_EQ(exec->wait(), 0) << exec->errors();
+    EXPECT_EQ(exec->wait(), status) << command << ": " << exec->errors();
     EXPECT_EQ(exec->output(), meaning + "\n");
   }
 }
