@@ -2,12 +2,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <cstdio>
+#include <deque>
 #include <iostream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dorvane.h"
