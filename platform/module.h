@@ -18,4 +18,9 @@ struct PathRules {
 
 PathRules pathRules();
 
+// True once the process has begun to end with this library still loaded: on Windows the loader has
+// already ended every other thread before it detaches the DLL, so no thread of ours is left to stop
+// or to wait for. Always false on Linux, where exit() runs the destructors while threads still run.
+bool processExiting();
+
 }  // namespace dorvane::platform

@@ -1,6 +1,7 @@
 // The worker thread's start handshake and its bounded stop.
 #include "runtime/thread_base.h"
 
+#include "platform/module.h"
 #include "runtime/debug_print.h"
 
 namespace dorvane::runtime {
@@ -8,7 +9,8 @@ namespace dorvane::runtime {
 CThreadBase::CThreadBase(platform::DebugOutput& debugOutput) : debugOutput_(debugOutput) {}
 
 CThreadBase::~CThreadBase() {
-  if (running()) Stop();
+  // A thread the ending process has already ended cannot answer a stop.
+  if (running() && !platform::processExiting()) Stop();
   thread_.join();
 }
 

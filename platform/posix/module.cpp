@@ -16,4 +16,6 @@ std::string moduleFileName() {
 // A backslash is an ordinary character in a POSIX file name, so only '/' separates directories.
 PathRules pathRules() { return PathRules{"/", '/'}; }
 
+bool processExiting() { return false; }
+
 }  // namespace dorvane::platform

@@ -1,19 +1,35 @@
-// The library's own file on Windows: GetModuleFileNameA with the handle that DllMain kept.
+// The library's own file on Windows: GetModuleFileNameA with the handle that DllMain kept, and
+// what the loader says about the library's detaching.
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/module.h"
+#include "platform/win32/library_detach.h"
 
 namespace dorvane::platform {
 namespace {
 HMODULE keptModule = nullptr;
+std::atomic<bool> detaching{false};
+std::atomic<bool> exiting{false};
 }  // namespace
 
-// DllMain stores the instance handle on every call, whatever the reason, and does nothing else:
-// it reads no settings, opens no port and starts no thread.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
+// DllMain stores the instance handle on every call and notes the detach, which the static
+// destructors that run after it need to know of. It reads no settings, opens no port and starts no
+// thread.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   keptModule = instance;
+  if (reason == DLL_PROCESS_DETACH) {
+    // A reserved pointer means the process is ending (every other thread is already gone); none
+    // means FreeLibrary, under the loader lock.
+    exiting = reserved != nullptr;
+    detaching = true;
+  }
   return TRUE;
 }
+
+bool libraryDetaching() { return detaching; }
+bool processExiting() { return exiting; }
 
 std::string moduleFileName() {
   HMODULE module = keptModule;

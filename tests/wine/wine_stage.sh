@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# The Windows build run under Wine: its unit suites, then dorvane.exe and dorvane.dll against the
+# Linux virtual bench through COM ports that Wine maps to the bench's pseudo-terminals. The files
+# dorvane.exe saves must equal those the Linux dorvane saves from a bench with the same seed.
+#
+# Usage: wine_stage.sh WIN32_BUILD LINUX_BUILD
+#   WIN32_BUILD holds dorvane.dll, dorvane.exe, library_lifetime.exe and the *_tests.exe suites;
+#   LINUX_BUILD holds dorvane and dorvane-benchsim. The Wine prefix lives in WIN32_BUILD/wine-prefix.
+set -euo pipefail
+
+win=$(cd "$1" && pwd)
+linux=$(cd "$2" && pwd)
+export WINEPREFIX="$win/wine-prefix" WINEARCH=win32 WINEDEBUG=-all
+# No Mono or Gecko: nothing here needs them, and asking for them would wait for a download.
+export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+
+work=$(mktemp -d)
+bench_pids=()
+failures=0
+
+cleanup() {
+  local pid
+  for pid in "${bench_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ok() { echo "wine: ok: $*"; }
+failed() {
+  echo "wine: FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+# Runs a Windows program with a bound, so a hang fails the stage instead of stalling it.
+run_windows() { timeout --kill-after=10 "$@"; }
+windows_path() { winepath -w "$1" 2>/dev/null; }
+
+# Starts a virtual bench (seed 1); its pseudo-terminal lands in bench_device, its process in bench_pid.
+start_bench() {
+  local name=$1
+  shift
+  "$linux/dorvane-benchsim" --seed 1 "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  bench_pid=$!
+  bench_pids+=("$bench_pid")
+  local waited=0
+  until [ -s "$work/$name.out" ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+    [ $waited -lt 100 ] || { echo "wine: the virtual bench $name did not start" >&2; cat "$work/$name.err" >&2; exit 1; }
+  done
+  bench_device=$(head -n 1 "$work/$name.out")
+}
+
+# Maps COM<number> to a device; Wine reads the mapping when its server starts.
+map_port() { wine reg add 'HKLM\Software\Wine\Ports' /v "COM$1" /t REG_SZ /d "$2" /f >/dev/null; }
+
+settings_file() {
+  printf '[Settings]\nport=%s\nbaud=38400\npoints=4096\n' "$1" >"$work/com$1.ini"
+  echo "$work/com$1.ini"
+}
+
+# The saved files without the lines that hold the time of the run.
+without_times() { grep -v -e '^# time:' -e '^##LONGDATE=' -e '^##\$TIMESTAMP MS=' "$1"; }
+
+echo "== Wine stage ($(wine --version))"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine: making the prefix $WINEPREFIX"
+  wineboot --init >/dev/null 2>&1
+  wineserver -w
+fi
+
+echo "== Windows unit suites under Wine"
+for suite in "$win"/*_tests.exe; do
+  [ -e "$suite" ] || { failed "no Windows test suite in $win"; break; }
+  if run_windows 600 wine "$suite" --gtest_brief=1 >"$work/suite.log" 2>&1; then
+    ok "$(basename "$suite"): $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/suite.log" | tail -n 1)"
+  else
+    cat "$work/suite.log" >&2
+    failed "$(basename "$suite")"
+  fi
+done
+
+echo "== dorvane.exe and dorvane.dll against the virtual bench"
+start_bench windows
+map_port 49 "$bench_device"
+# Slow scans, so that the bench can be taken away while the host waits for its second file.
+start_bench vanishing --per-scan 1500
+vanishing_bench=$bench_pid
+map_port 50 "$bench_device"
+wineserver -k  # the next program starts a server that reads the mapping
+com49=$(windows_path "$(settings_file 49)")
+com50=$(windows_path "$(settings_file 50)")
+com60=$(windows_path "$(settings_file 60)")
+
+# Three files from each build, each from a fresh bench with the same seed.
+mkdir -p "$work/windows-files" "$work/linux-files"
+if run_windows 300 wine "$win/dorvane.exe" acquire --ini "$com49" --files 3 --scans 4 --no-plot \
+     --prefix run --out "$(windows_path "$work/windows-files")" >"$work/acquire.log" 2>&1; then
+  ok "dorvane.exe acquire: $(grep -c '^saved file' "$work/acquire.log") files"
+else
+  cat "$work/acquire.log" >&2
+  failed "dorvane.exe acquire"
+fi
+start_bench linux
+if ! DORVANE_COM49=$bench_device timeout 300 "$linux/dorvane" acquire --ini "$work/com49.ini" --files 3 --scans 4 \
+       --no-plot --prefix run --out "$work/linux-files" >"$work/linux-acquire.log" 2>&1; then
+  cat "$work/linux-acquire.log" >&2
+  failed "the Linux dorvane acquire"
+fi
+for index in 001 002 003; do
+  for kind in csv jdx; do
+    name=run-$index.$kind
+    if [ ! -s "$work/windows-files/$name" ] || [ ! -s "$work/linux-files/$name" ]; then
+      failed "$name is missing from a build"
+    elif diff <(without_times "$work/windows-files/$name") <(without_times "$work/linux-files/$name") >"$work/diff.txt"; then
+      ok "$name from dorvane.exe equals the Linux build's, value for value ($(grep -c '^[0-9]' "$work/windows-files/$name") data lines)"
+    else
+      head -n 20 "$work/diff.txt" >&2
+      failed "$name differs between the Windows and the Linux build"
+    fi
+  done
+done
+
+if run_windows 60 wine "$win/dorvane.exe" info --ini "$com49" >"$work/info.log" 2>&1 &&
+   grep -q 'family 9 model 60' "$work/info.log"; then
+  ok "dorvane.exe info identifies the bench"
+else
+  cat "$work/info.log" >&2
+  failed "dorvane.exe info"
+fi
+
+if run_windows 60 wine "$win/dorvane.exe" exec --ini "$com49" "whoAreYou" >"$work/exec.log" 2>&1 &&
+   grep -q '589884' "$work/exec.log"; then
+  ok "dorvane.exe exec whoAreYou: $(head -n 1 "$work/exec.log")"
+else
+  cat "$work/exec.log" >&2
+  failed "dorvane.exe exec whoAreYou"
+fi
+
+# COM60 is mapped to nothing: the serial layer's code for a port that does not exist.
+status=0
+run_windows 60 wine "$win/dorvane.exe" info --ini "$com60" >"$work/noport.log" 2>&1 || status=$?
+if [ $status -eq 1 ] && grep -q 'spectrometer_open returned -1' "$work/noport.log"; then
+  ok "a COM port that does not exist: $(tail -n 1 "$work/noport.log")"
+else
+  cat "$work/noport.log" >&2
+  failed "a COM port that does not exist gave exit status $status"
+fi
+
+# The DLL loaded and unloaded by a host while an acquisition runs.
+dll=$(windows_path "$win/dorvane.dll")
+for mode in unload close; do
+  if run_windows 120 wine "$win/library_lifetime.exe" "$dll" "$com49" $mode >"$work/lifetime.log" 2>&1; then
+    ok "library_lifetime $mode: $(tail -n 1 "$work/lifetime.log")"
+  else
+    cat "$work/lifetime.log" >&2
+    failed "library_lifetime $mode"
+  fi
+done
+# At a process's end the acquisition thread is already gone: the DLL must not try to stop it
+# (that waited out the stop's 5 s bound twice at every exit). Its debug lines show any attempt.
+if WINEDEBUG=+debugstr run_windows 120 wine "$win/library_lifetime.exe" "$dll" "$com49" exit \
+     >"$work/lifetime.log" 2>"$work/debug.log" && ! grep -q 'CThreadBase::Stop' "$work/debug.log"; then
+  ok "library_lifetime exit: the DLL does not stop a thread the ending process has ended"
+else
+  cat "$work/lifetime.log" >&2
+  grep 'CThreadBase::Stop' "$work/debug.log" >&2 || true
+  failed "library_lifetime exit"
+fi
+
+# A bench that vanishes after the first file: the acquisition ends, the first file is whole.
+mkdir -p "$work/vanishing-files"
+run_windows 300 wine "$win/dorvane.exe" acquire --ini "$com50" --files 3 --scans 1 --no-plot --timeout 5 \
+  --prefix run --out "$(windows_path "$work/vanishing-files")" >"$work/vanishing.log" 2>&1 &
+host=$!
+waited=0
+until grep -q '^saved file 1' "$work/vanishing.log" 2>/dev/null || [ $waited -ge 600 ]; do
+  sleep 0.1
+  waited=$((waited + 1))
+done
+kill "$vanishing_bench"
+status=0
+wait $host || status=$?
+first=$work/vanishing-files/run-001.csv
+if [ $status -eq 1 ] && [ -s "$first" ] &&
+   [ "$(grep -c '^[0-9]' "$first")" -eq "$(sed -n 's/^# points: //p' "$first")" ]; then
+  ok "the bench vanishing after file 1: exit status 1, file 1 whole ($(tail -n 1 "$work/vanishing.log"))"
+else
+  cat "$work/vanishing.log" >&2
+  failed "the bench vanishing after file 1: exit status $status"
+fi
+
+if [ $failures -ne 0 ]; then
+  echo "wine: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "wine: every check passed"
