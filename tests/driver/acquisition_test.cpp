@@ -284,8 +284,10 @@ TEST_F(Acquisition, StartWithoutOpenFailsAndClosesThePort) {
 }
 
 TEST_F(Acquisition, AFailedFirstScanReportsFailureAndSignalsTheEvent) {
-  // The error shows once the block is allocated, which the driver waits for.
-  openBench({.allocation = std::chrono::milliseconds(20)});
+  // The error shows once the block is allocated, which the driver waits for. A block already
+  // stamped at the first status reply is taken without a look at the error bits, so the allocation
+  // lasts long enough for the driver to ask before it, even on a loaded machine.
+  openBench({.allocation = std::chrono::milliseconds(500)});
   instrument->troubleNextScan(sim::ScanTrouble::HardwareError);
   ASSERT_EQ(driver->startCoadd(), 1);
   EXPECT_EQ(event.wait(0), 1u);
@@ -311,6 +313,8 @@ TEST_F(Acquisition, StopAbortsAThreadThatIsStuckInARetrieval) {
 // The paced retrieval lasts long enough for the bench to fall silent inside it.
 TEST_F(Acquisition, ABenchThatFallsSilentMidRetrievalEndsTheAcquisitionWithinItsBounds) {
   ASSERT_NO_FATAL_FAILURE(startSlowRetrieval(3));
+  // Silent only once the data packets flow: a silence before the request is a failed request.
+  ASSERT_TRUE(waitForLogLine("rxSpectrum: reading *"));
   instrument->link().stop();
   // The retrieval fails and the file is still counted and signalled; the next scan cannot start,
   // so the thread ends by itself.

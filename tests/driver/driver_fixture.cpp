@@ -78,7 +78,7 @@ std::size_t DriverOnBench::countLogLines(const std::string& line) const {
 
 bool DriverOnBench::waitForLogLine(const std::string& line) const {
   for (int i = 0; i < 400; ++i) {
-    if (countLogLines(line) > 0) return true;
+    if (logHasInOrder({line})) return true;
     platform::systemClock().sleep(50);
   }
   return false;

@@ -54,7 +54,8 @@ class DriverOnBench : public ::testing::Test {
   // line ending in '*' matches any line that starts with the rest.
   bool logHasInOrder(const std::vector<std::string>& wanted) const;
   std::size_t countLogLines(const std::string& line) const;
-  // Waits (up to 20 s) until the line appears in the log; false when it never did.
+  // Waits (up to 20 s) until the line appears in the log (a final '*' as in logHasInOrder); false
+  // when it never did.
   bool waitForLogLine(const std::string& line) const;
   // Waits (up to 20 s) until the acquisition thread has ended and the status is back at 4.
   bool waitUntilIdle() const;
