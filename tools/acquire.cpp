@@ -1,16 +1,16 @@
 // The acquisition loop: wait on the co-add event (no polling of the driver), fetch, save, repeat.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <iostream>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "dorvane.h"
+#include "platform/event.h"
+#include "platform/mutex.h"
+#include "platform/thread.h"
 #include "tools/acquire.h"
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
@@ -44,16 +44,16 @@ class ProgressLine {
     std::snprintf(line, sizeof line, "\r\033[Kfile %d of %s: scans %d, %.0f s elapsed, %.2f files/min",
                   static_cast<int>(done + 1), filesWanted(files_).c_str(),
                   static_cast<int>(spectrometer_getScanProgress()), elapsed, elapsed > 0 ? done * 60.0 / elapsed : 0.0);
-    std::lock_guard hold(lock_);
+    platform::ScopedLock hold(lock_);
     std::cout << line << std::flush;
   }
   void print(const std::string& text) {
-    std::lock_guard hold(lock_);
+    platform::ScopedLock hold(lock_);
     if (terminal_) std::cout << "\r\033[K";
     std::cout << text << std::endl;
   }
   void finish() {
-    std::lock_guard hold(lock_);
+    platform::ScopedLock hold(lock_);
     if (terminal_) std::cout << "\r\033[K" << std::flush;
   }
 
@@ -61,7 +61,7 @@ class ProgressLine {
   std::int32_t files_;
   bool terminal_;
   Clock::time_point started_;
-  std::mutex lock_;
+  platform::Mutex lock_;
 };
 
 // Saves on a thread of its own, so that fetching the next co-add never waits for the disk or the
@@ -69,45 +69,57 @@ class ProgressLine {
 class Saver {
  public:
   Saver(OutputFolder& output, ProgressLine& progress, const std::function<void(const AcquiredFile&)>& onSaved)
-      : output_(output), progress_(progress), onSaved_(onSaved), worker_([this] { work(); }) {}
+      : output_(output), progress_(progress), onSaved_(onSaved) {
+    if (!worker_.start([this] { return work(); }, platform::ThreadPriority::normal)) {
+      throw HostFailure("cannot start the thread that saves the files");
+    }
+  }
   ~Saver() { finish(); }
 
   void push(AcquiredFile file, std::string stem) {
-    std::lock_guard hold(lock_);
+    platform::ScopedLock hold(lock_);
     queue_.emplace_back(std::move(file), std::move(stem));
-    changed_.notify_all();
+    changed_.set();
   }
   // Saves what was handed over and ends the thread. The first failure's line, or empty.
   std::string finish() {
     {
-      std::lock_guard hold(lock_);
+      platform::ScopedLock hold(lock_);
       closing_ = true;
-      changed_.notify_all();
+      changed_.set();
     }
-    if (worker_.joinable()) worker_.join();
+    worker_.join();
     return failure_;
   }
   bool failed() {
-    std::lock_guard hold(lock_);
+    platform::ScopedLock hold(lock_);
     return !failure_.empty();
   }
   std::int32_t saved() const { return saved_; }
 
  private:
-  void work() {
+  std::uint32_t work() {
     for (;;) {
-      std::unique_lock hold(lock_);
-      changed_.wait(hold, [this] { return closing_ || !queue_.empty(); });
-      if (queue_.empty() || !failure_.empty()) return;
-      auto [file, stem] = std::move(queue_.front());
-      queue_.pop_front();
-      hold.unlock();
+      changed_.wait(platform::kWaitForever);
+      std::pair<AcquiredFile, std::string> next;
+      {
+        platform::ScopedLock hold(lock_);
+        if (queue_.empty()) {
+          if (closing_) return 0;
+          // Reset under the lock that push and finish set it under: no change goes unseen.
+          changed_.reset();
+          continue;
+        }
+        next = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      auto& [file, stem] = next;
       try {
         file.files = output_.save(file.record, stem);
       } catch (const std::exception& failure) {
-        hold.lock();
+        platform::ScopedLock hold(lock_);
         failure_ = failure.what();
-        return;
+        return 0;
       }
       ++saved_;
       progress_.print("saved " + file.record.title + ": " + file.files.csv);
@@ -118,13 +130,13 @@ class Saver {
   OutputFolder& output_;
   ProgressLine& progress_;
   const std::function<void(const AcquiredFile&)>& onSaved_;
-  std::mutex lock_;
-  std::condition_variable changed_;
+  platform::Mutex lock_;
+  platform::Event changed_;  // set while there is something to save, or the end to see
   std::deque<std::pair<AcquiredFile, std::string>> queue_;
   bool closing_ = false;
   std::string failure_;
   std::atomic<std::int32_t> saved_{0};
-  std::thread worker_;  // last: it starts once everything it uses is there
+  platform::Thread worker_;
 };
 
 std::string filesSaved(std::int32_t saved) { return std::to_string(saved) + " file" + (saved == 1 ? "" : "s") + " saved"; }

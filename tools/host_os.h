@@ -9,8 +9,9 @@
 
 namespace dorvane::host {
 
-// From the first call on, Ctrl-C (and a polite termination request) no longer ends the program:
-// it is noted, and the program stops its work at the next point where that is safe.
+// From the first call on, Ctrl-C (and a polite termination request, or a closed console window on
+// Windows) no longer ends the program: it is noted, and the program stops its work at the next point
+// where that is safe.
 void catchStopRequests();
 bool stopRequested();
 
@@ -29,13 +30,14 @@ class CompletionEvent {
   Wake wait(int timeoutMs);
 
  private:
-  long long descriptor_;
+  long long event_;  // the eventfd, or the HANDLE
 };
 
 // The driver writes its debug lines to stderr on Linux (Windows keeps them for a debugger). Unless
 // they are wanted, this sends them to nowhere and keeps std::cerr, alone, on the terminal.
 void keepDriverDebugOutput(bool wanted);
 
+// A terminal that takes the progress line's escape sequences (a Windows console is switched to them).
 bool stdoutIsTerminal();
 // The folder of the running program, and that of the loaded driver library (its log is kept there).
 std::string programFolder();
@@ -44,7 +46,8 @@ std::string driverLibraryPath();
 void setEnvironment(const std::string& name, const std::string& value);
 
 // dorvane-benchsim started from beside this program, in a process group of its own so that Ctrl-C
-// reaches only the host, which stops the bench when it is done with it.
+// reaches only the host, which stops the bench when it is done with it. Linux only: on Windows the
+// constructor throws HostFailure saying where the virtual bench runs.
 class VirtualBench {
  public:
   // `errorLog` receives the bench's messages; empty: they go to this program's stderr.

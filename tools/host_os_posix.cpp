@@ -80,25 +80,25 @@ void catchStopRequests() {
 
 bool stopRequested() { return stopWanted; }
 
-CompletionEvent::CompletionEvent() : descriptor_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (descriptor_ < 0) throw HostFailure(systemError("cannot create the co-add event"));
+CompletionEvent::CompletionEvent() : event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (event_ < 0) throw HostFailure(systemError("cannot create the co-add event"));
 }
 
-CompletionEvent::~CompletionEvent() { ::close(static_cast<int>(descriptor_)); }
+CompletionEvent::~CompletionEvent() { ::close(static_cast<int>(event_)); }
 
 dorvane_event_handle CompletionEvent::handle() const {
-  return reinterpret_cast<dorvane_event_handle>(static_cast<std::intptr_t>(descriptor_));
+  return reinterpret_cast<dorvane_event_handle>(static_cast<std::intptr_t>(event_));
 }
 
 CompletionEvent::Wake CompletionEvent::wait(int timeoutMs) {
-  pollfd watched[2] = {{static_cast<int>(descriptor_), POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+  pollfd watched[2] = {{static_cast<int>(event_), POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
   const nfds_t count = stopPipe[0] >= 0 ? 2 : 1;
   if (stopWanted) return Wake::StopRequested;
   const int ready = ::poll(watched, count, timeoutMs);
   if (stopWanted) return Wake::StopRequested;
   if (ready > 0 && (watched[0].revents & POLLIN) != 0) {
     std::uint64_t signals = 0;
-    if (::read(static_cast<int>(descriptor_), &signals, sizeof signals) == sizeof signals) return Wake::Signalled;
+    if (::read(static_cast<int>(event_), &signals, sizeof signals) == sizeof signals) return Wake::Signalled;
   }
   return Wake::TimedOut;
 }

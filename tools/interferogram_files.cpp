@@ -1,23 +1,20 @@
-// The CSV and JCAMP-DX files of an interferogram, and the whole-or-nothing writing they share with
-// the PNG plot.
+// The CSV and JCAMP-DX files of an interferogram, written whole or not at all (whole_file.h), and
+// the names, times and error lines they share with the PNG plot.
 #include "tools/interferogram_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <exception>
+
+#include "tools/whole_file.h"
 
 namespace dorvane::host {
 namespace {
@@ -27,14 +24,6 @@ constexpr std::size_t kJcampLineWidth = 80;
 constexpr std::size_t kLongestSetupName = 40;
 // 9999-12-31T23:59:59.999Z and one: later times are no clock reading but garbage.
 constexpr double kEndOfYear9999Ms = 253402300800000.0;
-
-std::string cannotWrite(const std::string& path, const std::string& reason) {
-  return "cannot write " + shownPath(path) + ": " + reason;
-}
-
-std::string cannotWrite(const std::string& path, int error) {
-  return cannotWrite(path, std::strerror(error));
-}
 
 // For a failure that threw (in practice std::bad_alloc); when even its line cannot be built, a line
 // short enough to need no memory.
@@ -72,18 +61,6 @@ void appendWhole(std::string& text, long long value) {
   text.append(digits, error == std::errc{} ? end : digits);
 }
 
-int writeAll(int file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(file, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
 std::string trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -98,12 +75,25 @@ struct UtcTime {
   int milliseconds = 0;
 };
 
+// The calendar worked out here, not by gmtime_r, which Windows lacks.
 UtcTime utcTime(double timestampMs) {
+  using namespace std::chrono;
   const double wholeMs = std::floor(timestampMs);
-  const auto seconds = static_cast<std::time_t>(std::floor(wholeMs / 1000));
+  const auto seconds = static_cast<std::int64_t>(std::floor(wholeMs / 1000));
+  const sys_seconds moment{std::chrono::seconds(seconds)};
+  const sys_days day = floor<days>(moment);
+  const year_month_day date(day);
+  const hh_mm_ss clock(moment - day);
   UtcTime time;
+  time.fields.tm_year = static_cast<int>(date.year()) - 1900;
+  time.fields.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+  time.fields.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+  time.fields.tm_hour = static_cast<int>(clock.hours().count());
+  time.fields.tm_min = static_cast<int>(clock.minutes().count());
+  time.fields.tm_sec = static_cast<int>(clock.seconds().count());
+  time.fields.tm_wday = static_cast<int>(weekday(day).c_encoding());
+  time.fields.tm_yday = static_cast<int>((day - sys_days(date.year() / January / 1)).count());
   time.milliseconds = static_cast<int>(wholeMs - static_cast<double>(seconds) * 1000);
-  gmtime_r(&seconds, &time.fields);
   return time;
 }
 
@@ -120,33 +110,6 @@ std::string isoUtcText(double timestampMs) {
   std::snprintf(milliseconds, sizeof milliseconds, ".%03dZ", time.milliseconds);
   return formatted("%Y-%m-%dT%H:%M:%S", time) + milliseconds;
 }
-
-// Removes the temporary file unless it was renamed into place, so an early return or a throw
-// leaves nothing behind.
-class TemporaryFile {
- public:
-  TemporaryFile(int file, std::string path) : file_(file), path_(std::move(path)) {}
-  ~TemporaryFile() {
-    if (file_ >= 0) ::close(file_);
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  int file() const { return file_; }
-  const std::string& path() const { return path_; }
-  // The descriptor's close is the last chance to hear of a failed write (NFS, quotas).
-  int close() {
-    const int result = ::close(file_);
-    file_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-  void keep() { path_.clear(); }
-
- private:
-  int file_;
-  std::string path_;
-};
 
 // ---- CSV ---------------------------------------------------------------------------------------
 
@@ -294,10 +257,10 @@ std::string jcampText(const InterferogramRecord& record) {
   appendLabel(text, "ORIGIN", "dorvane");
   appendLabel(text, "OWNER", "");
   if (timestampKnown(record.timestampMs)) {
-    appendLabel(text, "LONGDATE", formatted("%Y/%m/%d %H:%M:%S +0000", utcTime(record.timestampMs)));
+    appendLabel(text, "LONGDATE", utcTimeText("%Y/%m/%d %H:%M:%S +0000", record.timestampMs));
   }
   std::string system = "FTIR bench";
-  if (record.benchIdentity != 0) system += " " + benchName(record.benchIdentity);
+  if (record.benchIdentity != 0) system.append(" ").append(benchName(record.benchIdentity));
   appendLabel(text, "SPECTROMETER/DATA SYSTEM", system);
   if (timestampKnown(record.timestampMs)) appendLabel(text, "$TIMESTAMP MS", numberText(record.timestampMs));
   if (record.scans != 0) appendLabel(text, "$SCANS", std::to_string(record.scans));
@@ -323,13 +286,17 @@ std::string jcampText(const InterferogramRecord& record) {
 }
 
 std::string saveText(const std::string& path, const std::string& text) {
-  return replaceFileWhole(path, [&](int file, const std::string&) {
-    const int error = writeAll(file, text);
-    return error == 0 ? std::string() : cannotWrite(path, error);
+  return replaceFileWhole(path, [&](TemporaryFile& file) {
+    const std::string reason = file.write(text);
+    return reason.empty() ? reason : cannotWrite(path, reason);
   });
 }
 
 }  // namespace
+
+std::string cannotWrite(const std::string& path, const std::string& reason) {
+  return "cannot write " + shownPath(path) + ": " + reason;
+}
 
 // A file name as the error line shows it: a line break in it must not make two lines.
 std::string shownPath(std::string path) {
@@ -366,45 +333,7 @@ std::string recordTimeText(const InterferogramRecord& record) {
   }
 }
 
-std::string replaceFileWhole(const std::string& path, const FillTemporary& fill) {
-  try {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = path.substr(folder.size());
-    if (name.empty() || name == "." || name == "..") return cannotWrite(path, EISDIR);
-
-    // Beside the target, so the rename stays on one file system; a dot name keeps it out of sight.
-    static std::atomic<unsigned> serial{0};
-    constexpr int kAttempts = 100;
-    int file = -1;
-    std::string temporaryPath;
-    for (int attempt = 0; file < 0; ++attempt) {
-      if (attempt == kAttempts) return cannotWrite(path, EEXIST);
-      temporaryPath =
-          folder + "." + name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-      file = ::open(temporaryPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (file < 0 && errno != EEXIST) return cannotWrite(path, errno);
-    }
-    TemporaryFile temporary(file, temporaryPath);
-
-    std::string failure = fill(temporary.file(), temporary.path());
-    if (!failure.empty()) return failure;
-    if (::fsync(temporary.file()) != 0) return cannotWrite(path, errno);
-    if (const int error = temporary.close(); error != 0) return cannotWrite(path, error);
-    if (::rename(temporary.path().c_str(), path.c_str()) != 0) return cannotWrite(path, errno);
-    temporary.keep();
-
-    // The rename itself lasts only once the folder is synced; a failure here loses nothing written.
-    const int directory = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-      ::fsync(directory);
-      ::close(directory);
-    }
-    return {};
-  } catch (const std::exception& thrown) {
-    return thrownFailure(path, thrown);
-  }
-}
+std::string utcTimeText(const char* format, double timestampMs) { return formatted(format, utcTime(timestampMs)); }
 
 std::string saveCsv(const InterferogramRecord& record, const std::string& path) {
   try {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,20 +31,15 @@ std::string saveJcamp(const InterferogramRecord& record, const std::string& path
 
 // What the PNG plot shares with the saved files.
 
-// Fills a new temporary file beside `path`, through its descriptor `file` or, for another program,
-// by its name; returns "" or the one-line error naming `path`.
-using FillTemporary = std::function<std::string(int file, const std::string& temporaryPath)>;
-
-// Creates the temporary file, lets `fill` write it, syncs it and renames it over `path`. Returns ""
-// or the one-line error; the temporary file is gone either way.
-std::string replaceFileWhole(const std::string& path, const FillTemporary& fill);
-
 // "family 9 model 60" for a "whoAreYou" identity; "unknown" for 0.
 std::string benchName(std::int32_t identity);
 
 // When the record was taken, for people: "2026-12-07T10:53:26.123Z" (UTC), else the bench's own date
 // of a stored block, else "". Printable ASCII only.
 std::string recordTimeText(const InterferogramRecord& record);
+
+// A moment (ms since 1970-01-01 00:00:00 UTC) in UTC, written by strftime's `format`.
+std::string utcTimeText(const char* format, double timestampMs);
 
 // A file name as an error line shows it: a line break in it must not make two lines.
 std::string shownPath(std::string path);

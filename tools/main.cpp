@@ -3,13 +3,14 @@
 // bench's stored blocks, and run the virtual bench.
 #include <CLI/CLI.hpp>
 
-#include <ctime>
+#include <chrono>
 #include <iostream>
 
 #include "tools/acquire.h"
 #include "tools/commands.h"
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
+#include "tools/interferogram_files.h"
 
 namespace {
 
@@ -17,12 +18,9 @@ using namespace dorvane::host;
 
 // "interferogram-20261207-105326": each acquisition names its files after the moment it began.
 std::string timedPrefix() {
-  const std::time_t now = std::time(nullptr);
-  std::tm calendar{};
-  gmtime_r(&now, &calendar);
-  char text[64];
-  std::strftime(text, sizeof text, "interferogram-%Y%m%d-%H%M%S", &calendar);
-  return text;
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto nowMs = static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  return utcTimeText("interferogram-%Y%m%d-%H%M%S", nowMs);
 }
 
 int run(int argc, char** argv) {

@@ -1,23 +1,14 @@
-// The PNG plot: gnuplot started without a shell, its script fed through a socket, its chatter kept
-// in a scratch file and shown only when it fails.
+// The PNG plot: gnuplot started without a shell, its script fed through its standard input, its
+// chatter kept aside and shown only when it fails.
 #include "tools/plot.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <optional>
 
-extern char** environ;
+#include "tools/gnuplot_process.h"
+#include "tools/whole_file.h"
 
 namespace dorvane::host {
 namespace {
@@ -36,27 +27,6 @@ PlotResult thrownFailure(const std::string& path, const std::exception& thrown) 
     return {PlotOutcome::Failed, cannotDraw(path, thrown.what())};
   } catch (...) {
     return {PlotOutcome::Failed, "out of memory"};
-  }
-}
-
-// Looked up at every call, as execvp would, so a PATH changed since start-up counts.
-std::optional<std::string> findOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string_view folders = path != nullptr ? path : "/usr/bin:/bin";
-  while (true) {
-    const std::size_t colon = folders.find(':');
-    const std::string_view folder = folders.substr(0, colon);
-    // An empty entry would mean the current folder: never run a gnuplot that happens to lie there.
-    if (!folder.empty()) {
-      const std::string candidate = std::string(folder) + "/" + program;
-      struct stat status {};
-      if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-          ::access(candidate.c_str(), X_OK) == 0) {
-        return candidate;
-      }
-    }
-    if (colon == std::string_view::npos) return std::nullopt;
-    folders.remove_prefix(colon + 1);
   }
 }
 
@@ -93,10 +63,7 @@ std::string script(const InterferogramRecord& record, const std::string& outputP
 
 // gnuplot echoes the failing command and points at it with '^' before saying what went wrong; the
 // first line of that, with its padding squeezed out.
-std::string firstComplaint(int errors) {
-  char chunk[4096];
-  const ssize_t got = ::pread(errors, chunk, sizeof chunk, 0);
-  std::string_view rest(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
+std::string firstComplaint(std::string_view rest) {
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     const std::string line = printableAscii(rest.substr(0, end));
@@ -112,106 +79,16 @@ std::string firstComplaint(int errors) {
   return {};
 }
 
-int sendAll(int socket, std::string_view bytes) {
-  while (!bytes.empty()) {
-    // MSG_NOSIGNAL: a gnuplot that quits early must cost an error here, not the host's life.
-    const ssize_t sent = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
-  return 0;
-}
-
-class Descriptor {
- public:
-  explicit Descriptor(int file = -1) : file_(file) {}
-  ~Descriptor() { reset(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return file_; }
-  void reset() {
-    if (file_ >= 0) ::close(file_);
-    file_ = -1;
-  }
-
- private:
-  int file_;
-};
-
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
-// Runs gnuplot on the script; "" once it has written a PNG into `file`.
-std::string runGnuplot(const std::string& gnuplot, const std::string& script, int file,
-                       const std::string& pngPath) {
-  int ends[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-    return cannotDraw(pngPath, std::strerror(errno));
-  }
-  Descriptor ours(ends[0]);
-  Descriptor theirs(ends[1]);
-  // A file, not a pipe: gnuplot blocked on a full pipe of complaints would stop reading the script.
-  std::FILE* errorsFile = std::tmpfile();
-  if (errorsFile == nullptr) return cannotDraw(pngPath, std::strerror(errno));
-  const Descriptor errors(::dup(fileno(errorsFile)));
-  std::fclose(errorsFile);
-  if (errors.get() < 0) return cannotDraw(pngPath, std::strerror(errno));
-  ::fcntl(errors.get(), F_SETFD, FD_CLOEXEC);
-
-  SpawnActions actions;
-  posix_spawn_file_actions_adddup2(actions.get(), theirs.get(), STDIN_FILENO);
-  // Told to write somewhere it cannot, gnuplot falls back to stdout: never the user's terminal.
-  posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(actions.get(), errors.get(), STDERR_FILENO);
-  char* argv[] = {const_cast<char*>(gnuplot.c_str()), nullptr};
-  pid_t child = 0;
-  if (const int error = posix_spawn(&child, gnuplot.c_str(), actions.get(), nullptr, argv, environ);
-      error != 0) {
-    return cannotDraw(pngPath, "cannot start " + gnuplot + ": " + std::strerror(error));
-  }
-  theirs.reset();
-  // A write that fails means gnuplot has quit; its status and complaint below say why.
-  sendAll(ours.get(), script);
-  ours.reset();
-
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return cannotDraw(pngPath, std::strerror(errno));
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::string reason = firstComplaint(errors.get());
-    if (reason.empty()) {
-      reason = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                                 : "killed by signal " + std::to_string(WTERMSIG(status));
-    }
-    return cannotDraw(pngPath, "gnuplot: " + reason);
-  }
-
-  unsigned char signature[sizeof kPngSignature] = {};
-  if (::pread(file, signature, sizeof signature, 0) != static_cast<ssize_t>(sizeof signature) ||
-      std::memcmp(signature, kPngSignature, sizeof signature) != 0) {
-    return cannotDraw(pngPath, "gnuplot wrote no PNG");
-  }
-  return {};
-}
-
 }  // namespace
+
+std::string gnuplotFailure(std::string_view errorOutput, const std::string& exitStatus) {
+  const std::string complaint = firstComplaint(errorOutput);
+  return "gnuplot: " + (complaint.empty() ? exitStatus : complaint);
+}
 
 PlotResult plotPng(const InterferogramRecord& record, const std::string& pngPath) {
   try {
-    const std::optional<std::string> gnuplot = findOnPath("gnuplot");
+    const std::optional<std::string> gnuplot = findGnuplot();
     if (!gnuplot) return {PlotOutcome::NoPlotter, kNoPlotter};
     if (record.volts.empty())
       return {PlotOutcome::Failed, cannotDraw(pngPath, "the interferogram has no points")};
@@ -219,8 +96,15 @@ PlotResult plotPng(const InterferogramRecord& record, const std::string& pngPath
     if (shownPath(pngPath) != pngPath) {
       return {PlotOutcome::Failed, cannotDraw(pngPath, "the name holds control characters")};
     }
-    const std::string failure = replaceFileWhole(pngPath, [&](int file, const std::string& temporaryPath) {
-      return runGnuplot(*gnuplot, script(record, temporaryPath), file, pngPath);
+    const std::string failure = replaceFileWhole(pngPath, [&](TemporaryFile& file) {
+      if (const std::string reason = runGnuplot(*gnuplot, script(record, file.path())); !reason.empty()) {
+        return cannotDraw(pngPath, reason);
+      }
+      const std::string start = file.readStart(sizeof kPngSignature);
+      if (start.size() != sizeof kPngSignature || std::memcmp(start.data(), kPngSignature, start.size()) != 0) {
+        return cannotDraw(pngPath, "gnuplot wrote no PNG");
+      }
+      return std::string();
     });
     if (!failure.empty()) return {PlotOutcome::Failed, failure};
     return {PlotOutcome::Drawn, ""};

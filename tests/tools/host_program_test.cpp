@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -193,6 +194,25 @@ TEST_F(HostOnBench, ABenchThatVanishesMidAcquisitionEndsItWithinTheTimeout) {
   EXPECT_THAT(errors, HasSubstr("no file from the bench in 2 s"));
   EXPECT_EQ(csvValues((out() / "run-001.csv").string()).size(), 4096u + 64u);
   EXPECT_THAT(leftovers(out()), ::testing::IsEmpty());
+}
+
+// The saving thread fails on file 2 (its name is taken by a folder): the acquisition stops there,
+// file 1 stays whole, nothing after the failure is written, and the port is let go.
+TEST_F(HostOnBench, AFileThatCannotBeSavedStopsTheAcquisitionAndKeepsTheFilesBefore) {
+  startBench();
+  fs::create_directories(out() / "run-002.csv");
+  auto host = run({"acquire", "--files", "3", "--scans", "2", "--out", out().string(), "--prefix", "run", "--no-plot"});
+  EXPECT_EQ(host->wait(), 1);
+  const std::string errors = host->errors();
+  EXPECT_TRUE(isOneLine(errors)) << errors;
+  EXPECT_EQ(errors, "dorvane: cannot write " + (out() / "run-002.csv").string() +
+                        ": Is a directory; the acquisition is stopped and the port closed (1 file saved)\n");
+  EXPECT_EQ(csvValues((out() / "run-001.csv").string()), benchVolts(instrument->blocks().size() - 1));
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(out())) names.insert(entry.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"run-001.csv", "run-001.jdx", "run-002.csv"}));
+  auto next = run({"info"});
+  EXPECT_EQ(next->wait(), 0) << next->errors();
 }
 
 TEST_F(HostOnBench, InfoListFetchAndExecSpeakThroughTheExports) {

@@ -12,6 +12,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -110,6 +111,32 @@ TEST(HostFilesCsv, AStoredBlockShowsTheBenchDateNotTheEpoch) {
   EXPECT_EQ(readWholeFile(path),
             "# dorvane interferogram: stored block 0 1,2\n# bench date: Tue Mar 14 15:09:26:07\n"
             "# scans: unknown\n# gain: 0\n# points: 2\n# bench: unknown\nindex,volts\n0,1.5\n1,-2.25\n");
+}
+
+// The host works the calendar out itself (Windows has no gmtime_r): it must agree with the system's,
+// on the days that trip calendars up and on a sweep through the years the files can carry.
+TEST(HostFilesTime, UtcCalendarAgreesWithTheSystemsOnEveryKindOfDay) {
+  std::vector<std::int64_t> moments = {
+      1,             // the epoch's first second
+      94694399,      // 1972-12-31T23:59:59, the last day of the first leap year
+      951782400,     // 2000-02-29, a leap day by the 400-year rule
+      978307199,     // 2000-12-31T23:59:59, day 366
+      4107542399,    // 2100-02-28T23:59:59, no leap day by the 100-year rule...
+      4107542400,    // ...so 2100-03-01 follows
+      2147483648,    // 2038-01-19T03:14:08, past a 32-bit time_t
+      253402300799,  // 9999-12-31T23:59:59, the last moment a file carries
+  };
+  for (std::int64_t moment = 86399; moment < 253402300799; moment += 31558151) moments.push_back(moment);
+  constexpr const char* kFormat = "%Y-%m-%d %H:%M:%S, day %j, %a";
+  for (const std::int64_t moment : moments) {
+    const auto seconds = static_cast<std::time_t>(moment);
+    std::tm fields{};
+    ASSERT_NE(gmtime_r(&seconds, &fields), nullptr);
+    char expected[64];
+    ASSERT_GT(std::strftime(expected, sizeof expected, kFormat, &fields), 0u);
+    // The last millisecond of the second: it must not round up into the next one.
+    EXPECT_EQ(utcTimeText(kFormat, static_cast<double>(moment) * 1000 + 999), expected) << moment;
+  }
 }
 
 TEST(HostFilesJcamp, JcampconverterReadsBackTheExactValues) {
