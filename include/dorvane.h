@@ -7,6 +7,10 @@
  * The driver keeps one process-wide state and drives one bench on one serial port. Until the host
  * loads a settings file (spectrometer_execute with "@" and the file's path) the port is not set
  * and the log (dorvane_log.txt beside the library) is off.
+ *
+ * dorvane.dll: the acquisition thread holds a reference on the DLL while it runs, so a FreeLibrary
+ * during an acquisition leaves the DLL loaded and acquiring (load it again to stop it). Stop or
+ * close before unloading.
  */
 #ifndef DORVANE_H
 #define DORVANE_H

@@ -87,7 +87,11 @@ map_port 49 "$bench_device"
 start_bench vanishing --per-scan 1500
 vanishing_bench=$bench_pid
 map_port 50 "$bench_device"
-wineserver -k  # the next program starts a server that reads the mapping
+# A fresh server reads the mapping. It opens the ports itself, and a pty it opens becomes its
+# controlling terminal: when a bench goes away it gets a hang-up and dumps its object table on its
+# standard error, which goes to a file of its own.
+wineserver -k
+wineserver -p 2>"$work/wineserver.log"
 com49=$(windows_path "$(settings_file 49)")
 com50=$(windows_path "$(settings_file 50)")
 com60=$(windows_path "$(settings_file 60)")
@@ -121,13 +125,22 @@ for index in 001 002 003; do
   done
 done
 
-if run_windows 60 wine "$win/dorvane.exe" info --ini "$com49" >"$work/info.log" 2>&1 &&
+# With the log on: it is kept beside the DLL, found through the DLL's own module name.
+printf '[Settings]\nport=49\nbaud=38400\nlog=1\n' >"$work/logged.ini"
+rm -f "$win/dorvane_log.txt"
+if run_windows 60 wine "$win/dorvane.exe" info --ini "$(windows_path "$work/logged.ini")" >"$work/info.log" 2>&1 &&
    grep -q 'family 9 model 60' "$work/info.log"; then
   ok "dorvane.exe info identifies the bench"
 else
   cat "$work/info.log" >&2
   failed "dorvane.exe info"
 fi
+if grep -q 'dorvane.dll spectrometer_open(id = 0) port= 48' "$win/dorvane_log.txt" 2>/dev/null; then
+  ok "the log is written beside dorvane.dll ($(grep -c . "$win/dorvane_log.txt") lines)"
+else
+  failed "no log beside dorvane.dll"
+fi
+rm -f "$win/dorvane_log.txt"
 
 if run_windows 60 wine "$win/dorvane.exe" exec --ini "$com49" "whoAreYou" >"$work/exec.log" 2>&1 &&
    grep -q '589884' "$work/exec.log"; then
