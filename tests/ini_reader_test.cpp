@@ -41,7 +41,7 @@ TEST_F(IniReader, ValueIsItsLeadingDecimalIntegerWithOptionalSign) {
 }
 
 TEST_F(IniReader, MissingFileSectionKeyOrValueGivesTheDefault) {
-  EXPECT_EQ(readProfileInt("Settings", "points", 77, (scratch.path() / "absent.ini").c_str()), 77);
+  EXPECT_EQ(readProfileInt("Settings", "points", 77, (scratch.path() / "absent.ini").string().c_str()), 77);
   EXPECT_EQ(read("[Other]\npoints=5\n", "points"), 77);
   EXPECT_EQ(read("points=5\n[Settings]\n", "points"), 77);  // keys before any section belong to none
   EXPECT_EQ(read("[Settings]\npointsx=5\n", "points"), 77);

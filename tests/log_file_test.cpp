@@ -2,16 +2,20 @@
 // lines on an unwritable directory, and whole lines from two threads. Also the debug output's cut.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <cerrno>
+#endif
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/module.h"
+#include "platform/thread.h"
 #include "runtime/debug_print.h"
 #include "runtime/log_file.h"
 #include "tests/support/test_support.h"
@@ -21,6 +25,21 @@ namespace dorvane {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The log is a text file, so its lines end as the platform's text files do. The thread's last
+// system error, which writing a line must leave as it found it, is GetLastError on Windows and
+// errno elsewhere.
+#ifdef _WIN32
+const std::string kLineEnd = "\r\n";
+constexpr unsigned long kBrokenPipe = ERROR_BROKEN_PIPE;
+void setSystemError(unsigned long error) { SetLastError(error); }
+unsigned long systemError() { return GetLastError(); }
+#else
+const std::string kLineEnd = "\n";
+constexpr unsigned long kBrokenPipe = EPIPE;
+void setSystemError(unsigned long error) { errno = static_cast<int>(error); }
+unsigned long systemError() { return static_cast<unsigned long>(errno); }
+#endif
 
 class CountingLogFile : public runtime::LogFile {
  public:
@@ -39,7 +58,8 @@ class Log : public ::testing::Test {
     return (directory / "libdorvane.so").string();
   }
   fs::path logPath() const { return scratch.path() / "dorvane_log.txt"; }
-  std::string logText() const { return testing::readWholeFile(logPath()); }
+  // The file as a text reader sees it, its line ends as '\n'.
+  std::string logText() const { return testing::readTextFile(logPath()); }
 
   testing::ScratchDirectory scratch;
   testing::VirtualClock clock;
@@ -59,7 +79,8 @@ TEST_F(Log, LineIsStampTwoSpacesTextAndNewlineBesideTheLibrary) {
   EXPECT_EQ(log.print("txPacket REREAD"), 1);
   EXPECT_EQ(log.print("    txPacket got an ACK %d", 7), 1);
   EXPECT_EQ(log.path(), logPath().string());
-  EXPECT_EQ(logText(), "[12-06 09:05:03]  txPacket REREAD\n[12-06 09:05:03]      txPacket got an ACK 7\n");
+  EXPECT_EQ(testing::readWholeFile(logPath()),
+            "[12-06 09:05:03]  txPacket REREAD" + kLineEnd + "[12-06 09:05:03]      txPacket got an ACK 7" + kLineEnd);
   EXPECT_EQ(log.failures, 0);
 }
 
@@ -85,7 +106,7 @@ TEST_F(Log, FileOfExactlyTheCapIsAppendedTo) {
   fs::resize_file(logPath(), runtime::kLogSizeCap);
   log.enable();
   log.print("appended");
-  EXPECT_EQ(fs::file_size(logPath()), runtime::kLogSizeCap + std::string("[12-06 09:05:03]  appended\n").size());
+  EXPECT_EQ(fs::file_size(logPath()), runtime::kLogSizeCap + ("[12-06 09:05:03]  appended" + kLineEnd).size());
 }
 
 TEST_F(Log, FileOverTheCapIsEmptiedAndTheLineBecomesItsFirst) {
@@ -118,22 +139,26 @@ TEST_F(Log, WritingALineLeavesTheSystemErrorItReports) {
   CountingLogFile blocked{clock, [&] { return libraryIn(notADirectory); }};
   blocked.enable();
   log.enable();
-  errno = EPIPE;
+  setSystemError(kBrokenPipe);
   EXPECT_EQ(log.print("written"), 1);
-  EXPECT_EQ(errno, EPIPE);
+  EXPECT_EQ(systemError(), kBrokenPipe);
   EXPECT_EQ(blocked.print("failed"), 0);
-  EXPECT_EQ(errno, EPIPE);
+  EXPECT_EQ(systemError(), kBrokenPipe);
 }
 
 TEST_F(Log, LinesFromTwoThreadsNeverInterleave) {
   log.enable();
   constexpr int kLinesPerThread = 200;
   const auto writer = [this](char mark) {
-    const std::string body(300, mark);
-    for (int i = 0; i < kLinesPerThread; ++i) log.print("%c%04d %s", mark, i, body.c_str());
+    return [this, mark] {
+      const std::string body(300, mark);
+      for (int i = 0; i < kLinesPerThread; ++i) log.print("%c%04d %s", mark, i, body.c_str());
+      return 0u;
+    };
   };
-  std::thread first(writer, 'a');
-  std::thread second(writer, 'b');
+  platform::Thread first, second;
+  ASSERT_TRUE(first.start(writer('a'), platform::ThreadPriority::normal));
+  ASSERT_TRUE(second.start(writer('b'), platform::ThreadPriority::normal));
   first.join();
   second.join();
 

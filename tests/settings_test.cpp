@@ -15,10 +15,10 @@ class Settings : public ::testing::Test {
  protected:
   Settings() { clock.setWallTime(2026, 3, 14, 15, 9, 26); }
 
-  std::string logText() const { return testing::readWholeFile(scratch.path() / "dorvane_log.txt"); }
+  std::string logText() const { return testing::readTextFile(scratch.path() / "dorvane_log.txt"); }
   std::int32_t load(const std::string& iniContent) {
-    const std::string command = "@" + scratch.write("dorvane.ini", iniContent);
-    return driver.execute(command.c_str());
+    const std::string path = scratch.write("dorvane.ini", iniContent);
+    return driver.execute(("@" + path).c_str());
   }
 
   testing::ScratchDirectory scratch;
@@ -95,7 +95,8 @@ TEST_F(Settings, MissingKeysBecomeZeroNotTheirDefaultsAndLogStaysOff) {
 TEST_F(Settings, FileThatDoesNotExistZeroesEverythingAndSwitchesTheLogOff) {
   load("[Settings]\nport=3\nlog=1\n");
   EXPECT_EQ(driver.log().disabled(), 0);
-  const std::string absent = "@" + (scratch.path() / "absent.ini").string();
+  const std::string absentPath = (scratch.path() / "absent.ini").string();
+  const std::string absent = "@" + absentPath;
   EXPECT_EQ(driver.execute(absent.c_str()), 0);
   EXPECT_EQ(state.port, -1);
   EXPECT_EQ(state.fvel, 0);

@@ -173,8 +173,7 @@ TEST_F(SpectrumTest, RetrievesAWholeBlockOverSeveralPackets) {
 TEST_F(SpectrumTest, RepeatedPacketIsDroppedAndPointsCountFromDataStart) {
   const auto raw = ramp(1024, 37, 5);
   BenchReply reply = block(header(100, 1123, 1, 0x08), packed(raw, 3), 240);  // 13 point packets
-  const Bytes again = reply.packets[3];  // the second point packet, sent twice
-  reply.packets.insert(reply.packets.begin() + 4, again);
+  reply.packets.insert(reply.packets.begin() + 4, Bytes(reply.packets[3]));  // the second point packet, twice
   queue(command::dataRequest, reply);
   EXPECT_EQ(retrieve(), 1);
   expectVolts(raw);

@@ -8,7 +8,7 @@ namespace dorvane::testing {
 
 std::vector<std::string> LinkTest::logLines() const {
   std::vector<std::string> lines;
-  std::istringstream text(readWholeFile(scratch.path() / runtime::kLogFileName));
+  std::istringstream text(readTextFile(scratch.path() / runtime::kLogFileName));
   // Each line starts with "[MM-DD hh:mm:ss]" and two spaces.
   for (std::string line; std::getline(text, line);) lines.push_back(line.size() >= 18 ? line.substr(18) : line);
   return lines;

@@ -1,17 +1,19 @@
 // The manual-reset events and the host's event handle.
-#include <errno.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/eventfd.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/thread.h"
 
 namespace dorvane::platform {
 namespace {
@@ -28,10 +30,14 @@ TEST(Event, WaitAnyReportsTheFirstSetEventInListOrderNotTheFirstToBeSet) {
 
 TEST(Event, SetFromAnotherThreadWakesAForeverWait) {
   Event event;
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    event.set();
-  });
+  Thread setter;
+  ASSERT_TRUE(setter.start(
+      [&] {
+        systemClock().sleep(20);
+        event.set();
+        return 0u;
+      },
+      ThreadPriority::normal));
   EXPECT_EQ(Event::waitAny({&event}, kWaitForever), 0);
   setter.join();
 }
@@ -39,20 +45,42 @@ TEST(Event, SetFromAnotherThreadWakesAForeverWait) {
 TEST(Event, ASetEventReleasesEveryWaiterAndStaysSetUntilReset) {
   Event event;
   std::atomic<int> woken{0};
-  std::vector<std::thread> waiters;
-  for (int i = 0; i < 3; ++i) {
-    waiters.emplace_back([&] {
-      if (event.wait(kWaitForever)) ++woken;
-    });
+  Thread waiters[3];
+  for (Thread& waiter : waiters) {
+    // Not an ASSERT: returning here would leave the started waiters waiting forever.
+    EXPECT_TRUE(waiter.start(
+        [&] {
+          if (event.wait(kWaitForever)) ++woken;
+          return 0u;
+        },
+        ThreadPriority::normal));
   }
   event.set();
-  for (std::thread& waiter : waiters) waiter.join();
+  for (Thread& waiter : waiters) waiter.join();
   EXPECT_EQ(woken, 3);
   EXPECT_TRUE(event.wait(0));
   EXPECT_TRUE(event.isSet());
   event.reset();
   EXPECT_FALSE(event.wait(0));
 }
+
+#ifdef _WIN32
+
+TEST(Event, SignalHostEventSetsTheHostsWin32EventAndTreatsZeroAsNoEvent) {
+  const HANDLE hostEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(hostEvent, nullptr);
+  signalHostEvent(reinterpret_cast<std::uintptr_t>(hostEvent));
+  EXPECT_EQ(WaitForSingleObject(hostEvent, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(hostEvent, 0), WAIT_OBJECT_0);  // set until the host resets it
+
+  // SetEvent on a null handle would fail with ERROR_INVALID_HANDLE: 0 must not reach it.
+  SetLastError(ERROR_SUCCESS);
+  signalHostEvent(0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(hostEvent);
+}
+
+#else
 
 std::uint64_t drain(int fd) {
   std::uint64_t value = 0;
@@ -79,6 +107,8 @@ TEST(Event, SignalHostEventAddsOneToAnEventDescriptorAndTreatsZeroAsNoEvent) {
   close(savedStdin);
   close(fd);
 }
+
+#endif
 
 }  // namespace
 }  // namespace dorvane::platform

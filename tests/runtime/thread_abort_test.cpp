@@ -1,13 +1,12 @@
 // The serial layer and the clock as an abortable worker thread sees them.
-#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/event.h"
+#include "platform/thread.h"
 #include "runtime/thread_abort.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/virtual_clock.h"
@@ -105,9 +104,15 @@ TEST(AbortableClock, AnAbortFromAnotherThreadEndsALongSleep) {
   clock.afterSlice = [&] {
     sleeping.set();
     // Real time per slice, so an abort that is never seen fails the test well inside its time-out.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    platform::systemClock().sleep(1);
   };
-  std::thread sleeper([&] { AbortableClock(clock, abort).sleep(1000000); });
+  platform::Thread sleeper;
+  ASSERT_TRUE(sleeper.start(
+      [&] {
+        AbortableClock(clock, abort).sleep(1000000);
+        return 0u;
+      },
+      platform::ThreadPriority::normal));
   ASSERT_TRUE(sleeping.wait(platform::kWaitForever));
   abort.set();
   sleeper.join();

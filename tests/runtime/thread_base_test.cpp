@@ -1,9 +1,7 @@
 // The worker thread's start handshake, its bounded stop and its restart.
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -147,7 +145,7 @@ TEST(ThreadBase, DestroyingTheObjectStopsAndJoinsItsRunningBody) {
       self.threadStartedEvent.set();
       killed = self.killEvent.wait(20000);  // bounded, so a destructor that never kills fails
       self.threadDoneEvent.set();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      platform::systemClock().sleep(20);
       returned = true;
       return 0u;
     });

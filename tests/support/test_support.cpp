@@ -29,11 +29,19 @@ std::string ScratchDirectory::write(const std::string& name, const std::string& 
   return file.string();
 }
 
-std::string readWholeFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
+namespace {
+
+std::string readAll(const std::filesystem::path& file, std::ios::openmode mode) {
+  std::ifstream in(file, mode);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
+
+}  // namespace
+
+std::string readWholeFile(const std::filesystem::path& file) { return readAll(file, std::ios::binary); }
+
+std::string readTextFile(const std::filesystem::path& file) { return readAll(file, std::ios::in); }
 
 }  // namespace dorvane::testing

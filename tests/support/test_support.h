@@ -32,5 +32,7 @@ class ScratchDirectory {
 };
 
 std::string readWholeFile(const std::filesystem::path& file);
+// The file as a program reads it in text mode: the platform's line ends come back as '\n'.
+std::string readTextFile(const std::filesystem::path& file);
 
 }  // namespace dorvane::testing
