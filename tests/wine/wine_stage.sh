@@ -80,6 +80,14 @@ for suite in "$win"/*_tests.exe; do
   fi
 done
 
+# A host in C through the public header alone: it loads dorvane.dll from beside it.
+if run_windows 60 wine "$win/dorvane_c_host.exe" >"$work/c_host.log" 2>&1; then
+  ok "dorvane_c_host.exe"
+else
+  cat "$work/c_host.log" >&2
+  failed "dorvane_c_host.exe"
+fi
+
 echo "== dorvane.exe and dorvane.dll against the virtual bench"
 start_bench windows
 map_port 49 "$bench_device"
