@@ -95,14 +95,33 @@ map_port 49 "$bench_device"
 start_bench vanishing --per-scan 1500
 vanishing_bench=$bench_pid
 map_port 50 "$bench_device"
+# Spoken to only by the serial layer's own checks.
+start_bench serial
+map_port 51 "$bench_device"
 # A fresh server reads the mapping. It opens the ports itself, and a pty it opens becomes its
 # controlling terminal: when a bench goes away it gets a hang-up and dumps its object table on its
 # standard error, which goes to a file of its own.
 wineserver -k
-wineserver -p 2>"$work/wineserver.log"
+wineserver -p >/dev/null 2>"$work/wineserver.log"
 com49=$(windows_path "$(settings_file 49)")
 com50=$(windows_path "$(settings_file 50)")
 com60=$(windows_path "$(settings_file 60)")
+
+# The serial layer on a mapped COM port: time limits kept, a request and its reply, a close that
+# ends another thread's wait.
+if DORVANE_TEST_COM=51 run_windows 120 wine "$win/serial_on_com_port.exe" --gtest_brief=1 >"$work/serial.log" 2>&1; then
+  ok "serial_on_com_port.exe: $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/serial.log" | tail -n 1)"
+else
+  cat "$work/serial.log" >&2
+  failed "serial_on_com_port.exe"
+fi
+# A figure, not a check: what a 2 s wait on a silent line costs the program and Wine's server,
+# which carries out every read.
+server=$(pgrep -n -x wineserver32 || pgrep -n -x wineserver || true)
+server_ticks() { [ -n "$server" ] && awk '{print $14 + $15}' "/proc/$server/stat" 2>/dev/null || echo 0; }
+before=$(server_ticks)
+run_windows 60 wine "$win/silent_wait_cost.exe" 51 3 | tr -d '\r' | sed 's/^/wine: figure: /'
+echo "wine: figure: Wine's server meanwhile: $(( ($(server_ticks) - before) * 1000 / $(getconf CLK_TCK) )) ms CPU for 3 waits"
 
 # Three files from each build, each from a fresh bench with the same seed.
 mkdir -p "$work/windows-files" "$work/linux-files"
