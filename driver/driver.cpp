@@ -15,9 +15,7 @@ Driver::Driver(const DriverServices& services)
       link_{services.serial, services.clock, log_} {}
 
 Driver::~Driver() {
-  // At a Windows process's end the acquisition thread is already gone: stopping it would only
-  // wait out the stop's bound at every exit.
-  if (state_.scanThread && !platform::processExiting()) state_.scanThread->Stop();
+  if (state_.scanThread) state_.scanThread->Stop();
 }
 
 int Driver::debugPrint(const char* format, ...) {

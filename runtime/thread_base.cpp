@@ -9,8 +9,7 @@ namespace dorvane::runtime {
 CThreadBase::CThreadBase(platform::DebugOutput& debugOutput) : debugOutput_(debugOutput) {}
 
 CThreadBase::~CThreadBase() {
-  // A thread the ending process has already ended cannot answer a stop.
-  if (running() && !platform::processExiting()) Stop();
+  if (running()) Stop();
   thread_.join();
 }
 
@@ -38,7 +37,9 @@ bool CThreadBase::Start() {
 }
 
 void CThreadBase::Stop() {
-  if (!threadCreated_) return;
+  // At a Windows process's end the loader has already ended the thread: it cannot answer, and
+  // waiting for it would only wait out the bound below at every exit.
+  if (!threadCreated_ || platform::processExiting()) return;
   debugPrint(debugOutput_, "CThreadBase::Stop setting kill event");
   killEvent.set();
   debugPrint(debugOutput_, "CThreadBase::Stop waiting for thread done event");
