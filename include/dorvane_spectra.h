@@ -1,0 +1,158 @@
+/*
+ * dorvane_spectra.h: interferograms into spectra (libdorvane_spectra.so, dorvane_spectra.dll).
+ *
+ * A library of its own beside the driver, which knows nothing of it: it takes an interferogram as
+ * the host has it (volts at equal steps of optical path difference) and returns the single-beam
+ * spectrum, then transmittance or absorbance against a background. No I/O, no state, no threads:
+ * every function may be called from any thread. Every function uses the default C calling
+ * convention (cdecl: from Python's ctypes, load the library with CDLL) and returns 0 or one of the
+ * DORVANE_SPECTRA_ERROR_ codes below; dorvane_spectra_error_text names each. Results go into the
+ * caller's buffers, whose sizes are always passed and checked; nothing is written on failure.
+ *
+ * Sampling. The bench samples at the zero crossings of its reference laser: points lie
+ * dx = r / (2 sigmaL) cm apart, sigmaL being the laser's wavenumber (15798.0 cm-1 by default) and r
+ * the undersampling ratio (1, 2, 4 or 8). The host takes r from the `lasersamp` setting: that
+ * reading of the setting is an assumption until a real bench confirms it, which is why every file
+ * the host writes carries sigmaL and r, so that the axis can be redone.
+ *
+ * The steps, in order: the mean is removed; the zero path difference (ZPD) is found; the points
+ * about it are apodized, each side scaled to its own length; the interferogram is zero-filled to
+ * points x zero_fill rounded up to a power of two (N) and rotated so that the ZPD comes first; the
+ * FFT; the phase is corrected. Mertz: the phase comes from a short double-sided stretch about the
+ * ZPD (its length set by phase_resolution), triangular-apodized; when one side of the interferogram
+ * is shorter than the other, that side and as much of the long side are weighted by a ramp from 0
+ * to 2 (the long side beyond it by 2), so that the double-sided part is not counted twice, and the
+ * apodization is taken at the long side's length on both sides. Power: the magnitude of the
+ * transform. The spectrum has N/2 + 1 points at wavenumbers k / (N dx), k = 0 .. N/2, from 0 to
+ * the folding limit sigmaL / r. Its values are in arbitrary units (the transform's plain sums).
+ */
+#ifndef DORVANE_SPECTRA_H
+#define DORVANE_SPECTRA_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(DORVANE_SPECTRA_BUILDING_LIBRARY)
+#    define DORVANE_SPECTRA_API __declspec(dllexport)
+#  else
+#    define DORVANE_SPECTRA_API __declspec(dllimport)
+#  endif
+#  define DORVANE_SPECTRA_CALL __cdecl
+#else
+#  define DORVANE_SPECTRA_API __attribute__((visibility("default")))
+#  define DORVANE_SPECTRA_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results. */
+#define DORVANE_SPECTRA_OK 0
+#define DORVANE_SPECTRA_ERROR_NULL_POINTER (-1)    /* a pointer that must not be NULL was NULL */
+#define DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS (-2)  /* fewer than 2 points, or none on one side for Mertz */
+#define DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS (-3) /* the zero-filled transform would pass 2^24 points */
+#define DORVANE_SPECTRA_ERROR_BAD_OPTION (-4)      /* an option outside its documented values */
+#define DORVANE_SPECTRA_ERROR_NOT_FINITE (-5)      /* a NaN or an infinity among the points */
+#define DORVANE_SPECTRA_ERROR_NO_SIGNAL (-6)       /* every point equal: nothing to transform */
+#define DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL (-7)/* the caller's buffer cannot hold the result */
+#define DORVANE_SPECTRA_ERROR_AXIS_MISMATCH (-8)   /* two spectra on different wavenumber axes */
+
+/* Apodization functions, x being the distance from the ZPD over that side's length (0 to 1). */
+#define DORVANE_APODIZATION_BOXCAR 0
+#define DORVANE_APODIZATION_TRIANGULAR 1
+#define DORVANE_APODIZATION_HAPP_GENZEL 2         /* 0.54 + 0.46 cos(pi x) */
+#define DORVANE_APODIZATION_BLACKMAN_HARRIS_3 3   /* 0.42323, 0.49755, 0.07922: the default */
+#define DORVANE_APODIZATION_BLACKMAN_HARRIS_4 4   /* 0.35875, 0.48829, 0.14128, 0.01168 */
+#define DORVANE_APODIZATION_NORTON_BEER_WEAK 5    /* powers of q = 1 - x^2 */
+#define DORVANE_APODIZATION_NORTON_BEER_MEDIUM 6
+#define DORVANE_APODIZATION_NORTON_BEER_STRONG 7
+
+/* How the ZPD is found. */
+#define DORVANE_ZPD_LARGEST_MAGNITUDE 0 /* the point of largest |value| after the mean is removed: the default */
+#define DORVANE_ZPD_LARGEST 1
+#define DORVANE_ZPD_SMALLEST 2
+#define DORVANE_ZPD_GIVEN 3             /* zpd_index as given */
+
+/* Phase correction. */
+#define DORVANE_PHASE_MERTZ 0 /* the default */
+#define DORVANE_PHASE_POWER 1 /* the magnitude spectrum */
+
+/* Ratios of a sample spectrum to a background. */
+#define DORVANE_RATIO_TRANSMITTANCE 0 /* S / B */
+#define DORVANE_RATIO_ABSORBANCE 1    /* -log10(S / B) */
+
+typedef struct dorvane_spectrum_options {
+  double laser_wavenumber;  /* sigmaL, cm-1; 15798.0 */
+  int32_t undersampling;    /* r: 1, 2, 4 or 8; 2 */
+  int32_t remove_dc;        /* nonzero: subtract the mean first; 1 */
+  int32_t zpd_search;       /* DORVANE_ZPD_...; largest magnitude */
+  int32_t zpd_index;        /* with DORVANE_ZPD_GIVEN: 0 .. points - 1 */
+  int32_t apodization;      /* DORVANE_APODIZATION_...; Blackman-Harris 3-term */
+  int32_t zero_fill;        /* 1, 2, 4 or 8; 2 */
+  int32_t phase;            /* DORVANE_PHASE_...; Mertz */
+  double phase_resolution;  /* cm-1, Mertz only; 32; above 0 */
+} dorvane_spectrum_options;
+
+/* The wavenumber axis of a spectrum: point k lies at first_wavenumber + k * wavenumber_step. */
+typedef struct dorvane_spectrum_axis {
+  double first_wavenumber; /* cm-1; 0 for a spectrum from an interferogram */
+  double wavenumber_step;  /* cm-1: 1 / (N dx) */
+  int32_t points;          /* N/2 + 1 */
+} dorvane_spectrum_axis;
+
+/* What processing found and chose, for the record. */
+typedef struct dorvane_spectrum_info {
+  dorvane_spectrum_axis axis;
+  int32_t zpd_index;       /* the ZPD used, in the interferogram's points */
+  int32_t transform_points;/* N */
+  int32_t phase_points;    /* the double-sided stretch the phase came from (Mertz), else 0 */
+  double mean;             /* the mean removed (0 when remove_dc is 0) */
+} dorvane_spectrum_info;
+
+/* The defaults above. */
+DORVANE_SPECTRA_API void DORVANE_SPECTRA_CALL dorvane_spectrum_default_options(dorvane_spectrum_options* options);
+
+/* The axis that dorvane_spectrum_process gives an interferogram of `points` points, so that the
+ * caller can size its buffer; checks the options and the point count as processing would. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_axis_for(int32_t points,
+    const dorvane_spectrum_options* options, dorvane_spectrum_axis* axis);
+
+/* The ZPD that processing would use (after removing the mean when the options say so). */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_find_zpd(const double* interferogram,
+    int32_t points, const dorvane_spectrum_options* options, int32_t* zpd_index);
+
+/* The single-beam spectrum of `interferogram` into spectrum[0 .. axis.points - 1]; `capacity` is
+ * the number of doubles the buffer holds. `info` may be NULL. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_process(const double* interferogram,
+    int32_t points, const dorvane_spectrum_options* options, double* spectrum, int32_t capacity,
+    dorvane_spectrum_info* info);
+
+/* Transmittance or absorbance of `sample` against `background`, both of `axis.points` points on
+ * the same axis (their axes compared first: DORVANE_SPECTRA_ERROR_AXIS_MISMATCH otherwise), into
+ * result[0 .. axis.points - 1]. A point where the ratio is undefined (a background of zero or
+ * below, a non-finite value, or a ratio of zero or below for absorbance) is missing: NaN, to be
+ * written as missing, never as a number. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_ratio(const double* sample,
+    const dorvane_spectrum_axis* sample_axis, const double* background,
+    const dorvane_spectrum_axis* background_axis, int32_t kind, double* result, int32_t capacity);
+
+/* The bands of a spectrum (absorbance, say) between low and high cm-1: the local maxima that reach
+ * min_height and stand at least min_prominence above the higher of the lowest points that separate
+ * them from a higher point (or the range's end) on either side, as topographers measure a summit; so
+ * noise on a band's flank is no band. Each position is refined by the parabola through the maximum
+ * and its neighbours. Up to `capacity` bands go into positions (cm-1) and heights, from the highest
+ * wavenumber down; *count is the number found, which may be larger than capacity. Missing points
+ * (NaN) are never bands and end the search for a summit's base. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_find_bands(const double* values,
+    const dorvane_spectrum_axis* axis, double low, double high, double min_height, double min_prominence,
+    double* positions, double* heights, int32_t capacity, int32_t* count);
+
+/* One short phrase for a result code. Never NULL. */
+DORVANE_SPECTRA_API const char* DORVANE_SPECTRA_CALL dorvane_spectra_error_text(int32_t code);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* DORVANE_SPECTRA_H */

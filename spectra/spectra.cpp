@@ -1,0 +1,302 @@
+// The processing steps from interferogram to spectrum, and the ratio of two spectra.
+#include "spectra/spectra.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <numbers>
+
+#include "spectra/fft.h"
+
+namespace dorvane::spectra {
+namespace {
+
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+std::size_t shortSide(std::size_t points, std::size_t zpd) { return std::min(zpd, points - 1 - zpd); }
+std::size_t longSide(std::size_t points, std::size_t zpd) { return std::max(zpd, points - 1 - zpd); }
+
+// Sum of coefficients times powers of q.
+double polynomial(std::initializer_list<double> coefficients, double q) {
+  double value = 0, power = 1;
+  for (const double c : coefficients) {
+    value += c * power;
+    power *= q;
+  }
+  return value;
+}
+
+// Index of `offset` points from the ZPD in a transform whose first point is the ZPD.
+std::size_t wrapped(std::ptrdiff_t offset, std::size_t length) {
+  return offset >= 0 ? static_cast<std::size_t>(offset) : length - static_cast<std::size_t>(-offset);
+}
+
+}  // namespace
+
+Error checkOptions(const Options& options) {
+  const Sampling& s = options.sampling;
+  const int r = s.undersampling;
+  const int fill = options.zeroFill;
+  if (!(s.laserWavenumber > 0) || !std::isfinite(s.laserWavenumber)) return Error::BadOption;
+  if (r != 1 && r != 2 && r != 4 && r != 8) return Error::BadOption;
+  if (fill != 1 && fill != 2 && fill != 4 && fill != 8) return Error::BadOption;
+  if (options.phase == Phase::Mertz && (!(options.phaseResolution > 0) || !std::isfinite(options.phaseResolution)))
+    return Error::BadOption;
+  return Error::None;
+}
+
+Error checkInterferogram(std::span<const double> points) {
+  if (points.size() < 2) return Error::TooFewPoints;
+  if (!std::all_of(points.begin(), points.end(), [](double v) { return std::isfinite(v); })) return Error::NotFinite;
+  const auto [low, high] = std::minmax_element(points.begin(), points.end());
+  return *low == *high ? Error::NoSignal : Error::None;
+}
+
+double removeDc(std::span<double> points) {
+  if (points.empty()) return 0;
+  double sum = 0;
+  for (const double v : points) sum += v;
+  const double mean = sum / static_cast<double>(points.size());
+  for (double& v : points) v -= mean;
+  return mean;
+}
+
+std::size_t findZpd(std::span<const double> points, ZpdSearch search, std::size_t given) {
+  if (points.empty()) return 0;
+  switch (search) {
+    case ZpdSearch::Largest:
+      return static_cast<std::size_t>(std::max_element(points.begin(), points.end()) - points.begin());
+    case ZpdSearch::Smallest:
+      return static_cast<std::size_t>(std::min_element(points.begin(), points.end()) - points.begin());
+    case ZpdSearch::Given:
+      return given;
+    case ZpdSearch::LargestMagnitude:
+      break;
+  }
+  return static_cast<std::size_t>(
+      std::max_element(points.begin(), points.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }) -
+      points.begin());
+}
+
+double apodizationAt(Apodization apodization, double x) {
+  x = std::clamp(x, 0.0, 1.0);
+  const double q = 1 - x * x;
+  // cos 2c and cos 3c from cos c (Chebyshev), one cosine a point.
+  const auto c1 = [x] { return std::cos(std::numbers::pi * x); };
+  switch (apodization) {
+    case Apodization::Boxcar: return 1;
+    case Apodization::Triangular: return 1 - x;
+    case Apodization::HappGenzel: return 0.54 + 0.46 * c1();
+    case Apodization::BlackmanHarris3: {
+      const double c = c1();
+      return 0.42323 + 0.49755 * c + 0.07922 * (2 * c * c - 1);
+    }
+    case Apodization::BlackmanHarris4: {
+      const double c = c1();
+      return 0.35875 + 0.48829 * c + 0.14128 * (2 * c * c - 1) + 0.01168 * (4 * c * c - 3) * c;
+    }
+    case Apodization::NortonBeerWeak: return polynomial({0.384093, -0.087577, 0.703484}, q);
+    case Apodization::NortonBeerMedium: return polynomial({0.152442, -0.136176, 0.983734}, q);
+    case Apodization::NortonBeerStrong: return polynomial({0.045335, 0, 0.554883, 0, 0.399782}, q);
+  }
+  return 1;
+}
+
+bool needsMertzRamp(std::size_t points, std::size_t zpd) {
+  return shortSide(points, zpd) + 1 < longSide(points, zpd);
+}
+
+SideLengths apodizationSides(std::size_t points, std::size_t zpd, Phase phase) {
+  if (phase == Phase::Mertz && needsMertzRamp(points, zpd)) {
+    const std::size_t side = longSide(points, zpd);
+    return {side, side};
+  }
+  return {zpd, points - 1 - zpd};
+}
+
+void apodize(std::span<double> points, std::size_t zpd, Apodization apodization, SideLengths sides) {
+  for (std::size_t j = 0; j < points.size(); ++j) {
+    const std::size_t distance = j < zpd ? zpd - j : j - zpd;
+    const std::size_t side = j < zpd ? sides.left : sides.right;
+    const double x = side == 0 ? 0.0 : static_cast<double>(distance) / static_cast<double>(side);
+    points[j] *= apodizationAt(apodization, x);
+  }
+}
+
+void applyMertzRamp(std::span<double> points, std::size_t zpd) {
+  const std::size_t n = points.size();
+  const auto s = static_cast<double>(shortSide(n, zpd));
+  if (s == 0) return;
+  const bool longOnRight = n - 1 - zpd >= zpd;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double d = static_cast<double>(j) - static_cast<double>(zpd);
+    const double t = longOnRight ? d : -d;
+    points[j] *= t > s ? 2.0 : (t + s) / s;
+  }
+}
+
+std::size_t transformLength(std::size_t points, int zeroFill) {
+  if (points == 0 || zeroFill < 1 || points > kMostTransformPoints) return 0;
+  const std::size_t wanted = points * static_cast<std::size_t>(zeroFill);
+  const std::size_t length = std::max<std::size_t>(std::bit_ceil(wanted), 2);
+  return length > kMostTransformPoints ? 0 : length;
+}
+
+void rotateIntoTransform(std::span<const double> points, std::size_t zpd, std::span<double> transform) {
+  std::fill(transform.begin(), transform.end(), 0.0);
+  for (std::size_t j = 0; j < points.size(); ++j)
+    transform[wrapped(static_cast<std::ptrdiff_t>(j) - static_cast<std::ptrdiff_t>(zpd), transform.size())] =
+        points[j];
+}
+
+std::size_t phaseHalfLength(const Options& options, std::size_t points, std::size_t zpd) {
+  const double wanted = std::round(1 / (options.phaseResolution * options.sampling.spacingCm()));
+  const std::size_t half = wanted < 1 ? 1 : wanted > static_cast<double>(points) ? points : static_cast<std::size_t>(wanted);
+  return std::min(shortSide(points, zpd), half);
+}
+
+void phaseStretch(std::span<const double> points, std::size_t zpd, std::size_t half, std::span<double> transform) {
+  std::fill(transform.begin(), transform.end(), 0.0);
+  if (half == 0) return;
+  const auto h = static_cast<std::ptrdiff_t>(half);
+  for (std::ptrdiff_t d = -h; d <= h; ++d) {
+    const double weight = 1 - static_cast<double>(std::abs(d)) / static_cast<double>(half);
+    transform[wrapped(d, transform.size())] = points[static_cast<std::size_t>(static_cast<std::ptrdiff_t>(zpd) + d)] * weight;
+  }
+}
+
+void correctPhase(std::span<const std::complex<double>> spectrum, std::span<const std::complex<double>> phaseSpectrum,
+                  std::span<double> real) {
+  for (std::size_t k = 0; k < real.size(); ++k) {
+    const std::complex<double> f = spectrum[k];
+    const std::complex<double> g = phaseSpectrum[k];
+    const double size = std::abs(g);
+    real[k] = size > 0 ? (f.real() * g.real() + f.imag() * g.imag()) / size : f.real();
+  }
+}
+
+void magnitude(std::span<const std::complex<double>> spectrum, std::span<double> real) {
+  for (std::size_t k = 0; k < real.size(); ++k) real[k] = std::abs(spectrum[k]);
+}
+
+Axis axisFor(const Sampling& sampling, std::size_t length) {
+  return {0, 1 / (static_cast<double>(length) * sampling.spacingCm()), length / 2 + 1};
+}
+
+Error process(std::span<const double> interferogram, const Options& options, Spectrum& spectrum) {
+  if (const Error error = checkOptions(options); error != Error::None) return error;
+  if (const Error error = checkInterferogram(interferogram); error != Error::None) return error;
+  const std::size_t n = interferogram.size();
+  if (options.zpdSearch == ZpdSearch::Given && options.zpdIndex >= n) return Error::BadOption;
+  const std::size_t length = transformLength(n, options.zeroFill);
+  if (length == 0) return Error::TooManyPoints;
+
+  std::vector<double> points(interferogram.begin(), interferogram.end());
+  const double mean = options.removeDc ? removeDc(points) : 0.0;
+  if (!std::isfinite(mean)) return Error::NotFinite;
+  const std::size_t zpd = findZpd(points, options.zpdSearch, options.zpdIndex);
+  const bool mertz = options.phase == Phase::Mertz;
+  // The Mertz phase needs points on both sides of the ZPD.
+  if (mertz && shortSide(n, zpd) == 0) return Error::TooFewPoints;
+
+  const std::shared_ptr<const RealFft> plan = realFftFor(length);
+  const RealFft& fft = *plan;
+  const std::size_t bins = length / 2 + 1;
+  std::vector<double> transform(length);
+  std::vector<std::complex<double>> phaseBins;
+  std::size_t phaseHalf = 0;
+  if (mertz) {
+    // From the points before apodization: the phase is the interferogram's, not the window's.
+    phaseHalf = phaseHalfLength(options, n, zpd);
+    phaseStretch(points, zpd, phaseHalf, transform);
+    phaseBins.resize(bins);
+    fft.forward(transform, phaseBins);
+  }
+  apodize(points, zpd, options.apodization, apodizationSides(n, zpd, options.phase));
+  if (mertz && needsMertzRamp(n, zpd)) applyMertzRamp(points, zpd);
+  rotateIntoTransform(points, zpd, transform);
+  std::vector<std::complex<double>> bins_(bins);
+  fft.forward(transform, bins_);
+
+  Spectrum result;
+  result.values.resize(bins);
+  if (mertz) {
+    correctPhase(bins_, phaseBins, result.values);
+  } else {
+    magnitude(bins_, result.values);
+  }
+  if (!std::all_of(result.values.begin(), result.values.end(), [](double v) { return std::isfinite(v); }))
+    return Error::NotFinite;  // finite points so large that their transform overflows
+  result.axis = axisFor(options.sampling, length);
+  result.zpdIndex = zpd;
+  result.transformPoints = length;
+  result.phasePoints = mertz ? 2 * phaseHalf + 1 : 0;
+  result.mean = mean;
+  spectrum = std::move(result);
+  return Error::None;
+}
+
+bool sameAxis(const Axis& a, const Axis& b) {
+  if (a.points != b.points) return false;
+  const double scale = std::max(std::abs(a.step), std::abs(b.step));
+  return std::abs(a.step - b.step) <= 1e-9 * scale && std::abs(a.first - b.first) <= 1e-9 * scale;
+}
+
+Error ratio(std::span<const double> sample, const Axis& sampleAxis, std::span<const double> background,
+            const Axis& backgroundAxis, Ratio kind, std::span<double> result) {
+  if (!sameAxis(sampleAxis, backgroundAxis)) return Error::AxisMismatch;
+  const std::size_t n = sampleAxis.points;
+  if (sample.size() < n || background.size() < n || result.size() < n) return Error::BadOption;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double s = sample[k];
+    const double b = background[k];
+    double value = kMissing;
+    if (std::isfinite(s) && std::isfinite(b) && b > 0) {
+      const double transmittance = s / b;
+      if (kind == Ratio::Transmittance) {
+        value = transmittance;
+      } else if (transmittance > 0 && std::isfinite(transmittance)) {
+        value = -std::log10(transmittance);
+      }
+    }
+    result[k] = value;
+  }
+  return Error::None;
+}
+
+std::vector<Band> findBands(std::span<const double> values, const Axis& axis, double low, double high,
+                            double minHeight, double minProminence) {
+  std::vector<Band> bands;
+  const std::size_t n = std::min(values.size(), axis.points);
+  if (n < 3 || !(axis.step > 0)) return bands;
+  // The points inside [low, high]; a summit's base is searched within them only.
+  const double firstK = std::ceil((low - axis.first) / axis.step);
+  const double lastK = std::floor((high - axis.first) / axis.step);
+  if (!(firstK <= lastK) || lastK < 0 || firstK > static_cast<double>(n - 1)) return bands;
+  const std::size_t begin = firstK < 0 ? 0 : static_cast<std::size_t>(firstK);
+  const std::size_t end = lastK > static_cast<double>(n - 1) ? n : static_cast<std::size_t>(lastK) + 1;
+
+  for (std::size_t k = end - 1; k-- > begin + 1;) {
+    const double v = values[k], left = values[k - 1], right = values[k + 1];
+    if (!(v >= minHeight) || !(v > left) || !(v >= right)) continue;  // NaN fails every comparison
+    // The lowest point each way before a higher one, a missing one or the range's end.
+    double leftBase = v, rightBase = v;
+    for (std::size_t i = k; i-- > begin;) {
+      if (!std::isfinite(values[i]) || values[i] > v) break;
+      leftBase = std::min(leftBase, values[i]);
+    }
+    for (std::size_t i = k + 1; i < end; ++i) {
+      if (!std::isfinite(values[i]) || values[i] > v) break;
+      rightBase = std::min(rightBase, values[i]);
+    }
+    if (v - std::max(leftBase, rightBase) < minProminence) continue;
+    const double curvature = left - 2 * v + right;
+    const double offset = curvature < 0 ? 0.5 * (left - right) / curvature : 0.0;
+    bands.push_back({axis.at(k) + offset * axis.step, v - 0.25 * (left - right) * offset});
+  }
+  return bands;
+}
+
+}  // namespace dorvane::spectra
