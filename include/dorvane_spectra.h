@@ -19,7 +19,8 @@
  * about it are apodized, each side scaled to its own length; the interferogram is zero-filled to
  * points x zero_fill rounded up to a power of two (N) and rotated so that the ZPD comes first; the
  * FFT; the phase is corrected. Mertz: the phase comes from a short double-sided stretch about the
- * ZPD (its length set by phase_resolution), triangular-apodized; when one side of the interferogram
+ * ZPD (its length set by phase_resolution), triangular-apodized, transformed at a power of two of at
+ * least twice its length and interpolated linearly onto the spectrum's points; when one side of the interferogram
  * is shorter than the other, that side and as much of the long side are weighted by a ramp from 0
  * to 2 (the long side beyond it by 2), so that the double-sided part is not counted twice, and the
  * apodization is taken at the long side's length on both sides. Power: the magnitude of the

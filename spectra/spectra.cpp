@@ -75,9 +75,12 @@ std::size_t findZpd(std::span<const double> points, ZpdSearch search, std::size_
     case ZpdSearch::LargestMagnitude:
       break;
   }
-  return static_cast<std::size_t>(
-      std::max_element(points.begin(), points.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }) -
-      points.begin());
+  // Two plain passes, the largest size and then its first place, which the compiler can vectorise.
+  double largest = 0;
+  for (const double v : points) largest = std::max(largest, std::abs(v));
+  std::size_t j = 0;
+  while (j + 1 < points.size() && std::abs(points[j]) != largest) ++j;
+  return j;
 }
 
 double apodizationAt(Apodization apodization, double x) {
@@ -167,13 +170,23 @@ void phaseStretch(std::span<const double> points, std::size_t zpd, std::size_t h
   }
 }
 
+std::size_t phaseTransformLength(std::size_t half, std::size_t length) {
+  return std::min(length, std::max<std::size_t>(2, std::bit_ceil(2 * (2 * half + 1))));
+}
+
 void correctPhase(std::span<const std::complex<double>> spectrum, std::span<const std::complex<double>> phaseSpectrum,
                   std::span<double> real) {
+  // Both lengths are powers of two, so each bin of F falls a whole fraction of the way between two of
+  // the phase transform's.
+  const std::size_t ratio = (spectrum.size() - 1) / (phaseSpectrum.size() - 1);
   for (std::size_t k = 0; k < real.size(); ++k) {
-    const std::complex<double> f = spectrum[k];
-    const std::complex<double> g = phaseSpectrum[k];
+    const std::size_t i = k / ratio;
+    const double f = static_cast<double>(k % ratio) / static_cast<double>(ratio);
+    const std::complex<double> a = phaseSpectrum[i];
+    const std::complex<double> g = f == 0 ? a : a + (phaseSpectrum[i + 1] - a) * f;
+    const std::complex<double> bin = spectrum[k];
     const double size = std::abs(g);
-    real[k] = size > 0 ? (f.real() * g.real() + f.imag() * g.imag()) / size : f.real();
+    real[k] = size > 0 ? (bin.real() * g.real() + bin.imag() * g.imag()) / size : bin.real();
   }
 }
 
@@ -208,11 +221,14 @@ Error process(std::span<const double> interferogram, const Options& options, Spe
   std::vector<std::complex<double>> phaseBins;
   std::size_t phaseHalf = 0;
   if (mertz) {
-    // From the points before apodization: the phase is the interferogram's, not the window's.
+    // From the points before apodization: the phase is the interferogram's, not the window's. It
+    // varies slowly, so a transform of the stretch's own length serves, interpolated.
     phaseHalf = phaseHalfLength(options, n, zpd);
-    phaseStretch(points, zpd, phaseHalf, transform);
-    phaseBins.resize(bins);
-    fft.forward(transform, phaseBins);
+    const std::size_t phaseLength = phaseTransformLength(phaseHalf, length);
+    std::span<double> stretch(transform.data(), phaseLength);
+    phaseStretch(points, zpd, phaseHalf, stretch);
+    phaseBins.resize(phaseLength / 2 + 1);
+    realFftFor(phaseLength)->forward(stretch, phaseBins);
   }
   apodize(points, zpd, options.apodization, apodizationSides(n, zpd, options.phase));
   if (mertz && needsMertzRamp(n, zpd)) applyMertzRamp(points, zpd);

@@ -116,12 +116,17 @@ void rotateIntoTransform(std::span<const double> points, std::size_t zpd, std::s
 // The points of the Mertz phase stretch each side of the ZPD for this resolution and short side.
 std::size_t phaseHalfLength(const Options& options, std::size_t points, std::size_t zpd);
 
+// The length the phase stretch is transformed at: a power of two of at least twice its points (so
+// that interpolating between its bins stays close to the phase), at most the spectrum's `length`.
+std::size_t phaseTransformLength(std::size_t half, std::size_t length);
+
 // The triangular-apodized double-sided stretch of `half` points each side of the ZPD, rotated into
 // `transform` as rotateIntoTransform does.
 void phaseStretch(std::span<const double> points, std::size_t zpd, std::size_t half, std::span<double> transform);
 
-// The phase-corrected spectrum Re(F e^(-i phi)), phi the phase of `phaseSpectrum` (F's real part
-// where that is 0).
+// The phase-corrected spectrum Re(F e^(-i phi)), phi the phase of `phaseSpectrum`, a transform of a
+// power-of-two fraction of F's length whose bins are interpolated linearly onto F's (F's real part
+// where the interpolated bin is 0).
 void correctPhase(std::span<const std::complex<double>> spectrum, std::span<const std::complex<double>> phaseSpectrum,
                   std::span<double> real);
 

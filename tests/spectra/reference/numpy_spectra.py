@@ -118,9 +118,15 @@ def phase_correct(f, y, z, size, o):
     short = sides(y.size, z)[2]
     p = min(short, max(1, int(np.floor(1.0 / (o.phase_resolution * spacing(o)) + 0.5))))
     d = np.arange(-p, p + 1)
-    v = np.zeros(size)
-    v[d % size] = y[z + d] * (1.0 - np.abs(d) / p)
-    g = np.fft.rfft(v)
+    # The stretch is transformed at a power of two of at least twice its points, at most `size`,
+    # and its bins are interpolated linearly onto the spectrum's.
+    m = min(size, max(2, 1 << (2 * (2 * p + 1) - 1).bit_length()))
+    v = np.zeros(m)
+    v[d % m] = y[z + d] * (1.0 - np.abs(d) / p)
+    coarse = np.fft.rfft(v)
+    where = np.arange(size // 2 + 1) * (m / size)
+    bins = np.arange(m // 2 + 1)
+    g = np.interp(where, bins, coarse.real) + 1j * np.interp(where, bins, coarse.imag)
     magnitude = np.abs(g)
     some = magnitude > 0
     projected = (f.real * g.real + f.imag * g.imag) / np.where(some, magnitude, 1.0)
