@@ -95,14 +95,18 @@ std::optional<std::uint32_t> parseAccessories(std::string text) {
   }
 }
 
-// A probability: from_chars takes "nan", which every comparison lets through but this one.
-std::optional<double> parseChance(std::string_view text) {
+// A number from `low` to `high`: from_chars takes "nan", which every comparison lets through but this one.
+std::optional<double> parseBetween(std::string_view text, double low, double high) {
   double value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc{} || stop != end || !(value >= 0 && value <= 1)) return std::nullopt;
+  if (error != std::errc{} || stop != end || !(value >= low && value <= high)) return std::nullopt;
   return value;
 }
+
+std::optional<double> parseChance(std::string_view text) { return parseBetween(text, 0, 1); }
+// The source's temperature in kelvin: a glowing source, neither a room nor a lamp's filament.
+std::optional<double> parseTemperature(std::string_view text) { return parseBetween(text, 300, 3000); }
 
 // A validator from a parser: the value is good when the parser makes something of it.
 template <typename Parse>
@@ -167,6 +171,22 @@ void describe(CLI::App& app, BenchsimOptions& o) {
       ->type_name("LIST")
       ->check(parsesWith(parseAccessories, "all, none or a list of iris, shuttle, mirror, motor1, motor2"))
       ->default_str("all");
+  app.add_option_function<std::string>(
+         "--sample",
+         [&bench](const std::string& text) {
+           bench.sample = text == "polystyrene" ? Sample::Polystyrene : Sample::None;
+         },
+         "The sample the shuttle holds: in the beam at power-on and at shuttle position 1, out of it at "
+         "position 2; always in on a bench without a shuttle")
+      ->type_name("NAME")
+      ->check(CLI::IsMember({"none", "polystyrene"}))
+      ->default_str("none");
+  app.add_option_function<std::string>(
+         "--temperature", [&bench](const std::string& text) { bench.temperature = *parseTemperature(text); },
+         "The source's temperature in kelvin, from 300 to 3000")
+      ->type_name("K")
+      ->check(parsesWith(parseTemperature, "a temperature from 300 to 3000 K"))
+      ->default_str(std::to_string(static_cast<int>(bench.temperature)));
   app.add_flag_callback(
       "--no-new-srq", [&bench] { bench.reportsNewSrq = false; },
       "A bench whose status never shows newSrq");

@@ -279,7 +279,8 @@ void Instrument::startScan(const Bytes& request) {
 
   const auto now = Clock::now();
   const auto srqWanted = static_cast<std::uint16_t>(get(field::dataDef) | dataDef);
-  Scan scan{now + options_.allocation, std::nullopt, srqWanted, std::exchange(nextTrouble_, ScanTrouble::None)};
+  Scan scan{now + options_.allocation, std::nullopt, srqWanted, std::exchange(nextTrouble_, ScanTrouble::None),
+            opticsNow()};
   if (scan.trouble != ScanTrouble::NeverFinishes) scan.endsAt = scan.allocatedAt + scans * options_.perScan;
   scan_ = scan;
   if (scan.srqWanted & data_def::startScanSRQ) raiseSrq();
@@ -395,7 +396,7 @@ void Instrument::finishScan() {
   } else if (scan_->trouble == ScanTrouble::FailedProcess) {
     block.info.flags |= data_def::failedProcess;
   } else {
-    block.counts = coAdd(cleanInterferogram(block.info.points), block.info.scans,
+    block.counts = coAdd(cleanScans_.get(block.info.points, scan_->optics), block.info.scans,
                          largestCount(block.info.pointSize), random_);
     block.info.flags |= data_def::done;
   }
@@ -467,6 +468,15 @@ std::uint32_t Instrument::newStamp() {
   const auto hundredths = duration_cast<duration<std::int64_t, std::centi>>(now - newYear).count();
   lastStamp_ = std::max(static_cast<std::uint32_t>(hundredths), lastStamp_ + 1);
   return lastStamp_;
+}
+
+// The sampling and symmetry of the setup, and the sample unless the shuttle holds it out of the beam.
+ScanOptics Instrument::opticsNow() const {
+  constexpr std::int32_t kOpenBeam = 2;  // the shuttle's position with the sample out of the beam
+  const bool sampleOut = positions_[device::shuttle] == kOpenBeam;
+  return {undersamplingFor(static_cast<std::uint8_t>(get(field::laserSamp))),
+          singleSidedFor(static_cast<std::uint8_t>(get(field::adcStatus))), sampleOut ? Sample::None : options_.sample,
+          options_.temperature};
 }
 
 // The iris keeps its aperture in the setup record; the other devices beside it.

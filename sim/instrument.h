@@ -52,6 +52,11 @@ struct InstrumentOptions {
   std::uint32_t deviceMask = kAllDevices;
   PointSize pointSize = PointSize::Auto;
   std::uint64_t seed = 1;  // the detector's noise: the same seed gives the same data
+  // What the scans see (sim/source_spectrum.h). The sample is in the beam unless the shuttle has
+  // moved to position 2, the open beam: at power-on (position 0), at position 1, and always on a
+  // bench without a shuttle.
+  Sample sample = Sample::None;
+  double temperature = kDefaultTemperature;  // K, the source's
   bool reportsNewSrq = true;  // false: a bench whose status never shows newSrq
 
   // Timing. An SRQ that falls due while a reply is on the line reaches the driver inside that
@@ -134,6 +139,7 @@ class Instrument {
     std::optional<Clock::time_point> endsAt;  // none: it never finishes
     std::uint16_t srqWanted;                  // the SRQ bits of the setup's and the start's dataDef
     ScanTrouble trouble;
+    ScanOptics optics;  // as the setup and the shuttle stood at the start
   };
 
   std::optional<Reply> handle(const Bytes& request);
@@ -160,6 +166,7 @@ class Instrument {
   std::size_t blockCapacity() const;
   std::uint32_t freeMemory() const;
   std::uint32_t newStamp();
+  ScanOptics opticsNow() const;
   std::uint32_t get(bench::SetupField field) const;
   void put(bench::SetupField field, std::uint32_t value);
   const Block* findBlock(std::uint32_t stamp) const;
@@ -179,6 +186,7 @@ class Instrument {
   ScanTrouble nextTrouble_ = ScanTrouble::None;
   std::uint32_t lastStamp_ = 0;
   std::mt19937_64 random_;
+  CleanScans cleanScans_;
 
   std::condition_variable clockWake_;
   bool stopping_ = false;

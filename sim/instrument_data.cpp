@@ -1,9 +1,13 @@
-// The bench's raw data: interferogram, co-add and packing.
+// The bench's raw data: the interferogram of its source's spectrum, the co-add and the packing.
 #include "sim/instrument_data.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <complex>
 #include <numbers>
+
+#include "spectra/fft.h"
 
 namespace dorvane::sim {
 namespace {
@@ -12,14 +16,18 @@ constexpr double kMidpoint = 32768;
 constexpr double kFullScale = 65535;
 constexpr double kNoiseCounts = 4;  // the detector's noise, one standard deviation
 
-// The centre burst: a few spectral lines, each a cosine about the burst's centre, under one
-// Gaussian envelope. Their amplitudes add to well under half the scale, so a scan never clips.
-struct Line {
-  double amplitude;       // counts at the centre
-  double cyclesPerPoint;  // the line's place in the spectrum
-};
-constexpr Line kLines[] = {{9000, 0.031}, {6000, 0.067}, {4000, 0.113}, {2000, 0.19}};
-constexpr double kBurstWidth = 24;  // points: the envelope's standard deviation
+// The open beam's centre burst: about 20000 counts from the midpoint, whatever the source's
+// temperature and the filter, as if the bench's gain had been set for it; a sample in the beam
+// takes its share away from that.
+constexpr double kBurstCounts = 20000;
+// The phase error: a constant, and a slope that puts the burst a fraction of a point late.
+constexpr double kPhaseOffset = 0.2;  // rad
+constexpr double kZpdLag = 0.3;       // points
+// The transform spans at least this much path, so that the spectrum's grid (1 / path, 0.25 cm-1)
+// is a tenth of the narrowest line's full width and the interferogram's periodic copies have died
+// away.
+constexpr double kShortestPathCm = 4;
+constexpr std::size_t kCleanScansKept = 4;
 
 }  // namespace
 
@@ -36,18 +44,63 @@ std::uint32_t largestCount(unsigned bytes) {
   return bytes >= 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (8 * bytes)) - 1;
 }
 
-std::vector<double> cleanInterferogram(std::uint32_t points) {
-  std::vector<double> scan(points);
-  const double centre = points / 2;
-  for (std::uint32_t i = 0; i < points; ++i) {
-    const double x = i - centre;
-    const double envelope = std::exp(-(x * x) / (2 * kBurstWidth * kBurstWidth));
-    double burst = 0;
-    for (const Line& line : kLines)
-      burst += line.amplitude * std::cos(2 * std::numbers::pi * line.cyclesPerPoint * x);
-    scan[i] = kMidpoint + envelope * burst;
+unsigned undersamplingFor(std::uint8_t laserSamp) {
+  switch (laserSamp) {
+    case 0xE8: return 1;
+    case 0xE2: return 4;
+    case 0xC2: return 8;
+    default: return 2;
   }
+}
+
+bool singleSidedFor(std::uint8_t adcStatus) { return (adcStatus & 0x02) != 0; }
+
+std::uint32_t zpdIndex(std::uint32_t points, bool singleSided) {
+  return singleSided ? std::min<std::uint32_t>(512, points / 4) : points / 2;
+}
+
+// The spectrum at the detector, sampled every 1 / (n dx) up to the folding limit with the phase
+// that puts the burst at the ZPD, and transformed back: point j of the result lies j dx from the
+// transform's start. The spectrum is zero at 0 and at the folding limit, so nothing folds.
+std::vector<double> cleanInterferogram(std::uint32_t points, const ScanOptics& optics) {
+  if (points == 0) return {};
+  const double dx = optics.undersampling / (2 * kLaserWavenumber);
+  const double foldingLimit = kLaserWavenumber / optics.undersampling;
+  const std::size_t n = std::bit_ceil(std::max<std::size_t>(
+      std::size_t{2} * points, static_cast<std::size_t>(std::ceil(kShortestPathCm / dx))));
+  const double step = 1 / (static_cast<double>(n) * dx);
+  const double burstAt = zpdIndex(points, optics.singleSided) + kZpdLag;
+
+  std::vector<std::complex<double>> spectrum(n / 2 + 1);
+  double openBeamSum = 0;
+  for (std::size_t k = 1; k < n / 2; ++k) {
+    const double wavenumber = static_cast<double>(k) * step;
+    const double open = openBeam(wavenumber, optics.temperature, foldingLimit);
+    if (open == 0) continue;
+    openBeamSum += open;
+    // The phase of bin k, less whole turns, so that it stays exact for long scans.
+    const double turns = std::fmod(static_cast<double>(k) * burstAt, static_cast<double>(n)) / static_cast<double>(n);
+    spectrum[k] = std::polar(open * transmittance(optics.inBeam, wavenumber),
+                             kPhaseOffset - 2 * std::numbers::pi * turns);
+  }
+  std::vector<double> wave(n);
+  spectra::realFftFor(n)->inverse(spectrum, wave);
+
+  // The burst at the ZPD is about twice the sum of the bins (each bin and its mirror image).
+  const double scale = openBeamSum > 0 ? kBurstCounts / (2 * openBeamSum) : 0;
+  std::vector<double> scan(points);
+  for (std::uint32_t i = 0; i < points; ++i) scan[i] = kMidpoint + scale * wave[i];
   return scan;
+}
+
+const std::vector<double>& CleanScans::get(std::uint32_t points, const ScanOptics& optics) {
+  const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+    return entry.points == points && entry.optics == optics;
+  });
+  if (found != entries_.end()) return found->scan;
+  entries_.push_front({points, optics, cleanInterferogram(points, optics)});
+  if (entries_.size() > kCleanScansKept) entries_.pop_back();
+  return entries_.front().scan;
 }
 
 std::vector<std::uint32_t> coAdd(const std::vector<double>& clean, unsigned scans, std::uint32_t largest,

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <random>
 #include <vector>
+
+#include "sim/source_spectrum.h"
 
 namespace dorvane::sim {
 
@@ -16,9 +19,46 @@ unsigned pointSizeFor(PointSize option, unsigned scans);
 // The largest count that `bytes` bytes hold.
 std::uint32_t largestCount(unsigned bytes);
 
-// One scan as the converter would read it without noise: the converter's midpoint of 32768 counts
-// and a centre burst around the middle point, where the mirror passes zero path difference.
-std::vector<double> cleanInterferogram(std::uint32_t points);
+// The undersampling ratio r that the setup's laserSamp code stands for: the bench takes a point
+// every r/2 laser fringes, so points lie r / (2 sigmaL) cm apart. Our reading of the codes (0xE8: 1,
+// 0xE4: 2, 0xE2: 4, 0xC2: 8, any other: 2, as the driver sends 0xE4 for anything it does not know)
+// is an assumption until a real bench confirms it.
+unsigned undersamplingFor(std::uint8_t laserSamp);
+// Bit 1 of the setup's adcStatus (the symmetry setting 2): the bench scans single-sided.
+bool singleSidedFor(std::uint8_t adcStatus);
+// The point at zero path difference: the middle of a double-sided scan; in a single-sided one 512
+// points from the start (enough for a 32 cm-1 phase stretch at any r), or a quarter of a shorter scan.
+std::uint32_t zpdIndex(std::uint32_t points, bool singleSided);
+
+// What a scan sees and how it samples it.
+struct ScanOptics {
+  unsigned undersampling = 2;  // r
+  bool singleSided = false;
+  Sample inBeam = Sample::None;
+  double temperature = kDefaultTemperature;  // K, the source's
+  bool operator==(const ScanOptics&) const = default;
+};
+
+// One scan as the converter would read it without noise: the interferogram of the spectrum at the
+// detector (sim/source_spectrum.h) about the converter's midpoint of 32768 counts, its centre
+// burst at zpdIndex() reaching about ±20000 counts with the open beam, and a small phase error
+// (0.2 rad, and the burst 0.3 points late) for the host's phase correction to take out.
+std::vector<double> cleanInterferogram(std::uint32_t points, const ScanOptics& optics = {});
+
+// The clean scans of the last few configurations: each takes a few ms to work out and is the same
+// for every scan, while a host alternates a background and a sample.
+class CleanScans {
+ public:
+  const std::vector<double>& get(std::uint32_t points, const ScanOptics& optics);
+
+ private:
+  struct Entry {
+    std::uint32_t points;
+    ScanOptics optics;
+    std::vector<double> scan;
+  };
+  std::deque<Entry> entries_;  // the latest first
+};
 
 // The co-add of `scans` scans of `clean`, each with the detector's noise drawn from `random` and
 // read as a 16-bit count, then saturated to `largest`.

@@ -33,6 +33,8 @@ TEST(BenchsimCommandLine, NoArgumentsGiveTheDefaultBenchOnACleanUnpacedLine) {
   EXPECT_EQ(o.instrument.dataPoints, InstrumentOptions{}.dataPoints);
   EXPECT_EQ(o.instrument.deviceMask, kAllDevices);
   EXPECT_TRUE(o.instrument.reportsNewSrq);
+  EXPECT_EQ(o.instrument.sample, Sample::None);
+  EXPECT_EQ(o.instrument.temperature, kDefaultTemperature);
   EXPECT_EQ(o.link.baud, 0u);
   EXPECT_EQ(o.faultRate, 0.0);
   EXPECT_EQ(o.linkPath, "");
@@ -42,7 +44,8 @@ TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
   const BenchsimOptions o = parsed({"--family", "15/1", "--unit", "0x0102", "--points", "010", "--scans", "64",
                                     "--point-size", "3", "--volts", "5", "--per-scan", "40", "--allocation", "7",
                                     "--setup-busy", "11", "--move-busy", "12", "--reset-busy", "13",
-                                    "--accessories", "iris,motor2", "--no-new-srq", "--faults", "0.01", "--seed",
+                                    "--accessories", "iris,motor2", "--no-new-srq", "--sample", "polystyrene",
+                                    "--temperature", "1500.5", "--faults", "0.01", "--seed",
                                     "18446744073709551615", "--baud", "115200", "--link", "/tmp/bench"});
   EXPECT_EQ(o.instrument.identity, (BenchIdentity{15, 1}));
   EXPECT_EQ(o.instrument.unitNumber, 0x0102);
@@ -58,6 +61,8 @@ TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
   EXPECT_EQ(o.instrument.resetBusy, milliseconds(13));
   EXPECT_EQ(o.instrument.deviceMask, (1u << device::iris) | (1u << device::secondMotor));
   EXPECT_FALSE(o.instrument.reportsNewSrq);
+  EXPECT_EQ(o.instrument.sample, Sample::Polystyrene);
+  EXPECT_EQ(o.instrument.temperature, 1500.5);
   EXPECT_EQ(o.faultRate, 0.01);
   EXPECT_EQ(o.instrument.seed, 18446744073709551615u);
   EXPECT_EQ(o.link.baud, 115200u);
@@ -73,6 +78,7 @@ TEST(BenchsimCommandLine, BadValuesAreRefusedOnOneLine) {
       {"--points", "0"},    {"--points", "-5"},      {"--scans", "70000"},          {"--point-size", "5"},
       {"--volts", "7"},     {"--per-scan", "2s"},    {"--accessories", "iris,lamp"}, {"--accessories", "iris,"},
       {"--faults", "1.5"},  {"--faults", "nan"},     {"--seed", "-1"},              {"--baud", "0x"},
+      {"--sample", "pvc"},  {"--temperature", "0"},  {"--temperature", "nan"},
       {"--link"},           {"--bogus"},             {"extra"},
   };
   for (const auto& arguments : cases) {

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <complex>
 #include <functional>
 #include <memory>
+#include <numbers>
 #include <thread>
 
 #include "bench/setup_record.h"
@@ -18,6 +21,7 @@
 #include "runtime/log_file.h"
 #include "sim/instrument.h"
 #include "sim/pseudo_terminal.h"
+#include "spectra/fft.h"
 #include "tests/support/test_support.h"
 
 namespace dorvane::sim {
@@ -384,13 +388,61 @@ TEST_F(InstrumentTest, DataIsAnInterferogramThatTheSeedReproduces) {
   EXPECT_EQ(scanWithSeed(7), counts);
   EXPECT_NE(scanWithSeed(8), counts);
 
-  // A flat baseline of 32768 per scan away from the middle; the centre burst at the middle.
+  // Nearly flat at 32768 per scan far from the middle; the centre burst at the middle.
   const double baseline = 4 * 32768.0;
   for (std::size_t i = 0; i < 200; ++i) EXPECT_NEAR(counts[i], baseline, 100) << i;
   const auto farthest = std::max_element(counts.begin(), counts.end(), [&](std::uint32_t a, std::uint32_t b) {
     return std::abs(a - baseline) < std::abs(b - baseline);
   });
   EXPECT_NEAR(farthest - counts.begin(), 1024, 30);
+}
+
+// The largest difference between a block's counts and one clean scan.
+double farthestFrom(const std::vector<std::uint32_t>& counts, const std::vector<double>& clean) {
+  double farthest = counts.size() == clean.size() ? 0 : INFINITY;
+  for (std::size_t i = 0; i < counts.size() && i < clean.size(); ++i)
+    farthest = std::max(farthest, std::abs(counts[i] - clean[i]));
+  return farthest;
+}
+
+TEST_F(InstrumentTest, BlockIsTheScanOfTheSetupsSamplingAndSymmetryWithTheShuttlesSample) {
+  struct Case {
+    std::uint8_t laserSamp;  // 0: the power-on setup
+    std::uint8_t adcStatus;
+    std::int32_t shuttle;    // -1: not moved since power-on
+    ScanOptics seen;
+  };
+  constexpr std::uint32_t kPoints = 4096;
+  InstrumentOptions options;
+  options.dataPoints = kPoints;
+  options.sample = Sample::Polystyrene;
+  start(options);
+  for (const Case c : {Case{0, 0, -1, {2, false, Sample::Polystyrene}}, Case{0xE8, 0x53, 2, {1, true, Sample::None}},
+                       Case{0xE2, 0x51, 1, {4, false, Sample::Polystyrene}},
+                       Case{0xC2, 0x53, 2, {8, true, Sample::None}}}) {
+    SCOPED_TRACE(c.seen.undersampling);
+    if (c.laserSamp != 0) {
+      bench::ScanSettings settings;
+      settings.set(field::dataPoints, kPoints);
+      settings.set(field::sampScans, 1);
+      settings.set(field::laserSamp, c.laserSamp);
+      settings.set(field::adcStatus, c.adcStatus);
+      ASSERT_TRUE(putSetup(settings));
+      ASSERT_TRUE(arrives(link::kSrq));
+    }
+    if (c.shuttle >= 0) {
+      ASSERT_TRUE(move(device::shuttle, static_cast<std::uint16_t>(c.shuttle), 0, 1));
+      ASSERT_TRUE(arrives(link::kSrq));
+    }
+    const std::uint32_t stamp = startScan();
+    ASSERT_NE(newestFlagsWhenFinished() & data_def::done, 0);
+    // Within the detector's noise (4 counts) of the clean scan; the sample alone moves it by far more.
+    const std::vector<double> clean = cleanInterferogram(kPoints, c.seen);
+    EXPECT_LT(farthestFrom(bench->blockCounts(stamp), clean), 30);
+    ScanOptics other = c.seen;
+    other.inBeam = c.seen.inBeam == Sample::None ? Sample::Polystyrene : Sample::None;
+    EXPECT_GT(farthestFrom(bench->blockCounts(stamp), cleanInterferogram(kPoints, other)), 200);
+  }
 }
 
 TEST_F(InstrumentTest, RequestsTheBenchCannotServeAreRefusedOrFlagged) {
@@ -447,6 +499,89 @@ TEST_F(InstrumentTest, AccessoriesMoveAndReportTheirPositionsAndResetSendsThemHo
   EXPECT_EQ(s.freeMemory, options.totalDataSpace);
   EXPECT_EQ(setup().get(field::dataPoints), options.dataPoints);
   EXPECT_EQ(devices()[1 + device::firstMotor], 0);
+}
+
+// The point of largest distance from the converter's midpoint.
+std::size_t burstAt(const std::vector<double>& scan) {
+  return static_cast<std::size_t>(std::max_element(scan.begin(), scan.end(), [](double a, double b) {
+                                    return std::abs(a - 32768) < std::abs(b - 32768);
+                                  }) - scan.begin());
+}
+
+TEST(CleanInterferogram, BurstSitsWhereTheSymmetryPutsItAndNeverClips) {
+  for (const unsigned r : {1u, 2u, 4u, 8u}) {
+    for (const Sample sample : {Sample::None, Sample::Polystyrene}) {
+      SCOPED_TRACE(r);
+      const std::vector<double> doubleSided = cleanInterferogram(4160, {r, false, sample});
+      EXPECT_EQ(burstAt(doubleSided), 2080u);
+      const auto [low, high] = std::minmax_element(doubleSided.begin(), doubleSided.end());
+      EXPECT_GT(*high - 32768, 15000);
+      EXPECT_LT(*high, 65535 - 10000);
+      EXPECT_GT(*low, 10000);
+      EXPECT_EQ(burstAt(cleanInterferogram(4160, {r, true, sample})), 512u);
+      EXPECT_EQ(burstAt(cleanInterferogram(1088, {r, true, sample})), 272u) << "a short scan";
+    }
+  }
+}
+
+// Bands of the sample come back at their listed wavenumbers from the absorbance of a Hann-apodized
+// transform, only if the points lie r / (2 sigmaL) apart.
+TEST(CleanInterferogram, PointSpacingFollowsTheUndersampling) {
+  constexpr std::size_t kPoints = 16384, kTransform = 4 * kPoints;
+  const auto fft = spectra::realFftFor(kTransform);
+  auto magnitudes = [&](const std::vector<double>& scan) {
+    std::vector<double> apodized(kTransform, 0);
+    for (std::size_t i = 0; i < kPoints; ++i) {
+      const double x = (static_cast<double>(i) - kPoints / 2.0) / (kPoints / 2.0);
+      apodized[i] = (scan[i] - 32768) * (0.5 + 0.5 * std::cos(std::numbers::pi * x));
+    }
+    std::vector<std::complex<double>> bins(kTransform / 2 + 1);
+    fft->forward(apodized, bins);
+    std::vector<double> out;
+    for (const auto& bin : bins) out.push_back(std::abs(bin));
+    return out;
+  };
+  for (const unsigned r : {1u, 4u}) {
+    SCOPED_TRACE(r);
+    const std::vector<double> open = magnitudes(cleanInterferogram(kPoints, {r, false, Sample::None}));
+    const std::vector<double> film = magnitudes(cleanInterferogram(kPoints, {r, false, Sample::Polystyrene}));
+    const double resolution = 2 * kLaserWavenumber / (r * static_cast<double>(kPoints));  // 1 / (points dx)
+    const double step = resolution * kPoints / kTransform;
+    for (const double centre : {698.9, 1601.2}) {
+      auto absorbance = [&](std::size_t k) { return std::log10(open[k] / film[k]); };
+      std::size_t peak = static_cast<std::size_t>((centre - 10) / step);
+      for (std::size_t k = peak; k * step < centre + 10; ++k)
+        if (absorbance(k) > absorbance(peak)) peak = k;
+      const double left = absorbance(peak - 1), middle = absorbance(peak), right = absorbance(peak + 1);
+      const double found = (peak + 0.5 * (left - right) / (left - 2 * middle + right)) * step;
+      EXPECT_NEAR(found, centre, 0.1 * resolution);
+    }
+  }
+}
+
+TEST(PolystyreneBands, EachAbsorbancePeakLiesAtItsListedCentre) {
+  auto absorbance = [](double wavenumber) { return -std::log10(transmittance(Sample::Polystyrene, wavenumber)); };
+  for (const Band& band : polystyreneBands()) {
+    double peak = band.centre - 0.2;
+    for (double at = peak; at <= band.centre + 0.2; at += 0.001)
+      if (absorbance(at) > absorbance(peak)) peak = at;
+    EXPECT_NEAR(peak, band.centre, 0.05);
+    EXPECT_LE(absorbance(peak), 1.05) << band.centre;
+  }
+}
+
+TEST(CoAdd, NoiseGrowsAsTheRootOfTheScansSoTheSignalToNoiseRatioDoesToo) {
+  const std::vector<double> clean = cleanInterferogram(4096);
+  std::mt19937_64 random(3);
+  auto noise = [&](unsigned scans) {
+    const std::vector<std::uint32_t> counts = coAdd(clean, scans, largestCount(4), random);
+    double squares = 0;
+    for (std::size_t i = 0; i < clean.size(); ++i) squares += std::pow(counts[i] - scans * clean[i], 2);
+    return std::sqrt(squares / static_cast<double>(clean.size()));
+  };
+  const double one = noise(1), sixteen = noise(16);
+  EXPECT_NEAR(one, 4, 0.4) << "the detector's 4 counts";
+  EXPECT_NEAR(sixteen / one, 4, 0.4);
 }
 
 }  // namespace

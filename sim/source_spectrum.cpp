@@ -1,0 +1,139 @@
+// The virtual bench's source, optics, air and sample: every line and band it shows, in one place.
+#include "sim/source_spectrum.h"
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace dorvane::sim {
+namespace {
+
+// Polystyrene film. Positions (cm-1): those certified for NIST SRM 1921, the polystyrene film sold
+// as an infrared wavenumber standard; seven of them (3060.0, 2849.5, 1942.9, 1601.2, 1583.0,
+// 1154.5, 1028.3) are also the table of the European Pharmacopoeia's wavenumber check (2.2.24).
+// Depths and widths are ours, roughly those of a 38 µm film but kept at or below an absorbance of 1;
+// the film's strongest bands (2923, 1493, 1452, 756 cm-1) are left out, as they are no calibration
+// positions. The neighbours' tails move no peak by more than 0.025 cm-1 (3001.4's, between 3026.4
+// and 3060.0; 1583.0, 18.2 cm-1 from 1601.2, moves by 0.014).
+constexpr Band kPolystyrene[] = {
+    {3060.0, 0.45, 3.0}, {3026.4, 0.90, 4.0}, {3001.4, 0.35, 3.0}, {2849.5, 0.60, 4.0}, {1942.9, 0.12, 4.0},
+    {1871.0, 0.11, 4.0}, {1801.6, 0.08, 4.0}, {1601.2, 0.45, 2.5}, {1583.0, 0.20, 2.5}, {1154.5, 0.18, 3.0},
+    {1069.1, 0.28, 3.0}, {1028.3, 0.35, 3.0}, {906.7, 0.30, 2.5},  {698.9, 1.00, 3.0},
+};
+
+// The air in the beam path: carbon dioxide and water vapour as optical depths (natural log), never
+// deeper than 0.35, so the air lets through at least 70 % anywhere.
+//
+// Carbon dioxide's asymmetric stretch (band centre 2349 cm-1) as its P and R branch humps, and its
+// bend (667 cm-1) as the sharp Q branch between two low humps. A hump is a Gaussian in wavenumber.
+struct Hump {
+  double centre;  // cm-1
+  double depth;   // optical depth at the centre
+  double width;   // cm-1, where the depth has fallen to 1/e
+};
+constexpr Hump kCarbonDioxideHumps[] = {{2338.0, 0.30, 7.0}, {2361.0, 0.30, 6.0},
+                                        {654.0, 0.12, 7.0},  {681.0, 0.12, 7.0}};
+constexpr Band kCarbonDioxideQ{667.4, 0.30, 1.5};  // depth here an optical depth
+
+// Water vapour's bend (1300-1950 cm-1) and stretches (3450-4000 cm-1): each a comb of lines about
+// 9 cm-1 apart under a P and an R branch envelope, moved by up to 3 cm-1 and weakened by up to 60 %
+// along golden-ratio sequences, which never repeat: a comb that repeated would echo in the
+// interferogram as real air does not. The lines stand in for the real ones' look, not their
+// positions: a background and a sample taken through the same air cancel them.
+struct WaterBand {
+  double low, high;     // cm-1: where its lines lie
+  double centre;        // cm-1: between the two branches
+  double branchOffset;  // cm-1: each branch's distance from the centre
+};
+constexpr WaterBand kWaterBands[] = {{1300, 1950, 1595, 60}, {3450, 4000, 3720, 80}};
+constexpr double kWaterSpacing = 9.0;     // cm-1
+constexpr double kWaterBranchWidth = 70;  // cm-1, where a branch's envelope has fallen to 1/e
+constexpr double kWaterDepth = 0.30;      // the strongest line's optical depth
+constexpr double kWaterHalfWidth = 1.2;   // cm-1
+constexpr double kWaterShift = 3.0;       // cm-1, the most a line moves either way
+constexpr double kWaterWeakening = 0.6;   // the most a line loses of its envelope's depth
+
+// The bench's response: the detector and beamsplitter pass nothing below 380 cm-1 and everything
+// from 600 cm-1, fall away between 4500 and 7000 cm-1, and the beamsplitter is best near 3000 cm-1.
+// The optical filter then closes between 80 % and 92 % of the folding limit.
+constexpr double kResponseRise[] = {380, 600};
+constexpr double kResponseFall[] = {4500, 7000};
+constexpr double kFilterFall[] = {0.80, 0.92};  // of the folding limit
+
+// Planck's second radiation constant hc/k, cm K.
+constexpr double kSecondRadiation = 1.438776877;
+
+// 0 below `from`, 1 above `to`, a raised cosine between.
+double rise(double x, double from, double to) {
+  if (x <= from) return 0;
+  if (x >= to) return 1;
+  return 0.5 - 0.5 * std::cos(std::numbers::pi * (x - from) / (to - from));
+}
+
+double lorentzian(const Band& band, double wavenumber) {
+  const double offset = wavenumber - band.centre;
+  const double w2 = band.halfWidth * band.halfWidth;
+  return band.depth * w2 / (offset * offset + w2);
+}
+
+std::vector<Band> waterLines() {
+  std::vector<Band> lines;
+  for (const WaterBand& band : kWaterBands) {
+    double n = 0;
+    for (double at = band.low; at < band.high; at += kWaterSpacing, ++n) {
+      // Two sequences of fractions in [0, 1) that fill it evenly and never repeat.
+      const double shift = std::fmod(n * std::numbers::phi, 1.0);
+      const double weakening = std::fmod(n * std::numbers::sqrt2, 1.0);
+      const double centre = at + kWaterShift * (2 * shift - 1);
+      const auto branch = [&](double middle) {
+        const double u = (centre - middle) / kWaterBranchWidth;
+        return std::exp(-u * u);
+      };
+      const double envelope = branch(band.centre - band.branchOffset) + branch(band.centre + band.branchOffset);
+      lines.push_back({centre, kWaterDepth * envelope * (1 - kWaterWeakening * weakening), kWaterHalfWidth});
+    }
+  }
+  return lines;
+}
+
+double airOpticalDepth(double wavenumber) {
+  static const std::vector<Band> water = waterLines();
+  double depth = lorentzian(kCarbonDioxideQ, wavenumber);
+  for (const Hump& hump : kCarbonDioxideHumps) {
+    const double u = (wavenumber - hump.centre) / hump.width;
+    depth += hump.depth * std::exp(-u * u);
+  }
+  for (const Band& line : water) depth += lorentzian(line, wavenumber);
+  return depth;
+}
+
+// The blackbody's spectral radiance per wavenumber, less its constant factor.
+double planck(double wavenumber, double temperature) {
+  return wavenumber * wavenumber * wavenumber / std::expm1(kSecondRadiation * wavenumber / temperature);
+}
+
+double response(double wavenumber, double foldingLimit) {
+  const double beamsplitter = 1 - 0.35 * std::pow((wavenumber - 3000) / 4000, 2);
+  return rise(wavenumber, kResponseRise[0], kResponseRise[1]) *
+         (1 - rise(wavenumber, kResponseFall[0], kResponseFall[1])) *
+         (1 - rise(wavenumber, kFilterFall[0] * foldingLimit, kFilterFall[1] * foldingLimit)) * beamsplitter;
+}
+
+}  // namespace
+
+std::span<const Band> polystyreneBands() { return kPolystyrene; }
+
+double openBeam(double wavenumber, double temperature, double foldingLimit) {
+  const double passed = response(wavenumber, foldingLimit);
+  if (passed <= 0) return 0;
+  return planck(wavenumber, temperature) * passed * std::exp(-airOpticalDepth(wavenumber));
+}
+
+double transmittance(Sample sample, double wavenumber) {
+  if (sample == Sample::None) return 1;
+  double absorbance = 0;
+  for (const Band& band : kPolystyrene) absorbance += lorentzian(band, wavenumber);
+  return std::pow(10.0, -absorbance);
+}
+
+}  // namespace dorvane::sim

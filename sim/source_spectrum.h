@@ -1,0 +1,34 @@
+// The light the virtual bench's detector sees: a blackbody source through the bench's optics and the
+// room's air, and the sample the shuttle can put in the beam. The lines and bands are listed here.
+#pragma once
+
+#include <span>
+
+namespace dorvane::sim {
+
+inline constexpr double kLaserWavenumber = 15798.0;    // cm-1: the reference laser the bench samples by
+inline constexpr double kDefaultTemperature = 1200.0;  // K: a glowing ceramic source
+
+enum class Sample { None, Polystyrene };
+
+// An absorption band: its absorbance (decadic) is a Lorentzian, `depth` at `centre`, half of that at
+// centre ± halfWidth.
+struct Band {
+  double centre;     // cm-1
+  double depth;      // absorbance at the centre
+  double halfWidth;  // cm-1, half width at half height
+};
+
+// The bands of a polystyrene film, the film FTIR users calibrate wavenumbers with, at its published
+// positions; each is the absorbance's peak to within 0.05 cm-1 once its neighbours' tails are added.
+std::span<const Band> polystyreneBands();
+
+// The spectrum at the detector with nothing in the beam, at `wavenumber` (cm-1), in arbitrary units:
+// the blackbody at `temperature` (K) through the bench's response and the air. It is zero at and
+// above 92 % of `foldingLimit` (cm-1), as the bench's optical filter makes it, so nothing folds.
+double openBeam(double wavenumber, double temperature, double foldingLimit);
+
+// The fraction of the light that `sample` lets through at `wavenumber` (cm-1); 1 for none.
+double transmittance(Sample sample, double wavenumber);
+
+}  // namespace dorvane::sim
