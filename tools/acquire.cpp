@@ -68,7 +68,7 @@ class ProgressLine {
 // plotter: the driver keeps only the newest co-add, and a slow save would let the next replace it.
 class Saver {
  public:
-  Saver(OutputFolder& output, ProgressLine& progress, const std::function<void(const AcquiredFile&)>& onSaved)
+  Saver(OutputFolder& output, ProgressLine& progress, const SavedFileHandler& onSaved)
       : output_(output), progress_(progress), onSaved_(onSaved) {
     if (!worker_.start([this] { return work(); }, platform::ThreadPriority::normal)) {
       throw HostFailure("cannot start the thread that saves the files");
@@ -114,22 +114,23 @@ class Saver {
         queue_.pop_front();
       }
       auto& [file, stem] = next;
+      std::string more;
       try {
         file.files = output_.save(file.record, stem);
+        ++saved_;
+        more = onSaved_(file);
       } catch (const std::exception& failure) {
         platform::ScopedLock hold(lock_);
         failure_ = failure.what();
         return 0;
       }
-      ++saved_;
-      progress_.print("saved " + file.record.title + ": " + file.files.csv);
-      onSaved_(file);
+      progress_.print("saved " + file.record.title + ": " + file.files.csv + more);
     }
   }
 
   OutputFolder& output_;
   ProgressLine& progress_;
-  const std::function<void(const AcquiredFile&)>& onSaved_;
+  const SavedFileHandler& onSaved_;
   platform::Mutex lock_;
   platform::Event changed_;  // set while there is something to save, or the end to see
   std::deque<std::pair<AcquiredFile, std::string>> queue_;
@@ -143,7 +144,7 @@ std::string filesSaved(std::int32_t saved) { return std::to_string(saved) + " fi
 
 }  // namespace
 
-std::int32_t acquire(const AcquireOptions& options, const std::function<void(const AcquiredFile&)>& onSaved) {
+std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSaved) {
   OutputFolder output(options.folder, options.plot);
   CompletionEvent coaddDone;
   spectrometer_setCoaddCompleteEventHandle(coaddDone.handle());
@@ -218,6 +219,8 @@ std::int32_t acquire(const AcquireOptions& options, const std::function<void(con
       file.record.gain = static_cast<std::int32_t>(spectrometer_getGain());
       file.record.benchIdentity = bench.identity();
       file.record.setupText = setupText;
+      file.record.laserWavenumber = defaultLaserWavenumber();
+      file.record.undersampling = options.undersampling;
       saver.push(std::move(file), numbered(options.prefix, seen));
       continue;
     }

@@ -19,6 +19,7 @@ struct AcquireOptions {
   std::string prefix;  // file names are <prefix>-001.csv and so on
   bool plot = true;
   int timeoutSeconds = 300;  // the longest wait for the next file before the bench is given up
+  std::int32_t undersampling = 2;  // r, for the files (undersamplingInSettings)
 };
 
 struct AcquiredFile {
@@ -28,9 +29,12 @@ struct AcquiredFile {
 };
 
 // Runs the acquisition with the settings already loaded, reporting progress on `progress` (a
-// progress line on a terminal, a line per file otherwise) and handing each saved file to `onSaved`.
-// Returns the number of files saved. Throws HostFailure (Ctrl-C: exit status kExitStopped) with the
-// port closed and every file saved so far complete on the disk.
-std::int32_t acquire(const AcquireOptions& options, const std::function<void(const AcquiredFile&)>& onSaved);
+// progress line on a terminal, a line per file otherwise) and handing each saved file to `onSaved`
+// on the thread that saves them; what it returns (e.g. "; spectrum x.csv") ends the file's "saved"
+// line, and a HostFailure it throws stops the acquisition as a failed save does. Returns the number
+// of files saved. Throws HostFailure (Ctrl-C: exit status kExitStopped) with the port closed and
+// every file saved so far complete on the disk.
+using SavedFileHandler = std::function<std::string(const AcquiredFile&)>;
+std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSaved);
 
 }  // namespace dorvane::host

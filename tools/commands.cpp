@@ -1,6 +1,7 @@
 // info, list, fetch, exec, sim and demo: each a short story over the driver's exports.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -11,14 +12,29 @@
 #include "tools/commands.h"
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
+#include "tools/interferogram_reader.h"
+#include "tools/spectrum.h"
 
 namespace dorvane::host {
 namespace {
 
 // The text exports' documented buffer sizes, and a terminator of our own past them.
 constexpr std::size_t kBlockListSize = 6121;
-// A stored block holds at most this many points: the driver refuses longer ones.
-constexpr std::size_t kLargestBlock = 4194304;
+
+// The demo's absorbance: the stretch drawn, the one searched for bands (below 600 cm-1 the bench's
+// detector sees too little light for a ratio above the noise), the bands that count (absorbance and
+// height above the surrounding baseline), and how far a band may lie from the listed position to be
+// taken for it in the listing.
+constexpr double kDemoLowWavenumber = 450;
+constexpr double kDemoHighWavenumber = 4000;
+constexpr double kBandSearchLow = 600;
+constexpr double kBandHeight = 0.02;
+constexpr double kBandProminence = 0.02;
+constexpr double kBandMatchWindow = 4;
+// The polystyrene film's bands at their published positions (cm-1, NIST SRM 1921, the film sold as
+// a wavenumber standard), which the virtual bench's film has: a host knows the film, not the bench.
+constexpr double kListedBands[] = {3060.0, 3026.4, 3001.4, 2849.5, 1942.9, 1871.0, 1801.6,
+                                   1601.2, 1583.0, 1154.5, 1069.1, 1028.3, 906.7,  698.9};
 
 std::vector<std::string> storedBlockDates() {
   std::vector<char> text(kBlockListSize + 1, '\0');
@@ -31,18 +47,6 @@ std::vector<std::string> storedBlockDates() {
     if (!line.empty()) dates.push_back(line);
   }
   return dates;
-}
-
-// Where the interferogram's centre burst lies: the point farthest from the mean.
-std::size_t centreBurst(const std::vector<double>& volts) {
-  double mean = 0;
-  for (double v : volts) mean += v;
-  mean /= static_cast<double>(volts.size());
-  std::size_t at = 0;
-  for (std::size_t i = 1; i < volts.size(); ++i) {
-    if (std::fabs(volts[i] - mean) > std::fabs(volts[at] - mean)) at = i;
-  }
-  return at;
 }
 
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
@@ -73,7 +77,8 @@ void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std:
     throw HostFailure("no stored block " + std::to_string(index) + ": the bench holds " + std::to_string(dates.size()) +
                       " (dorvane list shows them)");
   }
-  std::vector<double> values(kLargestBlock);
+  // A stored block holds no more than the driver ever returns.
+  std::vector<double> values(kLargestInterferogramPoints);
   std::int32_t count = 0;
   const std::int32_t result = getRemoteData(index, values.data(), &count);
   if (result != 0) throw HostFailure(callFailed("getRemoteData", result, result == 1 ? "the block could not be retrieved" : nullptr));
@@ -86,6 +91,8 @@ void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std:
   record.benchDate = dates[static_cast<std::size_t>(index)];
   record.benchIdentity = bench.identity();
   record.setupText = bench.setupText();
+  record.laserWavenumber = defaultLaserWavenumber();
+  record.undersampling = undersamplingInSettings(iniPath);
   const SavedFiles files = output.save(record, "stored-block-" + std::to_string(index));
   std::cout << "saved " << record.title << " (" << count << " points, " << record.benchDate << "): " << files.csv
             << ", " << fileName(files.jcamp) << (files.png.empty() ? "" : ", " + fileName(files.png)) << "\n";
@@ -128,7 +135,7 @@ void runDemo(const DemoOptions& options) {
   if (error) throw HostFailure("cannot create the demo folder " + options.folder + ": " + error.message());
   const std::filesystem::path folder = std::filesystem::absolute(options.folder);
 
-  std::vector<std::string> benchArguments{"--seed", "1"};
+  std::vector<std::string> benchArguments{"--seed", "1", "--sample", "polystyrene"};
   benchArguments.insert(benchArguments.end(), options.benchOptions.begin(), options.benchOptions.end());
   const std::string benchLog = (folder / "virtual-bench.log").string();
   VirtualBench bench(benchArguments, benchLog);
@@ -143,29 +150,71 @@ void runDemo(const DemoOptions& options) {
              << "gain=0\nlasersamp=2\nlturn=1000\nqturn=300\ndetector=1\niris=50\n";
     if (!settings.flush()) throw HostFailure("cannot write the settings file " + ini);
   }
-  std::cout << "virtual bench on " << bench.device() << "; settings in " << ini << "\n";
+  std::cout << "virtual bench with a polystyrene film on " << bench.device() << "; settings in " << ini << "\n";
   loadSettings(ini);
 
-  AcquireOptions acquisition;
-  acquisition.files = options.files;
-  acquisition.scans = options.scans;
-  acquisition.folder = folder.string();
-  acquisition.prefix = "interferogram";
-  acquisition.timeoutSeconds = 60;
-  std::vector<AcquiredFile> acquired;
-  acquire(acquisition, [&acquired](const AcquiredFile& file) { acquired.push_back(file); });
+  // One file through the driver with the shuttle at `position`. The command string names position 1
+  // with any argument but 0, which names position 2.
+  const auto acquireWithShuttle = [&](int position, const std::string& where, const std::string& prefix) {
+    const std::string command = position == 2 ? "shuttle 0" : "shuttle 1";
+    std::cout << "moving the shuttle to position " << position << " (" << where << ") with \"" << command
+              << "\"; the bench settles for 10 s" << std::endl;
+    const CommandOutcome moved = commandOutcome(command, spectrometer_execute(command.c_str()));
+    if (moved.failed) throw HostFailure("the shuttle did not move to position " + std::to_string(position) + ": " + moved.meaning);
+    if (stopRequested()) throw HostFailure("stopped by Ctrl-C; the port is closed", kExitStopped);
+    AcquireOptions acquisition;
+    acquisition.files = 1;
+    acquisition.scans = options.scans;
+    acquisition.folder = folder.string();
+    acquisition.prefix = prefix;
+    acquisition.timeoutSeconds = 60;
+    acquisition.undersampling = undersamplingInSettings(ini);
+    std::vector<AcquiredFile> acquired;
+    acquire(acquisition, [&acquired](const AcquiredFile& file) {
+      acquired.push_back(file);
+      return std::string();
+    });
+    if (acquired.empty()) throw HostFailure("the virtual bench sent no " + prefix + " file");
+    return acquired.front();
+  };
+  const AcquiredFile background = acquireWithShuttle(2, "the open beam, for the background", "background");
+  const AcquiredFile sample = acquireWithShuttle(1, "the film in the beam, for the sample", "polystyrene");
   bench.stop();
 
-  std::cout << "\n" << acquired.size() << " interferograms from the virtual bench ("
-            << benchName(acquired.empty() ? 0 : acquired.front().record.benchIdentity) << "), "
+  ProcessingOptions processing;
+  processing.range = WavenumberRange{kDemoLowWavenumber, kDemoHighWavenumber};
+  SpectrumMaker maker(processing);
+  maker.setBackground(background.record, background.files.jcamp);
+  SpectrumRecord absorbance = maker.make(sample.record, sample.files.jcamp);
+  absorbance.bands = findBands(absorbance, kBandSearchLow, kDemoHighWavenumber, kBandHeight, kBandProminence);
+  const SavedFiles spectrumFiles = SpectrumSaver(Existing::Replace, true).save(absorbance, folder.string(), spectrumStem(sample.files.jcamp, absorbance.kind));
+
+  std::cout << "\ntwo interferograms from the virtual bench (" << benchName(sample.record.benchIdentity) << "), "
             << options.scans << " scans each:\n";
-  for (const AcquiredFile& file : acquired) {
-    const std::vector<double>& volts = file.record.volts;
+  for (const AcquiredFile* file : {&background, &sample}) {
+    const std::vector<double>& volts = file->record.volts;
     const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
-    std::cout << "  file " << file.number << ": " << volts.size() << " points at " << recordTimeText(file.record)
-              << ", " << *low << " V to " << *high << " V, centre burst at point " << centreBurst(volts) << "\n"
-              << "    " << file.files.csv << "\n    " << file.files.jcamp << "\n";
-    if (!file.files.png.empty()) std::cout << "    " << file.files.png << "\n";
+    const std::optional<std::int32_t> zpd = zpdIndexOf(volts);
+    std::cout << "  " << fileName(file->files.csv) << ": " << volts.size() << " points at " << recordTimeText(file->record)
+              << ", " << *low << " V to " << *high << " V, centre burst at point " << (zpd ? std::to_string(*zpd) : "?")
+              << "\n    " << file->files.csv << "\n    " << file->files.jcamp << "\n";
+    if (!file->files.png.empty()) std::cout << "    " << file->files.png << "\n";
+  }
+  std::cout << "the polystyrene absorbance:\n    " << spectrumFiles.csv << "\n    " << spectrumFiles.jcamp << "\n";
+  if (!spectrumFiles.png.empty()) std::cout << "    " << spectrumFiles.png << "\n";
+
+  std::cout << "polystyrene bands (cm-1), as the bench lists them and as found in the absorbance:\n";
+  for (const double listed : kListedBands) {
+    const auto nearest = std::min_element(absorbance.bands.begin(), absorbance.bands.end(), [listed](double a, double b) {
+      return std::fabs(a - listed) < std::fabs(b - listed);
+    });
+    char line[96];
+    if (nearest != absorbance.bands.end() && std::fabs(*nearest - listed) <= kBandMatchWindow) {
+      std::snprintf(line, sizeof line, "  %7.1f  found %8.2f  (%+.2f)", listed, *nearest, *nearest - listed);
+    } else {
+      std::snprintf(line, sizeof line, "  %7.1f  not found within %.0f cm-1", listed, kBandMatchWindow);
+    }
+    std::cout << line << "\n";
   }
   const std::string library = driverLibraryPath();
   std::cout << "settings:   " << ini << "\n"

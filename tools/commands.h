@@ -20,10 +20,11 @@ void serveVirtualBench(const std::vector<std::string>& benchOptions);
 
 struct DemoOptions {
   std::string folder = "dorvane-demo";
-  std::int32_t files = 3;
-  std::int32_t scans = 4;
+  std::int32_t scans = 16;
   std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
 };
+// The virtual bench with a polystyrene film: a background with the shuttle at the open beam, a
+// sample with the film in the beam, and the absorbance with its bands found and listed.
 void runDemo(const DemoOptions& options);
 
 // The settings file's port for the virtual bench: its device is named in DORVANE_COM<port>.

@@ -14,59 +14,16 @@
 #include <ctime>
 #include <exception>
 
-#include "tools/whole_file.h"
+#include "dorvane_spectra.h"
+#include "tools/file_text.h"
 
 namespace dorvane::host {
 namespace {
 
-constexpr std::size_t kJcampLineWidth = 80;
 // A JCAMP-DX setup label keeps at least this much room for its value.
 constexpr std::size_t kLongestSetupName = 40;
 // 9999-12-31T23:59:59.999Z and one: later times are no clock reading but garbage.
 constexpr double kEndOfYear9999Ms = 253402300800000.0;
-
-// For a failure that threw (in practice std::bad_alloc); when even its line cannot be built, a line
-// short enough to need no memory.
-std::string thrownFailure(const std::string& path, const std::exception& thrown) noexcept {
-  try {
-    return cannotWrite(path, thrown.what());
-  } catch (...) {
-    return "out of memory";
-  }
-}
-
-// Shortest text that reads back as the same double (std::to_chars' guarantee); "-0" keeps the sign.
-void appendNumber(std::string& text, double value) {
-  char digits[32];
-  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
-  text.append(digits, error == std::errc{} ? end : digits);
-}
-
-std::string numberText(double value) {
-  std::string text;
-  appendNumber(text, value);
-  return text;
-}
-
-// JCAMP-DX writes exponents with a capital E.
-std::string jcampNumberText(double value) {
-  std::string text = numberText(value);
-  std::replace(text.begin(), text.end(), 'e', 'E');
-  return text;
-}
-
-void appendWhole(std::string& text, long long value) {
-  char digits[24];
-  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
-  text.append(digits, error == std::errc{} ? end : digits);
-}
-
-std::string trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
 
 bool timestampKnown(double timestampMs) { return timestampMs > 0 && timestampMs < kEndOfYear9999Ms; }
 
@@ -111,6 +68,16 @@ std::string isoUtcText(double timestampMs) {
   return formatted("%Y-%m-%dT%H:%M:%S", time) + milliseconds;
 }
 
+// The sampling and the ZPD, as both files carry them.
+std::vector<FileParameter> samplingParameters(const InterferogramRecord& record) {
+  std::vector<FileParameter> parameters;
+  if (record.laserWavenumber) parameters.push_back({"laser wavenumber", numberText(*record.laserWavenumber), "cm-1", ""});
+  if (record.undersampling) parameters.push_back({"undersampling", std::to_string(*record.undersampling), "", kUndersamplingNote});
+  const std::optional<std::int32_t> zpd = zpdIndexOf(record.volts);
+  parameters.push_back({"zpd index", zpd ? std::to_string(*zpd) : "unknown", "", ""});
+  return parameters;
+}
+
 // ---- CSV ---------------------------------------------------------------------------------------
 
 std::string csvText(const InterferogramRecord& record) {
@@ -127,6 +94,7 @@ std::string csvText(const InterferogramRecord& record) {
   text += "# gain: " + std::to_string(record.gain) + "\n";
   text += "# points: " + std::to_string(record.volts.size()) + "\n";
   text += "# bench: " + benchName(record.benchIdentity) + "\n";
+  appendCsvParameters(text, samplingParameters(record));
   text += "index,volts\n";
   long long index = 0;
   for (const double value : record.volts) {
@@ -140,19 +108,6 @@ std::string csvText(const InterferogramRecord& record) {
 
 // ---- JCAMP-DX ----------------------------------------------------------------------------------
 
-// A label's value on one line that no reader takes for more: "##" would start a label and "$$" a
-// comment wherever they stand, so each pair is split with a space.
-std::string jcampValue(std::string_view text) {
-  const std::string ascii = trimmed(printableAscii(text));
-  std::string value;
-  value.reserve(ascii.size());
-  for (const char c : ascii) {
-    if ((c == '#' || c == '$') && !value.empty() && value.back() == c) value += ' ';
-    value += c;
-  }
-  return value;
-}
-
 // A setup field's name as part of a label: '=' would end the label early.
 std::string setupLabelName(std::string_view name) {
   std::string label;
@@ -161,13 +116,6 @@ std::string setupLabelName(std::string_view name) {
     label += kept ? c : '_';
   }
   return label;
-}
-
-void appendLabel(std::string& text, std::string_view name, std::string_view value) {
-  std::string line = "##" + std::string(name) + "=" + std::string(value);
-  if (line.size() > kJcampLineWidth) line.resize(kJcampLineWidth);
-  text += trimmed(line);
-  text += '\n';
 }
 
 // getSetup's text: "Bench Setup:  first.field value" and then one "  field value" per line.
@@ -251,11 +199,7 @@ std::string jcampText(const InterferogramRecord& record) {
 
   std::string text;
   text.reserve(2048 + points * 20);
-  appendLabel(text, "TITLE", jcampValue("dorvane interferogram, " + record.title));
-  appendLabel(text, "JCAMP-DX", "4.24");
-  appendLabel(text, "DATA TYPE", "INFRARED INTERFEROGRAM");
-  appendLabel(text, "ORIGIN", "dorvane");
-  appendLabel(text, "OWNER", "");
+  appendJcampOpening(text, "dorvane interferogram, " + record.title, "INFRARED INTERFEROGRAM");
   if (timestampKnown(record.timestampMs)) {
     appendLabel(text, "LONGDATE", utcTimeText("%Y/%m/%d %H:%M:%S +0000", record.timestampMs));
   }
@@ -266,6 +210,10 @@ std::string jcampText(const InterferogramRecord& record) {
   if (record.scans != 0) appendLabel(text, "$SCANS", std::to_string(record.scans));
   appendLabel(text, "$GAIN", std::to_string(record.gain));
   appendLabel(text, "$POINTS", std::to_string(points));
+  std::vector<FileParameter> sampling = samplingParameters(record);
+  // JCAMP-DX leaves out what is not known rather than write a word where a number belongs.
+  std::erase_if(sampling, [](const FileParameter& parameter) { return parameter.value == "unknown"; });
+  appendJcampParameters(text, sampling);
   if (!record.benchDate.empty()) appendLabel(text, "$BENCH DATE", jcampValue(record.benchDate));
   appendSetupLabels(text, record.setupText);
   appendLabel(text, "XUNITS", "POINTS");
@@ -283,13 +231,6 @@ std::string jcampText(const InterferogramRecord& record) {
   appendDataLines(text, scaled.wholes);
   appendLabel(text, "END", "");
   return text;
-}
-
-std::string saveText(const std::string& path, const std::string& text) {
-  return replaceFileWhole(path, [&](TemporaryFile& file) {
-    const std::string reason = file.write(text);
-    return reason.empty() ? reason : cannotWrite(path, reason);
-  });
 }
 
 }  // namespace
@@ -335,9 +276,29 @@ std::string recordTimeText(const InterferogramRecord& record) {
 
 std::string utcTimeText(const char* format, double timestampMs) { return formatted(format, utcTime(timestampMs)); }
 
+std::int32_t undersamplingOf(std::int32_t lasersamp) {
+  return lasersamp == 1 || lasersamp == 2 || lasersamp == 4 || lasersamp == 8 ? lasersamp : 2;
+}
+
+double defaultLaserWavenumber() {
+  dorvane_spectrum_options options;
+  dorvane_spectrum_default_options(&options);
+  return options.laser_wavenumber;
+}
+
+std::optional<std::int32_t> zpdIndexOf(const std::vector<double>& volts) {
+  if (volts.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+  dorvane_spectrum_options options;
+  dorvane_spectrum_default_options(&options);
+  std::int32_t zpd = 0;
+  const std::int32_t result = dorvane_spectrum_find_zpd(volts.data(), static_cast<std::int32_t>(volts.size()), &options, &zpd);
+  if (result != DORVANE_SPECTRA_OK) return std::nullopt;
+  return zpd;
+}
+
 std::string saveCsv(const InterferogramRecord& record, const std::string& path) {
   try {
-    return saveText(path, csvText(record));
+    return saveText(path, csvText(record), Existing::Replace);
   } catch (const std::exception& thrown) {
     return thrownFailure(path, thrown);
   }
@@ -351,7 +312,7 @@ std::string saveJcamp(const InterferogramRecord& record, const std::string& path
         return cannotWrite(path, "point " + std::to_string(index) + " is not a finite number");
       }
     }
-    return saveText(path, jcampText(record));
+    return saveText(path, jcampText(record), Existing::Replace);
   } catch (const std::exception& thrown) {
     return thrownFailure(path, thrown);
   }

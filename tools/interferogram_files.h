@@ -2,10 +2,12 @@
 // for spectroscopy software. Both carry the exact values the driver returned (the JCAMP-DX file as
 // whole numbers times a power of two, exact whenever the values span at most 53 bits, as the
 // driver's always do), and each file appears whole or not at all (written under a temporary name
-// beside it, then renamed).
+// beside it, then renamed). Both also carry what turning them into spectra needs: the bench's
+// sampling (its reference laser and undersampling ratio), the ZPD, the points and the scans.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +24,24 @@ struct InterferogramRecord {
   std::int32_t gain = 0;
   std::int32_t benchIdentity = 0;  // "whoAreYou": (family << 16) | model; 0: unknown
   std::string setupText;           // getSetup's text; empty: none
+  // The sampling: points lie r / (2 sigmaL) cm apart. sigmaL is the reference laser's wavenumber
+  // (cm-1) and r the undersampling ratio, taken from the settings' lasersamp (undersamplingOf).
+  // None: not known (files saved before the host wrote them).
+  std::optional<double> laserWavenumber;
+  std::optional<std::int32_t> undersampling;
 };
+
+// The undersampling ratio r for a `lasersamp` setting: 1, 2, 4 and 8 as they are, anything else
+// (a missing key reads as 0) 2, which is what the driver sends the bench for it. Reading lasersamp
+// as r is an assumption until a real bench confirms it; the files say so beside the value.
+std::int32_t undersamplingOf(std::int32_t lasersamp);
+// The reference laser's wavenumber the spectra library takes by default (cm-1).
+double defaultLaserWavenumber();
+inline constexpr const char* kUndersamplingNote = "lasersamp, assumed until a real bench confirms it";
+
+// The zero path difference: the point processing takes for it by default (the largest distance
+// from the mean). None for an interferogram it cannot process (too short, flat, not finite).
+std::optional<std::int32_t> zpdIndexOf(const std::vector<double>& volts);
 
 // Each returns an empty string on success, otherwise one line that says what failed, naming the
 // file (e.g. "cannot write /data/x.csv: Permission denied"); nothing is left behind on failure.

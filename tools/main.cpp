@@ -4,17 +4,39 @@
 #include <CLI/CLI.hpp>
 
 #include <chrono>
+#include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "tools/acquire.h"
 #include "tools/commands.h"
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
 #include "tools/interferogram_files.h"
+#include "tools/spectrum.h"
 
 namespace {
 
 using namespace dorvane::host;
+
+// The processing options of the spectrum subcommand and of acquire --spectrum.
+void addProcessingOptions(CLI::App* command, ProcessingOptions& processing, std::string& range, std::string& ratio) {
+  command->add_option("--ratio", ratio, "with --background: transmittance (S/B) or absorbance (-log10 S/B)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"transmittance", "absorbance"}));
+  command->add_option("--apodization", processing.apodization, "the apodization function")
+      ->capture_default_str()
+      ->check(CLI::IsMember(apodizationNames()));
+  command->add_option("--zero-fill", processing.zeroFill, "zero-filling factor: 1, 2, 4 or 8 (default 2)")
+      ->check(CLI::IsMember({1, 2, 4, 8}));
+  command->add_option("--phase", processing.phase, "phase correction: mertz, or power (the magnitude spectrum)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"mertz", "power"}));
+  command->add_option("--phase-resolution", processing.phaseResolution,
+                      "Mertz: the resolution of the phase, cm-1 (default 32)")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--range", range, "write and draw only LO:HI cm-1, e.g. 400:4000");
+}
 
 // "interferogram-20261207-105326": each acquisition names its files after the moment it began.
 std::string timedPrefix() {
@@ -44,6 +66,7 @@ int run(int argc, char** argv) {
   settingsOption(info);
 
   AcquireOptions acquisition;
+  ProcessingOptions acquisitionProcessing;
   CLI::App* acquireCommand = app.add_subcommand("acquire", "co-add files on the driver's thread and save each one");
   settingsOption(acquireCommand);
   outputOptions(acquireCommand);
@@ -72,15 +95,41 @@ int run(int argc, char** argv) {
   settingsOption(exec);
   exec->add_option("COMMAND", command, "the command string")->required();
 
+  SpectrumCommand spectrum;
+  std::string range, ratio = "absorbance";
+  CLI::App* spectrumCommand = app.add_subcommand(
+      "spectrum", "turn interferogram files (dorvane's CSV or JCAMP-DX) into spectra: single beam, or with "
+                  "--background absorbance (--ratio transmittance for transmittance)");
+  spectrumCommand->add_option("FILE", spectrum.files, "the interferogram files")->required();
+  spectrumCommand->add_option("--background", spectrum.background, "an interferogram of the open beam to ratio against");
+  addProcessingOptions(spectrumCommand, spectrum.processing, range, ratio);
+  spectrumCommand->add_option("--laser-wavenumber", spectrum.processing.laserWavenumber,
+                              "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)")
+      ->check(CLI::PositiveNumber);
+  spectrumCommand->add_option("--undersampling", spectrum.processing.undersampling,
+                              "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)")
+      ->check(CLI::IsMember({1, 2, 4, 8}));
+  spectrumCommand->add_option("--out", spectrum.folder, "the folder for the spectra (default: beside each file)");
+  spectrumCommand->add_flag("--overwrite", spectrum.overwrite, "replace spectrum files that exist");
+  spectrumCommand->add_flag("--no-plot", noPlot, "save CSV and JCAMP-DX only, no PNG");
+
+  bool acquireSpectrum = false;
+  std::string acquireBackground;
+  acquireCommand->add_flag("--spectrum", acquireSpectrum, "save each file's spectrum beside it as well");
+  acquireCommand->add_option("--background", acquireBackground,
+                             "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
+  addProcessingOptions(acquireCommand, acquisitionProcessing, range, ratio);
+
   std::vector<std::string> benchOptions;
   CLI::App* sim = app.add_subcommand("sim", "serve the virtual bench until Ctrl-C and say how to reach it");
   sim->add_option("BENCH-OPTIONS", benchOptions, "dorvane-benchsim's options, after --, e.g. -- --faults 0.01");
   sim->prefix_command();
 
   DemoOptions demo;
-  CLI::App* demoCommand = app.add_subcommand("demo", "acquire, save and draw three files from the virtual bench");
+  CLI::App* demoCommand = app.add_subcommand(
+      "demo", "the virtual bench with a polystyrene film: a background and a sample acquired, saved and drawn, and "
+              "the absorbance with its bands");
   demoCommand->add_option("--out", demo.folder, "the folder for everything the demo writes")->capture_default_str();
-  demoCommand->add_option("--files", demo.files, "files to acquire")->capture_default_str()->check(CLI::PositiveNumber);
   demoCommand->add_option("--scans", demo.scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
 
   try {
@@ -97,12 +146,40 @@ int run(int argc, char** argv) {
   keepDriverDebugOutput(driverDebug);
   catchStopRequests();
   if (*info) showInfo(ini);
+  const auto processingOptions = [&range, &ratio](ProcessingOptions& processing) {
+    if (!range.empty()) processing.range = parseRange(range);
+    processing.ratio = ratio == "transmittance" ? SpectrumKind::Transmittance : SpectrumKind::Absorbance;
+  };
+  if (*spectrumCommand) {
+    processingOptions(spectrum.processing);
+    spectrum.plot = !noPlot;
+    return runSpectrumCommand(spectrum);
+  }
   if (*acquireCommand) {
     loadSettings(ini);
     acquisition.folder = folder;
     acquisition.plot = !noPlot;
+    acquisition.undersampling = undersamplingInSettings(ini);
     if (acquisition.prefix.empty()) acquisition.prefix = timedPrefix();
-    const std::int32_t saved = acquire(acquisition, [](const AcquiredFile&) {});
+    // Each spectrum is made and saved on the saving thread, beside its interferogram, which it
+    // replaces together with.
+    std::optional<SpectrumMaker> maker;
+    SpectrumSaver spectrumSaver(Existing::Replace, !noPlot);
+    if (acquireSpectrum || !acquireBackground.empty()) {
+      processingOptions(acquisitionProcessing);
+      maker.emplace(acquisitionProcessing);
+      if (!acquireBackground.empty()) {
+        maker->setBackground(readForSpectrum(acquireBackground, "the background ", acquisitionProcessing),
+                             shownPath(acquireBackground));
+      }
+    }
+    const std::int32_t saved = acquire(acquisition, [&](const AcquiredFile& file) -> std::string {
+      if (!maker) return {};
+      const SpectrumRecord spectrum = maker->make(file.record, file.files.jcamp);
+      const std::string folder = std::filesystem::path(file.files.jcamp).parent_path().string();
+      const SavedFiles files = spectrumSaver.save(spectrum, folder, spectrumStem(file.files.jcamp, spectrum.kind));
+      return "; " + std::string(spectrumKindName(spectrum.kind)) + ": " + files.csv;
+    });
     std::cout << saved << " file" << (saved == 1 ? "" : "s") << " saved in " << folder << std::endl;
   }
   if (*list) listStoredBlocks(ini);

@@ -2,18 +2,24 @@
 // chatter kept aside and shown only when it fails.
 #include "tools/plot.h"
 
-#include <charconv>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <optional>
 
 #include "tools/gnuplot_process.h"
-#include "tools/whole_file.h"
 
 namespace dorvane::host {
 namespace {
 
 constexpr const char* kNoPlotter = "gnuplot is not installed: no plot drawn (install gnuplot-nox)";
+// The centre burst's panel: 1/256 of the points on each side of the ZPD, within these bounds.
+constexpr std::int64_t kZoomFraction = 256;
+constexpr std::int64_t kLeastZoomHalfWidth = 32;
+constexpr std::int64_t kMostZoomHalfWidth = 512;
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 std::string cannotDraw(const std::string& path, const std::string& reason) {
@@ -22,7 +28,7 @@ std::string cannotDraw(const std::string& path, const std::string& reason) {
 
 // For a failure that threw (in practice std::bad_alloc); when even its line cannot be built, a line
 // short enough to need no memory.
-PlotResult thrownFailure(const std::string& path, const std::exception& thrown) noexcept {
+PlotResult thrownPlotFailure(const std::string& path, const std::exception& thrown) noexcept {
   try {
     return {PlotOutcome::Failed, cannotDraw(path, thrown.what())};
   } catch (...) {
@@ -40,25 +46,77 @@ std::string quoted(std::string_view text) {
   return result + "'";
 }
 
+// noenhanced: a title is text, not markup ('_' and '^' would become sub- and superscripts).
+std::string scriptStart(const std::string& outputPath, const std::string& title) {
+  return "set terminal pngcairo noenhanced size 1200,700\nset output " + quoted(outputPath) + "\nset title " +
+         quoted(title) + "\nset grid\n";
+}
+
+// The whole interferogram above, and below it the points about the ZPD, where the centre burst
+// carries the spectrum's information and the full view shows only a spike.
 std::string script(const InterferogramRecord& record, const std::string& outputPath) {
   std::string title = printableAscii(record.title);
   if (const std::string time = recordTimeText(record); !time.empty()) title += ", " + time;
-
-  // noenhanced: a title is text, not markup ('_' and '^' would become sub- and superscripts).
-  std::string text = "set terminal pngcairo noenhanced size 1200,700\n";
-  text += "set output " + quoted(outputPath) + "\n";
-  text += "set title " + quoted(title) + "\n";
-  text += "set xlabel 'point'\nset ylabel 'volts (V)'\nset grid\n";
-  text += "plot '-' with lines notitle\n";
-  text.reserve(text.size() + record.volts.size() * 26 + 32);
-  char digits[32];
+  std::string text = scriptStart(outputPath, title);
+  text.reserve(text.size() + record.volts.size() * 26 + 1024);
+  text += "$volts << EOD\n";
   for (const double value : record.volts) {
-    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
-    text.append(digits, error == std::errc{} ? end : digits);
+    appendNumber(text, value);
     text += '\n';
   }
-  text += "e\nunset output\nquit\n";
-  return text;
+  text += "EOD\nset xlabel 'point'\nset ylabel 'volts (V)'\n";
+  const std::optional<std::int32_t> zpd = zpdIndexOf(record.volts);
+  if (!zpd) return text + "plot $volts using 0:1 with lines notitle\nunset output\nquit\n";
+
+  const auto last = static_cast<std::int64_t>(record.volts.size()) - 1;
+  const std::int64_t halfWidth = std::clamp<std::int64_t>(last / kZoomFraction, kLeastZoomHalfWidth, kMostZoomHalfWidth);
+  const std::int64_t from = std::max<std::int64_t>(0, *zpd - halfWidth);
+  const std::int64_t to = std::min<std::int64_t>(last, *zpd + halfWidth);
+  text += "set multiplot\nset size 1,0.58\nset origin 0,0.42\nset xrange [0:" + std::to_string(std::max<std::int64_t>(last, 1)) + "]\n";
+  text += "plot $volts using 0:1 with lines notitle\n";
+  text += "set size 1,0.42\nset origin 0,0\nset title " +
+          quoted("centre burst: points " + std::to_string(from) + " to " + std::to_string(to) + ", the ZPD at point " +
+                 std::to_string(*zpd)) +
+          "\n";
+  text += "set xrange [" + std::to_string(from) + ":" + std::to_string(std::max(to, from + 1)) + "]\n";
+  text += "plot $volts using 0:1 with linespoints pointtype 7 pointsize 0.4 notitle\n";
+  return text + "unset multiplot\nunset output\nquit\n";
+}
+
+// High wavenumbers on the left; each band a dashed line with its position beside it.
+std::string spectrumScript(const SpectrumRecord& record, const std::string& outputPath) {
+  std::string text = scriptStart(outputPath, printableAscii(record.title));
+  const std::string values = record.kind == SpectrumKind::SingleBeam ? "single beam (arbitrary units)" : spectrumKindName(record.kind);
+  text += "set xlabel 'wavenumber (cm-1)'\nset ylabel '" + values + "'\n";
+  const double low = record.wavenumbers.front();
+  const double high = record.wavenumbers.back();
+  text += "set xrange [";
+  appendNumber(text, high > low ? high : low + 1);
+  text += ":";
+  appendNumber(text, low);
+  text += "]\n";
+  for (const double band : record.bands) {
+    char position[32];
+    std::snprintf(position, sizeof position, "%.1f", band);
+    text += "set arrow from " + std::string(position) + ", graph 0 to " + position +
+            ", graph 1 nohead dashtype 2 linecolor rgb '#b03030'\n";
+    text += "set label '" + std::string(position) + "' at " + position +
+            ", graph 0.98 right rotate by 90 offset -0.6,0 font ',8' textcolor rgb '#b03030'\n";
+  }
+  text += "plot '-' using 1:2 with lines notitle\n";
+  text.reserve(text.size() + record.values.size() * 48 + 32);
+  for (std::size_t i = 0; i < record.values.size(); ++i) {
+    appendNumber(text, record.wavenumbers[i]);
+    text += ' ';
+    // gnuplot leaves a gap for NaN.
+    if (std::isfinite(record.values[i])) {
+      appendNumber(text, record.values[i]);
+    } else {
+      text += "NaN";
+    }
+    text += '\n';
+  }
+  return text + "e\nunset output\nquit\n";
 }
 
 // gnuplot echoes the failing command and points at it with '^' before saying what went wrong; the
@@ -86,18 +144,22 @@ std::string gnuplotFailure(std::string_view errorOutput, const std::string& exit
   return "gnuplot: " + (complaint.empty() ? exitStatus : complaint);
 }
 
-PlotResult plotPng(const InterferogramRecord& record, const std::string& pngPath) {
+namespace {
+
+// Runs gnuplot on the script that `scriptFor` makes for the temporary file's name, and checks that a
+// PNG came out before it is renamed into place.
+PlotResult draw(const std::string& pngPath, Existing existing, bool empty,
+                const std::function<std::string(const std::string&)>& scriptFor) {
   try {
     const std::optional<std::string> gnuplot = findGnuplot();
     if (!gnuplot) return {PlotOutcome::NoPlotter, kNoPlotter};
-    if (record.volts.empty())
-      return {PlotOutcome::Failed, cannotDraw(pngPath, "the interferogram has no points")};
+    if (empty) return {PlotOutcome::Failed, cannotDraw(pngPath, "there are no points to draw")};
     // gnuplot reads its commands line by line: a line break in the name would end one early.
     if (shownPath(pngPath) != pngPath) {
       return {PlotOutcome::Failed, cannotDraw(pngPath, "the name holds control characters")};
     }
-    const std::string failure = replaceFileWhole(pngPath, [&](TemporaryFile& file) {
-      if (const std::string reason = runGnuplot(*gnuplot, script(record, file.path())); !reason.empty()) {
+    const std::string failure = writeFileWhole(pngPath, existing, [&](TemporaryFile& file) {
+      if (const std::string reason = runGnuplot(*gnuplot, scriptFor(file.path())); !reason.empty()) {
         return cannotDraw(pngPath, reason);
       }
       const std::string start = file.readStart(sizeof kPngSignature);
@@ -109,8 +171,20 @@ PlotResult plotPng(const InterferogramRecord& record, const std::string& pngPath
     if (!failure.empty()) return {PlotOutcome::Failed, failure};
     return {PlotOutcome::Drawn, ""};
   } catch (const std::exception& thrown) {
-    return thrownFailure(pngPath, thrown);
+    return thrownPlotFailure(pngPath, thrown);
   }
+}
+
+}  // namespace
+
+PlotResult plotPng(const InterferogramRecord& record, const std::string& pngPath) {
+  return draw(pngPath, Existing::Replace, record.volts.empty(),
+              [&record](const std::string& path) { return script(record, path); });
+}
+
+PlotResult plotSpectrumPng(const SpectrumRecord& record, const std::string& pngPath, Existing existing) {
+  const bool empty = record.values.empty() || record.wavenumbers.size() != record.values.size();
+  return draw(pngPath, existing, empty, [&record](const std::string& path) { return spectrumScript(record, path); });
 }
 
 }  // namespace dorvane::host

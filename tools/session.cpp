@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dorvane.h"
+#include "platform/ini.h"
 #include "tools/host_failure.h"
 #include "tools/plot.h"
 #include "tools/session.h"
@@ -25,6 +26,10 @@ void loadSettings(const std::string& iniPath) {
   const std::string absolute = std::filesystem::absolute(iniPath, error).string();
   const std::int32_t result = spectrometer_execute(("@" + (error ? iniPath : absolute)).c_str());
   if (result != 0) throw HostFailure(callFailed("spectrometer_execute", result));
+}
+
+std::int32_t undersamplingInSettings(const std::string& iniPath) {
+  return undersamplingOf(platform::readProfileInt("Settings", "lasersamp", 0, iniPath.c_str()));
 }
 
 OpenBench::OpenBench() {
@@ -65,17 +70,16 @@ SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::stri
   SavedFiles saved{base.string() + ".csv", base.string() + ".jdx", {}};
   if (std::string failure = saveCsv(record, saved.csv); !failure.empty()) throw HostFailure(failure);
   if (std::string failure = saveJcamp(record, saved.jcamp); !failure.empty()) throw HostFailure(failure);
-  if (!plot_) return saved;
-  const PlotResult plot = plotPng(record, base.string() + ".png");
-  if (plot.outcome == PlotOutcome::Drawn) {
-    saved.png = base.string() + ".png";
-  } else if (plot.outcome == PlotOutcome::NoPlotter) {
-    if (!plotterMissingTold_) std::cerr << "dorvane: " << plot.message << "\n";
-    plotterMissingTold_ = true;
-  } else {
-    throw HostFailure(plot.message);
-  }
+  if (plot_) saved.png = keptPlot(plotPng(record, base.string() + ".png"), base.string() + ".png", plotterMissingTold_);
   return saved;
+}
+
+std::string keptPlot(const PlotResult& plot, const std::string& png, bool& told) {
+  if (plot.outcome == PlotOutcome::Drawn) return png;
+  if (plot.outcome != PlotOutcome::NoPlotter) throw HostFailure(plot.message);
+  if (!told) std::cerr << "dorvane: " << plot.message << "\n";
+  told = true;
+  return {};
 }
 
 }  // namespace dorvane::host

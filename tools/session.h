@@ -12,6 +12,9 @@ namespace dorvane::host {
 // Hands the settings file to the driver; a file that cannot be read fails here with one line, since
 // the driver itself would take it as empty.
 void loadSettings(const std::string& iniPath);
+// The undersampling ratio of the settings file's `lasersamp` (undersamplingOf), read with the INI
+// reader the driver uses, so that both take the file alike.
+std::int32_t undersamplingInSettings(const std::string& iniPath);
 
 // spectrometer_open for the life of the object; the destructor closes, which also stops an
 // acquisition that is still running.
@@ -34,6 +37,11 @@ class OpenBench {
 struct SavedFiles {
   std::string csv, jcamp, png;  // png empty when no plot was drawn
 };
+
+// What a save makes of its plot: the PNG's path when drawn; "" when gnuplot is missing, said once
+// on stderr (`told` remembers); a HostFailure when drawing failed.
+struct PlotResult;
+std::string keptPlot(const PlotResult& plot, const std::string& png, bool& told);
 
 class OutputFolder {
  public:

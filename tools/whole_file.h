@@ -1,5 +1,6 @@
 // Writing a file whole or not at all: a new file under a temporary name beside the target, filled,
-// committed to the disk and renamed over the target. One source per system.
+// committed to the disk and renamed over the target (or beside nothing, when an existing file must
+// stay). One source per system.
 #pragma once
 
 #include <cstdint>
@@ -15,15 +16,22 @@ class TemporaryFile;
 // or the one-line error naming the target.
 using FillTemporary = std::function<std::string(TemporaryFile& file)>;
 
-// Creates the temporary file, lets `fill` write it, commits it to the disk and renames it over
-// `path`. Returns "" or the one-line error; the temporary file is gone either way (also when an
-// allocation throws, which is all that can throw here).
-std::string replaceFileWhole(const std::string& path, const FillTemporary& fill);
+// What becomes of a file already at the target: replaced, or kept and the write refused.
+enum class Existing { Replace, Keep };
+
+// The reason a write with Existing::Keep gives when the target is there, before or by the rename.
+inline constexpr const char* kFileExists = "the file exists (--overwrite replaces it)";
+
+// Creates the temporary file, lets `fill` write it, commits it to the disk and renames it to `path`
+// (with Existing::Keep, only where no file stands: checked by the rename itself, so a file that
+// appears meanwhile is kept too). Returns "" or the one-line error; the temporary file is gone
+// either way (also when an allocation throws, which is all that can throw here).
+std::string writeFileWhole(const std::string& path, Existing existing, const FillTemporary& fill);
 
 // "cannot write PATH: REASON", the path as shownPath shows it: the line every failed save gives.
 std::string cannotWrite(const std::string& path, const std::string& reason);
 
-// The new file while it is filled, open for reading and writing. Only replaceFileWhole makes one,
+// The new file while it is filled, open for reading and writing. Only writeFileWhole makes one,
 // and removes it unless it was renamed into place.
 class TemporaryFile {
  public:
@@ -37,7 +45,7 @@ class TemporaryFile {
   std::string readStart(std::size_t count);
 
  private:
-  friend std::string replaceFileWhole(const std::string& path, const FillTemporary& fill);
+  friend std::string writeFileWhole(const std::string& path, Existing existing, const FillTemporary& fill);
 
   TemporaryFile(std::intptr_t file, std::string path);  // a descriptor, or a Win32 HANDLE
   ~TemporaryFile();

@@ -1,6 +1,8 @@
-// Whole-file writing on POSIX systems: O_EXCL beside the target, fsync, rename, then an fsync of the
-// folder so that the rename lasts too.
+// Whole-file writing on POSIX systems: O_EXCL beside the target, fsync, rename (or, to keep an
+// existing file, a rename that refuses to replace one), then an fsync of the folder so that the
+// rename lasts too.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +46,22 @@ std::string TemporaryFile::close() {
   return result == 0 ? std::string() : std::strerror(errno);
 }
 
-std::string replaceFileWhole(const std::string& path, const FillTemporary& fill) {
+namespace {
+
+// Moves the finished file to `path` unless a file stands there. Linux refuses the replacement in
+// the rename itself (`renamed`); a file system that cannot do that gets a hard link, which never
+// replaces either, and the temporary name is then removed with the TemporaryFile.
+std::string moveIntoPlaceKeeping(const std::string& temporaryPath, const std::string& path, bool& renamed) {
+  renamed = ::renameat2(AT_FDCWD, temporaryPath.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+  if (renamed) return {};
+  if (errno != EINVAL && errno != ENOSYS) return errno == EEXIST ? kFileExists : std::strerror(errno);
+  if (::link(temporaryPath.c_str(), path.c_str()) == 0) return {};
+  return errno == EEXIST ? kFileExists : std::strerror(errno);
+}
+
+}  // namespace
+
+std::string writeFileWhole(const std::string& path, Existing existing, const FillTemporary& fill) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string name = path.substr(folder.size());
@@ -67,8 +84,16 @@ std::string replaceFileWhole(const std::string& path, const FillTemporary& fill)
   if (!failure.empty()) return failure;
   if (::fsync(file) != 0) return cannotWrite(path, std::strerror(errno));
   if (const std::string reason = temporary.close(); !reason.empty()) return cannotWrite(path, reason);
-  if (::rename(temporaryPath.c_str(), path.c_str()) != 0) return cannotWrite(path, std::strerror(errno));
-  temporary.keep();
+  if (existing == Existing::Keep) {
+    bool renamed = false;
+    if (const std::string reason = moveIntoPlaceKeeping(temporaryPath, path, renamed); !reason.empty()) {
+      return cannotWrite(path, reason);
+    }
+    if (renamed) temporary.keep();
+  } else {
+    if (::rename(temporaryPath.c_str(), path.c_str()) != 0) return cannotWrite(path, std::strerror(errno));
+    temporary.keep();
+  }
 
   // The rename itself lasts only once the folder is synced; a failure here loses nothing written.
   const int directory = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,5 +1,6 @@
 // Whole-file writing on Windows: CREATE_NEW beside the target, FlushFileBuffers, then MoveFileExA,
-// whose MOVEFILE_WRITE_THROUGH returns only once the rename is on the disk.
+// whose MOVEFILE_WRITE_THROUGH returns only once the rename is on the disk; without
+// MOVEFILE_REPLACE_EXISTING it keeps a file that stands at the target.
 #include <windows.h>
 
 #include <algorithm>
@@ -50,7 +51,7 @@ std::string TemporaryFile::close() {
   return closed ? std::string() : lastErrorText();
 }
 
-std::string replaceFileWhole(const std::string& path, const FillTemporary& fill) {
+std::string writeFileWhole(const std::string& path, Existing existing, const FillTemporary& fill) {
   // A drive's colon ends a folder too: "C:name" is "name" in drive C's current folder.
   const std::size_t separator = path.find_last_of("\\/:");
   const std::string folder = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
@@ -80,8 +81,11 @@ std::string replaceFileWhole(const std::string& path, const FillTemporary& fill)
   if (!failure.empty()) return failure;
   if (!FlushFileBuffers(file)) return cannotWrite(path, lastErrorText());
   if (const std::string reason = temporary.close(); !reason.empty()) return cannotWrite(path, reason);
-  if (!MoveFileExA(temporaryPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return cannotWrite(path, lastErrorText());
+  const DWORD replace = existing == Existing::Replace ? MOVEFILE_REPLACE_EXISTING : 0;
+  if (!MoveFileExA(temporaryPath.c_str(), path.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    const bool kept = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return cannotWrite(path, kept && existing == Existing::Keep ? std::string(kFileExists) : win32ErrorText(error));
   }
   temporary.keep();
   return {};

@@ -57,7 +57,16 @@ defined=$(awk '/^EXPORTS/{t=1; next} t && NF{print $1}' "$definitions" | sort)
 program=$folder/dorvane.exe
 if [ -f "$program" ]; then
   for name in $("$objdump" -p "$program" | awk '/DLL Name:/{print tolower($3)}' | sort -u); do
-    system_dll "$name" || [ "$name" = dorvane.dll ] || { echo "$program imports from $name"; exit 1; }
+    system_dll "$name" || [ "$name" = dorvane.dll ] || [ "$name" = dorvane_spectra.dll ] ||
+      { echo "$program imports from $name"; exit 1; }
   done
-  echo "dorvane.exe: imports system DLLs and dorvane.dll only"
+  echo "dorvane.exe: imports system DLLs, dorvane.dll and dorvane_spectra.dll only"
+fi
+
+spectra=$folder/dorvane_spectra.dll
+if [ -f "$spectra" ]; then
+  for name in $("$objdump" -p "$spectra" | awk '/DLL Name:/{print tolower($3)}' | sort -u); do
+    system_dll "$name" || { echo "$spectra imports from $name"; exit 1; }
+  done
+  echo "dorvane_spectra.dll: imports system DLLs only"
 fi

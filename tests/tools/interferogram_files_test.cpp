@@ -1,6 +1,6 @@
 // The host's saved files and plot: values back bit for bit (the JCAMP-DX file through jcampconverter,
-// a reader written apart from ours), headers that hostile bench text cannot break, and files that
-// appear whole or not at all.
+// a reader written apart from ours, and through the host's own reader), headers that hostile bench
+// text cannot break, damaged files refused with one line, and files that appear whole or not at all.
 #include "tools/interferogram_files.h"
 
 #include <gmock/gmock.h>
@@ -21,7 +21,9 @@
 
 #include "tests/support/test_support.h"
 #include "tests/tools/saved_files.h"
+#include "tools/interferogram_reader.h"
 #include "tools/plot.h"
+#include "tools/spectrum_files.h"
 
 namespace dorvane::host {
 namespace {
@@ -59,9 +61,9 @@ std::vector<double> awkwardVolts() {
   return volts;
 }
 
-// Taken at 1796640806123 ms: 2026-12-07T10:53:26.123Z.
+// Taken at 1796640806123 ms: 2026-12-07T10:53:26.123Z, sampled at every second laser zero crossing.
 InterferogramRecord measuredRecord(std::vector<double> volts) {
-  return {"file 2 of 3", std::move(volts), 1796640806123, "", 4, 1, (9 << 16) | 60, kSetup};
+  return {"file 2 of 3", std::move(volts), 1796640806123, "", 4, 1, (9 << 16) | 60, kSetup, 15798.0, 2};
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -93,12 +95,16 @@ TEST(HostFilesCsv, KeepsEveryValueExactlyUnderAShortHeader) {
   ASSERT_EQ(saveCsv(record, path), "");
 
   const std::vector<std::string> lines = linesOf(readWholeFile(path));
-  ASSERT_EQ(lines.size(), 7 + record.volts.size());
+  ASSERT_EQ(lines.size(), 10 + record.volts.size());
+  // The point farthest from the mean, 1e300 at point 7, is the ZPD.
   EXPECT_THAT(
-      std::vector(lines.begin(), lines.begin() + 7),
+      std::vector(lines.begin(), lines.begin() + 10),
       ElementsAre("# dorvane interferogram: file 2 of 3",
                   "# time: 2026-12-07T10:53:26.123Z (1796640806123 ms since 1970-01-01 00:00:00 UTC)",
-                  "# scans: 4", "# gain: 1", "# points: 300", "# bench: family 9 model 60", "index,volts"));
+                  "# scans: 4", "# gain: 1", "# points: 300", "# bench: family 9 model 60",
+                  "# laser wavenumber: 15798 cm-1",
+                  "# undersampling: 2 (lasersamp, assumed until a real bench confirms it)", "# zpd index: 7",
+                  "index,volts"));
   expectSameBits(testing::csvValues(path), record.volts, "csv");
 }
 
@@ -106,11 +112,11 @@ TEST(HostFilesCsv, AStoredBlockShowsTheBenchDateNotTheEpoch) {
   const ScratchDirectory scratch;
   const std::string path = (scratch.path() / "block.csv").string();
   const InterferogramRecord record{
-      "stored block 0\n1,2", {1.5, -2.25}, 0, "Tue Mar 14 15:09:26:07\r\n", 0, 0, 0, ""};
+      "stored block 0\n1,2", {1.5, -2.25}, 0, "Tue Mar 14 15:09:26:07\r\n", 0, 0, 0, "", {}, {}};
   ASSERT_EQ(saveCsv(record, path), "");
   EXPECT_EQ(readWholeFile(path),
             "# dorvane interferogram: stored block 0 1,2\n# bench date: Tue Mar 14 15:09:26:07\n"
-            "# scans: unknown\n# gain: 0\n# points: 2\n# bench: unknown\nindex,volts\n0,1.5\n1,-2.25\n");
+            "# scans: unknown\n# gain: 0\n# points: 2\n# bench: unknown\n# zpd index: 0\nindex,volts\n0,1.5\n1,-2.25\n");
 }
 
 // The host works the calendar out itself (Windows has no gmtime_r): it must agree with the system's,
@@ -191,7 +197,9 @@ TEST(HostFilesJcamp, HeaderComesInOrderWithinEightyColumns) {
                   "##DATA TYPE=INFRARED INTERFEROGRAM", "##ORIGIN=dorvane",
                   "##OWNER=", "##LONGDATE=2026/12/07 10:53:26 +0000",
                   "##SPECTROMETER/DATA SYSTEM=FTIR bench family 9 model 60", "##$TIMESTAMP MS=1796640806123",
-                  "##$SCANS=4", "##$GAIN=1", "##$POINTS=300", "##$SETUP specStat.reInit=0",
+                  "##$SCANS=4", "##$GAIN=1", "##$POINTS=300", "##$LASER WAVENUMBER=15798",
+                  "##$UNDERSAMPLING=2 $$ lasersamp, assumed until a real bench confirms it", "##$ZPD INDEX=0",
+                  "##$SETUP specStat.reInit=0",
                   "##$SETUP specStat.newSrq=1", "##$SETUP serialNum=1194393623 0x47310417", "##XUNITS=POINTS",
                   "##YUNITS=VOLTS", "##XFACTOR=1", "##YFACTOR=3.725290298461914E-09", "##FIRSTX=0",
                   "##LASTX=299", "##DELTAX=1", "##FIRSTY=-10", "##MAXY=9.999999046325684", "##MINY=-10",
@@ -204,6 +212,7 @@ TEST(HostFilesJcamp, HostileBenchTextCannotBreakTheFile) {
   InterferogramRecord record = measuredRecord(driverLikeVolts());
   record.title = "a\r\n##END=\n##TITLE=b";
   record.timestampMs = 0;
+  record.undersampling.reset();  // its note is our own comment: no other "$$" may stand
   record.benchDate = "Tue Mar 14\a 15:09:26:07\r\n##XYDATA=(X++(Y..Y))";
   record.setupText = std::string(kSetup) + "  evil\x01\x1b[2J ##END= $$ hidden\t" + std::string(300, 'x') +
                      "\n##XYDATA=(XY..XY)\n\n  \xff=\x7f" + std::string(100, 'y') + "\n";
@@ -311,6 +320,143 @@ TEST(HostFilesPlot, TheGnuplotOnThePathAtTheCallIsTheOneUsed) {
   EXPECT_EQ(failed.outcome, PlotOutcome::Failed);
   EXPECT_EQ(failed.message, "cannot draw " + png + ": gnuplot: line 0: cannot open file");
   EXPECT_EQ(namesIn(scratch.path()), std::set<std::string>{"bin"});
+}
+
+// ---- Reading back -------------------------------------------------------------------------------
+
+const std::vector<std::pair<std::string, Output>> kInterferogramFiles = {{"csv", saveCsv}, {"jcamp", saveJcamp}};
+
+TEST(HostFilesRead, ReadsBackEachFormatBitForBitWithItsSampling) {
+  const ScratchDirectory scratch;
+  const std::vector<std::pair<std::string, std::vector<double>>> cases = {
+      {"driver-like", driverLikeVolts()},
+      {"subnormal", {5e-324, -1.5e-323, 0.0, -0.0, 4.4e-322, -2.5e-310}},
+  };
+  for (const auto& [format, save] : kInterferogramFiles) {
+    for (const auto& [what, volts] : cases) {
+      const std::string path = (scratch.path() / (what + "." + format)).string();
+      ASSERT_EQ(save(measuredRecord(volts), path), "") << format;
+      const InterferogramReading reading = readInterferogramFile(path);
+      ASSERT_EQ(reading.failure, "") << format << " " << what;
+      expectSameBits(reading.record.volts, volts, format + " " + what);
+      EXPECT_EQ(reading.record.laserWavenumber, 15798.0) << format;
+      EXPECT_EQ(reading.record.undersampling, 2) << format;
+      EXPECT_EQ(reading.record.scans, 4) << format;
+      EXPECT_EQ(reading.record.title, "file 2 of 3") << format;
+    }
+    // Saved before the files carried the sampling: read, the sampling unknown.
+    InterferogramRecord older = measuredRecord({1.0, -2.0, 0.5});
+    older.laserWavenumber.reset();
+    older.undersampling.reset();
+    const std::string path = (scratch.path() / ("older." + format)).string();
+    ASSERT_EQ(save(older, path), "");
+    const InterferogramReading reading = readInterferogramFile(path);
+    ASSERT_EQ(reading.failure, "") << format;
+    EXPECT_FALSE(reading.record.laserWavenumber || reading.record.undersampling) << format;
+  }
+}
+
+std::string replaced(std::string text, const std::string& what, const std::string& with) {
+  const std::size_t at = text.find(what);
+  EXPECT_NE(at, std::string::npos) << what;
+  return at == std::string::npos ? text : text.replace(at, what.size(), with);
+}
+
+TEST(HostFilesRead, ADamagedOrForeignFileIsRefusedSayingWhatIsWrong) {
+  const ScratchDirectory scratch;
+  // Saved as 2 -4 1 8 times 0.5.
+  ASSERT_EQ(saveJcamp(measuredRecord({1.0, -2.0, 0.5, 4.0}), (scratch.path() / "good.jdx").string()), "");
+  const std::string jcamp = readWholeFile(scratch.path() / "good.jdx");
+  const std::string csv = "# dorvane interferogram: t\n# points: 3\nindex,volts\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "it is empty"},
+      {"\n \r\n", "it is empty"},
+      {"\x89PNG\r\n\x1a\n", "not an interferogram saved by dorvane"},
+      {"index,volts\n0,1\n1,2\n", "not an interferogram saved by dorvane"},
+      {csv + "0,1\n2,2\n1,3\n", "line 5: index 2 where 1 belongs"},
+      {csv + "0,1\n1,volts\n2,3\n", "line 5: \"volts\" is not a number"},
+      {csv + "0,1\n1, 2\n2,3\n", "line 5: \" 2\" is not a number"},
+      {csv + "0,1\n1,nan\n2,3\n", "line 5: the value \"nan\" is not a finite number"},
+      {csv + "0,1\n1,2\n", "it says 3 points but holds 2 (cut short?)"},
+      {csv + "0,1\n\n1,2\n2,3\n", "line 6: a point after a blank line"},
+      {"# dorvane interferogram: t\n# points: 99999999999\nindex,volts\n", "line 2: the point count 99999999999 is outside 1 to 4194304"},
+      {"# dorvane interferogram: t\n# undersampling: 3\nindex,volts\n0,1\n", "line 2: the undersampling ratio 3 is not 1, 2, 4 or 8"},
+      {"# dorvane interferogram: t\n# laser wavenumber: -1 cm-1\nindex,volts\n0,1\n", "the laser wavenumber \"-1\" is not above 0"},
+      {"# dorvane interferogram: t\nwavenumber,value\n1,2\n", "line 2: \"wavenumber,value\" where the column names index,volts belong"},
+      {"# dorvane interferogram: t\nindex,volts\n", "it holds no points"},
+      {replaced(jcamp, "INFRARED INTERFEROGRAM", "INFRARED SPECTRUM"), "a JCAMP-DX file of \"INFRARED SPECTRUM\", not an interferogram"},
+      {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2J4\n"), "the value \"2J4\" is not a whole number"},
+      {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2 -4\n3 8\n"), "the line starts at point 3 where 2 belongs"},
+      {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2 -4 1 9007199254740993\n"), "the value 9007199254740993 is outside"},
+      {replaced(jcamp, "##YFACTOR=0.5", "##YFACTOR=1E308"), "line 30: the value \"2\" times ##YFACTOR is not a finite number"},
+      {replaced(jcamp, "##NPOINTS=4", "##NPOINTS=5"), "it says 5 points but holds 4 (cut short?)"},
+      {replaced(jcamp, "##END=", ""), "it ends before ##END= (cut short?)"},
+      {replaced(jcamp, "##XYDATA=(X++(Y..Y))", "##XYDATA=(XY..XY)"), "not (X++(Y..Y)) as dorvane writes them"},
+  };
+  for (const auto& [content, says] : cases) {
+    const InterferogramReading reading = readInterferogramFile(scratch.write("bad", content));
+    EXPECT_THAT(reading.failure, HasSubstr(says)) << content.substr(0, 200);
+    EXPECT_EQ(reading.failure.find('\n'), std::string::npos);
+    EXPECT_TRUE(reading.record.volts.empty());
+  }
+  // Its size alone refuses it: nothing of it is read.
+  const std::string huge = scratch.write("huge", "");
+  fs::resize_file(huge, kLargestInterferogramFile + 1);
+  EXPECT_EQ(readInterferogramFile(huge).failure, "it is larger than 512 MiB: no interferogram of dorvane's is");
+}
+
+// ---- Spectra ------------------------------------------------------------------------------------
+
+TEST(HostFilesSpectrum, JcampconverterAndTheCsvGiveBackEveryWavenumberAndValueExactly) {
+  const ScratchDirectory scratch;
+  SpectrumRecord record;
+  record.title = "absorbance of x.jdx against b.jdx";
+  record.kind = SpectrumKind::Absorbance;
+  record.values = awkwardVolts();
+  record.values[3] = NAN;  // missing points: where the ratio is undefined
+  record.values[200] = NAN;
+  for (std::size_t k = 0; k < record.values.size(); ++k) record.wavenumbers.push_back(400.2 + k * 0.241058349609375);
+  record.parameters = {{"laser wavenumber", "15798", "cm-1", ""}, {"apodization", "boxcar", "", ""}};
+  const std::string jcamp = (scratch.path() / "x.jdx").string();
+  const std::string csv = (scratch.path() / "x.csv").string();
+  ASSERT_EQ(saveSpectrumJcamp(record, jcamp, Existing::Keep), "");
+  ASSERT_EQ(saveSpectrumCsv(record, csv, Existing::Keep), "");
+
+  const JcampReading reading = readWithJcampconverter(jcamp);
+  ASSERT_EQ(reading.failure, "");
+  EXPECT_EQ(reading.lines[1], "INFRARED SPECTRUM");
+  expectSameBits(reading.xs, record.wavenumbers, "jcamp x");
+  expectSameBits(reading.values, record.values, "jcamp y");  // NaN as "?", read back as NaN
+  const testing::CsvSpectrum table = testing::csvSpectrum(csv);
+  expectSameBits(table.wavenumbers, record.wavenumbers, "csv x");
+  expectSameBits(table.values, record.values, "csv y");
+
+  const std::string text = readWholeFile(jcamp);
+  for (const char* label : {"\n##XUNITS=1/CM\n", "\n##YUNITS=ABSORBANCE\n", "\n##$LASER WAVENUMBER=15798\n",
+                            "\n##$APODIZATION=boxcar\n", "\n##XYDATA=(XY..XY)\n", "\n400.9231750488281, ?\n"}) {
+    EXPECT_NE(text.find(label), std::string::npos) << label;
+  }
+  EXPECT_THAT(readWholeFile(csv), HasSubstr("\n# laser wavenumber: 15798 cm-1\n# apodization: boxcar\nwavenumber,value\n"));
+}
+
+TEST(HostFilesWhole, AnExistingSpectrumFileIsKeptUnlessReplacingIsAsked) {
+  const ScratchDirectory scratch;
+  SpectrumRecord record;
+  record.wavenumbers = {1000, 1001, 1002};
+  record.values = {0.5, NAN, 0.25};
+  using Save = std::function<std::string(const std::string&, Existing)>;
+  const std::vector<std::pair<std::string, Save>> outputs = {
+      {"csv", [&](const std::string& path, Existing existing) { return saveSpectrumCsv(record, path, existing); }},
+      {"jcamp", [&](const std::string& path, Existing existing) { return saveSpectrumJcamp(record, path, existing); }},
+      {"png", [&](const std::string& path, Existing existing) { return plotSpectrumPng(record, path, existing).message; }}};
+  for (const auto& [format, save] : outputs) {
+    const std::string path = scratch.write("x", "a user's own file");
+    EXPECT_EQ(save(path, Existing::Keep), "cannot write " + path + ": the file exists (--overwrite replaces it)") << format;
+    EXPECT_EQ(readWholeFile(path), "a user's own file") << format;
+    EXPECT_EQ(namesIn(scratch.path()), std::set<std::string>{"x"}) << format;
+    EXPECT_EQ(save(path, Existing::Replace), "") << format;
+    EXPECT_NE(readWholeFile(path), "a user's own file") << format;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
@@ -35,18 +36,34 @@ std::vector<double> csvValues(const std::string& path) {
   return values;
 }
 
+CsvSpectrum csvSpectrum(const std::string& path) {
+  std::ifstream file(path);
+  CsvSpectrum spectrum;
+  std::string line;
+  while (std::getline(file, line) && line.starts_with("#")) {
+  }
+  if (line != "wavenumber,value") return {};
+  while (std::getline(file, line)) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string::npos) return {};
+    spectrum.wavenumbers.push_back(std::strtod(line.c_str(), nullptr));
+    spectrum.values.push_back(comma + 1 == line.size() ? NAN : std::strtod(line.c_str() + comma + 1, nullptr));
+  }
+  return spectrum;
+}
+
 JcampReading readWithJcampconverter(const std::string& file) {
   const fs::path script = DORVANE_JCAMP_READER;
   const std::string install = "install it with: npm ci --prefix tests/tools/jcamp_reader";
   if (!fs::exists(script.parent_path() / "node_modules" / "jcampconverter")) {
-    return {"jcampconverter is not installed; " + install, {}, {}};
+    return {"jcampconverter is not installed; " + install, {}, {}, {}};
   }
   std::FILE* pipe = ::popen(("node '" + script.string() + "' '" + file + "' 2>&1").c_str(), "r");
   std::string output;
   char chunk[65536];
   for (std::size_t got; pipe != nullptr && (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, got);
   const int status = pipe != nullptr ? ::pclose(pipe) : -1;
-  JcampReading reading{"", {}, {}};
+  JcampReading reading{"", {}, {}, {}};
   std::istringstream text(output);
   for (std::string line; std::getline(text, line);) reading.lines.push_back(line);
   if (status != 0 || reading.lines.size() < 4) {
@@ -55,8 +72,15 @@ JcampReading readWithJcampconverter(const std::string& file) {
                           : "read_jcamp.mjs failed: " + output;
     return reading;
   }
-  for (std::size_t i = 4; i < reading.lines.size(); ++i) reading.values.push_back(std::strtod(reading.lines[i].c_str(), nullptr));
-  EXPECT_EQ(reading.lines[0], std::to_string(reading.values.size()));
+  const std::size_t points = std::strtoul(reading.lines[0].c_str(), nullptr, 10);
+  if (reading.lines.size() != 4 + 2 * points) {
+    reading.failure = "read_jcamp.mjs printed " + std::to_string(reading.lines.size()) + " lines for " + reading.lines[0] + " points";
+    return reading;
+  }
+  for (std::size_t i = 0; i < points; ++i) {
+    reading.values.push_back(std::strtod(reading.lines[4 + i].c_str(), nullptr));
+    reading.xs.push_back(std::strtod(reading.lines[4 + points + i].c_str(), nullptr));
+  }
   return reading;
 }
 

@@ -8,16 +8,24 @@
 namespace dorvane::testing {
 
 // What read_jcamp.mjs prints, one item a line: the number of points, the data type, the number of
-// data blocks, the last abscissa, then each value; `failure` says why there is nothing to read.
+// data blocks, the last abscissa, then each value and each abscissa; `failure` says why there is
+// nothing to read.
 struct JcampReading {
   std::string failure;
   std::vector<std::string> lines;
   std::vector<double> values;
+  std::vector<double> xs;
 };
 JcampReading readWithJcampconverter(const std::string& file);
 
 // The volts column, checked for its running index; empty when the file is missing or malformed.
 std::vector<double> csvValues(const std::string& path);
+// A spectrum's CSV: the wavenumber,value columns, NaN where a value is left empty; empty when the
+// file is missing or malformed.
+struct CsvSpectrum {
+  std::vector<double> wavenumbers, values;
+};
+CsvSpectrum csvSpectrum(const std::string& path);
 // The Y values as jcampconverter reads them; empty (with a test failure) when it cannot.
 std::vector<double> jcampValues(const std::string& path);
 bool isPng(const std::string& path);

@@ -1,7 +1,7 @@
 // Reads a JCAMP-DX file with jcampconverter, a parser written apart from dorvane, and prints what it
 // found, one item a line, for the host's file tests: the number of points, the data type, the number
-// of data blocks, the abscissa of the last point, then each Y value in the shortest text that reads
-// back as the same double.
+// of data blocks, the abscissa of the last point, then each Y value and then each X value, in the
+// shortest text that reads back as the same double (NaN for a missing value).
 import { readFileSync } from 'node:fs';
 import { convert } from 'jcampconverter';
 
@@ -15,5 +15,5 @@ if (!file) {
 }
 const blocks = convert(readFileSync(file, 'latin1')).flatten;
 const { x, y } = blocks[0]?.spectra[0]?.data ?? { x: [], y: [] };
-const lines = [y.length, blocks[0]?.dataType, blocks.length, exact(x.at(-1)), ...y.map(exact)];
+const lines = [y.length, blocks[0]?.dataType, blocks.length, exact(x.at(-1)), ...y.map(exact), ...x.map(exact)];
 process.stdout.write(lines.join('\n') + '\n');

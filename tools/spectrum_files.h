@@ -1,0 +1,34 @@
+// Saving a spectrum: CSV (wavenumber,value) and JCAMP-DX 4.24 (INFRARED SPECTRUM), each with the
+// sampling and processing parameters that made it, values exact, missing points never written as
+// numbers. Each file appears whole or not at all, and replaces an existing one only when asked to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/file_text.h"
+
+namespace dorvane::host {
+
+enum class SpectrumKind { SingleBeam, Transmittance, Absorbance };
+
+// "single beam", "transmittance", "absorbance": the spectrum's name in files, titles and file names.
+const char* spectrumKindName(SpectrumKind kind);
+
+struct SpectrumRecord {
+  std::string title;  // e.g. "absorbance of sample-001.jdx against background-001.jdx"
+  SpectrumKind kind = SpectrumKind::SingleBeam;
+  std::vector<double> wavenumbers;  // cm-1, increasing, as many as values
+  std::vector<double> values;       // NaN (any value not finite): missing, e.g. where a ratio is undefined
+  std::vector<FileParameter> parameters;
+  std::vector<double> bands;  // cm-1: marked on the plot
+};
+
+// "" on success, otherwise one line naming the file; nothing is left behind on failure.
+// CSV: "#" comment lines, then "wavenumber,value", a missing value left empty.
+std::string saveSpectrumCsv(const SpectrumRecord& record, const std::string& path, Existing existing);
+// JCAMP-DX: the pairs as ##XYDATA=(XY..XY), each number in its shortest exact text (jcampconverter,
+// which ignores ##XYPOINTS, reads this form back bit for bit); a missing value is JCAMP-DX's "?".
+std::string saveSpectrumJcamp(const SpectrumRecord& record, const std::string& path, Existing existing);
+
+}  // namespace dorvane::host
