@@ -149,6 +149,12 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_find_bands(con
     const dorvane_spectrum_axis* axis, double low, double high, double min_height, double min_prominence,
     double* positions, double* heights, int32_t capacity, int32_t* count);
 
+/* The band positions (cm-1) of polystyrene film, the standard that FTIR users check a wavenumber
+ * axis against (those certified for NIST SRM 1921), from the highest down: up to `capacity` into
+ * positions; *count is how many there are. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectra_polystyrene_bands(double* positions,
+    int32_t capacity, int32_t* count);
+
 /* One short phrase for a result code. Never NULL. */
 DORVANE_SPECTRA_API const char* DORVANE_SPECTRA_CALL dorvane_spectra_error_text(int32_t code);
 

@@ -1,25 +1,37 @@
 // The virtual bench's source, optics, air and sample: every line and band it shows, in one place.
 #include "sim/source_spectrum.h"
 
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
 
+#include "spectra/calibration.h"
+
 namespace dorvane::sim {
 namespace {
 
-// Polystyrene film. Positions (cm-1): those certified for NIST SRM 1921, the polystyrene film sold
-// as an infrared wavenumber standard; seven of them (3060.0, 2849.5, 1942.9, 1601.2, 1583.0,
-// 1154.5, 1028.3) are also the table of the European Pharmacopoeia's wavenumber check (2.2.24).
-// Depths and widths are ours, roughly those of a 38 µm film but kept at or below an absorbance of 1;
-// the film's strongest bands (2923, 1493, 1452, 756 cm-1) are left out, as they are no calibration
-// positions. The neighbours' tails move no peak by more than 0.025 cm-1 (3001.4's, between 3026.4
-// and 3060.0; 1583.0, 18.2 cm-1 from 1601.2, moves by 0.014).
-constexpr Band kPolystyrene[] = {
-    {3060.0, 0.45, 3.0}, {3026.4, 0.90, 4.0}, {3001.4, 0.35, 3.0}, {2849.5, 0.60, 4.0}, {1942.9, 0.12, 4.0},
-    {1871.0, 0.11, 4.0}, {1801.6, 0.08, 4.0}, {1601.2, 0.45, 2.5}, {1583.0, 0.20, 2.5}, {1154.5, 0.18, 3.0},
-    {1069.1, 0.28, 3.0}, {1028.3, 0.35, 3.0}, {906.7, 0.30, 2.5},  {698.9, 1.00, 3.0},
+// Polystyrene film at the positions FTIR users calibrate against (spectra/calibration.h), each with
+// its depth (absorbance) and half width (cm-1). Depths and widths are ours, roughly those of a 38 µm
+// film but kept at or below an absorbance of 1; the film's strongest bands (2923, 1493, 1452,
+// 756 cm-1) are left out, as they are no calibration positions. The neighbours' tails move no peak by
+// more than 0.025 cm-1 (3001.4's, between 3026.4 and 3060.0; 1583.0, 18.2 cm-1 from 1601.2, moves
+// by 0.014).
+struct BandShape {
+  double depth, halfWidth;
 };
+constexpr BandShape kPolystyreneShapes[] = {
+    {0.45, 3.0}, {0.90, 4.0}, {0.35, 3.0}, {0.60, 4.0}, {0.12, 4.0}, {0.11, 4.0}, {0.08, 4.0},
+    {0.45, 2.5}, {0.20, 2.5}, {0.18, 3.0}, {0.28, 3.0}, {0.35, 3.0}, {0.30, 2.5}, {1.00, 3.0},
+};
+static_assert(std::size(kPolystyreneShapes) == std::size(spectra::kPolystyreneBands));
+
+const std::array<Band, std::size(kPolystyreneShapes)> kPolystyrene = [] {
+  std::array<Band, std::size(kPolystyreneShapes)> bands{};
+  for (std::size_t i = 0; i < bands.size(); ++i)
+    bands[i] = {spectra::kPolystyreneBands[i], kPolystyreneShapes[i].depth, kPolystyreneShapes[i].halfWidth};
+  return bands;
+}();
 
 // The air in the beam path: carbon dioxide and water vapour as optical depths (natural log), never
 // deeper than 0.35, so the air lets through at least 70 % anywhere.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "spectra/calibration.h"
 #include "spectra/spectra.h"
 
 namespace {
@@ -160,6 +161,16 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_find_bands(con
   } catch (const std::bad_alloc&) {
     return DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS;
   }
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectra_polystyrene_bands(double* positions,
+    int32_t capacity, int32_t* count) {
+  if (count == nullptr || (capacity > 0 && positions == nullptr)) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  if (capacity < 0) return DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL;
+  const std::size_t written = std::min(std::size(kPolystyreneBands), static_cast<std::size_t>(capacity));
+  std::copy_n(kPolystyreneBands, written, positions);
+  *count = static_cast<int32_t>(std::size(kPolystyreneBands));
+  return DORVANE_SPECTRA_OK;
 }
 
 DORVANE_SPECTRA_API const char* DORVANE_SPECTRA_CALL dorvane_spectra_error_text(int32_t code) {

@@ -31,10 +31,15 @@ constexpr double kBandSearchLow = 600;
 constexpr double kBandHeight = 0.02;
 constexpr double kBandProminence = 0.02;
 constexpr double kBandMatchWindow = 4;
-// The polystyrene film's bands at their published positions (cm-1, NIST SRM 1921, the film sold as
-// a wavenumber standard), which the virtual bench's film has: a host knows the film, not the bench.
-constexpr double kListedBands[] = {3060.0, 3026.4, 3001.4, 2849.5, 1942.9, 1871.0, 1801.6,
-                                   1601.2, 1583.0, 1154.5, 1069.1, 1028.3, 906.7,  698.9};
+// The polystyrene film's published band positions (cm-1), which the virtual bench's film has: a host
+// knows the film, not the bench.
+std::vector<double> polystyreneBands() {
+  std::int32_t count = 0;
+  dorvane_spectra_polystyrene_bands(nullptr, 0, &count);
+  std::vector<double> positions(static_cast<std::size_t>(std::max(count, 0)));
+  dorvane_spectra_polystyrene_bands(positions.data(), static_cast<std::int32_t>(positions.size()), &count);
+  return positions;
+}
 
 std::vector<std::string> storedBlockDates() {
   std::vector<char> text(kBlockListSize + 1, '\0');
@@ -204,7 +209,7 @@ void runDemo(const DemoOptions& options) {
   if (!spectrumFiles.png.empty()) std::cout << "    " << spectrumFiles.png << "\n";
 
   std::cout << "polystyrene bands (cm-1), as the bench lists them and as found in the absorbance:\n";
-  for (const double listed : kListedBands) {
+  for (const double listed : polystyreneBands()) {
     const auto nearest = std::min_element(absorbance.bands.begin(), absorbance.bands.end(), [listed](double a, double b) {
       return std::fabs(a - listed) < std::fabs(b - listed);
     });

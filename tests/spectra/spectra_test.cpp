@@ -229,6 +229,11 @@ TEST(CInterface, BadInputIsRefusedWithOneCodeAndNothingWritten) {
   dorvane_spectrum_axis axis;
   EXPECT_EQ(dorvane_spectrum_axis_for(1 << 22, &options, &axis), DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS);
   EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](double v) { return v == 7.0; }));
+  int32_t count = 0;
+  ASSERT_EQ(dorvane_spectra_polystyrene_bands(out.data(), 3, &count), DORVANE_SPECTRA_OK);
+  EXPECT_EQ(count, 14);
+  EXPECT_EQ(out[2], 3001.4);
+  EXPECT_EQ(out[3], 7.0);  // nothing past the capacity
   EXPECT_STREQ(dorvane_spectra_error_text(DORVANE_SPECTRA_ERROR_AXIS_MISMATCH),
                "the two spectra lie on different wavenumber axes");
 }
