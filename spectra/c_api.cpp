@@ -3,6 +3,7 @@
 #include "dorvane_spectra.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 #include "spectra/calibration.h"

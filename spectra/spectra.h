@@ -5,7 +5,6 @@
 
 #include <complex>
 #include <cstddef>
-#include <cstdint>
 #include <span>
 #include <vector>
 
