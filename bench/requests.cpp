@@ -10,11 +10,13 @@ namespace dorvane::bench {
 namespace {
 
 // The first stamp of the list once the bench has allocated it, within the new scan's patience.
-// 1 when it is there; 0 when a status request failed; -1 when the patience ran out.
-std::int32_t awaitAllocatedStamp(link::LinkServices& link, std::int32_t port, std::uint32_t waitStart,
+// 1 when it is there; 0 when a status request failed or the link's stop was set; -1 when the
+// patience ran out.
+std::int32_t awaitAllocatedStamp(link::LinkServices& link, std::int32_t port, const platform::Deadline& patience,
                                  std::uint16_t& status, StatusTables& tables, std::int32_t& benchError) {
   while (tables.stamps[0] == kStampPending) {
-    if (link.clock.tickCount() - waitStart >= kNewSrqPatienceMs) return -1;
+    if (link.stopRequested()) return 0;
+    if (patience.passed()) return -1;
     std::uint16_t srqFlag = 0;
     if (transmitStatus(link, port, status, srqFlag, tables, benchError) != 1) return 0;
   }
@@ -63,7 +65,8 @@ std::int32_t transmitStatus(link::LinkServices& link, std::int32_t port, std::ui
   std::array<std::uint8_t, kStatusReplySize> reply{};  // a short reply reads zeros past its end
   std::int32_t length = 0;
   if (link::rxMessage(link, port, reply.data(), reply.size(), length, srqFlag, benchError) != 1) {
-    link::setError(link, benchError, kErrorStatusReceive);
+    // A reply cut short by the host's stop is no failure of the bench's.
+    if (!link.stopRequested()) link::setError(link, benchError, kErrorStatusReceive);
     return 0;
   }
 
@@ -129,17 +132,19 @@ std::uint32_t startScan(link::LinkServices& link, std::int32_t port, std::uint16
   }
 
   // The bench announces the new scan with newSrq and lists its block first, stamped once the block
-  // is allocated. A bench that never does either must not hold the driver for ever.
-  const std::uint32_t waitStart = link.clock.tickCount();
+  // is allocated. A bench that never does either must not hold the driver for ever, and the host's
+  // stop ends either wait at once.
+  const platform::Deadline patience(link.clock, kNewSrqPatienceMs);
   bool announced = srqFlag != 0;
-  while (!announced && link.clock.tickCount() - waitStart < kNewSrqPatienceMs) {
-    if (transmitStatus(link, port, status, srqFlag, tables, benchError) != 1) break;
+  while (!announced && !patience.passed()) {
+    if (link.stopRequested() || transmitStatus(link, port, status, srqFlag, tables, benchError) != 1) break;
     announced = srqFlag != 0;
   }
   if (announced && tables.stamps[0] != kStampPending) return tables.stamps[0];
+  if (link.stopRequested()) return 0;
 
   const std::int32_t allocated =
-      announced ? awaitAllocatedStamp(link, port, waitStart, status, tables, benchError) : -1;
+      announced ? awaitAllocatedStamp(link, port, patience, status, tables, benchError) : -1;
   if (allocated == 0) return 0;
   if (allocated < 0) {
     benchError = kErrorNoNewSrq;
@@ -175,11 +180,11 @@ std::int32_t pollScanDone(link::LinkServices& link, std::int32_t port, std::uint
   const std::uint16_t flags = tables.flags[entry];
   if ((flags & data_def::failedScan) != 0) {
     link::setError(link, benchError, kErrorBlockFailedScan);
-    return 0;
+    return -1;
   }
   if ((flags & data_def::failedProcess) != 0) {
     link::setError(link, benchError, kErrorBlockFailedProcess);
-    return 0;
+    return -1;
   }
   return (flags & data_def::done) != 0 ? 1 : 0;
 }

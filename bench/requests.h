@@ -84,11 +84,12 @@ std::int32_t waitForSrq(link::LinkServices& link, std::int32_t port);
 
 // START SCAN: the stamp of the block the new scan fills, or 0. -19, -20, -21, -22 from the status
 // word; -23 when newSrq does not come within 30 s or a status request fails while waiting for it.
+// The link's stop ends the waits with 0 and no code.
 std::uint32_t startScan(link::LinkServices& link, std::int32_t port, std::uint16_t scanMode, std::uint16_t& srqCount,
                         std::uint32_t startParameter, StatusTables& tables, std::int32_t& benchError);
 
-// 1 when the block with `stamp` is done, 0 when not (or not listed, or the status failed); -28 or
-// -29 in the error word when the block failed.
+// 1 when the block with `stamp` is done, 0 when not (or not listed, or the status failed); -1 when
+// the bench reports the block failed, with -28 or -29 in the error word.
 std::int32_t pollScanDone(link::LinkServices& link, std::int32_t port, std::uint32_t stamp, StatusTables& tables,
                           std::int32_t& benchError);
 

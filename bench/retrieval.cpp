@@ -85,10 +85,12 @@ std::int32_t receiveBlock(link::LinkServices& link, std::int32_t port, Block& bl
     return 0;
   }
 
-  // The packed points fill exactly points x size bytes: a packet that would go past them, or a
-  // reply that stops short of them, is a reply the bench did not mean.
+  // The packed points take points x size bytes. Padding after them is ignored while it fits the
+  // points x 4 buffer; a packet past the buffer, or a reply short of the points, is a reply the
+  // bench did not mean.
   auto* bytes = reinterpret_cast<std::uint8_t*>(block.data.get());
   const std::size_t wanted = std::size_t{block.points} * static_cast<std::size_t>(block.pointSize);
+  const std::size_t capacity = std::size_t{block.points} * sizeof(float);
   std::size_t written = 0;
   std::int32_t expected = 1;
   unsigned strays = 0;
@@ -100,7 +102,7 @@ std::int32_t receiveBlock(link::LinkServices& link, std::int32_t port, Block& bl
       continue;  // a repeat of a packet already taken, or one out of place
     }
     strays = 0;
-    if (packet.length > kMostPointPayload || packet.length > wanted - written) {
+    if (packet.length > kMostPointPayload || packet.length > capacity - written) {
       link.log.print("rxSpectrum: packet %d overruns the block", packet.number);
       return 0;
     }
@@ -114,7 +116,7 @@ std::int32_t receiveBlock(link::LinkServices& link, std::int32_t port, Block& bl
     if (result != 1) return result;
   } while (packet.type == link::kData && ++strays <= link::kMostStrayPackets);
   if (packet.type != link::kEtx) return 0;
-  if (written != wanted) {
+  if (written < wanted) {
     link.log.print("rxSpectrum: %lu of %lu bytes received", static_cast<unsigned long>(written),
                    static_cast<unsigned long>(wanted));
     return 0;

@@ -1,117 +1,10 @@
-// The co-added acquisition: spectrometer_startCoadd with its start handshake, the acquisition
-// thread's file loop, spectrometer_stop and spectrometer_getData.
+// The co-added acquisition's exports: spectrometer_startCoadd with the check whether the bench
+// still holds the driver's scan settings, spectrometer_stop and spectrometer_getData.
 #include "bench/requests.h"
-#include "bench/retrieval.h"
-#include "driver/acquisition_thread.h"
 #include "driver/driver.h"
-#include "platform/event.h"
-#include "platform/thread.h"
+#include "driver/scan_thread.h"
 
 namespace dorvane::driver {
-
-AcquisitionThread::AcquisitionThread(Driver& driver)
-    : runtime::CScanThread(driver.clock_, driver.debugOutput_),
-      driver_(driver),
-      serial_(driver.serial_, abortEvent),
-      clock_(driver.clock_, abortEvent),
-      link_{serial_, clock_, driver.log_} {}
-
-std::uint32_t AcquisitionThread::ThreadProc() {
-  threadStartedEvent.set();
-  platform::nameCurrentThread("dorvane-acquire");
-  DriverState& s = driver_.state_;
-  runtime::LogFile& log = driver_.log_;
-  log.print("dorvane.dll scanThread:entering ThreadProc");
-  log.print("dorvane.dll scanThread:files= %d; scans= %d", files, scans);
-
-  s._filesComplete = 0;
-  s.filesRetrieved = 0;
-  std::uint16_t threadSrqCount = 0;
-  std::int32_t threadError = 0;  // the thread's own error word; only the retrieval uses benchError
-  while (files == 0 || s._filesComplete < files) {
-    log.print("dorvane.dll scanThread: bail= %d; _filesComplete= %d", 0, s._filesComplete.load());
-    const std::uint32_t stamp =
-        bench::startScan(link_, port, kCoaddScanMode, threadSrqCount, 0, s.statusTables, threadError);
-    s.scanStamp = static_cast<std::int32_t>(stamp);
-    if (stamp == 0) {
-      log.print("could not start scan. error %d", threadError);
-      startFailedEvent.set();
-      platform::signalHostEvent(s.coaddCompleteEvent.load());
-      break;
-    }
-    // The status goes to 64 before the host hears of the start, so a host that returns from
-    // spectrometer_startCoadd never reads a stale 4, and an acquisition that is already over by
-    // then is never left showing 64.
-    s.status = 64;
-    startedEvent.set();
-    s._scansComplete = 0;
-
-    // A kill while polling ends the acquisition: the interrupted file is neither retrieved nor counted.
-    if (scans >= 1 && !pollUntilDone(threadSrqCount, threadError)) break;
-    prepareData();
-    ++s._filesComplete;
-    if (const std::uintptr_t event = s.coaddCompleteEvent.load(); event != 0) {
-      log.print("dorvane.dll scanThread: setting coaddCompleteEvent");
-      platform::signalHostEvent(event);
-    }
-  }
-
-  log.print("dorvane.dll scanThread:DONE");
-  (void)serial_.close(port);
-  log.print("dorvane.dll scanThread: setting threadDoneEvent ");
-  threadDoneEvent.set();
-  s.status = 4;
-  log.print("dorvane.dll scanThread: exiting ThreadProc");
-  return 0;
-}
-
-bool AcquisitionThread::pollUntilDone(std::uint16_t& threadSrqCount, std::int32_t& threadError) {
-  DriverState& s = driver_.state_;
-  runtime::LogFile& log = driver_.log_;
-  const auto stamp = static_cast<std::uint32_t>(s.scanStamp.load());
-  bool stampTaken = false;
-  do {
-    if (killEvent.isSet()) {
-      log.print("dorvane.dll scanThread: kill event received");
-      log.print("dorvane.dll scanThread: calling stopScan");
-      (void)bench::stopScan(link_, port, threadSrqCount, threadError);
-      clock_.sleep(kScanPollMs);
-      log.print("dorvane.dll scanThread: waiting for bench");
-      (void)bench::waitForBench(link_, port, 1, s.statusTables, threadError);
-      log.print("dorvane.dll scanThread: done waiting for bench");
-      return false;
-    }
-    clock_.sleep(kScanPollMs);
-    // A poll that fails or reports an error counts as not done: polling goes on until done or killed.
-    if (bench::pollScanDone(link_, port, stamp, s.statusTables, threadError) == 1) {
-      // The bench co-adds internally and reports no per-scan progress: all scans at once.
-      s._scansComplete = scans;
-      if (!stampTaken) {
-        scanTimestamp = clock.nowMs();
-        stampTaken = true;
-      }
-      log.print("dorvane.dll scanThread:_scansComplete= %d", s._scansComplete.load());
-    }
-  } while (s._scansComplete < scans);
-  return true;
-}
-
-void AcquisitionThread::prepareData() {
-  DriverState& s = driver_.state_;
-  runtime::LogFile& log = driver_.log_;
-  log.print("dorvane.dll scanThread:PrepareData");
-  if (s._scansComplete == 0) {
-    log.print("dorvane.dll scanThread:PrepareData: no scans!");
-    return;
-  }
-  float* data = nullptr;
-  std::int32_t count = 0;
-  const std::int32_t result =
-      bench::rxSpectrum(link_, port, s.bench, static_cast<std::uint32_t>(s.scanStamp.load()), data, count,
-                        s.benchSetup, s.srqCount, s.benchError);
-  if (result == 1 && data != nullptr) publishCoadd(data, count);
-  delete[] data;
-}
 
 bool Driver::initNeeded() {
   const bench::BenchSetup& setup = state_.benchSetup;
@@ -149,34 +42,32 @@ std::int32_t Driver::startCoadd() {
   }
   if (!s.scanThread) return failed();
 
-  AcquisitionThread& thread = *s.scanThread;
   s._scansComplete = 0;
   s._filesComplete = 0;
-  thread.scans = s.scans;
-  thread.files = s.files >= 1 ? s.files : 0;
-  thread.port = s.port;
-  thread.startedEvent.reset();
-  thread.startFailedEvent.reset();
-  if (!thread.Start()) return failed();
-
-  // The thread answers after its first START SCAN, which gives up within its own bounds; its done
-  // event stands in for an answer it could not give.
-  const int answer = platform::Event::waitAny({&thread.startedEvent, &thread.startFailedEvent, &thread.threadDoneEvent},
-                                              platform::kWaitForever);
-  if (answer != 0) {
-    log_.print("dorvane.dll.startCoadd FAILED TO START");
-    // The thread closes the port on its way out; wait for that rather than race it.
-    thread.threadDoneEvent.wait(platform::kWaitForever);
-    return 1;
+  AcquisitionPlan plan;
+  plan.port = s.port;
+  plan.scans = s.scans;
+  plan.files = s.files >= 1 ? s.files : 0;
+  plan.bench = s.bench;
+  plan.benchSetup = s.benchSetup;
+  switch (s.scanThread->start(plan)) {
+    case CScanThread::Start::started:
+      log_.print("startCoadd OK");
+      return 0;
+    case CScanThread::Start::scanFailed:
+      // The thread has closed the port on its way out.
+      log_.print("dorvane.dll.startCoadd FAILED TO START");
+      return 1;
+    case CScanThread::Start::noThread:
+      break;
   }
-  log_.print("startCoadd OK");
-  return 0;
+  return failed();
 }
 
 std::int32_t Driver::stop() {
   log_.print("dorvane.dll stop");
   if (!state_.scanThread || !state_.scanThread->threadStarted()) return 1;
-  state_.scanThread->Stop();
+  state_.scanThread->stop();
   clock_.sleep(1000);
   return 0;
 }
@@ -184,14 +75,15 @@ std::int32_t Driver::stop() {
 std::int32_t Driver::getData(double* buffer, std::int32_t pts, double* timestamp) {
   DriverState& s = state_;
   std::int32_t result = 1;
-  if (s.scanThread && s.scanThread->readyScanBufferIndex.load() != -1 && buffer != nullptr && timestamp != nullptr) {
-    AcquisitionThread& thread = *s.scanThread;
+  if (s.scanThread && s.scanThread->ring().readyScanBufferIndex.load() != -1 && buffer != nullptr &&
+      timestamp != nullptr) {
+    runtime::ScanRing& ring = s.scanThread->ring();
     const std::int32_t retrieved = ++s.filesRetrieved;
     log_.print("dorvane.dll CScanThread::getData: readyScanBufferIndex= %d; filesComplete= %d; filesRetrieved= %d",
-               thread.readyScanBufferIndex.load(), s._filesComplete.load(), retrieved);
-    const std::int32_t index = thread.readyScanBufferIndex.load();
+               ring.readyScanBufferIndex.load(), s._filesComplete.load(), retrieved);
+    const std::int32_t index = ring.readyScanBufferIndex.load();
     for (std::int32_t i = 0; i < pts; ++i) buffer[i] = 0.0;
-    const runtime::CoaddCopy copy = thread.copyCoadd(index, buffer, pts);
+    const runtime::CoaddCopy copy = ring.copyCoadd(index, buffer, pts);
     if (copy.copied) {
       *timestamp = copy.timestamp;
       result = 0;

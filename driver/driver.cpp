@@ -1,7 +1,6 @@
 // The driver object and the process-wide instance behind the exports.
 #include "driver/driver.h"
 
-#include "driver/acquisition_thread.h"
 #include "platform/module.h"
 #include "runtime/debug_print.h"
 
@@ -15,7 +14,7 @@ Driver::Driver(const DriverServices& services)
       link_{services.serial, services.clock, log_} {}
 
 Driver::~Driver() {
-  if (state_.scanThread) state_.scanThread->Stop();
+  if (state_.scanThread) state_.scanThread->stop();
 }
 
 int Driver::debugPrint(const char* format, ...) {

@@ -77,8 +77,6 @@ class Driver {
   link::LinkServices& link() { return link_; }
 
  private:
-  friend class AcquisitionThread;
-
   int debugPrint(const char* format, ...) DORVANE_PRINTF_FORMAT(2, 3);
 
   // True while an acquisition thread holds the serial port. An export that would talk to the
@@ -88,6 +86,8 @@ class Driver {
 
   std::int32_t callInit();
   bool initNeeded();
+  // The acquisition object's services: the driver's own.
+  AcquisitionServices acquisitionServices() { return {serial_, clock_, log_, debugOutput_}; }
 
   platform::Clock& clock_;
   platform::DebugOutput& debugOutput_;

@@ -10,17 +10,18 @@
 #include "bench/requests.h"
 #include "bench/setup_record.h"
 #include "dorvane.h"
+#include "driver/scan_thread.h"
 
 namespace dorvane::driver {
-
-class AcquisitionThread;
 
 // Results the driver adds in the gap of the error-word table (named in dorvane.h).
 inline constexpr std::int32_t kErrorNullPointer = DORVANE_ERROR_NULL_POINTER;
 inline constexpr std::int32_t kErrorNoSuchBlock = DORVANE_ERROR_NO_SUCH_BLOCK;
 inline constexpr std::int32_t kErrorPortBusy = DORVANE_ERROR_PORT_BUSY;
 
-struct DriverState {
+// The progress fields, the host's co-add event and the link's words are the acquisition's
+// progress record, which the acquisition reaches through this base alone.
+struct DriverState : AcquisitionProgress {
   // Settings, loaded from section [Settings] of an INI file; the key name is the field name.
   std::int32_t fvel = 4;
   std::int32_t rvel = 4;
@@ -45,28 +46,17 @@ struct DriverState {
   std::int32_t bench = 0;
   std::int32_t benchModel = 0;
 
-  // Status and progress. The acquisition thread writes them while the host polls, so each is an
-  // atomic of the original width: a poll may see a value one step old, never a torn one.
-  std::atomic<std::int32_t> status{0};  // 0 never opened, 4 open and idle, 64 acquiring
-  std::atomic<std::int32_t> _scansComplete{0};
-  std::atomic<std::int32_t> _filesComplete{0};
-  std::atomic<std::int32_t> filesRetrieved{0};
-  std::atomic<std::int32_t> scanStamp{0};
-
-  // The host's event handles, stored unchanged and never owned; 0 means none.
+  // The host's scan complete event, stored unchanged and never owned; 0 means none.
   std::atomic<std::uintptr_t> scanCompleteEvent{0};
-  std::atomic<std::uintptr_t> coaddCompleteEvent{0};
 
-  // Bench protocol records and words.
-  std::int32_t benchError = 0;  // nothing in the driver resets it
-  std::uint16_t srqCount = 0;
+  // Bench protocol records.
   bench::BenchSetup benchSetup;      // the setup last read, in host order
   bench::ScanSettings scanSettings;  // in host order between sends
   bench::StatusTables statusTables;  // statusFlags and statusStamps: the blocks the bench last listed
 
   // The acquisition object, from open to close; one thread after another runs on it. The module
   // handle that places the log is kept by the platform layer, whose DllMain receives it.
-  std::unique_ptr<AcquisitionThread> scanThread;
+  std::unique_ptr<CScanThread> scanThread;
 };
 
 }  // namespace dorvane::driver

@@ -2,7 +2,7 @@
 // scan settings and puts them into the bench.
 #include "bench/requests.h"
 #include "bench/scan_settings.h"
-#include "driver/acquisition_thread.h"
+#include "driver/scan_thread.h"
 #include "driver/driver.h"
 
 namespace dorvane::driver {
@@ -29,7 +29,7 @@ std::int32_t Driver::open(std::int32_t id) {
   s.bench = bench::decodeBench(log_, s.benchSetup, s.benchModel);
   log_.print("bench = %d, %d", s.bench, s.benchModel);
   // The object it replaces has no running thread (checked above), so it is released here.
-  s.scanThread = std::make_unique<AcquisitionThread>(*this);
+  s.scanThread = std::make_unique<CScanThread>(acquisitionServices(), s);
   s.status = 4;
   return 0;
 }
@@ -81,7 +81,7 @@ std::int32_t Driver::close() {
   // The object goes even when its thread never started, rather than waiting for the next open;
   // Stop has joined its thread by then.
   if (s.scanThread) {
-    if (s.scanThread->threadStarted()) s.scanThread->Stop();
+    if (s.scanThread->threadStarted()) s.scanThread->stop();
     s.scanThread.reset();
   }
   // A port that a stopped acquisition left open is closed without the closing line.

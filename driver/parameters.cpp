@@ -2,7 +2,7 @@
 #include <cmath>
 #include <limits>
 
-#include "driver/acquisition_thread.h"
+#include "driver/scan_thread.h"
 #include "driver/driver.h"
 
 namespace dorvane::driver {
@@ -26,10 +26,10 @@ std::int32_t Driver::getCapabilities() {
 
 double Driver::getTimestamp() {
   log_.print("dorvane.dll getTimestamp");
-  return state_.scanThread ? state_.scanThread->readyTimestamp() : 0.0;
+  return state_.scanThread ? state_.scanThread->ring().readyTimestamp() : 0.0;
 }
 
-std::int32_t Driver::getPoints() const { return state_.scanThread ? state_.scanThread->readyPoints() : 0; }
+std::int32_t Driver::getPoints() const { return state_.scanThread ? state_.scanThread->ring().readyPoints() : 0; }
 
 double Driver::setGain(double gain) {
   log_.print("dorvane.dll setGain %f", gain);

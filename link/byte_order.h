@@ -1,4 +1,4 @@
-// Big-endian access and byte swaps: every multi-byte number on the bench's wire is big-endian,
+// Big-endian access: every multi-byte number on the bench's wire is big-endian,
 // whatever the host's own order.
 #pragma once
 
@@ -25,14 +25,6 @@ inline std::uint16_t getBE16(const std::uint8_t* at) {
 inline std::uint32_t getBE32(const std::uint8_t* at) {
   return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) |
          std::uint32_t{at[3]};
-}
-
-inline std::uint16_t swap16(std::uint16_t value) {
-  return static_cast<std::uint16_t>((value << 8) | (value >> 8));
-}
-
-inline std::uint32_t swap32(std::uint32_t value) {
-  return (value << 24) | ((value << 8) & 0x00FF0000u) | ((value >> 8) & 0x0000FF00u) | (value >> 24);
 }
 
 }  // namespace dorvane::link

@@ -3,6 +3,8 @@
 // blocks between arrivals.
 #include "link/com_port.h"
 
+#include <algorithm>
+
 #include "link/wire.h"
 
 namespace dorvane::link {
@@ -90,10 +92,12 @@ std::int32_t txBytes(LinkServices& link, std::int32_t port, const std::uint8_t* 
   return 0;
 }
 
-std::int32_t rxChar(LinkServices& link, std::int32_t port, std::uint16_t limit, std::uint16_t& timeoutFlag) {
+namespace {
+
+std::int32_t waitForByte(LinkServices& link, std::int32_t port, std::uint16_t limit, std::uint16_t& timeoutFlag,
+                         bool watchStop) {
   timeoutFlag = 0;
-  const std::uint32_t start = link.clock.tickCount();
-  const std::uint32_t wait = std::uint32_t{limit} * 2000u;
+  const platform::Deadline deadline(link.clock, std::uint32_t{limit} * 2000u);
   for (;;) {
     const int waiting = link.serial.receiveCount(port);
     if (waiting > 0) {
@@ -101,35 +105,42 @@ std::int32_t rxChar(LinkServices& link, std::int32_t port, std::uint16_t limit, 
       // SYNC bytes from the bench are idle fill: dropped, and they do not restart the wait.
       if (got >= 0 && static_cast<std::uint8_t>(got) != kSync) return static_cast<std::uint8_t>(got);
     }
-    const std::uint32_t elapsed = link.clock.tickCount() - start;
+    if (watchStop && link.stopRequested()) return -1;
     // A port that is gone (a negative count, or hung up) can never deliver: its wait ends at once.
-    if (elapsed >= wait || waiting < 0 ||
-        (waiting == 0 && link.serial.waitForInput(port, 1, wait - elapsed) == InputWait::hungUp)) {
+    if (deadline.passed() || waiting < 0 ||
+        (waiting == 0 && link.serial.waitForInput(port, 1, deadline.left()) == InputWait::hungUp)) {
       timeoutFlag = 1;
       return -1;
     }
   }
 }
 
+}  // namespace
+
+std::int32_t rxChar(LinkServices& link, std::int32_t port, std::uint16_t limit, std::uint16_t& timeoutFlag) {
+  return waitForByte(link, port, limit, timeoutFlag, false);
+}
+
+std::int32_t rxPacketStart(LinkServices& link, std::int32_t port, std::uint16_t limit, std::uint16_t& timeoutFlag) {
+  return waitForByte(link, port, limit, timeoutFlag, true);
+}
+
 std::int32_t rxBytes(LinkServices& link, std::int32_t port, std::uint8_t* buffer, std::int32_t count,
                      std::uint16_t limit, std::uint16_t& timeoutFlag, std::int32_t& benchError) {
   timeoutFlag = 0;
   int waiting = link.serial.receiveCount(port);
-  const std::uint32_t start = link.clock.tickCount();
-  const std::uint32_t wait = std::uint32_t{limit} * 1000u;
+  const platform::Deadline deadline(link.clock, std::uint32_t{limit} * 1000u);
   bool lineGone = waiting < 0;
   while (waiting < count) {
     waiting = link.serial.receiveCount(port);
-    const std::uint32_t elapsed = link.clock.tickCount() - start;
     // The time is checked after the poll, so a time-out stands even when that poll saw enough.
-    if (elapsed >= wait || (waiting < count && (lineGone || waiting < 0))) {
+    const std::uint32_t left = deadline.left();
+    if (left == 0 || (waiting < count && (lineGone || waiting < 0))) {
       timeoutFlag = 1;
       link.log.print("rxBytes time out");
       return -1;
     }
-    if (waiting < count) {
-      lineGone = link.serial.waitForInput(port, count, wait - elapsed) == InputWait::hungUp;
-    }
+    if (waiting < count) lineGone = link.serial.waitForInput(port, count, left) == InputWait::hungUp;
   }
 
   const int read = link.serial.readBlock(port, buffer, count);
@@ -137,6 +148,19 @@ std::int32_t rxBytes(LinkServices& link, std::int32_t port, std::uint8_t* buffer
   setError(link, benchError, readFailureCode(read, link.serial.lastSystemError(), benchError));
   link.log.print("rxBytes error %d", benchError);
   return 0;
+}
+
+void drainLine(LinkServices& link, std::int32_t port, std::uint32_t quietMs, std::uint32_t mostMs) {
+  const platform::Deadline most(link.clock, mostMs);
+  platform::Deadline quiet(link.clock, quietMs);
+  while (!most.passed() && !quiet.passed()) {
+    if (link.serial.receiveCount(port) > 0) {
+      link.serial.clearReceiveQueue(port);
+      quiet.restart();
+    } else if (link.serial.waitForInput(port, 1, std::min(quiet.left(), most.left())) == InputWait::hungUp) {
+      return;
+    }
+  }
 }
 
 void setError(LinkServices& link, std::int32_t& benchError, std::int32_t code) {

@@ -25,7 +25,15 @@ std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t
 
   log.print("  txMessage sending STX");
   std::int32_t result = 0;
+  unsigned restarts = 0;
   do {
+    // A bench that asks for the message again without end would hold the export for ever.
+    if (result == -2 && ++restarts > kMostMessageRestarts) {
+      log.print("txMessage: bench asked for the message again too often");
+      (void)txChar(link, port, kAbort, benchError);
+      setError(link, benchError, -7);
+      return -2;
+    }
     result = txPacket(link, port, stx.data(), kFramePacketSize, srqCount, benchError);
     if (result == 1) {
       log.print("txMessage sending data packets");
@@ -69,7 +77,9 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
   std::uint16_t timeouts = 0;  // consecutive; every byte received resets it
   std::uint8_t header[kPacketHeaderSize] = {};
   std::vector<std::uint8_t> oversize;  // a payload longer than the buffer is read here whole
-  const std::uint32_t callStart = link.clock.tickCount();
+  // A bench that sends nothing but SRQ must not hold the receive forever; the patience runs from
+  // its last other byte.
+  platform::Deadline srqPatience(link.clock, kSrqPatienceMs);
 
   for (;;) {
     if (timeoutFlag != 0) {
@@ -78,19 +88,27 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
       const std::int32_t rejected = rxReject(link, port, retryCount, nakCount, benchError);
       if (rejected != 1) return rejected;
     }
+    // Between packets the host's stop ends the reply; ABORT tells the bench to drop the rest.
+    if (link.stopRequested()) {
+      link.log.print("rxPacket: stop requested, sending ABORT");
+      if (txChar(link, port, kAbort, benchError) != 1) return 0;
+      // The rest of the reply's packet may still be on its way; the next exchange must not read it.
+      drainLine(link, port, kQuietAfterAbortMs, kMostDrainAfterAbortMs);
+      return -3;
+    }
 
-    const std::int32_t first = rxChar(link, port, 1, timeoutFlag);
+    const std::int32_t first = rxPacketStart(link, port, 1, timeoutFlag);
     if (first < 0) continue;
     if (first == kSrq) {
       ++srqCount;
-      // A bench that sends nothing but SRQ must not hold the receive forever.
-      if (link.clock.tickCount() - callStart >= kSrqPatienceMs) {
+      if (srqPatience.passed()) {
         timeoutFlag = 1;
       } else {
         timeouts = 0;
       }
       continue;
     }
+    srqPatience.restart();
     timeouts = 0;
     header[0] = static_cast<std::uint8_t>(first);
     if (!isPacketType(header[0])) {

@@ -10,9 +10,13 @@
 
 namespace dorvane::link {
 
+// Times a bench's RETRY may restart one message; the next RETRY ends the send with ABORT.
+inline constexpr unsigned kMostMessageRestarts = 10;
+
 // Sends a message of 1 to 65535 bytes. The last txPacket result: 1 success; 0, -1 or -3 failure,
 // with the error word set to -5, -6 or -7 when no lower layer had set it. A RETRY from the bench
-// sends the whole message again.
+// sends the whole message again, up to kMostMessageRestarts times; after that: ABORT, error word
+// -7, result -2.
 std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t* message, std::uint16_t length,
                        std::uint16_t& srqCount, std::int32_t& benchError);
 // Sends the message made of one 16-bit command word.
@@ -34,10 +38,17 @@ struct ReceivedPacket {
 // Receives, checks and acknowledges one packet. A data packet's payload and its 2 checksum bytes
 // go to `buffer`; a payload longer than `capacity` is checked whole but only its first `capacity`
 // bytes are kept (then the checksum is not stored and `length` counts what was kept).
-// 1 accepted; 0, -1 (silent line, after ABORT), -2 (RETRY sent) or -3 (ABORT sent) otherwise.
+// 1 accepted; 0, -1 (silent line, after ABORT), -2 (RETRY sent) or -3 (ABORT sent, also when the
+// link's stop ended the wait for a packet) otherwise.
 std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& packet, std::uint8_t* buffer,
                       std::size_t capacity, std::uint16_t& retryCount, std::uint16_t& srqCount,
                       std::int32_t& benchError);
+
+// After a stop's ABORT the line counts as quiet after this long without a byte; a packet's bytes
+// follow each other much closer at every baud rate the bench offers. The drain never lasts longer
+// than the second bound.
+inline constexpr std::uint32_t kQuietAfterAbortMs = 20;
+inline constexpr std::uint32_t kMostDrainAfterAbortMs = 300;
 
 // Packets in a row, within one reply, that may carry another number than the one expected (a
 // bench's repeats); one more ends the receive with ABORT and -3.

@@ -11,7 +11,8 @@ std::int32_t txPacket(LinkServices& link, std::int32_t port, const std::uint8_t*
   std::uint16_t timeOutCnt = 0;   // time-outs since the packet last went out
   std::uint16_t nakCount = 0;
   std::uint16_t timeoutPending = 0;
-  const std::uint32_t callStart = link.clock.tickCount();
+  // Measured from the last byte that was not an SRQ, so time spent on NAKs never counts against it.
+  platform::Deadline srqPatience(link.clock, kSrqPatienceMs);
 
   log.print("dorvane.dll.txPacket");
   if (txBytes(link, port, packet, length) != 1) {
@@ -40,11 +41,12 @@ std::int32_t txPacket(LinkServices& link, std::int32_t port, const std::uint8_t*
       log.print("    txPacket timedout getting response");
       continue;
     }
+    if (answer != kSrq) srqPatience.restart();
     switch (answer) {
       case kSrq:
         log.print("    txPacket got a SRQ");
         ++srqCount;
-        if (link.clock.tickCount() - callStart >= kSrqPatienceMs) timeoutPending = 1;
+        if (srqPatience.passed()) timeoutPending = 1;
         break;
       case kAck:
         log.print("    txPacket got an ACK");

@@ -9,7 +9,8 @@
 namespace dorvane::link {
 
 // SRQ bytes keep a wait for an answer going, but a bench that sends nothing else for this long
-// would keep the driver waiting forever: from then on each SRQ counts as a time-out.
+// (since its last other byte) would keep the driver waiting forever: from then on each SRQ counts
+// as a time-out.
 inline constexpr std::uint32_t kSrqPatienceMs = 10000;
 
 // Sends one packet and waits for its answer. 1 ACK; 0 a send failed or ten NAKs (error word -4);

@@ -27,8 +27,6 @@ inline constexpr std::size_t kChecksumSize = 2;
 // The driver puts at most this many message bytes in one data packet.
 inline constexpr std::size_t kMaxPayload = 240;
 inline constexpr std::size_t kMaxDataPacketSize = kPacketHeaderSize + kMaxPayload + kChecksumSize;
-// A received data packet may announce any 16-bit length.
-inline constexpr std::size_t kLargestPayload = 65535;
 
 inline bool isPacketType(std::uint8_t byte) { return byte == kStx || byte == kEtx || byte == kData; }
 

@@ -47,4 +47,23 @@ class Clock {
 // The operating system's clocks.
 Clock& systemClock();
 
+// A time limit measured on a clock's tick count; the unsigned difference keeps it right across the
+// count's 32-bit wrap.
+class Deadline {
+ public:
+  Deadline(Clock& clock, std::uint32_t limitMs) : clock_(clock), start_(clock.tickCount()), limitMs_(limitMs) {}
+
+  bool passed() const { return elapsed() >= limitMs_; }
+  std::uint32_t left() const { return passed() ? 0 : limitMs_ - elapsed(); }
+  // Measures the limit again from now.
+  void restart() { start_ = clock_.tickCount(); }
+
+ private:
+  std::uint32_t elapsed() const { return clock_.tickCount() - start_; }
+
+  Clock& clock_;
+  std::uint32_t start_;
+  std::uint32_t limitMs_;
+};
+
 }  // namespace dorvane::platform

@@ -13,7 +13,7 @@ CThreadBase::~CThreadBase() {
   thread_.join();
 }
 
-bool CThreadBase::Start() {
+bool CThreadBase::Start(std::function<std::uint32_t()> body) {
   if (running()) return false;
   // The previous body has set its done event and is returning: release its thread first.
   thread_.join();
@@ -24,16 +24,12 @@ bool CThreadBase::Start() {
   threadDoneEvent.reset();
   abortEvent.reset();
 
-  if (!thread_.start([this] { return ThreadProc(); }, platform::ThreadPriority::timeCritical)) {
-    threadCreated_ = false;
-    return false;
-  }
-  threadCreated_ = true;
-  if (platform::Event::waitAny({&threadStartedEvent, &threadStartFailedEvent}, platform::kWaitForever) != 0) {
-    return false;
-  }
+  threadCreated_ = thread_.start(std::move(body), platform::ThreadPriority::timeCritical);
+  if (!threadCreated_) return false;
   threadStarted_ = true;
-  return true;
+  // The done event stands in for an answer that a body ending early could not give.
+  return platform::Event::waitAny({&threadStartedEvent, &threadStartFailedEvent, &threadDoneEvent},
+                                  platform::kWaitForever) == 0;
 }
 
 void CThreadBase::Stop() {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "bench/retrieval.h"
 #include "link/byte_order.h"
 
 namespace dorvane::testing {
@@ -22,6 +23,27 @@ BenchReply BenchTest::statusReply(std::uint16_t specStat, const std::vector<Bloc
     appendBE(data, block.stamp, 4);
   }
   return replyOf(data);
+}
+
+Bytes BenchTest::header(std::int32_t dataStart, std::int32_t dataEnd, std::uint16_t scans, std::uint8_t sizeBits) {
+  Bytes bytes(bench::kDataHeaderSize, 0);
+  link::putBE16(bytes.data() + 12, scans);
+  bytes[33] = sizeBits;
+  link::putBE32(bytes.data() + 74, static_cast<std::uint32_t>(dataStart));
+  link::putBE32(bytes.data() + 78, static_cast<std::uint32_t>(dataEnd));
+  return bytes;
+}
+
+BenchReply BenchTest::block(const Bytes& head, const Bytes& points, std::size_t chunk) {
+  std::vector<Bytes> data{join({0x00, 0x01}, head)};
+  for (std::size_t at = 0; at < points.size(); at += chunk) {
+    data.emplace_back(points.begin() + static_cast<long>(at),
+                      points.begin() + static_cast<long>(std::min(points.size(), at + chunk)));
+  }
+  BenchReply reply{{stxPacket(static_cast<std::uint16_t>(data.size()))}, {}};
+  for (std::size_t i = 0; i < data.size(); ++i) reply.packets.push_back(dataPacket(static_cast<std::uint16_t>(i), data[i]));
+  reply.packets.push_back(etxPacket(static_cast<std::uint16_t>(data.size())));
+  return reply;
 }
 
 void appendBE(Bytes& bytes, std::uint32_t value, int size) {
@@ -56,6 +78,7 @@ void BenchTest::listen() {
 }
 
 void BenchTest::onSend(const Bytes& sent) {
+  if (beforeEachSend) beforeEachSend(sent);
   if (sent.size() >= link::kFramePacketSize && link::isPacketType(sent[0])) {
     if (sent[0] == link::kStx) {
       incoming_.clear();
@@ -79,6 +102,8 @@ void BenchTest::onSend(const Bytes& sent) {
     if (current_) sendPacket(next_++);
     return;
   }
+  // A driver that lost the answer to its packet asks for it again.
+  if (sent == Bytes{link::kSync} && !awaitingAnswer_) peer.deliver({link::kAck}, answerDelayMs);
   if (sent.size() != 1 || !current_) return;
   switch (sent[0]) {
     case link::kAck:
@@ -99,6 +124,7 @@ void BenchTest::onSend(const Bytes& sent) {
       return;
     case link::kAbort:
       current_.reset();
+      awaitingAnswer_ = false;
       return;
     default:
       return;

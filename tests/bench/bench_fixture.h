@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -48,6 +49,14 @@ class BenchTest : public LinkTest {
   // The reply message `data` behind a leading word, framed in packets of `payloadSize`.
   static BenchReply replyOf(const Bytes& data, std::size_t payloadSize = link::kMaxPayload);
   static BenchReply statusReply(std::uint16_t specStat, const std::vector<Block>& blocks = {});
+  // A data header as the bench sends it: big-endian, the point size in bits 3-4 of byte 33.
+  static Bytes header(std::int32_t dataStart, std::int32_t dataEnd, std::uint16_t scans = 1,
+                      std::uint8_t sizeBits = 0);
+  // The data reply: the header in packet 0 behind the leading word, the points in packets of `chunk`.
+  static BenchReply block(const Bytes& head, const Bytes& points, std::size_t chunk = 200);
+
+  // Runs on the bench's side before it handles each send of the driver.
+  std::function<void(const Bytes& sent)> beforeEachSend;
 
   std::vector<std::uint16_t> commands() const;
   int count(std::uint16_t command) const;

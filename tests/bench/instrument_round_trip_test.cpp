@@ -156,7 +156,7 @@ TEST_F(InstrumentRoundTrip, FailedBlockAndUnknownStampEndInTheirCodes) {
     done = bench::pollScanDone(services, kPort, stamp, tables, benchError);
     platform::systemClock().sleep(10);
   }
-  EXPECT_EQ(done, 0);
+  EXPECT_EQ(done, -1);
   EXPECT_EQ(benchError, bench::kErrorBlockFailedScan);
 
   // The bench refuses a block it does not hold; the retrieval fails cleanly and the line stays

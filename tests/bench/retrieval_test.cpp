@@ -103,31 +103,6 @@ class SpectrumTest : public BenchTest {
   SpectrumTest() { setup.set(field::adcVolts, 10); }
   ~SpectrumTest() override { delete[] data; }
 
-  // A data header as the bench sends it: big-endian, the point size in bits 3-4 of byte 33.
-  static Bytes header(std::int32_t dataStart, std::int32_t dataEnd, std::uint16_t scans = 1,
-                      std::uint8_t sizeBits = 0) {
-    Bytes bytes(kDataHeaderSize, 0);
-    link::putBE16(bytes.data() + 12, scans);
-    bytes[33] = sizeBits;
-    link::putBE32(bytes.data() + 74, static_cast<std::uint32_t>(dataStart));
-    link::putBE32(bytes.data() + 78, static_cast<std::uint32_t>(dataEnd));
-    return bytes;
-  }
-  // The data reply: the header in packet 0 behind the leading word, the points in packets of `chunk`.
-  static BenchReply block(const Bytes& head, const Bytes& points, std::size_t chunk = 200) {
-    std::vector<Bytes> data{join({0x00, 0x01}, head)};
-    for (std::size_t at = 0; at < points.size(); at += chunk) {
-      data.emplace_back(points.begin() + static_cast<long>(at),
-                        points.begin() + static_cast<long>(std::min(points.size(), at + chunk)));
-    }
-    BenchReply reply{{stxPacket(static_cast<std::uint16_t>(data.size()))}, {}};
-    for (std::size_t i = 0; i < data.size(); ++i) {
-      reply.packets.push_back(dataPacket(static_cast<std::uint16_t>(i), data[i]));
-    }
-    reply.packets.push_back(etxPacket(static_cast<std::uint16_t>(data.size())));
-    return reply;
-  }
-
   std::int32_t retrieve(std::uint32_t stamp = 0x1234) {
     return rxSpectrum(link, kPort, 7, stamp, data, points, setup, srqCount, benchError);
   }
@@ -250,20 +225,35 @@ TEST_F(SpectrumTest, FailedReceiveMidReplyAbortsAndReleasesTheBlock) {
   EXPECT_EQ(points, 256);  // known from the header
 }
 
-TEST_F(SpectrumTest, PacketsBeyondTheBlockAreNeverWrittenPastABuffer) {
-  // Eight 2-byte points (a 32-byte block) followed by three packets of 200 bytes, then one packet
-  // larger than the packet buffer: nothing lands past either buffer (the sanitizer build checks).
+TEST_F(SpectrumTest, PaddingAfterThePointsIsIgnoredWhileItFitsTheBlockBuffer) {
+  // Eight 2-byte points: 16 bytes of points in a buffer of 32 (points x 4). Nothing lands past
+  // either buffer (the sanitizer build checks).
   const auto raw = ramp(8, 4000, 1);
-  Bytes points = packed(raw, 2);
-  points.resize(600, 0x7F);
-  for (const std::size_t chunk : {std::size_t{200}, std::size_t{1000}}) {
+  struct Case {
+    const char* what;
+    std::size_t bytes;
+    std::size_t chunk;
+    bool retrieved;
+  };
+  const Case cases[] = {
+      {"padding that fills the buffer", 32, 200, true},
+      {"padding over two packets", 32, 10, true},
+      {"one byte past the buffer", 33, 200, false},
+      {"one byte short of the points", 15, 200, false},
+      {"a packet larger than the packet buffer", 600, 1000, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     peer.sent.clear();
     peer.clearReceiveQueue(kPort);  // what the bench had sent before an ABORT
-    queue(command::dataRequest, block(header(0, 7), points, chunk));
-    if (retrieve() == 1) {
+    Bytes points = packed(raw, 2);
+    points.resize(c.bytes, 0x7F);
+    queue(command::dataRequest, block(header(0, 7), points, c.chunk));
+    if (c.retrieved) {
+      EXPECT_EQ(retrieve(), 1);
       expectVolts(raw);
     } else {
-      expectFailedWithAbort(0);
+      expectFailedWithAbort(retrieve());
     }
     delete[] data;
     data = nullptr;

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "bench/requests.h"
-#include "driver/acquisition_thread.h"
+#include "driver/scan_thread.h"
 #include "platform/clock.h"
 #include "tests/driver/driver_fixture.h"
 
@@ -173,32 +173,6 @@ TEST_F(Acquisition, FilesZeroRunsUntilStopped) {
                              "dorvane.dll scanThread:DONE"}));
 }
 
-TEST_F(Acquisition, StopDuringPollingSendsStopScanWaitsForTheBenchAndDropsTheFile) {
-  openBench();
-  instrument->troubleNextScan(sim::ScanTrouble::NeverFinishes);
-  driver->setScans(4);
-  driver->setFiles(2);
-  ASSERT_EQ(driver->startCoadd(), 0);
-  ASSERT_TRUE(waitForLogLine("sending TRANSMIT STATUS"));
-  EXPECT_EQ(driver->stop(), 0);
-  EXPECT_EQ(driver->getStatus(), 4);
-  EXPECT_EQ(driver->getFileProgress(), 0);
-  EXPECT_EQ(driver->getScanProgress(), 0);
-  EXPECT_EQ(event.wait(0), 0u);
-  EXPECT_EQ(driver->getPoints(), 0);
-  const auto debugLines = debug.lines();
-  EXPECT_EQ(std::count(debugLines.begin(), debugLines.end(), "CThreadBase::Stop no thread done event, terminating thread\n"), 0);
-  EXPECT_TRUE(logHasInOrder({"dorvane.dll stop", "dorvane.dll scanThread: kill event received",
-                             "dorvane.dll scanThread: calling stopScan", "sending STOP SCAN",
-                             "dorvane.dll scanThread: waiting for bench", "sending TRANSMIT STATUS",
-                             "dorvane.dll scanThread: done waiting for bench", "dorvane.dll scanThread:DONE",
-                             "dorvane.dll scanThread: setting threadDoneEvent ",
-                             "dorvane.dll scanThread: exiting ThreadProc"}));
-  EXPECT_EQ(countLogLines("dorvane.dll scanThread:PrepareData"), 0u);
-  // Stopping again, or after the end, still reports a stopped thread.
-  EXPECT_EQ(driver->stop(), 0);
-}
-
 TEST_F(Acquisition, ScansZeroCountsEachFileAtOnceWithoutData) {
   openBench();
   driver->setScans(0);
@@ -297,17 +271,24 @@ TEST_F(Acquisition, AFailedFirstScanReportsFailureAndSignalsTheEvent) {
                              "dorvane.dll.startCoadd FAILED TO START"}));
 }
 
-// The retrieval takes far longer than the 5000 ms that Stop waits.
-TEST_F(Acquisition, StopAbortsAThreadThatIsStuckInARetrieval) {
-  ASSERT_NO_FATAL_FAILURE(startSlowRetrieval(1));
+// At 9600 baud the retrieval lasts far longer than the 5000 ms that the stop would wait for it.
+TEST_F(Acquisition, AStopDuringARetrievalAbortsTheReplySoTheNextOpenWorksAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(startSlowRetrieval(2));
+  ASSERT_TRUE(waitForLogLine("rxSpectrum: reading *"));
   EXPECT_EQ(driver->stop(), 0);
   const auto debugLines = debug.lines();
-  EXPECT_EQ(std::count(debugLines.begin(), debugLines.end(), "CThreadBase::Stop no thread done event, terminating thread\n"), 1);
-  EXPECT_FALSE(driver->state().scanThread->running());
+  EXPECT_EQ(std::count(debugLines.begin(), debugLines.end(), "CThreadBase::Stop no thread done event, terminating thread\n"), 0);
   EXPECT_EQ(driver->getStatus(), 4);
   EXPECT_FALSE(portIsOpen());
+  EXPECT_EQ(driver->getFileProgress(), 0);
+  EXPECT_EQ(event.wait(0), 0u) << "the interrupted file is not signalled";
   EXPECT_EQ(driver->getPoints(), 0) << "nothing of the cut retrieval was stored";
-  instrument->link().stop();
+  EXPECT_TRUE(logHasInOrder({"dorvane.dll stop", "rxPacket: stop requested, sending ABORT", "ERROR *",
+                             "dorvane.dll scanThread:DONE"}));
+  EXPECT_GE(instrument->link().stats().abortsReceived, 1u);
+  EXPECT_EQ(instrument->link().stats().repliesAbandoned, 1u);
+  EXPECT_EQ(driver->stop(), 0) << "a stop after the end still reports a stopped thread";
+  EXPECT_EQ(driver->open(0), 0);
 }
 
 // The paced retrieval lasts long enough for the bench to fall silent inside it.
@@ -326,19 +307,6 @@ TEST_F(Acquisition, ABenchThatFallsSilentMidRetrievalEndsTheAcquisitionWithinIts
   EXPECT_TRUE(logHasInOrder({"dorvane.dll scanThread:PrepareData", "ERROR *",
                              "dorvane.dll scanThread: setting coaddCompleteEvent", "could not start scan. error *",
                              "dorvane.dll scanThread:DONE"}));
-}
-
-TEST_F(Acquisition, AFailedBlockIsPolledUntilStopped) {
-  openBench();
-  instrument->troubleNextScan(sim::ScanTrouble::FailedScan);
-  driver->setScans(1);
-  ASSERT_EQ(driver->startCoadd(), 0);
-  ASSERT_TRUE(waitForLogLine("setting error to -28 FFFFFFE4"));
-  EXPECT_EQ(driver->getStatus(), 64);
-  EXPECT_EQ(driver->getScanProgress(), 0);
-  EXPECT_EQ(driver->stop(), 0);
-  EXPECT_EQ(driver->getFileProgress(), 0);
-  EXPECT_EQ(driver->getStatus(), 4);
 }
 
 // About one packet in a hundred corrupted, shortened, refused or left unanswered: every file the

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
-#include "driver/acquisition_thread.h"
+#include "driver/scan_thread.h"
 #include "platform/serial_port.h"
 
 namespace dorvane::testing {

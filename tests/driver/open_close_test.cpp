@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "bench/requests.h"
-#include "driver/acquisition_thread.h"
+#include "driver/scan_thread.h"
 #include "platform/serial_port.h"
 #include "tests/driver/driver_fixture.h"
 

@@ -90,6 +90,18 @@ TEST_F(MessageTest, RetryToTheEtxSendsTheWholeMessageAgain) {
   EXPECT_EQ(logCount("  txMessage sending ETX"), 2);
 }
 
+TEST_F(MessageTest, ABenchThatAsksAgainWithoutEndGetsTheMessageTenTimesMoreThenAbort) {
+  for (int i = 0; i < 100; ++i) peer.answer({link::kRetry}, 5);
+  EXPECT_EQ(send(counting(300)), -2);
+  std::vector<Bytes> expected(11, stxPacket(2));
+  expected.push_back({link::kAbort});
+  EXPECT_EQ(sentPackets(), expected);
+  EXPECT_EQ(benchError, -7);
+  const auto lines = logLines();
+  EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
+              ElementsAre("txMessage: bench asked for the message again too often", "setting error to -7 FFFFFFF9"));
+}
+
 TEST_F(MessageTest, AbortToADataPacketSkipsTheEtxButStillLogsIt) {
   peer.answer({link::kAck}, 5);
   peer.answer({link::kAbort}, 5);

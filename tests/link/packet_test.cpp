@@ -113,6 +113,17 @@ TEST_F(PacketTest, EndlessSrqStopsKeepingTheSendWaitingAfterThePatience) {
   EXPECT_LT(sendsOf({link::kAbort})[0], link::kSrqPatienceMs + 1000);
 }
 
+TEST_F(PacketTest, SrqPatienceRunsFromTheBenchsLastOtherByte) {
+  // Eight NAKs over 9.6 s, then nothing but SRQ: the patience starts at the last NAK.
+  for (std::uint32_t i = 0; i < 8; ++i) peer.answer({link::kNak}, 1200);
+  peer.answer({link::kSrq}, 250);
+  constexpr std::uint32_t kLastNak = 8 * 1200;
+  for (std::uint32_t at = kLastNak + 500; at <= 60000; at += 250) peer.deliver({link::kSrq}, at);
+  EXPECT_EQ(send(), -1);
+  ASSERT_EQ(sendsOf({link::kAbort}).size(), 1u);
+  EXPECT_GE(sendsOf({link::kAbort})[0], kLastNak + link::kSrqPatienceMs);
+}
+
 TEST_F(PacketTest, FailedSendsEndTheCallWithZero) {
   peer.systemError = 31;
   peer.fail("putBlock", -1);

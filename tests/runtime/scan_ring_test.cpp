@@ -4,27 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/scan_thread.h"
-#include "tests/support/test_support.h"
+#include "runtime/scan_ring.h"
 #include "tests/support/virtual_clock.h"
 
 namespace dorvane::runtime {
 namespace {
 
-class ScanObject final : public CScanThread {
- public:
-  using CScanThread::CScanThread;
-  std::uint32_t ThreadProc() override { return 0; }
-};
-
 class ScanBuffers : public ::testing::Test {
  protected:
   testing::VirtualClock clock;
-  testing::CapturedDebugOutput output;
-  ScanObject scan{clock, output};
+  ScanRing scan{clock};
 };
 
-TEST_F(ScanBuffers, AFreshObjectHasNoReadyBufferAndNothingToCopy) {
+TEST_F(ScanBuffers, AFreshRingHasNoReadyBufferAndNothingToCopy) {
   EXPECT_EQ(scan.readyScanBufferIndex.load(), -1);
   EXPECT_EQ(scan.nextScanBufferIndex.load(), 0);
   EXPECT_EQ(scan.scanBuffers[0].state, 1);

@@ -1,14 +1,11 @@
 // The ring of scan buffers.
-#include "runtime/scan_thread.h"
+#include "runtime/scan_ring.h"
 
 #include <algorithm>
 
 namespace dorvane::runtime {
 
-CScanThread::CScanThread(platform::Clock& clock, platform::DebugOutput& debugOutput)
-    : CThreadBase(debugOutput), clock(clock) {}
-
-void CScanThread::publishCoadd(const float* values, std::int32_t count) {
+void ScanRing::publishCoadd(const float* values, std::int32_t count) {
   const std::int32_t index = nextScanBufferIndex.load();
   if (count >= 0 && count < kScanBufferCapacity) {
     ScanBuffer& buffer = scanBuffers[static_cast<std::size_t>(index)];
@@ -22,7 +19,7 @@ void CScanThread::publishCoadd(const float* values, std::int32_t count) {
   nextScanBufferIndex.store((index + 1) % 2);
 }
 
-CoaddCopy CScanThread::copyCoadd(std::int32_t index, double* buffer, std::int32_t pts) {
+CoaddCopy ScanRing::copyCoadd(std::int32_t index, double* buffer, std::int32_t pts) {
   ScanBuffer& source = scanBuffers[static_cast<std::size_t>(index)];
   CoaddCopy result;
   platform::ScopedLock guard(source.lock);
@@ -36,7 +33,7 @@ CoaddCopy CScanThread::copyCoadd(std::int32_t index, double* buffer, std::int32_
   return result;
 }
 
-double CScanThread::readyTimestamp() {
+double ScanRing::readyTimestamp() {
   const std::int32_t index = readyScanBufferIndex.load();
   if (index == -1) return 0.0;
   ScanBuffer& buffer = scanBuffers[static_cast<std::size_t>(index)];
@@ -44,7 +41,7 @@ double CScanThread::readyTimestamp() {
   return buffer.timestamp;
 }
 
-std::int32_t CScanThread::readyPoints() {
+std::int32_t ScanRing::readyPoints() {
   const std::int32_t index = readyScanBufferIndex.load();
   if (index == -1) return 0;
   ScanBuffer& buffer = scanBuffers[static_cast<std::size_t>(index)];

@@ -1,6 +1,5 @@
-// CScanThread: the acquisition object. Finished co-adds pass from the acquisition thread to the
-// host through a ring of two locked scan buffers, each stamped by the object's clock. The thread's
-// body, the acquisition loop, belongs to the driver.
+// The ring of scan buffers: finished co-adds pass from the acquisition thread to the host through
+// two locked buffers, each stamped by the ring's clock. The acquisition owns one ring for its life.
 #pragma once
 
 #include <array>
@@ -10,7 +9,6 @@
 
 #include "platform/clock.h"
 #include "platform/mutex.h"
-#include "runtime/thread_base.h"
 #include "runtime/timestamp_clock.h"
 
 namespace dorvane::runtime {
@@ -38,9 +36,9 @@ struct CoaddCopy {
   double timestamp = 0.0;
 };
 
-class CScanThread : public CThreadBase {
+class ScanRing {
  public:
-  CScanThread(platform::Clock& clock, platform::DebugOutput& debugOutput);
+  explicit ScanRing(platform::Clock& clock) : clock(clock) {}
 
   // The writer's step: stores `count` values (when 0 <= count < capacity) into the next buffer,
   // then publishes it as the ready one and moves on to the other. A count out of range stores
@@ -55,8 +53,7 @@ class CScanThread : public CThreadBase {
   double readyTimestamp();
   std::int32_t readyPoints();
 
-  std::int32_t scans = 0;
-  std::int32_t files = 1;  // 0: run until stopped
+  // The time at which the bench was first seen to have finished the current file's co-add.
   double scanTimestamp = 0.0;
   TimestampClock clock;
   std::array<ScanBuffer, 2> scanBuffers;
