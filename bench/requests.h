@@ -10,6 +10,7 @@
 #include "bench/setup_record.h"
 #include "dorvane.h"
 #include "link/com_port.h"
+#include "link/result_codes.h"
 
 namespace dorvane::bench {
 
@@ -25,18 +26,6 @@ inline constexpr std::uint16_t putSetup = kPutSetupCommand;
 inline constexpr std::uint16_t moveDevice = 0x8488;
 inline constexpr std::uint16_t getDevices = 0x8489;
 }  // namespace command
-
-// Error codes of the requests.
-inline constexpr std::int32_t kErrorSetupSend = -2;
-inline constexpr std::int32_t kErrorSetupReceive = -3;
-inline constexpr std::int32_t kErrorStatusReceive = -18;
-inline constexpr std::int32_t kErrorBadCommand = -19;
-inline constexpr std::int32_t kErrorCommErr = -20;
-inline constexpr std::int32_t kErrorHardware = -21;
-inline constexpr std::int32_t kErrorReInit = -22;
-inline constexpr std::int32_t kErrorNoNewSrq = DORVANE_ERROR_NO_NEW_SRQ;
-inline constexpr std::int32_t kErrorBlockFailedScan = -28;
-inline constexpr std::int32_t kErrorBlockFailedProcess = -29;
 
 // A status reply: the status word, a 32-bit value, then 6 bytes per data block.
 inline constexpr std::size_t kStatusReplySize = 1548;

@@ -149,7 +149,7 @@ std::int32_t rxSpectrum(link::LinkServices& link, std::int32_t port, std::int32_
   do {
     block = Block{};
     result = receiveBlock(link, port, block, points, retryCount, srqCount, benchError);
-  } while (result == -2);
+  } while (result == kLinkRetry);
 
   if (result == 1) {
     const auto voltsCode = static_cast<std::uint8_t>(benchSetup.get(field::adcVolts));

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "link/result_codes.h"
 #include "link/wire.h"
 
 namespace dorvane::link {
@@ -19,18 +20,18 @@ constexpr int kQueueSize = 1024;
 // system codes are Windows' communication-error flags: receive-queue overflow, overrun, parity,
 // framing, break, transmit queue full, invalid mode.
 std::int32_t readFailureCode(int readResult, int systemError, std::int32_t unchanged) {
-  if (readResult == platform::kSerialNotOpen) return -16;
-  if (readResult == platform::kSerialBadPort) return -17;
+  if (readResult == platform::kSerialNotOpen) return kErrorReadNotOpen;
+  if (readResult == platform::kSerialBadPort) return kErrorReadBadPort;
   switch (systemError) {
     case 0: return unchanged;
-    case 1: return -8;
-    case 2: return -9;
-    case 4: return -10;
-    case 8: return -11;
-    case 16: return -12;
-    case 256: return -13;
-    case 32768: return -14;
-    default: return -15;
+    case 1: return kErrorReadOverflow;
+    case 2: return kErrorReadOverrun;
+    case 4: return kErrorReadParity;
+    case 8: return kErrorReadFraming;
+    case 16: return kErrorReadBreak;
+    case 256: return kErrorReadTransmitFull;
+    case 32768: return kErrorReadMode;
+    default: return kErrorReadOther;
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "link/byte_order.h"
 #include "link/packet.h"
+#include "link/result_codes.h"
 #include "link/wire.h"
 
 namespace dorvane::link {
@@ -28,11 +29,11 @@ std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t
   unsigned restarts = 0;
   do {
     // A bench that asks for the message again without end would hold the export for ever.
-    if (result == -2 && ++restarts > kMostMessageRestarts) {
+    if (result == kLinkRetry && ++restarts > kMostMessageRestarts) {
       log.print("txMessage: bench asked for the message again too often");
       (void)txChar(link, port, kAbort, benchError);
-      setError(link, benchError, -7);
-      return -2;
+      setError(link, benchError, kErrorSendFailed);
+      return kLinkRetry;
     }
     result = txPacket(link, port, stx.data(), kFramePacketSize, srqCount, benchError);
     if (result == 1) {
@@ -47,11 +48,12 @@ std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t
     }
     log.print("  txMessage sending ETX");
     if (result == 1) result = txPacket(link, port, etx.data(), kFramePacketSize, srqCount, benchError);
-  } while (result == -2);  // the bench asked for the whole message again
+  } while (result == kLinkRetry);  // the bench asked for the whole message again
 
   if (result == 1 || benchError != 0) return result;
   log.print("txMessage error %d", result);
-  setError(link, benchError, result == -1 ? -5 : result == -3 ? -6 : -7);
+  setError(link, benchError,
+           result == kLinkGaveUp ? kErrorNoAnswer : result == kLinkAborted ? kErrorBenchAborted : kErrorSendFailed);
   return result;
 }
 
@@ -65,8 +67,8 @@ std::int32_t txCommand(LinkServices& link, std::int32_t port, std::uint16_t comm
 std::int32_t rxReject(LinkServices& link, std::int32_t port, std::uint16_t& retryCount, std::uint16_t& nakCount,
                       std::int32_t& benchError) {
   if (++nakCount <= 2) return txChar(link, port, kNak, benchError) == 1 ? 1 : 0;
-  if (++retryCount <= 1) return txChar(link, port, kRetry, benchError) == 1 ? -2 : 0;
-  return txChar(link, port, kAbort, benchError) == 1 ? -3 : 0;
+  if (++retryCount <= 1) return txChar(link, port, kRetry, benchError) == 1 ? kLinkRetry : 0;
+  return txChar(link, port, kAbort, benchError) == 1 ? kLinkAborted : 0;
 }
 
 std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& packet, std::uint8_t* buffer,
@@ -84,7 +86,7 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
   for (;;) {
     if (timeoutFlag != 0) {
       timeoutFlag = 0;
-      if (timeouts++ == 2) return txChar(link, port, kAbort, benchError) == 1 ? -1 : 0;
+      if (timeouts++ == 2) return txChar(link, port, kAbort, benchError) == 1 ? kLinkGaveUp : 0;
       const std::int32_t rejected = rxReject(link, port, retryCount, nakCount, benchError);
       if (rejected != 1) return rejected;
     }
@@ -94,7 +96,7 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
       if (txChar(link, port, kAbort, benchError) != 1) return 0;
       // The rest of the reply's packet may still be on its way; the next exchange must not read it.
       drainLine(link, port, kQuietAfterAbortMs, kMostDrainAfterAbortMs);
-      return -3;
+      return kLinkAborted;
     }
 
     const std::int32_t first = rxPacketStart(link, port, 1, timeoutFlag);
@@ -142,7 +144,7 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
       }
       packet.length = static_cast<std::uint16_t>(std::min<std::size_t>(payload, capacity));
       if (rxBytes(link, port, target, static_cast<std::int32_t>(wanted), 2, timeoutFlag, benchError) != 1) {
-        if (timeoutFlag == 0) return -3;
+        if (timeoutFlag == 0) return kLinkAborted;
         link.serial.clearReceiveQueue(port);
         continue;
       }
@@ -188,7 +190,7 @@ std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* dest
                                     srqCount, benchError);
         if (result == 1 && packet.number != expected && ++strays > kMostStrayPackets) {
           // A bench that repeats itself without end would hold the receive for ever.
-          result = txChar(link, port, kAbort, benchError) == 1 ? -3 : 0;
+          result = txChar(link, port, kAbort, benchError) == 1 ? kLinkAborted : 0;
           break;
         }
         if (result == 1 && packet.number == expected) {
@@ -214,7 +216,7 @@ std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* dest
         if (result != 1) break;
       }
     }
-    if (result != -2) return result;  // -2: the driver asked for the whole reply again
+    if (result != kLinkRetry) return result;  // the driver asked for the whole reply again
   }
 }
 

@@ -1,6 +1,7 @@
 // txPacket: the acknowledged send of one packet.
 #include "link/packet.h"
 
+#include "link/result_codes.h"
 #include "link/wire.h"
 
 namespace dorvane::link {
@@ -29,7 +30,7 @@ std::int32_t txPacket(LinkServices& link, std::int32_t port, const std::uint8_t*
         log.print("txPacket too many timeouts");
         if (txChar(link, port, kAbort, benchError) != 1) return 0;
         link.serial.clearReceiveQueue(port);
-        return -1;
+        return kLinkGaveUp;
       }
       log.print("txPacket sending SYNC_1");
       if (txChar(link, port, kSync, benchError) != 1) return 0;
@@ -55,7 +56,7 @@ std::int32_t txPacket(LinkServices& link, std::int32_t port, const std::uint8_t*
         log.print("    txPacket got a NAK");
         // Ten transmissions at most: the first and one after each of nine NAKs.
         if (nakCount++ > 8) {
-          benchError = -4;
+          benchError = kErrorNakLimit;
           return 0;
         }
         log.print("txPacket go to RETRAN");
@@ -67,10 +68,10 @@ std::int32_t txPacket(LinkServices& link, std::int32_t port, const std::uint8_t*
         break;
       case kAbort:
         log.print("    txPacket got a ABORT");
-        return -3;
+        return kLinkAborted;
       case kRetry:
         log.print("    txPacket got a RETRY");
-        return -2;
+        return kLinkRetry;
       default:
         // An answer the link does not know counts like silence; whatever follows it is stale.
         log.print("    txPacket got a ??? 0x%02x", static_cast<unsigned>(answer));

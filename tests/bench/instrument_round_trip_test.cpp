@@ -157,7 +157,7 @@ TEST_F(InstrumentRoundTrip, FailedBlockAndUnknownStampEndInTheirCodes) {
     platform::systemClock().sleep(10);
   }
   EXPECT_EQ(done, -1);
-  EXPECT_EQ(benchError, bench::kErrorBlockFailedScan);
+  EXPECT_EQ(benchError, kErrorBlockFailedScan);
 
   // The bench refuses a block it does not hold; the retrieval fails cleanly and the line stays
   // usable for the next request.
