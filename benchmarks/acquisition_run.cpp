@@ -25,12 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.h"
-#include "platform/clock.h"
-#include "platform/debug_output.h"
-#include "platform/serial_port.h"
-#include "sim/instrument.h"
-#include "sim/pseudo_terminal.h"
+#include "benchmarks/driver_on_instrument.h"
 
 namespace {
 
@@ -45,11 +40,6 @@ struct Options {
   double faults = 0;
   std::uint64_t seed = 1;
   bool oneByOne = false;
-};
-
-class QuietOutput : public platform::DebugOutput {
- public:
-  void write(const char*) override {}
 };
 
 // CPU seconds of the thread named dorvane-acquire, or -1 while there is none.
@@ -90,38 +80,26 @@ double wallMs() {
 }
 
 int run(const Options& options) {
-  constexpr int kPort = 62;  // DORVANE_COM63
-  sim::PseudoTerminal pty;
   sim::InstrumentOptions benchOptions;
   benchOptions.dataPoints = options.points;
   benchOptions.pointSize = sim::PointSize::Three;
   benchOptions.seed = options.seed;
   sim::BenchLinkOptions lineOptions;
   lineOptions.baud = options.baud;
-  sim::Instrument instrument(pty.masterFd(), benchOptions, lineOptions);
+  benchmarks::DriverOnInstrument rig("acquisition_run", 62, options.points, benchOptions, lineOptions);
+  sim::Instrument& instrument = rig.instrument;
+  driver::Driver& driver = rig.driver;
   if (options.faults > 0) {
     sim::FaultOdds odds;
     odds.corruptReply = odds.loseReplyByte = odds.nak = options.faults;
     odds.silence = options.faults / 5;
     instrument.link().faults().randomize(options.seed, odds);
   }
-  instrument.start();
-  setenv("DORVANE_COM63", pty.slavePath().c_str(), 1);
-
-  const auto scratch = std::filesystem::temp_directory_path() / ("acquisition_run-" + std::to_string(getpid()));
-  std::filesystem::create_directories(scratch);
-  const std::string ini = (scratch / "dorvane.ini").string();
-  std::ofstream(ini) << "[Settings]\nport=" << kPort + 1 << "\nbaud=38400\nlog=0\nfvel=4\nrvel=4\npoints="
-                     << options.points << "\nlasersamp=2\nlturn=1000\nqturn=300\ndetector=1\niris=50\n";
-  QuietOutput quiet;
-  driver::Driver driver(driver::DriverServices{platform::systemClock(), quiet, platform::systemSerialLibrary(),
-                                               [&] { return (scratch / "libdorvane.so").string(); }});
-  const int event = eventfd(0, EFD_CLOEXEC);
-  driver.execute(("@" + ini).c_str());
-  if (driver.open(0) != 0 || driver.initialize() != 0) {
+  if (!rig.open()) {
     std::printf("the bench did not open\n");
     return 1;
   }
+  const int event = eventfd(0, EFD_CLOEXEC);
   driver.setCoaddCompleteEventHandle(static_cast<std::uintptr_t>(event));
   driver.setScans(options.scans);
   driver.setFiles(options.oneByOne ? 1 : options.files);
@@ -180,7 +158,6 @@ int run(const Options& options) {
   driver.stop();
   driver.close();
   close(event);
-  std::filesystem::remove_all(scratch);
 
   const auto summary = [](const char* what, std::vector<double> ms) {
     if (ms.empty()) return;

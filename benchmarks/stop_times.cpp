@@ -19,12 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.h"
-#include "platform/clock.h"
-#include "platform/debug_output.h"
-#include "platform/serial_port.h"
-#include "sim/instrument.h"
-#include "sim/pseudo_terminal.h"
+#include "benchmarks/driver_on_instrument.h"
 
 namespace {
 
@@ -36,11 +31,6 @@ struct Options {
   std::uint32_t points = 16384;
   std::uint32_t baud = 38400;
   std::uint64_t seed = 1;
-};
-
-class QuietOutput : public platform::DebugOutput {
- public:
-  void write(const char*) override {}
 };
 
 enum Phase { kStartScan, kPolling, kRetrieval, kPhases };
@@ -88,9 +78,7 @@ void printFigures(const char* what, std::vector<double> ms) {
 }
 
 int run(const Options& options) {
-  constexpr int kPort = 61;  // DORVANE_COM62
   constexpr std::int32_t kScans = 4;
-  sim::PseudoTerminal pty;
   sim::InstrumentOptions benchOptions;
   benchOptions.dataPoints = options.points;
   benchOptions.pointSize = sim::PointSize::Three;
@@ -99,20 +87,10 @@ int run(const Options& options) {
   benchOptions.allocation = std::chrono::milliseconds(300);  // START SCAN waits for the stamp meanwhile
   sim::BenchLinkOptions lineOptions;
   lineOptions.baud = options.baud;
-  sim::Instrument instrument(pty.masterFd(), benchOptions, lineOptions);
-  instrument.start();
-  setenv("DORVANE_COM62", pty.slavePath().c_str(), 1);
-
-  const auto scratch = std::filesystem::temp_directory_path() / ("stop_times-" + std::to_string(getpid()));
-  std::filesystem::create_directories(scratch);
-  const std::string ini = (scratch / "dorvane.ini").string();
-  std::ofstream(ini) << "[Settings]\nport=" << kPort + 1 << "\nbaud=38400\nlog=0\nfvel=4\nrvel=4\npoints="
-                     << options.points << "\nlasersamp=2\nlturn=1000\nqturn=300\ndetector=1\niris=50\n";
-  QuietOutput quiet;
-  driver::Driver driver(driver::DriverServices{platform::systemClock(), quiet, platform::systemSerialLibrary(),
-                                               [&] { return (scratch / "libdorvane.so").string(); }});
-  driver.execute(("@" + ini).c_str());
-  if (driver.open(0) != 0 || driver.initialize() != 0) {
+  benchmarks::DriverOnInstrument rig("stop_times", 61, options.points, benchOptions, lineOptions);
+  sim::Instrument& instrument = rig.instrument;
+  driver::Driver& driver = rig.driver;
+  if (!rig.open()) {
     std::printf("the bench did not open\n");
     return 1;
   }
@@ -161,7 +139,6 @@ int run(const Options& options) {
     openMs[phase].push_back(msSince(openStart));
   }
   driver.close();
-  std::filesystem::remove_all(scratch);
 
   std::printf("stops of acquisitions of %u-point files (3-byte points, %d scans) on a line paced at %u Bd\n",
               options.points, kScans, options.baud);
