@@ -173,20 +173,6 @@ TEST_F(Acquisition, FilesZeroRunsUntilStopped) {
                              "dorvane.dll scanThread:DONE"}));
 }
 
-TEST_F(Acquisition, ScansZeroCountsEachFileAtOnceWithoutData) {
-  openBench();
-  driver->setScans(0);
-  driver->setFiles(3);
-  ASSERT_EQ(driver->startCoadd(), 0);
-  ASSERT_TRUE(waitUntilIdle());
-  EXPECT_EQ(driver->getFileProgress(), 3);
-  EXPECT_EQ(countLogLines("dorvane.dll scanThread:PrepareData: no scans!"), 3u);
-  EXPECT_EQ(countLogLines("dorvane.dll scanThread: setting coaddCompleteEvent"), 3u);
-  double stamp = 0;
-  std::vector<double> values(16);
-  EXPECT_EQ(driver->getData(values.data(), 16, &stamp), 1);
-}
-
 TEST_F(Acquisition, InitNeededPutsTheSettingsOnlyWhenTheBenchLacksThem) {
   openBench({}, {}, /*initialise=*/false);
   driver->setScans(2);

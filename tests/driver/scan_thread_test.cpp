@@ -110,6 +110,21 @@ TEST_F(ScanThreadTest, EachFileIsStartedPolledRetrievedStoredAndSignalledThenThe
   EXPECT_EQ(std::count(answers.begin(), answers.end(), link::kAbort), 0);
 }
 
+TEST_F(ScanThreadTest, WithoutScansEachFileIsCountedAtOnceWithoutPollsOrData) {
+  plan.scans = 0;
+  plan.files = 3;
+  for (const std::uint32_t stamp : {kFirst, kSecond, kSecond + 1}) {
+    queue(command::transmitStatus, statusReply(spec_stat::newSrq, {{0, stamp}}));
+  }
+  run();
+  EXPECT_EQ(progress._filesComplete.load(), 3);
+  EXPECT_EQ(event.wait(0), 3u);
+  EXPECT_EQ(count(command::transmitStatus), 3);
+  EXPECT_EQ(count(command::dataRequest), 0);
+  EXPECT_EQ(logCount("dorvane.dll scanThread:PrepareData: no scans!"), 3);
+  EXPECT_EQ(acquisition.ring().readyScanBufferIndex.load(), -1);
+}
+
 TEST_F(ScanThreadTest, AKillDuringARetrievalAbortsTheReplyAtTheNextPacketAndDropsTheFile) {
   scriptFile(kFirst);
   scriptFile(kSecond);
