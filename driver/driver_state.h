@@ -14,28 +14,29 @@
 
 namespace dorvane::driver {
 
-// Results the driver adds in the gap of the error-word table (named in dorvane.h).
-inline constexpr std::int32_t kErrorNullPointer = DORVANE_ERROR_NULL_POINTER;
-inline constexpr std::int32_t kErrorNoSuchBlock = DORVANE_ERROR_NO_SUCH_BLOCK;
-inline constexpr std::int32_t kErrorPortBusy = DORVANE_ERROR_PORT_BUSY;
-
 // The progress fields, the host's co-add event and the link's words are the acquisition's
 // progress record, which the acquisition reaches through this base alone.
 struct DriverState : AcquisitionProgress {
-  // Settings, loaded from section [Settings] of an INI file; the key name is the field name.
-  std::int32_t fvel = 4;
-  std::int32_t rvel = 4;
-  std::int32_t symmetry = 0;
-  std::int32_t points = 16384;
-  std::int32_t gain = 0;
-  std::int32_t lasersamp = 2;
-  std::int32_t lpf = 0;
-  std::int32_t port = -1;  // 0-based; -1 means "not set"
-  std::int32_t baud = 38400;
-  std::int32_t lturn = 1000;
-  std::int32_t qturn = 300;
-  std::int32_t detector = 1;
-  std::int32_t iris = 50;
+  // Settings, loaded from section [Settings] of an INI file. Each entry is the key, which is also
+  // the field's name, and the built-in value the field has until a load; the load reads them in
+  // this order.
+#define DORVANE_DRIVER_SETTINGS(X) \
+  X(fvel, 4)                       \
+  X(rvel, 4)                       \
+  X(symmetry, 0)                   \
+  X(points, 16384)                 \
+  X(gain, 0)                       \
+  X(lasersamp, 2)                  \
+  X(lpf, 0)                        \
+  X(port, -1) /* 0-based; -1 means "not set" (the file counts from 1) */ \
+  X(baud, 38400)                   \
+  X(lturn, 1000)                   \
+  X(qturn, 300)                    \
+  X(detector, 1)                   \
+  X(iris, 50)
+#define DORVANE_SETTING_FIELD(name, initial) std::int32_t name = initial;
+  DORVANE_DRIVER_SETTINGS(DORVANE_SETTING_FIELD)
+#undef DORVANE_SETTING_FIELD
 
   // Acquisition parameters, set by the host.
   std::int32_t scans = 16;

@@ -1,5 +1,7 @@
 // spectrometer_open, spectrometer_initialize and spectrometer_close, and callInit, which builds the
 // scan settings and puts them into the bench.
+#include <new>
+
 #include "bench/requests.h"
 #include "bench/scan_settings.h"
 #include "driver/scan_thread.h"
@@ -28,9 +30,15 @@ std::int32_t Driver::open(std::int32_t id) {
   }
   s.bench = bench::decodeBench(log_, s.benchSetup, s.benchModel);
   log_.print("bench = %d, %d", s.bench, s.benchModel);
-  // The object it replaces has no running thread (checked above), so it is released here.
-  s.scanThread = std::make_unique<CScanThread>(acquisitionServices(), s);
-  s.status = 4;
+  // The object it replaces has no running thread (checked above), so it is released here. When no
+  // new one can be made there is none: the open still succeeds and spectrometer_startCoadd refuses.
+  try {
+    s.scanThread = std::make_unique<CScanThread>(acquisitionServices(), s);
+  } catch (const std::bad_alloc&) {
+    s.scanThread.reset();
+    log_.print("dorvane.dll.spectrometer_open: no memory for the acquisition object");
+  }
+  s.status = DORVANE_STATUS_IDLE;
   return 0;
 }
 

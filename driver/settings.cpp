@@ -5,27 +5,18 @@
 namespace dorvane::driver {
 
 std::int32_t Driver::loadSettings(const char* path) {
-  // Read in this order; a missing key (or one with no leading number) reads as 0 and is stored
-  // all the same, so it does not fall back to the built-in default.
+  // Read in the settings' order, then the log switch; a missing key (or one with no leading number)
+  // reads as 0 and is stored all the same, so it does not fall back to the built-in default.
   const auto read = [path](const char* key) {
     return platform::readProfileInt("Settings", key, 0, path);
   };
   DriverState& s = state_;
-  s.fvel = read("fvel");
-  s.rvel = read("rvel");
-  s.symmetry = read("symmetry");
-  s.points = read("points");
-  s.gain = read("gain");
-  s.lasersamp = read("lasersamp");
-  s.lpf = read("lpf");
+#define DORVANE_LOAD_SETTING(name, initial) s.name = read(#name);
+  DORVANE_DRIVER_SETTINGS(DORVANE_LOAD_SETTING)
+#undef DORVANE_LOAD_SETTING
   // The file numbers ports from 1, the driver from 0: a missing or zero key leaves -1, "not set".
   // Unsigned arithmetic keeps the smallest integer from overflowing.
-  s.port = static_cast<std::int32_t>(static_cast<std::uint32_t>(read("port")) - 1u);
-  s.baud = read("baud");
-  s.lturn = read("lturn");
-  s.qturn = read("qturn");
-  s.detector = read("detector");
-  s.iris = read("iris");
+  s.port = static_cast<std::int32_t>(static_cast<std::uint32_t>(s.port) - 1u);
   const std::int32_t logSwitch = read("log");
 
   debugPrint("dorvane.dll: log= %d", logSwitch);

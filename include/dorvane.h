@@ -207,10 +207,110 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_setCoaddCompleteEventHandle(dorvan
  *   "movemotor [M]"                  the motor's position, -1 when unknown
  *   "reset"                          reset the bench: 1 on success
  *   "whoAreYou"                      (family << 16) | model of the bench found at open
+ * Whatever follows N, or M S, is ignored; "reset" and "whoAreYou" stand alone. dorvane_read_command
+ * below reads a command as the driver does.
  * Anything else returns 0 (as does a NULL command); the serial layer's negative code when the
  * port does not open; DORVANE_ERROR_PORT_BUSY during an acquisition.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_execute(const char* command);
+
+/*
+ * How spectrometer_execute reads a command: the driver itself reads every command with
+ * dorvane_read_command, so a host can tell which command a string is, and in which form, exactly
+ * as the driver takes it.
+ *
+ * kind: a command that begins with "@" is the settings load. Any other is compared, without
+ * regard to case, with "shuttle", "iris", "reset", "movemotor", "mirror" and "whoAreYou" in that
+ * order, and the first that matches is the command: "reset" and "whoAreYou" must be the whole
+ * string, the others need only begin it ("irises 25" is the iris). A blank before the word, or a
+ * first word longer than 63 characters, makes the command unknown.
+ * fields: how many of the first word and the two integers after it were read, the way the format
+ * "%s %d %d" reads them: the reading stops at the first that is not there ("iris abc" reads 1
+ * field, the iris query). first, second: the integers read, 0 when not read; an integer beyond
+ * 32 bits reads as the nearest end of that range.
+ */
+typedef enum dorvane_command_kind {
+  DORVANE_COMMAND_UNKNOWN = 0,
+  DORVANE_COMMAND_SETTINGS,
+  DORVANE_COMMAND_SHUTTLE,
+  DORVANE_COMMAND_IRIS,
+  DORVANE_COMMAND_RESET,
+  DORVANE_COMMAND_MOVEMOTOR,
+  DORVANE_COMMAND_MIRROR,
+  DORVANE_COMMAND_WHOAREYOU
+} dorvane_command_kind;
+
+typedef struct dorvane_command {
+  dorvane_command_kind kind;
+  int32_t fields;
+  int32_t first;
+  int32_t second;
+} dorvane_command;
+
+/* Helpers of dorvane_read_command. */
+static inline int dorvane_command_blank_(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+static inline int dorvane_command_digit_(char c) { return c >= '0' && c <= '9'; }
+static inline char dorvane_command_lower_(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+
+/* A decimal integer with an optional sign after optional blanks, as "%d" reads it; 0 when none. */
+static inline int dorvane_command_integer_(const char** at, int32_t* value) {
+  const char* p = *at;
+  int negative;
+  int64_t limit;
+  int64_t magnitude = 0;
+  while (dorvane_command_blank_(*p)) ++p;
+  negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  if (!dorvane_command_digit_(*p)) return 0;
+  limit = negative ? (int64_t)INT32_MAX + 1 : (int64_t)INT32_MAX;
+  for (; dorvane_command_digit_(*p); ++p) {
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > limit) magnitude = limit;
+  }
+  *value = (int32_t)(negative ? -magnitude : magnitude);
+  *at = p;
+  return 1;
+}
+
+static inline dorvane_command dorvane_read_command(const char* command) {
+  static const struct dorvane_command_word_ {
+    const char* word;
+    int whole; /* the word must be the whole command, not only begin it */
+    dorvane_command_kind kind;
+  } words[] = {{"shuttle", 0, DORVANE_COMMAND_SHUTTLE}, {"iris", 0, DORVANE_COMMAND_IRIS},
+               {"reset", 1, DORVANE_COMMAND_RESET},     {"movemotor", 0, DORVANE_COMMAND_MOVEMOTOR},
+               {"mirror", 0, DORVANE_COMMAND_MIRROR},   {"whoAreYou", 1, DORVANE_COMMAND_WHOAREYOU},
+               {0, 0, DORVANE_COMMAND_UNKNOWN}}; /* in the order they are tried */
+  const struct dorvane_command_word_* entry;
+  const char* at;
+  const char* word_end;
+  dorvane_command read = {DORVANE_COMMAND_UNKNOWN, 0, 0, 0};
+  if (!command) return read;
+  if (command[0] == '@') {
+    read.kind = DORVANE_COMMAND_SETTINGS;
+    return read;
+  }
+  for (entry = words; entry->word; ++entry) {
+    const char* c = command;
+    const char* w = entry->word;
+    for (; *w != '\0' && dorvane_command_lower_(*c) == dorvane_command_lower_(*w); ++w) ++c;
+    if (*w == '\0' && (!entry->whole || *c == '\0')) break;
+  }
+  /* A word that matched begins the command; a first word of more than 63 characters is none. */
+  word_end = command;
+  while (*word_end != '\0' && !dorvane_command_blank_(*word_end)) ++word_end;
+  if (!entry->word || word_end - command > 63) return read;
+  read.kind = entry->kind;
+  read.fields = 1;
+  at = word_end;
+  if (dorvane_command_integer_(&at, &read.first)) {
+    read.fields = 2;
+    if (dorvane_command_integer_(&at, &read.second)) read.fields = 3;
+  }
+  return read;
+}
 
 /* ---- Remote data and setup text ------------------------------------------------------------- */
 

@@ -106,7 +106,7 @@ void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std:
 bool executeCommand(const std::string& iniPath, const std::string& command) {
   loadSettings(iniPath);
   std::int32_t result = 0;
-  if (commandWord(command) == "whoareyou") {
+  if (dorvane_read_command(command.c_str()).kind == DORVANE_COMMAND_WHOAREYOU) {
     // The identity is the one found when the bench was opened.
     OpenBench bench;
     result = spectrometer_execute(command.c_str());

@@ -25,10 +25,9 @@ class HostFailure : public std::runtime_error {
 // "spectrometer_open returned -1: no such serial port, or no port set in the settings". `meaning`
 // replaces the driver's general phrase where the export gives the code a meaning of its own.
 std::string callFailed(const char* exportName, std::int32_t result, const char* meaning = nullptr);
-// The command string's first word in lower case, as the driver compares it.
-std::string commandWord(const std::string& command);
-// A command string's result read for that command: "1: the bench has a shuttle", and whether it
-// tells of a failure (each command has its own way of saying so).
+// A command string's result read for that command, which dorvane_read_command names as the driver
+// takes it: "1: the bench has a shuttle", and whether it tells of a failure (each command has its
+// own way of saying so).
 struct CommandOutcome {
   std::string meaning;
   bool failed;

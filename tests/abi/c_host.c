@@ -7,6 +7,7 @@
 int main(void) {
   double buffer[4] = {1.0, 2.0, 3.0, 4.0};
   double timestamp = -1.0;
+  dorvane_command command;
   const int32_t nothing = spectrometer_execute(NULL);
   const int32_t notSet = spectrometer_open(7); /* no settings loaded: no port */
   const int32_t status = spectrometer_getStatus();
@@ -17,10 +18,15 @@ int main(void) {
     printf("unexpected results %d %d %d %d %d\n", (int)nothing, (int)notSet, (int)status, (int)scans, (int)noData);
     return 1;
   }
-  /* The error table is usable from C, and every code has a phrase. */
+  /* The error table and the command reader are usable from C, and every code has a phrase. */
   if (strcmp(dorvane_error_text(DORVANE_ERROR_PORT_BUSY), "an acquisition holds the serial port") != 0 ||
       strcmp(dorvane_error_text(12345), "an unknown error") != 0) {
     printf("unexpected error text %s\n", dorvane_error_text(DORVANE_ERROR_PORT_BUSY));
+    return 1;
+  }
+  command = dorvane_read_command("Irises -7 3");
+  if (command.kind != DORVANE_COMMAND_IRIS || command.fields != 3 || command.first != -7) {
+    printf("\"Irises -7 3\" read as command %d with %d fields\n", (int)command.kind, (int)command.fields);
     return 1;
   }
   return 0;

@@ -45,9 +45,13 @@ TEST_F(CommandStrings, MovesTakeTheirArgumentsWhateverFollowsTheWord) {
       clock, debug, platform::systemSerialLibrary(), [this] { return (scratch.path() / "libdorvane.so").string(); }});
   startBench();
   loadSettings();
-  EXPECT_EQ(driver->execute("IRISES   25 junk"), 1);
+  EXPECT_EQ(driver->execute("IRISES   40 junk"), 1);
+  EXPECT_EQ(instrument->setupField(bench::field::iris), 4000u);
+  EXPECT_EQ(driver->execute("iris 25 3"), 1);  // a third number is ignored
   EXPECT_EQ(instrument->setupField(bench::field::iris), 2500u);
-  EXPECT_EQ(driver->execute("shuttlexyz 1"), 1);
+  EXPECT_EQ(driver->execute("shuttlexyz 0"), 1);
+  EXPECT_EQ(instrument->devicePosition(device::shuttle), 2);
+  EXPECT_EQ(driver->execute("shuttle 1 2"), 1);
   EXPECT_EQ(instrument->devicePosition(device::shuttle), 1);
   EXPECT_EQ(driver->execute("mirror 0"), 1);
   EXPECT_EQ(instrument->devicePosition(device::beamMirror), 2);
@@ -95,7 +99,7 @@ TEST_F(CommandStrings, APortNotSetOrHeldByAnAcquisitionIsNotUsed) {
   ASSERT_EQ(driver->open(0), 0);
   driver->setFiles(0);
   ASSERT_EQ(driver->startCoadd(), 0);
-  EXPECT_EQ(driver->execute("whoAreYou"), driver::kErrorPortBusy);
+  EXPECT_EQ(driver->execute("whoAreYou"), kErrorPortBusy);
   EXPECT_EQ(driver->stop(), 0);
   EXPECT_TRUE(logHasInOrder({"dorvane.dll.spectrometer_execute whoAreYou",
                              "dorvane.dll spectrometer_execute: refused, an acquisition holds the serial port"}));

@@ -90,7 +90,7 @@ TEST_F(RemoteData, TheBlocksOfAnAcquisitionAreListedByTimeAndComeBackInVolts) {
   for (const std::int32_t index : {-1, 2}) {
     const std::uint64_t before = instrument->link().stats().requestsReceived;
     std::int32_t count = -7;
-    EXPECT_EQ(driver->getRemoteData(index, &value, &count), driver::kErrorNoSuchBlock);
+    EXPECT_EQ(driver->getRemoteData(index, &value, &count), kErrorNoSuchBlock);
     EXPECT_EQ(instrument->link().stats().requestsReceived - before, 2u) << "status and setup only";
     EXPECT_EQ(count, 0);
   }
@@ -118,7 +118,7 @@ TEST_F(RemoteData, AnEmptyBenchListsNothingAndGivesItsSetupAsText) {
   EXPECT_STREQ(text.data(), "");
   double value = kUntouched;
   std::int32_t count = -7;
-  EXPECT_EQ(driver->getRemoteData(0, &value, &count), driver::kErrorNoSuchBlock);
+  EXPECT_EQ(driver->getRemoteData(0, &value, &count), kErrorNoSuchBlock);
 
   ASSERT_EQ(driver->getSetup(text.data(), 99), 0);
   const std::string setup(text.data());
@@ -138,16 +138,16 @@ TEST_F(RemoteData, NullPointersAnUnopenedPortAndARunningAcquisitionAreRefused) {
   loadSettings();
   double value = kUntouched;
   std::int32_t count = -7;
-  EXPECT_EQ(driver->getRemoteDataList(nullptr), driver::kErrorNullPointer);
-  EXPECT_EQ(driver->getSetup(nullptr, 0), driver::kErrorNullPointer);
-  EXPECT_EQ(driver->getRemoteData(0, nullptr, &count), driver::kErrorNullPointer);
-  EXPECT_EQ(driver->getRemoteData(0, &value, nullptr), driver::kErrorNullPointer);
+  EXPECT_EQ(driver->getRemoteDataList(nullptr), kErrorNullPointer);
+  EXPECT_EQ(driver->getSetup(nullptr, 0), kErrorNullPointer);
+  EXPECT_EQ(driver->getRemoteData(0, nullptr, &count), kErrorNullPointer);
+  EXPECT_EQ(driver->getRemoteData(0, &value, nullptr), kErrorNullPointer);
   EXPECT_EQ(count, -7);
 
   ASSERT_EQ(driver->open(0), 0);
   driver->setFiles(0);
   ASSERT_EQ(driver->startCoadd(), 0);
-  expectEachRefused(driver::kErrorPortBusy, "error -31: an acquisition holds the serial port");
+  expectEachRefused(kErrorPortBusy, "error -31: an acquisition holds the serial port");
   EXPECT_EQ(driver->stop(), 0);
   EXPECT_EQ(countLogLines("ComPort opening port 49; baud 38400"), 1u);  // the open's only
   EXPECT_EQ(countLogLines("dorvane.dll getRemoteData: refused, an acquisition holds the serial port"), 1u);
