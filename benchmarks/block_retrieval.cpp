@@ -30,7 +30,9 @@ int measure(std::uint32_t baud, int rounds, runtime::LogFile& log) {
   instrument.start();
   setenv("DORVANE_COM62", pty.slavePath().c_str(), 1);
   link::LinkServices services{platform::systemSerialLibrary(), platform::systemClock(), log};
-  if (link::openPort(services, kPort, 38400) != 0) return 1;
+  // The driver's end runs at the rate the bench paces: the serial layer rests for the time its
+  // own rate needs to carry a packet.
+  if (link::openPort(services, kPort, baud == 0 ? 38400 : static_cast<std::int32_t>(baud)) != 0) return 1;
 
   std::int32_t benchError = 0;
   std::uint16_t srqCount = 0;

@@ -59,16 +59,7 @@ std::vector<std::string> DriverOnBench::logLinesFrom(const std::string& first) c
 }
 
 bool DriverOnBench::logHasInOrder(const std::vector<std::string>& wanted) const {
-  const std::vector<std::string> lines = logLines();
-  auto at = lines.begin();
-  for (const std::string& line : wanted) {
-    const bool prefix = !line.empty() && line.back() == '*';
-    const std::string_view text = prefix ? std::string_view(line).substr(0, line.size() - 1) : line;
-    at = std::find_if(at, lines.end(), [&](const std::string& got) { return prefix ? got.starts_with(text) : got == text; });
-    if (at == lines.end()) return false;
-    ++at;
-  }
-  return true;
+  return linesInOrder(logLines(), wanted);
 }
 
 std::size_t DriverOnBench::countLogLines(const std::string& line) const {

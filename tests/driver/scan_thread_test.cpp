@@ -66,16 +66,7 @@ class ScanThreadTest : public BenchTest {
                                    [](const BenchRequest& r) { return r.command() == command::stopScan; });
     return stop == requests.end() ? UINT32_MAX : stop->tick - *killTick;
   }
-  bool logHasInOrder(const std::vector<std::string>& wanted) const {
-    const auto lines = logLines();
-    auto at = lines.begin();
-    for (const std::string& line : wanted) {
-      at = std::find(at, lines.end(), line);
-      if (at == lines.end()) return false;
-      ++at;
-    }
-    return true;
-  }
+  bool logHasInOrder(const std::vector<std::string>& wanted) const { return linesInOrder(logLines(), wanted); }
   void expectStoppedAsWhilePolling() {
     EXPECT_LE(msFromKillToStopScan(), kKillSeenMs);
     EXPECT_EQ(count(command::stopScan), 1);

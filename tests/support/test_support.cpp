@@ -1,12 +1,25 @@
 // The shared fixtures.
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <sstream>
 
 namespace dorvane::testing {
+
+bool linesInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
+  auto at = lines.begin();
+  for (const std::string& line : wanted) {
+    const bool prefix = !line.empty() && line.back() == '*';
+    const std::string_view text = prefix ? std::string_view(line).substr(0, line.size() - 1) : line;
+    at = std::find_if(at, lines.end(), [&](const std::string& got) { return prefix ? got.starts_with(text) : got == text; });
+    if (at == lines.end()) return false;
+    ++at;
+  }
+  return true;
+}
 
 ScratchDirectory::ScratchDirectory() {
   static std::atomic<int> counter{0};

@@ -31,6 +31,10 @@ class ScratchDirectory {
   std::filesystem::path path_;
 };
 
+// True when `wanted` appear in `lines` in this order (other lines may come between); a wanted line
+// ending in '*' matches any line that starts with the rest.
+bool linesInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& wanted);
+
 std::string readWholeFile(const std::filesystem::path& file);
 // The file as a program reads it in text mode: the platform's line ends come back as '\n'.
 std::string readTextFile(const std::filesystem::path& file);
