@@ -8,6 +8,17 @@
  * loads a settings file (spectrometer_execute with "@" and the file's path) the port is not set
  * and the log (dorvane_log.txt beside the library) is off.
  *
+ * The exports that talk to the bench open the serial port for the call and close it after (an
+ * acquisition holds it until it ends). The port is opened exclusively, on Linux as on Windows:
+ * while one process holds it, the driver's opening in any other fails at once with
+ * DORVANE_ERROR_PORT_IN_USE, and on Linux programs that take no lock on the device (minicom,
+ * screen) cannot open it meanwhile unless they run as root.
+ *
+ * Debug lines: a few lines for a debugger (each command string, each stop of the acquisition
+ * thread) go to OutputDebugStringA on Windows. On Linux they go to standard error only while the
+ * environment variable DORVANE_DEBUG is set to a non-empty value; it is read at every line, so a
+ * host may set it after loading the library.
+ *
  * dorvane.dll: the acquisition thread holds a reference on the DLL while it runs, so a FreeLibrary
  * during an acquisition leaves the DLL loaded and acquiring (load it again to stop it). Stop or
  * close before unloading.
@@ -40,9 +51,17 @@
  * the bench holds; no data was requested.
  * DORVANE_ERROR_PORT_BUSY: an acquisition holds the serial port; the export did not touch it.
  * Stop the acquisition (or wait for its end) first.
+ * DORVANE_ERROR_PORT_IN_USE: another program has the serial device open. Close it first.
+ * DORVANE_ERROR_PORT_DENIED: the user may not open the serial device. On Linux, add the user to
+ * the device's group (often dialout) and log in again.
+ * DORVANE_ERROR_NOT_A_SERIAL_PORT: the port's path names a file, a directory or a device that is
+ * not a serial port. Check the settings' port (and DORVANE_COM<n> on Linux).
  */
 #define DORVANE_ERROR_NO_NEW_SRQ (-23)
 #define DORVANE_ERROR_NULL_POINTER (-24)
+#define DORVANE_ERROR_PORT_IN_USE (-25)
+#define DORVANE_ERROR_PORT_DENIED (-26)
+#define DORVANE_ERROR_NOT_A_SERIAL_PORT (-27)
 #define DORVANE_ERROR_NO_SUCH_BLOCK (-30)
 #define DORVANE_ERROR_PORT_BUSY (-31)
 
@@ -78,6 +97,9 @@ static inline const char* dorvane_error_text(int32_t code) {
     case -22: return "the bench must be initialised again";
     case DORVANE_ERROR_NO_NEW_SRQ: return "the bench did not announce the scan within 30 seconds";
     case DORVANE_ERROR_NULL_POINTER: return "a NULL pointer was passed for a result";
+    case DORVANE_ERROR_PORT_IN_USE: return "the serial device is in use by another program";
+    case DORVANE_ERROR_PORT_DENIED: return "the serial device may not be opened: permission denied";
+    case DORVANE_ERROR_NOT_A_SERIAL_PORT: return "the device is not a serial port";
     case -28: return "the scan of the data block failed";
     case -29: return "the processing of the data block failed";
     case DORVANE_ERROR_NO_SUCH_BLOCK: return "no such block in the bench's memory";
@@ -111,8 +133,9 @@ extern "C" {
 /*
  * Reads the bench's setup record, identifies the bench and prepares the acquisition object.
  * `id` is written to the log only. Returns 0; -1 when no port is set (load the settings first);
- * the serial layer's negative code when the port does not open; -2 or -3 when the setup could not
- * be read; DORVANE_ERROR_PORT_BUSY during an acquisition.
+ * the serial layer's negative code when the port does not open (opened exclusively, on Linux too:
+ * DORVANE_ERROR_PORT_IN_USE while another program has it); -2 or -3 when the setup could not be
+ * read; DORVANE_ERROR_PORT_BUSY during an acquisition.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_open(int32_t id);
 
@@ -135,7 +158,8 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_close(void);
  * it. The event is also signalled when the acquisition ends early because a scan could not start
  * or the bench reports a file's block failed; spectrometer_getFileProgress then shows no new file
  * and spectrometer_getStatus DORVANE_STATUS_IDLE. Returns 0 when the acquisition runs; 1 otherwise
- * (also when one is already running).
+ * (also when one is already running, and when the port does not open: the log names the serial
+ * layer's code).
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_startCoadd(void);
 

@@ -35,6 +35,12 @@ std::int32_t readFailureCode(int readResult, int systemError, std::int32_t uncha
   }
 }
 
+// The serial layer's reasons for a refused opening reach the host as they are: the numbers the
+// public header gives them.
+static_assert(platform::kSerialInUse == DORVANE_ERROR_PORT_IN_USE);
+static_assert(platform::kSerialDenied == DORVANE_ERROR_PORT_DENIED);
+static_assert(platform::kSerialNotSerial == DORVANE_ERROR_NOT_A_SERIAL_PORT);
+
 }  // namespace
 
 std::int32_t openPort(LinkServices& link, std::int32_t port, std::int32_t baud) {

@@ -40,6 +40,7 @@ inline constexpr std::int32_t kErrorHardware = -21;
 inline constexpr std::int32_t kErrorReInit = -22;
 inline constexpr std::int32_t kErrorNoNewSrq = DORVANE_ERROR_NO_NEW_SRQ;
 inline constexpr std::int32_t kErrorNullPointer = DORVANE_ERROR_NULL_POINTER;
+// -25 to -27 are the serial layer's refusals of an opening, which openPort passes on unchanged.
 inline constexpr std::int32_t kErrorBlockFailedScan = -28;
 inline constexpr std::int32_t kErrorBlockFailedProcess = -29;
 inline constexpr std::int32_t kErrorNoSuchBlock = DORVANE_ERROR_NO_SUCH_BLOCK;

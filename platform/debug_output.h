@@ -10,7 +10,7 @@ class DebugOutput {
   virtual void write(const char* text) = 0;
 };
 
-// OutputDebugStringA on Windows, standard error on Linux.
+// OutputDebugStringA on Windows; on Linux standard error, while DORVANE_DEBUG is set (not empty).
 DebugOutput& systemDebugOutput();
 
 }  // namespace dorvane::platform

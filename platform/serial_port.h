@@ -14,6 +14,11 @@ inline constexpr int kSerialNoMemory = -4;      // the queues could not be alloc
 inline constexpr int kSerialHardware = -10;     // the device refused to open or to be configured
 inline constexpr int kSerialByteSize = -11;     // a line format this layer does not offer
 inline constexpr int kSerialBaudRate = -12;     // a baud rate the device does not offer
+// Why an opening was refused, where the system tells: codes of this layer's own, in the gap of
+// the driver's error-word table, so a host can say what to do about it.
+inline constexpr int kSerialInUse = -25;        // another program (or another opening) holds the device
+inline constexpr int kSerialDenied = -26;       // the user may not open the device
+inline constexpr int kSerialNotSerial = -27;    // the path names a file, a directory or another device
 inline constexpr int kSerialNoData = -100;      // get byte with nothing waiting
 inline constexpr int kSerialRange = -101;       // an argument out of range
 inline constexpr int kSerialSystemError = -103; // a system call failed; lastSystemError says why
@@ -86,7 +91,9 @@ class SerialLibrary {
 };
 
 // The operating system's serial ports: termios on POSIX systems, where port n is the device named
-// by DORVANE_COM<n+1> or else /dev/ttyS<n>; the Win32 communications API on \\.\COM<n+1>.
+// by DORVANE_COM<n+1> or else /dev/ttyS<n>; the Win32 communications API on \\.\COM<n+1>. Both
+// open the device exclusively: while a port is open, another opening of its device through this
+// layer, in this process or any other, fails at once with kSerialInUse.
 SerialLibrary& systemSerialLibrary();
 
 }  // namespace dorvane::platform

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -57,6 +58,33 @@ class Deadline {
   std::uint64_t endUs_;
 };
 
+// Ends the exclusive hold on a device this layer opened, then closes it. A pty slave keeps its
+// exclusive flag past the close for as long as its master stays open, so the flag goes first.
+void closeDevice(int fd) {
+  SystemErrorKeeper keep;
+  ioctl(fd, TIOCNXCL);
+  ::close(fd);  // releases the flock
+}
+
+// The serial code for the reason the system gave for refusing to open a device.
+int openRefusal(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return kSerialBadPort;
+    case EBUSY:  // another program set TIOCEXCL on it
+      return kSerialInUse;
+    case EACCES:
+    case EPERM:
+      return kSerialDenied;
+    case EISDIR:
+      return kSerialNotSerial;
+    default:
+      return kSerialHardware;
+  }
+}
+
 // One open port. The table and every caller hold it by shared_ptr, so the descriptors stay valid
 // while a wait or a write is still blocked on them after a close from another thread.
 struct Port {
@@ -64,7 +92,7 @@ struct Port {
       : fd(fd), wakeRead(wakeRead), wakeWrite(wakeWrite), received(capacity) {}
   ~Port() {
     SystemErrorKeeper keep;
-    ::close(fd);
+    closeDevice(fd);
     ::close(wakeRead);
     ::close(wakeWrite);
   }
@@ -502,18 +530,30 @@ class PosixSerialLibrary final : public SerialLibrary {
   int open(int port, std::size_t requestedQueue) {
     const std::string path = devicePath(port);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      const bool missing = errno == ENOENT || errno == ENXIO || errno == ENODEV;
-      return missing ? kSerialBadPort : kSerialHardware;
-    }
-    const auto fail = [fd](int result) {
+    if (fd < 0) return openRefusal(errno);
+    // Until this opening holds the device, closing must leave another holder's exclusive flag be.
+    bool held = false;
+    const auto fail = [fd, &held](int result) {
       SystemErrorKeeper keep;
-      ::close(fd);
+      if (held) {
+        closeDevice(fd);
+      } else {
+        ::close(fd);
+      }
       return result;
     };
 
+    // A file or a device that is no terminal says so before any lock is taken: the path is wrong,
+    // whoever else may have it open.
     termios settings{};
-    if (tcgetattr(fd, &settings) != 0) return fail(kSerialHardware);  // not a terminal
+    if (tcgetattr(fd, &settings) != 0) return fail(errno == ENOTTY ? kSerialNotSerial : kSerialHardware);
+    // Exclusive, as Windows opens a COM port, so a second program cannot reset the bench in the
+    // middle of a transfer: the flock turns away every opening through this layer (root's too, and
+    // this process's other port numbers on the same device); TIOCEXCL turns away programs that take
+    // no lock (minicom, screen) unless they run as root.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? kSerialInUse : kSerialHardware);
+    if (ioctl(fd, TIOCEXCL) != 0) return fail(kSerialHardware);
+    held = true;
     // Raw 8N1 with no software flow control: SYNC (0x16), 0x03, XON and XOFF are data here.
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD | CS8;

@@ -382,7 +382,16 @@ class Win32SerialLibrary final : public SerialLibrary {
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-      return GetLastError() == ERROR_FILE_NOT_FOUND ? kSerialBadPort : kSerialHardware;
+      switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+          return kSerialBadPort;
+        // A COM port opens for one handle at a time: either error means another program has it.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+          return kSerialInUse;
+        default:
+          return kSerialHardware;
+      }
     }
     const auto fail = [handle](int result) {
       SystemErrorKeeper keep;

@@ -1,5 +1,9 @@
 // The shared library as a host sees it: only the public header, the process-wide driver, and the
 // log placed beside the library file itself.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -37,6 +41,30 @@ TEST(Library, SettingsLoadSwitchesTheLogOnBesideTheLibraryAndOffAgain) {
 }
 
 TEST(Library, NullCommandIsRefusedQuietly) { EXPECT_EQ(spectrometer_execute(nullptr), 0); }
+
+TEST(Library, DebugLinesReachStderrOnlyWhileDorvaneDebugIsSet) {
+  testing::ScratchDirectory scratch;
+  const fs::path captured = scratch.path() / "stderr.txt";
+  const int ownStderr = ::dup(STDERR_FILENO);
+  const int file = ::open(captured.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(ownStderr, 0);
+  ASSERT_GE(file, 0);
+  ::dup2(file, STDERR_FILENO);
+  ::close(file);
+
+  // No port is set, so each command is refused without touching a device.
+  unsetenv("DORVANE_DEBUG");
+  spectrometer_execute("unset");
+  setenv("DORVANE_DEBUG", "", 1);
+  spectrometer_execute("empty");
+  setenv("DORVANE_DEBUG", "1", 1);  // after the library was loaded and used
+  spectrometer_execute("set");
+  unsetenv("DORVANE_DEBUG");
+
+  ::dup2(ownStderr, STDERR_FILENO);
+  ::close(ownStderr);
+  EXPECT_EQ(testing::readWholeFile(captured), "dorvane.dll.spectrometer_execute set\n");
+}
 
 }  // namespace
 }  // namespace dorvane

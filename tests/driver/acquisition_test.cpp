@@ -6,6 +6,7 @@
 #include "bench/requests.h"
 #include "driver/scan_thread.h"
 #include "platform/clock.h"
+#include "platform/serial_port.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace dorvane::testing {
@@ -211,6 +212,14 @@ TEST_F(Acquisition, ExportsThatNeedThePortAreRefusedWhileAnAcquisitionHoldsIt) {
   EXPECT_EQ(driver->open(0), DORVANE_ERROR_PORT_BUSY);
   EXPECT_EQ(driver->initialize(), DORVANE_ERROR_PORT_BUSY);
   EXPECT_EQ(driver->state().scanThread.get(), object);
+  // A second host's driver on the same device (its port 51) is turned away by the exclusive
+  // opening before it can send a byte.
+  setenv("DORVANE_COM52", pty.slavePath().c_str(), 1);
+  const std::string secondHostSettings = scratch.write("second.ini", "[Settings]\nport=52\nbaud=38400\n");
+  driver::Driver secondHost(driver::DriverServices{platform::systemClock(), debug, platform::systemSerialLibrary(),
+                                                   [this] { return (scratch.path() / "second.so").string(); }});
+  ASSERT_EQ(secondHost.execute(("@" + secondHostSettings).c_str()), 0);
+  EXPECT_EQ(secondHost.open(0), DORVANE_ERROR_PORT_IN_USE);
   // The acquisition goes on untouched.
   EXPECT_GT(event.wait(10000), 0u);
   EXPECT_EQ(driver->getStatus(), 64);

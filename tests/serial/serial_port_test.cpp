@@ -2,13 +2,17 @@
 // points DORVANE_COM<n+1> at the slave, which the layer opens as port n.
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,12 +41,15 @@ class PtyPeer {
     // No cfmakeraw here: termios calls on a master act on its slave, so they would do the
     // layer's work for it. The slave stays cooked (echo, ICRNL, IXON, ISIG, ONLCR) until the
     // layer opens it; the master's own side is raw from the start.
+    slavePath_ = name;
     setenv(variable_.c_str(), name, 1);
   }
   ~PtyPeer() {
     closeMaster();
     unsetenv(variable_.c_str());
   }
+
+  const std::string& slavePath() const { return slavePath_; }
 
   // The line settings the layer gave the slave.
   termios slaveSettings() const {
@@ -87,6 +94,7 @@ class PtyPeer {
 
  private:
   std::string variable_;
+  std::string slavePath_;
   int master_ = -1;
 };
 
@@ -158,16 +166,80 @@ TEST_F(SerialLine, ControlBytesPassUnalteredBothWaysWithoutEcho) {
   EXPECT_GE(serial.portStatus(40, 0xFF), 0) << "a pty's missing modem lines are no failure";
 }
 
-TEST_F(SerialOpen, MissingDeviceIsBadPortAndNonTerminalIsHardwareFault) {
+// Runs `body` in a child process as nobody (uid and gid 65534), so that file modes and TIOCEXCL
+// apply even when the suite runs as root: what `body` returned (0 to 254), or kNotAsNobody when
+// the child could not drop root's rights (those checks are then skipped).
+constexpr int kNotAsNobody = 255;
+int asNobody(const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      _exit(kNotAsNobody);
+    }
+    _exit(body());  // _exit: the ports inherited from the parent stay as they are
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(SerialOpen, EachReasonForARefusedOpeningHasItsOwnCode) {
   setenv("DORVANE_COM42", "/nonexistent/dorvane-tty", 1);
   EXPECT_EQ(open(41), kSerialBadPort);
   EXPECT_EQ(serial.lastSystemError(), ENOENT);
   EXPECT_EQ(serial.receiveCount(41), kSerialNotOpen);
-  setenv("DORVANE_COM42", "/dev/null", 1);
-  EXPECT_EQ(open(41), kSerialHardware);
-  EXPECT_EQ(serial.lastSystemError(), ENOTTY);
-  EXPECT_EQ(serial.receiveCount(41), kSerialNotOpen);
+
+  const std::string file = ::testing::TempDir() + "dorvane-not-a-tty-" + std::to_string(getpid());
+  const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  for (const std::string& path : {file, std::string("/dev/null"), ::testing::TempDir()}) {
+    setenv("DORVANE_COM42", path.c_str(), 1);
+    EXPECT_EQ(open(41), kSerialNotSerial) << path;
+    EXPECT_EQ(serial.receiveCount(41), kSerialNotOpen);
+  }
+
+  // The mode-0600 file stands for a device of a group the user is not in.
+  setenv("DORVANE_COM42", file.c_str(), 1);
+  const int denied = asNobody([] { return -systemSerialLibrary().reset(41, 4096, 4096); });
+  ::unlink(file.c_str());
   unsetenv("DORVANE_COM42");
+  if (denied == kNotAsNobody) GTEST_SKIP() << "cannot run a child as nobody";
+  EXPECT_EQ(denied, -kSerialDenied);
+}
+
+TEST_F(SerialOpen, ADeviceOpensOnceAtATimeAndIsFreeAgainAfterTheClose) {
+  // Ports 54 and 55 name the same pty slave, as two programs would name one serial device.
+  PtyPeer peer(54);
+  setenv("DORVANE_COM56", peer.slavePath().c_str(), 1);
+  ASSERT_EQ(open(54), 0);
+  EXPECT_EQ(open(55), kSerialInUse);
+  EXPECT_EQ(serial.receiveCount(55), kSerialNotOpen);
+  ASSERT_EQ(serial.putByte(54, 0x42), 1) << "the refused opening left the holder's line alone";
+  EXPECT_EQ(peer.receive(1), Bytes{0x42});
+
+  // A program that takes no lock is turned away too unless it runs as root (TIOCEXCL, which the
+  // refused opening above left in place), and finds the device free once the holder closed it.
+  ASSERT_EQ(chmod(peer.slavePath().c_str(), 0666), 0);
+  const auto plainOpen = [path = peer.slavePath()] {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+  };
+  const int whileHeld = asNobody(plainOpen);
+  ASSERT_EQ(serial.close(54), 0);
+  const int afterClose = asNobody(plainOpen);
+  EXPECT_EQ(open(55), 0);
+  EXPECT_EQ(open(54), kSerialInUse);
+  ASSERT_EQ(serial.close(55), 0);
+  EXPECT_EQ(open(54), 0);
+  unsetenv("DORVANE_COM56");
+  if (whileHeld == kNotAsNobody) GTEST_SKIP() << "cannot run a child as nobody";
+  EXPECT_EQ(whileHeld, EBUSY);
+  EXPECT_EQ(afterClose, 0);
 }
 
 TEST_F(SerialOpen, BadNumbersAndClosedPortsAreRefusedByEveryCall) {
