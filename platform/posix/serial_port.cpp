@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -64,6 +66,18 @@ void closeDevice(int fd) {
   SystemErrorKeeper keep;
   ioctl(fd, TIOCNXCL);
   ::close(fd);  // releases the flock
+}
+
+// A pseudo-terminal's slave (the virtual bench's end) keeps TIOCEXCL for as long as its master is
+// open, so a host killed while holding it would lock it for every later host: there the flock alone
+// keeps a second dorvane out.
+bool isPseudoTerminal(int fd) {
+  constexpr unsigned kFirstPtySlaveMajor = 136;  // UNIX98 pseudo-terminal slaves: majors 136 to 143
+  constexpr unsigned kLastPtySlaveMajor = 143;
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+  const unsigned deviceMajor = major(status.st_rdev);
+  return deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor;
 }
 
 // The serial code for the reason the system gave for refusing to open a device.
@@ -552,7 +566,7 @@ class PosixSerialLibrary final : public SerialLibrary {
     // this process's other port numbers on the same device); TIOCEXCL turns away programs that take
     // no lock (minicom, screen) unless they run as root.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? kSerialInUse : kSerialHardware);
-    if (ioctl(fd, TIOCEXCL) != 0) return fail(kSerialHardware);
+    if (!isPseudoTerminal(fd) && ioctl(fd, TIOCEXCL) != 0) return fail(kSerialHardware);
     held = true;
     // Raw 8N1 with no software flow control: SYNC (0x16), 0x03, XON and XOFF are data here.
     cfmakeraw(&settings);

@@ -220,26 +220,24 @@ TEST_F(SerialOpen, ADeviceOpensOnceAtATimeAndIsFreeAgainAfterTheClose) {
   ASSERT_EQ(serial.putByte(54, 0x42), 1) << "the refused opening left the holder's line alone";
   EXPECT_EQ(peer.receive(1), Bytes{0x42});
 
-  // A program that takes no lock is turned away too unless it runs as root (TIOCEXCL, which the
-  // refused opening above left in place), and finds the device free once the holder closed it.
+  // A pty slave gets the lock alone: it would keep TIOCEXCL past the close while the virtual bench
+  // holds its master, and one killed host would lock it for every later one. So a program that
+  // takes no lock still opens it (a real serial device turns it away with EBUSY).
   ASSERT_EQ(chmod(peer.slavePath().c_str(), 0666), 0);
-  const auto plainOpen = [path = peer.slavePath()] {
+  const int whileHeld = asNobody([path = peer.slavePath()] {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return errno;
     ::close(fd);
     return 0;
-  };
-  const int whileHeld = asNobody(plainOpen);
+  });
   ASSERT_EQ(serial.close(54), 0);
-  const int afterClose = asNobody(plainOpen);
   EXPECT_EQ(open(55), 0);
   EXPECT_EQ(open(54), kSerialInUse);
   ASSERT_EQ(serial.close(55), 0);
   EXPECT_EQ(open(54), 0);
   unsetenv("DORVANE_COM56");
   if (whileHeld == kNotAsNobody) GTEST_SKIP() << "cannot run a child as nobody";
-  EXPECT_EQ(whileHeld, EBUSY);
-  EXPECT_EQ(afterClose, 0);
+  EXPECT_EQ(whileHeld, 0);
 }
 
 TEST_F(SerialOpen, BadNumbersAndClosedPortsAreRefusedByEveryCall) {
