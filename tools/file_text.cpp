@@ -1,4 +1,4 @@
-// The text the saved files share: exact numbers, safe JCAMP-DX labels, parameter lines, the save.
+// The text the saved files share: exact numbers, safe JCAMP-DX labels, parameter lines.
 #include "tools/file_text.h"
 
 #include <algorithm>
@@ -57,12 +57,12 @@ void appendLabel(std::string& text, std::string_view name, std::string_view valu
   text += '\n';
 }
 
-void appendJcampOpening(std::string& text, std::string_view title, std::string_view dataType) {
+void appendJcampOpening(std::string& text, std::string_view title, std::string_view dataType, std::string_view owner) {
   appendLabel(text, "TITLE", jcampValue(title));
   appendLabel(text, "JCAMP-DX", "4.24");
   appendLabel(text, "DATA TYPE", dataType);
   appendLabel(text, "ORIGIN", "dorvane");
-  appendLabel(text, "OWNER", "");
+  appendLabel(text, "OWNER", jcampValue(owner));
 }
 
 void appendCsvParameters(std::string& text, const std::vector<FileParameter>& parameters) {
@@ -82,21 +82,6 @@ void appendJcampParameters(std::string& text, const std::vector<FileParameter>& 
     // The note is our own text, so its comment mark is meant.
     if (!parameter.note.empty()) value += " $$ " + parameter.note;
     appendLabel(text, name, value);
-  }
-}
-
-std::string saveText(const std::string& path, const std::string& text, Existing existing) {
-  return writeFileWhole(path, existing, [&](TemporaryFile& file) {
-    const std::string reason = file.write(text);
-    return reason.empty() ? reason : cannotWrite(path, reason);
-  });
-}
-
-std::string thrownFailure(const std::string& path, const std::exception& thrown) noexcept {
-  try {
-    return cannotWrite(path, thrown.what());
-  } catch (...) {
-    return "out of memory";
   }
 }
 

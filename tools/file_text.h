@@ -1,8 +1,7 @@
 // The text that the host's saved files share, interferograms and spectra alike: numbers that read
-// back exactly, JCAMP-DX labels that no text can break, the parameter lines, and the save itself.
+// back exactly, JCAMP-DX labels that no text can break, and the parameter lines.
 #pragma once
 
-#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +26,9 @@ std::string trimmed(std::string_view text);
 std::string jcampValue(std::string_view text);
 // "##NAME=value", cut to the line width.
 void appendLabel(std::string& text, std::string_view name, std::string_view value);
-// The labels every file of dorvane's opens with: TITLE, JCAMP-DX, DATA TYPE, ORIGIN and OWNER.
-void appendJcampOpening(std::string& text, std::string_view title, std::string_view dataType);
+// The labels every file of dorvane's opens with: TITLE, JCAMP-DX, DATA TYPE, ORIGIN and OWNER (the
+// operator, or empty when none was named).
+void appendJcampOpening(std::string& text, std::string_view title, std::string_view dataType, std::string_view owner = {});
 
 // A processing or sampling parameter, written as "# name: value unit (note)" in CSV and as
 // "##$NAME=value $$ note" in JCAMP-DX, where the value stays a plain number for readers.
@@ -40,12 +40,5 @@ struct FileParameter {
 };
 void appendCsvParameters(std::string& text, const std::vector<FileParameter>& parameters);
 void appendJcampParameters(std::string& text, const std::vector<FileParameter>& parameters);
-
-// Writes `text` as the whole file at `path`; "" or the one-line error naming the file.
-std::string saveText(const std::string& path, const std::string& text, Existing existing);
-
-// For a failure that threw (in practice std::bad_alloc); when even its line cannot be built, a line
-// short enough to need no memory.
-std::string thrownFailure(const std::string& path, const std::exception& thrown) noexcept;
 
 }  // namespace dorvane::host

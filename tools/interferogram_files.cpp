@@ -1,5 +1,5 @@
-// The CSV and JCAMP-DX files of an interferogram, written whole or not at all (whole_file.h), and
-// the names, times and error lines they share with the PNG plot.
+// The CSV and JCAMP-DX files of an interferogram, members of its file set (whole_file.h), and the
+// names, times and error lines they share with the PNG plot.
 #include "tools/interferogram_files.h"
 
 #include <algorithm>
@@ -60,12 +60,17 @@ std::string formatted(const char* format, const UtcTime& time) {
   return std::string(text, length);
 }
 
-// "2026-12-07T10:53:26.123Z": ISO 8601 in UTC, to the millisecond.
-std::string isoUtcText(double timestampMs) {
+// "10:53:26.123": the time of day in UTC, to the millisecond.
+std::string utcClockText(double timestampMs) {
   const UtcTime time = utcTime(timestampMs);
   char milliseconds[8];
-  std::snprintf(milliseconds, sizeof milliseconds, ".%03dZ", time.milliseconds);
-  return formatted("%Y-%m-%dT%H:%M:%S", time) + milliseconds;
+  std::snprintf(milliseconds, sizeof milliseconds, ".%03d", time.milliseconds);
+  return formatted("%H:%M:%S", time) + milliseconds;
+}
+
+// "2026-12-07T10:53:26.123Z": ISO 8601 in UTC, to the millisecond.
+std::string isoUtcText(double timestampMs) {
+  return formatted("%Y-%m-%dT", utcTime(timestampMs)) + utcClockText(timestampMs) + "Z";
 }
 
 // The sampling and the ZPD, as both files carry them.
@@ -74,9 +79,16 @@ std::vector<FileParameter> samplingParameters(const InterferogramRecord& record)
   if (record.laserWavenumber) parameters.push_back({"laser wavenumber", numberText(*record.laserWavenumber), "cm-1", ""});
   if (record.undersampling) parameters.push_back({"undersampling", std::to_string(*record.undersampling), "", kUndersamplingNote});
   const std::optional<std::int32_t> zpd = zpdIndexOf(record.volts);
-  parameters.push_back({"zpd index", zpd ? std::to_string(*zpd) : "unknown", "", ""});
+  parameters.push_back({"zpd index", zpd ? std::to_string(*zpd) : "unknown", "", zpd ? "the centre burst's peak" : ""});
   return parameters;
 }
+
+constexpr const char* kMeanVolts = "volts, the mean of the co-added scans";
+
+std::string countText(const std::optional<std::int32_t>& count) { return count ? std::to_string(*count) : "unknown"; }
+
+// What the user said, as one line of printable text; empty when nothing was said.
+std::string saidText(std::string_view said) { return trimmed(printableAscii(said)); }
 
 // ---- CSV ---------------------------------------------------------------------------------------
 
@@ -84,14 +96,20 @@ std::string csvText(const InterferogramRecord& record) {
   std::string text;
   text.reserve(512 + record.volts.size() * 28);
   text += "# dorvane interferogram: " + printableAscii(record.title) + "\n";
+  for (const auto& [name, said] : {std::pair{"sample", &record.sample}, std::pair{"operator", &record.operatorName},
+                                   std::pair{"comment", &record.comment}}) {
+    if (const std::string line = saidText(*said); !line.empty()) text += std::string("# ") + name + ": " + line + "\n";
+  }
   if (timestampKnown(record.timestampMs)) {
-    text += "# time: " + isoUtcText(record.timestampMs) + " (" + numberText(record.timestampMs) +
+    text += "# date: " + utcTimeText("%Y-%m-%d", record.timestampMs) + "\n";
+    text += "# time: " + utcClockText(record.timestampMs) + " UTC (" + numberText(record.timestampMs) +
             " ms since 1970-01-01 00:00:00 UTC)\n";
   }
   if (!record.benchDate.empty()) text += "# bench date: " + trimmed(printableAscii(record.benchDate)) + "\n";
   if (!timestampKnown(record.timestampMs) && record.benchDate.empty()) text += "# time: unknown\n";
-  text += "# scans: " + (record.scans == 0 ? std::string("unknown") : std::to_string(record.scans)) + "\n";
-  text += "# gain: " + std::to_string(record.gain) + "\n";
+  text += "# scans: " + countText(record.scans) + "\n";
+  text += std::string("# values: ") + kMeanVolts + "\n";
+  text += "# gain: " + countText(record.gain) + "\n";
   text += "# points: " + std::to_string(record.volts.size()) + "\n";
   text += "# bench: " + benchName(record.benchIdentity) + "\n";
   appendCsvParameters(text, samplingParameters(record));
@@ -199,16 +217,24 @@ std::string jcampText(const InterferogramRecord& record) {
 
   std::string text;
   text.reserve(2048 + points * 20);
-  appendJcampOpening(text, "dorvane interferogram, " + record.title, "INFRARED INTERFEROGRAM");
+  const std::string sample = saidText(record.sample);
+  appendJcampOpening(text, sample.empty() ? "dorvane interferogram, " + record.title : sample, "INFRARED INTERFEROGRAM",
+                     record.operatorName);
   if (timestampKnown(record.timestampMs)) {
+    // DATE and TIME as JCAMP-DX 4.24 has them (a two-digit year), LONGDATE as later versions do.
+    appendLabel(text, "DATE", utcTimeText("%y/%m/%d", record.timestampMs));
+    appendLabel(text, "TIME", utcTimeText("%H:%M:%S", record.timestampMs));
     appendLabel(text, "LONGDATE", utcTimeText("%Y/%m/%d %H:%M:%S +0000", record.timestampMs));
   }
   std::string system = "FTIR bench";
   if (record.benchIdentity != 0) system.append(" ").append(benchName(record.benchIdentity));
   appendLabel(text, "SPECTROMETER/DATA SYSTEM", system);
+  // A label of its own, which readers keep; "$$" comment lines they drop or run into the label before.
+  if (const std::string comment = saidText(record.comment); !comment.empty()) appendLabel(text, "$COMMENT", jcampValue(comment));
   if (timestampKnown(record.timestampMs)) appendLabel(text, "$TIMESTAMP MS", numberText(record.timestampMs));
-  if (record.scans != 0) appendLabel(text, "$SCANS", std::to_string(record.scans));
-  appendLabel(text, "$GAIN", std::to_string(record.gain));
+  if (record.scans) appendLabel(text, "$SCANS", std::to_string(*record.scans));
+  appendLabel(text, "$VALUES", kMeanVolts);
+  if (record.gain) appendLabel(text, "$GAIN", std::to_string(*record.gain));
   appendLabel(text, "$POINTS", std::to_string(points));
   std::vector<FileParameter> sampling = samplingParameters(record);
   // JCAMP-DX leaves out what is not known rather than write a word where a number belongs.
@@ -234,10 +260,6 @@ std::string jcampText(const InterferogramRecord& record) {
 }
 
 }  // namespace
-
-std::string cannotWrite(const std::string& path, const std::string& reason) {
-  return "cannot write " + shownPath(path) + ": " + reason;
-}
 
 // A file name as the error line shows it: a line break in it must not make two lines.
 std::string shownPath(std::string path) {
@@ -296,26 +318,78 @@ std::optional<std::int32_t> zpdIndexOf(const std::vector<double>& volts) {
   return zpd;
 }
 
-std::string saveCsv(const InterferogramRecord& record, const std::string& path) {
-  try {
-    return saveText(path, csvText(record), Existing::Replace);
-  } catch (const std::exception& thrown) {
-    return thrownFailure(path, thrown);
-  }
+FileSetMember interferogramCsv(const InterferogramRecord& record, const std::string& path) {
+  return {path, [&record](TemporaryFile& file) { return file.write(csvText(record)); }};
 }
 
-std::string saveJcamp(const InterferogramRecord& record, const std::string& path) {
-  try {
-    if (record.volts.empty()) return cannotWrite(path, "the interferogram has no points");
-    for (std::size_t index = 0; index < record.volts.size(); ++index) {
-      if (!std::isfinite(record.volts[index])) {
-        return cannotWrite(path, "point " + std::to_string(index) + " is not a finite number");
-      }
-    }
-    return saveText(path, jcampText(record), Existing::Replace);
-  } catch (const std::exception& thrown) {
-    return thrownFailure(path, thrown);
+FileSetMember interferogramJcamp(const InterferogramRecord& record, const std::string& path) {
+  return {path, [&record](TemporaryFile& file) {
+            if (record.volts.empty()) return cannotWrite(file.target(), "the interferogram has no points");
+            for (std::size_t index = 0; index < record.volts.size(); ++index) {
+              if (!std::isfinite(record.volts[index])) {
+                return cannotWrite(file.target(), "point " + std::to_string(index) + " is not a finite number");
+              }
+            }
+            return file.write(jcampText(record));
+          }};
+}
+
+std::string storedBlockStem(std::string_view benchDate, std::int32_t index) {
+  const std::string undated = "stored-block-" + std::to_string(index) + "-undated";
+  // "Www Mmm DD hh:mm:ss:cc", exactly.
+  constexpr std::string_view kShape = "AAA AAA 00 00:00:00:00";
+  if (benchDate.size() != kShape.size()) return undated;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    // The names ('A') are looked up below.
+    const char c = benchDate[i];
+    const bool fits = kShape[i] == 'A' || (kShape[i] == '0' ? c >= '0' && c <= '9' : c == kShape[i]);
+    if (!fits) return undated;
   }
+  constexpr std::string_view kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  // The longest day of each month; with no year, February may have its 29th.
+  constexpr int kLongestDay[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const std::string_view weekday = benchDate.substr(0, 3);
+  const std::string_view month = benchDate.substr(4, 3);
+  const auto number = [&benchDate](std::size_t at) { return (benchDate[at] - '0') * 10 + (benchDate[at + 1] - '0'); };
+  const auto monthAt = std::find(std::begin(kMonths), std::end(kMonths), month);
+  if (std::find(std::begin(kWeekdays), std::end(kWeekdays), weekday) == std::end(kWeekdays) || monthAt == std::end(kMonths)) {
+    return undated;
+  }
+  const int day = number(8);
+  if (day < 1 || day > kLongestDay[monthAt - std::begin(kMonths)] || number(11) > 23 || number(14) > 59 || number(17) > 59) {
+    return undated;
+  }
+  // Every character is now one of a known few: the stem holds nothing the bench chose freely.
+  return "stored-block-" + std::string(month) + std::string(benchDate.substr(8, 2)) + "-" + std::string(benchDate.substr(11, 2)) +
+         std::string(benchDate.substr(14, 2)) + std::string(benchDate.substr(17, 2)) + "." + std::string(benchDate.substr(20, 2));
+}
+
+std::optional<std::int32_t> storedBlockScans(std::string_view setupText) {
+  // The value of the first "NAME VALUE ..." line of that name, a whole number of 16 bits, as the
+  // setup record holds it.
+  const auto field = [setupText](std::string_view name) -> std::optional<std::int32_t> {
+    std::string_view rest = setupText;
+    while (!rest.empty()) {
+      const std::size_t end = rest.find('\n');
+      std::string_view line = rest.substr(0, end);
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+      while (line.starts_with(' ')) line.remove_prefix(1);
+      if (!line.starts_with(name) || line.substr(name.size(), 1) != " ") continue;
+      line.remove_prefix(name.size() + 1);
+      int value = 0;
+      const auto [next, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+      const bool whole = error == std::errc{} && (next == line.data() + line.size() || *next == ' ');
+      if (!whole || value < 0 || value > 0xFFFF) return std::nullopt;
+      return value;
+    }
+    return std::nullopt;
+  };
+  const std::optional<std::int32_t> sample = field("sampScans");
+  const std::optional<std::int32_t> background = field("bkgScans");
+  if (!sample || !background || *sample == 0) return std::nullopt;
+  if (*background != *sample && *background != 0) return std::nullopt;
+  return sample;
 }
 
 }  // namespace dorvane::host

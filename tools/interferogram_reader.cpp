@@ -130,7 +130,7 @@ InterferogramRecord readCsv(std::string_view text) {
     std::string_view value = line.substr(colon + 2);
     if (name == "scans" && value != "unknown") {
       record.scans = static_cast<std::int32_t>(integerIn(lines, "scan count", value, 1, INT32_MAX));
-    } else if (name == "gain") {
+    } else if (name == "gain" && value != "unknown") {
       record.gain = static_cast<std::int32_t>(integerIn(lines, "gain", value, INT32_MIN, INT32_MAX));
     } else if (name == "points") {
       declared = integerIn(lines, "point count", value, 1, kLargestInterferogramPoints);

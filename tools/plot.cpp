@@ -1,5 +1,5 @@
 // The PNG plot: gnuplot started without a shell, its script fed through its standard input, its
-// chatter kept aside and shown only when it fails.
+// chatter kept aside and shown only when it fails; and the file sets it completes.
 #include "tools/plot.h"
 
 #include <algorithm>
@@ -15,7 +15,6 @@
 namespace dorvane::host {
 namespace {
 
-constexpr const char* kNoPlotter = "gnuplot is not installed: no plot drawn (install gnuplot-nox)";
 // The centre burst's panel: 1/256 of the points on each side of the ZPD, within these bounds.
 constexpr std::int64_t kZoomFraction = 256;
 constexpr std::int64_t kLeastZoomHalfWidth = 32;
@@ -24,16 +23,6 @@ constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1
 
 std::string cannotDraw(const std::string& path, const std::string& reason) {
   return "cannot draw " + shownPath(path) + ": " + reason;
-}
-
-// For a failure that threw (in practice std::bad_alloc); when even its line cannot be built, a line
-// short enough to need no memory.
-PlotResult thrownPlotFailure(const std::string& path, const std::exception& thrown) noexcept {
-  try {
-    return {PlotOutcome::Failed, cannotDraw(path, thrown.what())};
-  } catch (...) {
-    return {PlotOutcome::Failed, "out of memory"};
-  }
 }
 
 // A gnuplot single-quoted string takes everything literally except the quote, written twice.
@@ -56,6 +45,7 @@ std::string scriptStart(const std::string& outputPath, const std::string& title)
 // carries the spectrum's information and the full view shows only a spike.
 std::string script(const InterferogramRecord& record, const std::string& outputPath) {
   std::string title = printableAscii(record.title);
+  if (const std::string sample = trimmed(printableAscii(record.sample)); !sample.empty()) title = sample + ", " + title;
   if (const std::string time = recordTimeText(record); !time.empty()) title += ", " + time;
   std::string text = scriptStart(outputPath, title);
   text.reserve(text.size() + record.volts.size() * 26 + 1024);
@@ -146,45 +136,69 @@ std::string gnuplotFailure(std::string_view errorOutput, const std::string& exit
 
 namespace {
 
-// Runs gnuplot on the script that `scriptFor` makes for the temporary file's name, and checks that a
-// PNG came out before it is renamed into place.
-PlotResult draw(const std::string& pngPath, Existing existing, bool empty,
-                const std::function<std::string(const std::string&)>& scriptFor) {
+// gnuplot draws the script that `scriptFor` makes for the temporary file's name, and what it wrote
+// is checked to be a PNG before the set moves it into place.
+std::optional<FileSetMember> plotMember(const std::string& pngPath, bool empty,
+                                        std::function<std::string(const std::string&)> scriptFor) {
+  std::optional<std::string> gnuplot = findGnuplot();
+  if (!gnuplot) return std::nullopt;
+  return FileSetMember{pngPath, [empty, gnuplot = std::move(*gnuplot), scriptFor = std::move(scriptFor)](TemporaryFile& file) {
+                         const std::string& png = file.target();
+                         if (empty) return cannotDraw(png, "there are no points to draw");
+                         // gnuplot reads its commands line by line: a line break in the name would end one early.
+                         if (shownPath(png) != png) return cannotDraw(png, "the name holds control characters");
+                         if (const std::string reason = runGnuplot(gnuplot, scriptFor(file.path())); !reason.empty()) {
+                           return cannotDraw(png, reason);
+                         }
+                         const std::string start = file.readStart(sizeof kPngSignature);
+                         if (start.size() != sizeof kPngSignature || std::memcmp(start.data(), kPngSignature, start.size()) != 0) {
+                           return cannotDraw(png, "gnuplot wrote no PNG");
+                         }
+                         return std::string();
+                       }};
+}
+
+// A record's set from its members' makers: CSV, JCAMP-DX and, when asked and gnuplot is there, PNG.
+template <typename Record>
+SavedSet saveSet(const Record& record, const std::string& base, bool plot, Existing existing,
+                 FileSetMember (*csv)(const Record&, const std::string&), FileSetMember (*jcamp)(const Record&, const std::string&),
+                 std::optional<FileSetMember> (*plotter)(const Record&, const std::string&)) {
   try {
-    const std::optional<std::string> gnuplot = findGnuplot();
-    if (!gnuplot) return {PlotOutcome::NoPlotter, kNoPlotter};
-    if (empty) return {PlotOutcome::Failed, cannotDraw(pngPath, "there are no points to draw")};
-    // gnuplot reads its commands line by line: a line break in the name would end one early.
-    if (shownPath(pngPath) != pngPath) {
-      return {PlotOutcome::Failed, cannotDraw(pngPath, "the name holds control characters")};
+    SavedSet saved;
+    saved.files = {base + ".csv", base + ".jdx", {}};
+    std::vector<FileSetMember> members{csv(record, saved.files.csv), jcamp(record, saved.files.jcamp)};
+    const std::string png = base + ".png";
+    std::optional<FileSetMember> drawn = plot ? plotter(record, png) : std::nullopt;
+    saved.plotterMissing = plot && !drawn;
+    if (drawn) {
+      members.push_back(std::move(*drawn));
+      saved.files.png = png;
     }
-    const std::string failure = writeFileWhole(pngPath, existing, [&](TemporaryFile& file) {
-      if (const std::string reason = runGnuplot(*gnuplot, scriptFor(file.path())); !reason.empty()) {
-        return cannotDraw(pngPath, reason);
-      }
-      const std::string start = file.readStart(sizeof kPngSignature);
-      if (start.size() != sizeof kPngSignature || std::memcmp(start.data(), kPngSignature, start.size()) != 0) {
-        return cannotDraw(pngPath, "gnuplot wrote no PNG");
-      }
-      return std::string();
-    });
-    if (!failure.empty()) return {PlotOutcome::Failed, failure};
-    return {PlotOutcome::Drawn, ""};
+    saved.failure = writeFileSet(members, existing, drawn ? std::vector<std::string>{} : std::vector<std::string>{png});
+    if (!saved.failure.empty()) saved.files = {};
+    return saved;
   } catch (const std::exception& thrown) {
-    return thrownPlotFailure(pngPath, thrown);
+    return {thrownFailure(base + ".csv", thrown), {}, false};
   }
 }
 
 }  // namespace
 
-PlotResult plotPng(const InterferogramRecord& record, const std::string& pngPath) {
-  return draw(pngPath, Existing::Replace, record.volts.empty(),
-              [&record](const std::string& path) { return script(record, path); });
+std::optional<FileSetMember> interferogramPlot(const InterferogramRecord& record, const std::string& pngPath) {
+  return plotMember(pngPath, record.volts.empty(), [&record](const std::string& path) { return script(record, path); });
 }
 
-PlotResult plotSpectrumPng(const SpectrumRecord& record, const std::string& pngPath, Existing existing) {
+std::optional<FileSetMember> spectrumPlot(const SpectrumRecord& record, const std::string& pngPath) {
   const bool empty = record.values.empty() || record.wavenumbers.size() != record.values.size();
-  return draw(pngPath, existing, empty, [&record](const std::string& path) { return spectrumScript(record, path); });
+  return plotMember(pngPath, empty, [&record](const std::string& path) { return spectrumScript(record, path); });
+}
+
+SavedSet saveInterferogramSet(const InterferogramRecord& record, const std::string& base, bool plot, Existing existing) {
+  return saveSet(record, base, plot, existing, interferogramCsv, interferogramJcamp, interferogramPlot);
+}
+
+SavedSet saveSpectrumSet(const SpectrumRecord& record, const std::string& base, bool plot, Existing existing) {
+  return saveSet(record, base, plot, existing, spectrumCsv, spectrumJcamp, spectrumPlot);
 }
 
 }  // namespace dorvane::host

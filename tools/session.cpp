@@ -1,6 +1,5 @@
 // The settings, the opened bench and the saved files, shared by the subcommands.
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +9,6 @@
 #include "dorvane.h"
 #include "platform/ini.h"
 #include "tools/host_failure.h"
-#include "tools/plot.h"
 #include "tools/session.h"
 
 namespace dorvane::host {
@@ -53,33 +51,33 @@ std::string OpenBench::setupText() const {
   return text.data();
 }
 
-OutputFolder::OutputFolder(const std::string& folder, bool plot) : folder_(folder), plot_(plot) {
+OutputFolder::OutputFolder(const std::string& folder, bool plot, Existing existing)
+    : folder_(folder), plot_(plot), existing_(existing) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) throw HostFailure("cannot create the output folder " + folder + ": " + error.message());
   // A trial file now, so that an acquisition never starts only to find that nothing can be saved.
-  const std::filesystem::path trial = std::filesystem::path(folder) / ".dorvane-write-test";
-  std::FILE* file = std::fopen(trial.string().c_str(), "w");
-  if (file == nullptr) throw HostFailure("cannot write into the output folder " + folder + ": " + std::strerror(errno));
-  std::fclose(file);
-  std::filesystem::remove(trial, error);
+  if (const std::string reason = folderRefusesFiles(folder); !reason.empty()) {
+    throw HostFailure("cannot write into the output folder " + folder + ": " + reason);
+  }
 }
+
+std::string OutputFolder::base(const std::string& stem) const { return (std::filesystem::path(folder_) / stem).string(); }
 
 SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::string& stem) {
-  const std::filesystem::path base = std::filesystem::path(folder_) / stem;
-  SavedFiles saved{base.string() + ".csv", base.string() + ".jdx", {}};
-  if (std::string failure = saveCsv(record, saved.csv); !failure.empty()) throw HostFailure(failure);
-  if (std::string failure = saveJcamp(record, saved.jcamp); !failure.empty()) throw HostFailure(failure);
-  if (plot_) saved.png = keptPlot(plotPng(record, base.string() + ".png"), base.string() + ".png", plotterMissingTold_);
-  return saved;
+  return keptSet(saveInterferogramSet(record, base(stem), plot_, existing_), plotterMissingTold_);
 }
 
-std::string keptPlot(const PlotResult& plot, const std::string& png, bool& told) {
-  if (plot.outcome == PlotOutcome::Drawn) return png;
-  if (plot.outcome != PlotOutcome::NoPlotter) throw HostFailure(plot.message);
-  if (!told) std::cerr << "dorvane: " << plot.message << "\n";
-  told = true;
-  return {};
+std::string OutputFolder::inTheWay(const std::string& stem) const {
+  const std::string names = base(stem);
+  return nameInTheWay({names + ".csv", names + ".jdx", names + ".png"}, existing_);
+}
+
+SavedFiles keptSet(const SavedSet& set, bool& told) {
+  if (set.plotterMissing && !told) std::cerr << "dorvane: " << kNoPlotter << "\n";
+  told = told || set.plotterMissing;
+  if (!set.failure.empty()) throw HostFailure(set.failure);
+  return set.files;
 }
 
 }  // namespace dorvane::host

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/interferogram_files.h"
+#include "tools/plot.h"
 
 namespace dorvane::host {
 
@@ -33,27 +34,32 @@ class OpenBench {
   std::int32_t identity_ = 0;
 };
 
-// Where the files of one interferogram go: <folder>/<stem>.csv, .jdx and .png.
-struct SavedFiles {
-  std::string csv, jcamp, png;  // png empty when no plot was drawn
-};
+// The files of a saved set, its notice that gnuplot is missing said once on stderr (`told`
+// remembers); throws HostFailure with the set's failure line.
+SavedFiles keptSet(const SavedSet& set, bool& told);
 
-// What a save makes of its plot: the PNG's path when drawn; "" when gnuplot is missing, said once
-// on stderr (`told` remembers); a HostFailure when drawing failed.
-struct PlotResult;
-std::string keptPlot(const PlotResult& plot, const std::string& png, bool& told);
-
+// Where the file sets of interferograms go: <folder>/<stem>.csv, .jdx and .png, each set written
+// whole or not at all (saveInterferogramSet).
 class OutputFolder {
  public:
-  // Creates the folder if needed and proves that a file can be written into it.
-  OutputFolder(const std::string& folder, bool plot);
+  // Creates the folder if needed and proves that a file can be made in it. With Existing::Keep no
+  // set replaces a file at one of its names (--overwrite asks for Existing::Replace).
+  OutputFolder(const std::string& folder, bool plot, Existing existing = Existing::Keep);
 
+  // Throws HostFailure with the one line, e.g. "cannot write PATH: the file exists (--overwrite
+  // replaces it)", nothing of the set written.
   SavedFiles save(const InterferogramRecord& record, const std::string& stem);
+  // "" or the line save would refuse the stem's set with as the folder stands now: for checking
+  // the first name before an acquisition starts rather than after its first file.
+  std::string inTheWay(const std::string& stem) const;
   const std::string& path() const { return folder_; }
 
  private:
+  std::string base(const std::string& stem) const;
+
   std::string folder_;
   bool plot_;
+  Existing existing_;
   bool plotterMissingTold_ = false;
 };
 

@@ -240,19 +240,7 @@ std::vector<double> findBands(const SpectrumRecord& spectrum, double low, double
 }
 
 SavedFiles SpectrumSaver::save(const SpectrumRecord& spectrum, const std::string& folder, const std::string& stem) {
-  const std::string base = (fs::path(folder) / stem).string();
-  SavedFiles saved{base + ".csv", base + ".jdx", {}};
-  const std::string png = base + ".png";
-  if (existing_ == Existing::Keep) {
-    for (const std::string& path : {saved.csv, saved.jcamp, png}) {
-      std::error_code error;
-      if ((path != png || plot_) && fs::exists(fs::symlink_status(path, error))) throw HostFailure(cannotWrite(path, kFileExists));
-    }
-  }
-  if (std::string failure = saveSpectrumCsv(spectrum, saved.csv, existing_); !failure.empty()) throw HostFailure(failure);
-  if (std::string failure = saveSpectrumJcamp(spectrum, saved.jcamp, existing_); !failure.empty()) throw HostFailure(failure);
-  if (plot_) saved.png = keptPlot(plotSpectrumPng(spectrum, png, existing_), png, plotterMissingTold_);
-  return saved;
+  return keptSet(saveSpectrumSet(spectrum, (fs::path(folder) / stem).string(), plot_, existing_), plotterMissingTold_);
 }
 
 int runSpectrumCommand(const SpectrumCommand& command) {

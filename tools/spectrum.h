@@ -74,8 +74,8 @@ class SpectrumMaker {
 std::vector<double> findBands(const SpectrumRecord& spectrum, double low, double high, double minHeight,
                               double minProminence);
 
-// Saves <folder>/<stem>-<kind>.csv, .jdx and (with `plot`) .png. With Existing::Keep, none is written
-// when any of them exists. Throws HostFailure with the line of the first failure.
+// Saves <folder>/<stem>.csv, .jdx and (with `plot`) .png as one set, whole or not at all
+// (saveSpectrumSet). Throws HostFailure with the line of the failure.
 class SpectrumSaver {
  public:
   SpectrumSaver(Existing existing, bool plot) : existing_(existing), plot_(plot) {}

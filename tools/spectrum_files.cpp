@@ -67,16 +67,15 @@ std::string jcampText(const SpectrumRecord& record) {
   return text;
 }
 
-// The record checked, then `text` of it saved; any failure as the one line.
-std::string saveChecked(const SpectrumRecord& record, const std::string& path, Existing existing,
-                        std::string (*text)(const SpectrumRecord&)) {
-  try {
-    if (record.values.empty()) return cannotWrite(path, "the spectrum has no points");
-    if (record.wavenumbers.size() != record.values.size()) return cannotWrite(path, "the spectrum's axis and values differ in length");
-    return saveText(path, text(record), existing);
-  } catch (const std::exception& thrown) {
-    return thrownFailure(path, thrown);
-  }
+// A member holding `text` of the record, once the record is checked.
+FileSetMember checkedMember(const SpectrumRecord& record, const std::string& path, std::string (*text)(const SpectrumRecord&)) {
+  return {path, [&record, text](TemporaryFile& file) {
+            if (record.values.empty()) return cannotWrite(file.target(), "the spectrum has no points");
+            if (record.wavenumbers.size() != record.values.size()) {
+              return cannotWrite(file.target(), "the spectrum's axis and values differ in length");
+            }
+            return file.write(text(record));
+          }};
 }
 
 }  // namespace
@@ -90,12 +89,10 @@ const char* spectrumKindName(SpectrumKind kind) {
   return "single beam";
 }
 
-std::string saveSpectrumCsv(const SpectrumRecord& record, const std::string& path, Existing existing) {
-  return saveChecked(record, path, existing, csvText);
-}
+FileSetMember spectrumCsv(const SpectrumRecord& record, const std::string& path) { return checkedMember(record, path, csvText); }
 
-std::string saveSpectrumJcamp(const SpectrumRecord& record, const std::string& path, Existing existing) {
-  return saveChecked(record, path, existing, jcampText);
+FileSetMember spectrumJcamp(const SpectrumRecord& record, const std::string& path) {
+  return checkedMember(record, path, jcampText);
 }
 
 }  // namespace dorvane::host

@@ -1,6 +1,6 @@
 // Saving a spectrum: CSV (wavenumber,value) and JCAMP-DX 4.24 (INFRARED SPECTRUM), each with the
 // sampling and processing parameters that made it, values exact, missing points never written as
-// numbers. Each file appears whole or not at all, and replaces an existing one only when asked to.
+// numbers. Both are members of the spectrum's file set (whole_file.h).
 #pragma once
 
 #include <string>
@@ -24,11 +24,12 @@ struct SpectrumRecord {
   std::vector<double> bands;  // cm-1: marked on the plot
 };
 
-// "" on success, otherwise one line naming the file; nothing is left behind on failure.
+// The members of the spectrum's file set (writeFileSet), to be written while the record lives. Each
+// refuses a record without points or whose axis and values differ in length.
 // CSV: "#" comment lines, then "wavenumber,value", a missing value left empty.
-std::string saveSpectrumCsv(const SpectrumRecord& record, const std::string& path, Existing existing);
+FileSetMember spectrumCsv(const SpectrumRecord& record, const std::string& path);
 // JCAMP-DX: the pairs as ##XYDATA=(XY..XY), each number in its shortest exact text (jcampconverter,
 // which ignores ##XYPOINTS, reads this form back bit for bit); a missing value is JCAMP-DX's "?".
-std::string saveSpectrumJcamp(const SpectrumRecord& record, const std::string& path, Existing existing);
+FileSetMember spectrumJcamp(const SpectrumRecord& record, const std::string& path);
 
 }  // namespace dorvane::host

@@ -1,6 +1,6 @@
-// Whole-file writing on POSIX systems: O_EXCL beside the target, fsync, rename (or, to keep an
-// existing file, a rename that refuses to replace one), then an fsync of the folder so that the
-// rename lasts too.
+// The system's part of whole-file writing on POSIX systems: O_EXCL beside the target, fsync, a
+// rename that refuses to replace (RENAME_NOREPLACE, or a hard link where the file system lacks it),
+// then an fsync of the folder so that the rename lasts too.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -13,12 +13,40 @@
 #include "tools/whole_file.h"
 
 namespace dorvane::host {
+namespace {
 
-TemporaryFile::TemporaryFile(std::intptr_t file, std::string path) : file_(file), path_(std::move(path)) {}
+// The folder part of `path`, with its final '/', or "" for a name alone.
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
 
 TemporaryFile::~TemporaryFile() {
   if (file_ >= 0) ::close(static_cast<int>(file_));
   if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+std::unique_ptr<TemporaryFile> TemporaryFile::createBeside(const std::string& target, std::string& reason) {
+  const std::string name = target.substr(folderOf(target).size());
+  if (name.empty() || name == "." || name == "..") {
+    reason = std::strerror(EISDIR);
+    return nullptr;
+  }
+  // Beside the target, so the rename stays on one file system; a dot name keeps it out of sight.
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const std::string path = file_system::hiddenNameBeside(target, "tmp");
+    const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file >= 0) return std::unique_ptr<TemporaryFile>(new TemporaryFile(file, path, target));
+    if (errno != EEXIST) {
+      reason = std::strerror(errno);
+      return nullptr;
+    }
+  }
+  reason = std::strerror(EEXIST);
+  return nullptr;
 }
 
 std::string TemporaryFile::write(std::string_view bytes) {
@@ -26,7 +54,7 @@ std::string TemporaryFile::write(std::string_view bytes) {
     const ssize_t written = ::write(static_cast<int>(file_), bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return std::strerror(errno);
+      return cannotWrite(target_, std::strerror(errno));
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
@@ -40,68 +68,55 @@ std::string TemporaryFile::readStart(std::size_t count) {
   return bytes;
 }
 
-std::string TemporaryFile::close() {
+std::string TemporaryFile::commit() {
+  const bool synced = ::fsync(static_cast<int>(file_)) == 0;
+  const int syncError = errno;
   const int result = ::close(static_cast<int>(file_));
   file_ = -1;
+  if (!synced) return std::strerror(syncError);
   return result == 0 ? std::string() : std::strerror(errno);
 }
 
-namespace {
+namespace file_system {
 
-// Moves the finished file to `path` unless a file stands there. Linux refuses the replacement in
-// the rename itself (`renamed`); a file system that cannot do that gets a hard link, which never
-// replaces either, and the temporary name is then removed with the TemporaryFile.
-std::string moveIntoPlaceKeeping(const std::string& temporaryPath, const std::string& path, bool& renamed) {
-  renamed = ::renameat2(AT_FDCWD, temporaryPath.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
-  if (renamed) return {};
-  if (errno != EINVAL && errno != ENOSYS) return errno == EEXIST ? kFileExists : std::strerror(errno);
-  if (::link(temporaryPath.c_str(), path.c_str()) == 0) return {};
-  return errno == EEXIST ? kFileExists : std::strerror(errno);
+Occupant occupantOf(const std::string& path) {
+  struct stat status {};
+  // lstat: a link is a file of its own, whatever it points to (or does not).
+  if (::lstat(path.c_str(), &status) != 0) return Occupant::None;
+  return S_ISDIR(status.st_mode) ? Occupant::Folder : Occupant::File;
 }
 
-}  // namespace
+std::string folderInTheWay() { return std::strerror(EISDIR); }
 
-std::string writeFileWhole(const std::string& path, Existing existing, const FillTemporary& fill) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string name = path.substr(folder.size());
-  if (name.empty() || name == "." || name == "..") return cannotWrite(path, std::strerror(EISDIR));
-
-  // Beside the target, so the rename stays on one file system; a dot name keeps it out of sight.
+std::string hiddenNameBeside(const std::string& path, std::string_view tag) {
   static std::atomic<unsigned> serial{0};
-  constexpr int kAttempts = 100;
-  int file = -1;
-  std::string temporaryPath;
-  for (int attempt = 0; file < 0; ++attempt) {
-    if (attempt == kAttempts) return cannotWrite(path, std::strerror(EEXIST));
-    temporaryPath = folder + "." + name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    file = ::open(temporaryPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file < 0 && errno != EEXIST) return cannotWrite(path, std::strerror(errno));
-  }
-  TemporaryFile temporary(file, temporaryPath);
+  const std::string folder = folderOf(path);
+  return folder + "." + path.substr(folder.size()) + "." + std::string(tag) + "-" + std::to_string(::getpid()) + "-" +
+         std::to_string(serial++);
+}
 
-  std::string failure = fill(temporary);
-  if (!failure.empty()) return failure;
-  if (::fsync(file) != 0) return cannotWrite(path, std::strerror(errno));
-  if (const std::string reason = temporary.close(); !reason.empty()) return cannotWrite(path, reason);
-  if (existing == Existing::Keep) {
-    bool renamed = false;
-    if (const std::string reason = moveIntoPlaceKeeping(temporaryPath, path, renamed); !reason.empty()) {
-      return cannotWrite(path, reason);
-    }
-    if (renamed) temporary.keep();
-  } else {
-    if (::rename(temporaryPath.c_str(), path.c_str()) != 0) return cannotWrite(path, std::strerror(errno));
-    temporary.keep();
-  }
+std::string moveKeeping(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  if (errno != EINVAL && errno != ENOSYS) return errno == EEXIST ? kFileExists : std::strerror(errno);
+  // A file system without RENAME_NOREPLACE: a hard link never replaces either.
+  if (::link(from.c_str(), to.c_str()) != 0) return errno == EEXIST ? kFileExists : std::strerror(errno);
+  ::unlink(from.c_str());
+  return {};
+}
 
-  // The rename itself lasts only once the folder is synced; a failure here loses nothing written.
+std::string removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT ? std::string() : std::strerror(errno);
+}
+
+void syncFolderOf(const std::string& path) {
+  const std::string folder = folderOf(path);
+  // A failure here loses nothing written: the rename only might not outlast a crash.
   const int directory = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory >= 0) {
     ::fsync(directory);
     ::close(directory);
   }
-  return {};
 }
 
+}  // namespace file_system
 }  // namespace dorvane::host

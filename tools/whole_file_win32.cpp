@@ -1,6 +1,6 @@
-// Whole-file writing on Windows: CREATE_NEW beside the target, FlushFileBuffers, then MoveFileExA,
-// whose MOVEFILE_WRITE_THROUGH returns only once the rename is on the disk; without
-// MOVEFILE_REPLACE_EXISTING it keeps a file that stands at the target.
+// The system's part of whole-file writing on Windows: CREATE_NEW beside the target,
+// FlushFileBuffers, then MoveFileExA without MOVEFILE_REPLACE_EXISTING, which refuses to replace a
+// file, and whose MOVEFILE_WRITE_THROUGH returns only once the rename is on the disk.
 #include <windows.h>
 
 #include <algorithm>
@@ -16,13 +16,44 @@ HANDLE handleOf(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
 std::string lastErrorText() { return win32ErrorText(GetLastError()); }
 
-}  // namespace
+// The folder part of `path`, with its final separator, or "" for a name alone. A drive's colon
+// ends a folder too: "C:name" is "name" in drive C's current folder.
+std::string folderOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of("\\/:");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
 
-TemporaryFile::TemporaryFile(std::intptr_t file, std::string path) : file_(file), path_(std::move(path)) {}
+}  // namespace
 
 TemporaryFile::~TemporaryFile() {
   if (handleOf(file_) != INVALID_HANDLE_VALUE) CloseHandle(handleOf(file_));
   if (!path_.empty()) DeleteFileA(path_.c_str());
+}
+
+std::unique_ptr<TemporaryFile> TemporaryFile::createBeside(const std::string& target, std::string& reason) {
+  const std::string name = target.substr(folderOf(target).size());
+  if (name.empty() || name == "." || name == "..") {
+    reason = win32ErrorText(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  // Beside the target, so the rename stays on one volume. Other programs may write it by name
+  // (gnuplot draws into it), so it is shared for writing; nobody else knows its name.
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const std::string path = file_system::hiddenNameBeside(target, "tmp");
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      return std::unique_ptr<TemporaryFile>(new TemporaryFile(reinterpret_cast<std::intptr_t>(file), path, target));
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+      reason = lastErrorText();
+      return nullptr;
+    }
+  }
+  reason = win32ErrorText(ERROR_FILE_EXISTS);
+  return nullptr;
 }
 
 std::string TemporaryFile::write(std::string_view bytes) {
@@ -30,7 +61,7 @@ std::string TemporaryFile::write(std::string_view bytes) {
   while (!bytes.empty()) {
     DWORD written = 0;
     const auto chunk = static_cast<DWORD>(std::min(bytes.size(), kLargestWrite));
-    if (!WriteFile(handleOf(file_), bytes.data(), chunk, &written, nullptr)) return lastErrorText();
+    if (!WriteFile(handleOf(file_), bytes.data(), chunk, &written, nullptr)) return cannotWrite(target_, lastErrorText());
     bytes.remove_prefix(written);
   }
   return {};
@@ -45,50 +76,44 @@ std::string TemporaryFile::readStart(std::size_t count) {
   return bytes;
 }
 
-std::string TemporaryFile::close() {
+std::string TemporaryFile::commit() {
+  const bool flushed = FlushFileBuffers(handleOf(file_)) != 0;
+  const DWORD flushError = GetLastError();
   const BOOL closed = CloseHandle(handleOf(file_));
   file_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+  if (!flushed) return win32ErrorText(flushError);
   return closed ? std::string() : lastErrorText();
 }
 
-std::string writeFileWhole(const std::string& path, Existing existing, const FillTemporary& fill) {
-  // A drive's colon ends a folder too: "C:name" is "name" in drive C's current folder.
-  const std::size_t separator = path.find_last_of("\\/:");
-  const std::string folder = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
-  const std::string name = path.substr(folder.size());
-  if (name.empty() || name == "." || name == "..") return cannotWrite(path, win32ErrorText(ERROR_INVALID_NAME));
+namespace file_system {
 
-  // Beside the target, so the rename stays on one volume. Other programs may write it by name
-  // (gnuplot draws into it), so it is shared for writing; nobody else knows its name.
-  static std::atomic<unsigned> serial{0};
-  constexpr int kAttempts = 100;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  std::string temporaryPath;
-  for (int attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
-    if (attempt == kAttempts) return cannotWrite(path, win32ErrorText(ERROR_FILE_EXISTS));
-    temporaryPath = folder + "." + name + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(serial++);
-    file = CreateFileA(temporaryPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return cannotWrite(path, lastErrorText());
-    }
-  }
-  TemporaryFile temporary(reinterpret_cast<std::intptr_t>(file), temporaryPath);
-
-  std::string failure = fill(temporary);
-  if (!failure.empty()) return failure;
-  if (!FlushFileBuffers(file)) return cannotWrite(path, lastErrorText());
-  if (const std::string reason = temporary.close(); !reason.empty()) return cannotWrite(path, reason);
-  const DWORD replace = existing == Existing::Replace ? MOVEFILE_REPLACE_EXISTING : 0;
-  if (!MoveFileExA(temporaryPath.c_str(), path.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    const bool kept = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-    return cannotWrite(path, kept && existing == Existing::Keep ? std::string(kFileExists) : win32ErrorText(error));
-  }
-  temporary.keep();
-  return {};
+Occupant occupantOf(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Occupant::None;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Occupant::Folder : Occupant::File;
 }
 
+std::string folderInTheWay() { return "a folder has this name"; }
+
+std::string hiddenNameBeside(const std::string& path, std::string_view tag) {
+  static std::atomic<unsigned> serial{0};
+  const std::string folder = folderOf(path);
+  return folder + "." + path.substr(folder.size()) + "." + std::string(tag) + "-" + std::to_string(GetCurrentProcessId()) +
+         "-" + std::to_string(serial++);
+}
+
+std::string moveKeeping(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
+  const DWORD error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? std::string(kFileExists) : win32ErrorText(error);
+}
+
+std::string removeFile(const std::string& path) {
+  return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ? std::string() : lastErrorText();
+}
+
+// MOVEFILE_WRITE_THROUGH has made each rename last already.
+void syncFolderOf(const std::string&) {}
+
+}  // namespace file_system
 }  // namespace dorvane::host

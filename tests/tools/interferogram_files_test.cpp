@@ -63,7 +63,20 @@ std::vector<double> awkwardVolts() {
 
 // Taken at 1796640806123 ms: 2026-12-07T10:53:26.123Z, sampled at every second laser zero crossing.
 InterferogramRecord measuredRecord(std::vector<double> volts) {
-  return {"file 2 of 3", std::move(volts), 1796640806123, "", 4, 1, (9 << 16) | 60, kSetup, 15798.0, 2};
+  return {"file 2 of 3", std::move(volts), 1796640806123, "", 4, 1, (9 << 16) | 60, kSetup, 15798.0, 2,
+          "polystyrene film", "A. Chemist", "after a 10 min purge"};
+}
+
+// One file alone, replacing what is there: a set of one.
+std::string saveCsv(const InterferogramRecord& record, const std::string& path) {
+  return writeFileSet({interferogramCsv(record, path)}, Existing::Replace);
+}
+std::string saveJcamp(const InterferogramRecord& record, const std::string& path) {
+  return writeFileSet({interferogramJcamp(record, path)}, Existing::Replace);
+}
+std::string savePng(const InterferogramRecord& record, const std::string& path) {
+  const std::optional<FileSetMember> plot = interferogramPlot(record, path);
+  return plot ? writeFileSet({*plot}, Existing::Replace) : kNoPlotter;
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -95,28 +108,57 @@ TEST(HostFilesCsv, KeepsEveryValueExactlyUnderAShortHeader) {
   ASSERT_EQ(saveCsv(record, path), "");
 
   const std::vector<std::string> lines = linesOf(readWholeFile(path));
-  ASSERT_EQ(lines.size(), 10 + record.volts.size());
+  ASSERT_EQ(lines.size(), 15 + record.volts.size());
   // The point farthest from the mean, 1e300 at point 7, is the ZPD.
   EXPECT_THAT(
-      std::vector(lines.begin(), lines.begin() + 10),
-      ElementsAre("# dorvane interferogram: file 2 of 3",
-                  "# time: 2026-12-07T10:53:26.123Z (1796640806123 ms since 1970-01-01 00:00:00 UTC)",
-                  "# scans: 4", "# gain: 1", "# points: 300", "# bench: family 9 model 60",
-                  "# laser wavenumber: 15798 cm-1",
-                  "# undersampling: 2 (lasersamp, assumed until a real bench confirms it)", "# zpd index: 7",
-                  "index,volts"));
+      std::vector(lines.begin(), lines.begin() + 15),
+      ElementsAre("# dorvane interferogram: file 2 of 3", "# sample: polystyrene film", "# operator: A. Chemist",
+                  "# comment: after a 10 min purge", "# date: 2026-12-07",
+                  "# time: 10:53:26.123 UTC (1796640806123 ms since 1970-01-01 00:00:00 UTC)", "# scans: 4",
+                  "# values: volts, the mean of the co-added scans", "# gain: 1", "# points: 300",
+                  "# bench: family 9 model 60", "# laser wavenumber: 15798 cm-1",
+                  "# undersampling: 2 (lasersamp, assumed until a real bench confirms it)",
+                  "# zpd index: 7 (the centre burst's peak)", "index,volts"));
   expectSameBits(testing::csvValues(path), record.volts, "csv");
 }
 
-TEST(HostFilesCsv, AStoredBlockShowsTheBenchDateNotTheEpoch) {
+TEST(HostFilesCsv, AStoredBlockShowsTheBenchDateNotTheEpochAndWhatItDoesNotKnow) {
   const ScratchDirectory scratch;
   const std::string path = (scratch.path() / "block.csv").string();
   const InterferogramRecord record{
-      "stored block 0\n1,2", {1.5, -2.25}, 0, "Tue Mar 14 15:09:26:07\r\n", 0, 0, 0, "", {}, {}};
+      "stored block 0\n1,2", {1.5, -2.25}, 0, "Tue Mar 14 15:09:26:07\r\n", {}, {}, 0, "", {}, {}, "", "", ""};
   ASSERT_EQ(saveCsv(record, path), "");
   EXPECT_EQ(readWholeFile(path),
             "# dorvane interferogram: stored block 0 1,2\n# bench date: Tue Mar 14 15:09:26:07\n"
-            "# scans: unknown\n# gain: 0\n# points: 2\n# bench: unknown\n# zpd index: 0\nindex,volts\n0,1.5\n1,-2.25\n");
+            "# scans: unknown\n# values: volts, the mean of the co-added scans\n# gain: unknown\n# points: 2\n"
+            "# bench: unknown\n# zpd index: 0 (the centre burst's peak)\nindex,volts\n0,1.5\n1,-2.25\n");
+  const InterferogramReading reading = readInterferogramFile(path);
+  EXPECT_EQ(reading.failure, "");
+  EXPECT_FALSE(reading.record.gain || reading.record.scans);
+}
+
+// The list's text comes off the serial line: only the exact shape makes a name, anything else the
+// fallback built from the index alone.
+TEST(HostFilesStoredBlock, NamedByItsTimeAndCountedByItsSetupOrSaidUnknown) {
+  EXPECT_EQ(storedBlockStem("Mon Dec 07 11:02:10:33", 4), "stored-block-Dec07-110210.33");
+  EXPECT_EQ(storedBlockStem("Thu Feb 29 00:00:00:00", 0), "stored-block-Feb29-000000.00");
+  for (const std::string_view garbage :
+       {"", "Mon Dec 07 11:02:10:33\r", "Mon Dec 07 11:02:10", "Mon Dec 07 24:02:10:33", "Mon Feb 30 11:02:10:33",
+        "Mon Dec 00 11:02:10:33", "Mon Xyz 07 11:02:10:33", "Mon Dec 07 11:0a:10:33", "Mon/Dec/07 11:02:10:33",
+        "Mon Dec 07 11:02:10:3/", "../../etc/passwd:1234.5"}) {
+    EXPECT_EQ(storedBlockStem(garbage, 4), "stored-block-4-undated") << garbage;
+  }
+
+  const auto setup = [](const std::string& sample, const std::string& background) {
+    return std::string(kSetup) + "  scanTime 0 0x0\n  processTime 0 0x0\n" + sample + background + "  primaryZpd 0 0x0\n";
+  };
+  EXPECT_EQ(storedBlockScans(setup("  sampScans 16 0x10\n", "  bkgScans 16 0x10\n")), 16);
+  EXPECT_EQ(storedBlockScans(setup("  sampScans 16 0x10\n", "  bkgScans 0 0x0\n")), 16);
+  EXPECT_EQ(storedBlockScans(setup("  sampScans 16 0x10\n", "  bkgScans 64 0x40\n")), std::nullopt);
+  EXPECT_EQ(storedBlockScans(setup("  sampScans 0 0x0\n", "  bkgScans 0 0x0\n")), std::nullopt);
+  EXPECT_EQ(storedBlockScans(setup("  sampScans 16 0x10\n", "")), std::nullopt);
+  EXPECT_EQ(storedBlockScans(setup("  sampScans 1e3 0x10\n", "  bkgScans 0 0x0\n")), std::nullopt);
+  EXPECT_EQ(storedBlockScans(setup("  sampScansX 16 0x10\n", "  bkgScans 0 0x0\n")), std::nullopt);
 }
 
 // The host works the calendar out itself (Windows has no gmtime_r): it must agree with the system's,
@@ -164,6 +206,14 @@ TEST(HostFilesJcamp, JcampconverterReadsBackTheExactValues) {
     EXPECT_THAT(header, ElementsAre("INFRARED INTERFEROGRAM", "1", std::to_string(volts.size() - 1))) << what;
     expectSameBits(reading.values, volts, what);
   }
+  // What people look for, as a reader written apart from ours keeps it.
+  const JcampReading reading = readWithJcampconverter((scratch.path() / "driver-like.jdx").string());
+  for (const auto& [label, value] : std::vector<std::pair<std::string, std::string>>{
+           {"TITLE", "polystyrene film"}, {"OWNER", "A. Chemist"}, {"DATE", "26/12/07"}, {"TIME", "10:53:26"},
+           {"$COMMENT", "after a 10 min purge"}, {"$VALUES", "volts, the mean of the co-added scans"},
+           {"$ZPD INDEX", "0 $$ the centre burst's peak"}}) {
+    EXPECT_EQ(reading.labels.contains(label) ? reading.labels.at(label) : "(none)", value) << label;
+  }
 }
 
 // Beyond 53 bits no one power-of-two scale holds them all: the largest stays exact, the rest round
@@ -193,12 +243,14 @@ TEST(HostFilesJcamp, HeaderComesInOrderWithinEightyColumns) {
   }
   EXPECT_THAT(
       header,
-      ElementsAre("##TITLE=dorvane interferogram, file 2 of 3", "##JCAMP-DX=4.24",
-                  "##DATA TYPE=INFRARED INTERFEROGRAM", "##ORIGIN=dorvane",
-                  "##OWNER=", "##LONGDATE=2026/12/07 10:53:26 +0000",
-                  "##SPECTROMETER/DATA SYSTEM=FTIR bench family 9 model 60", "##$TIMESTAMP MS=1796640806123",
-                  "##$SCANS=4", "##$GAIN=1", "##$POINTS=300", "##$LASER WAVENUMBER=15798",
-                  "##$UNDERSAMPLING=2 $$ lasersamp, assumed until a real bench confirms it", "##$ZPD INDEX=0",
+      ElementsAre("##TITLE=polystyrene film", "##JCAMP-DX=4.24", "##DATA TYPE=INFRARED INTERFEROGRAM",
+                  "##ORIGIN=dorvane", "##OWNER=A. Chemist", "##DATE=26/12/07", "##TIME=10:53:26",
+                  "##LONGDATE=2026/12/07 10:53:26 +0000", "##SPECTROMETER/DATA SYSTEM=FTIR bench family 9 model 60",
+                  "##$COMMENT=after a 10 min purge", "##$TIMESTAMP MS=1796640806123", "##$SCANS=4",
+                  "##$VALUES=volts, the mean of the co-added scans", "##$GAIN=1", "##$POINTS=300",
+                  "##$LASER WAVENUMBER=15798",
+                  "##$UNDERSAMPLING=2 $$ lasersamp, assumed until a real bench confirms it",
+                  "##$ZPD INDEX=0 $$ the centre burst's peak",
                   "##$SETUP specStat.reInit=0",
                   "##$SETUP specStat.newSrq=1", "##$SETUP serialNum=1194393623 0x47310417", "##XUNITS=POINTS",
                   "##YUNITS=VOLTS", "##XFACTOR=1", "##YFACTOR=3.725290298461914E-09", "##FIRSTX=0",
@@ -210,9 +262,11 @@ TEST(HostFilesJcamp, HostileBenchTextCannotBreakTheFile) {
   const ScratchDirectory scratch;
   const std::string path = (scratch.path() / "x.jdx").string();
   InterferogramRecord record = measuredRecord(driverLikeVolts());
-  record.title = "a\r\n##END=\n##TITLE=b";
+  record.sample = "a\r\n##END=\n##TITLE=b";
+  record.operatorName = "$$ nobody\n##XYDATA=(XY..XY)";
+  record.comment = "c\x1b[2J ##END= $$ hidden " + std::string(100, 'z');
   record.timestampMs = 0;
-  record.undersampling.reset();  // its note is our own comment: no other "$$" may stand
+  record.undersampling.reset();
   record.benchDate = "Tue Mar 14\a 15:09:26:07\r\n##XYDATA=(X++(Y..Y))";
   record.setupText = std::string(kSetup) + "  evil\x01\x1b[2J ##END= $$ hidden\t" + std::string(300, 'x') +
                      "\n##XYDATA=(XY..XY)\n\n  \xff=\x7f" + std::string(100, 'y') + "\n";
@@ -221,14 +275,19 @@ TEST(HostFilesJcamp, HostileBenchTextCannotBreakTheFile) {
   const std::string text = readWholeFile(path);
   EXPECT_THAT(text, HasSubstr("\n##$SETUP evil=[2J # #END= $ $ hidden xxx"));
   EXPECT_THAT(text, HasSubstr("\n##$SETUP __XYDATA_(XY..XY)=\n"));
-  EXPECT_EQ(text.find("$$"), std::string::npos);
-  EXPECT_EQ(text.find("LONGDATE"), std::string::npos) << "no time known: no 1970 either";
+  EXPECT_THAT(text, HasSubstr("\n##OWNER=$ $ nobody # #XYDATA=(XY..XY)\n"));
+  EXPECT_THAT(text, HasSubstr("\n##$COMMENT=c [2J # #END= $ $ hidden zzz"));
+  for (const char* label : {"\n##DATE=", "\n##TIME=", "\n##LONGDATE="}) {
+    EXPECT_EQ(text.find(label), std::string::npos) << label << ": no time known, no 1970 either";
+  }
   EXPECT_TRUE(
       std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7F); }));
   int structuralLabels = 0;
   for (const std::string& line : linesOf(text)) {
     EXPECT_LE(line.size(), 80u) << line;
     EXPECT_EQ(line.find("##", 1), std::string::npos) << line;
+    // Only our own note is a comment.
+    EXPECT_TRUE(line.find("$$") == std::string::npos || line.starts_with("##$ZPD INDEX=")) << line;
     structuralLabels +=
         line.starts_with("##XYDATA") || line.starts_with("##END") || line.starts_with("##TITLE");
   }
@@ -242,7 +301,7 @@ using Output = std::function<std::string(const InterferogramRecord&, const std::
 const std::vector<std::pair<std::string, Output>> kOutputs = {
     {"csv", saveCsv},
     {"jcamp", saveJcamp},
-    {"png", [](const InterferogramRecord& r, const std::string& path) { return plotPng(r, path).message; }}};
+    {"png", savePng}};
 
 TEST(HostFilesWhole, AFailureNamesTheFileOnOneLineAndLeavesNothing) {
   const ScratchDirectory scratch;
@@ -278,8 +337,7 @@ TEST(HostFilesPlot, DrawsA1200By700PngWhateverTheTitleHolds) {
   const std::string path = (scratch.path() / "it's a plot.png").string();
   InterferogramRecord record = measuredRecord(driverLikeVolts());
   record.title = "it's \"quoted\" \\ {x}_1^2 @ & \n set output '/tmp/evil'";
-  const PlotResult result = plotPng(record, path);
-  ASSERT_EQ(result.outcome, PlotOutcome::Drawn) << result.message << " (gnuplot-nox installs gnuplot)";
+  ASSERT_EQ(savePng(record, path), "") << "(gnuplot-nox installs gnuplot)";
 
   // The signature, then the IHDR chunk: width 1200, height 700.
   const std::string png = readWholeFile(path);
@@ -302,24 +360,29 @@ class PathOnly {
   std::optional<std::string> saved_;
 };
 
+// A set with a plot asked for: without gnuplot it is saved without its PNG; with a gnuplot that
+// fails, nothing of it is.
 TEST(HostFilesPlot, TheGnuplotOnThePathAtTheCallIsTheOneUsed) {
   const ScratchDirectory scratch;
   fs::create_directory(scratch.path() / "bin");
   const PathOnly path(scratch.path() / "bin");
-  const std::string png = (scratch.path() / "x.png").string();
-  const PlotResult missing = plotPng(measuredRecord({1.0, 2.0}), png);
-  EXPECT_EQ(missing.outcome, PlotOutcome::NoPlotter);
-  EXPECT_EQ(missing.message, "gnuplot is not installed: no plot drawn (install gnuplot-nox)");
+  const std::string base = (scratch.path() / "x").string();
+  const InterferogramRecord record = measuredRecord({1.0, 2.0});
+  const SavedSet missing = saveInterferogramSet(record, base, true, Existing::Keep);
+  EXPECT_EQ(missing.failure, "");
+  EXPECT_TRUE(missing.plotterMissing);
+  EXPECT_EQ(missing.files.png, "");
+  EXPECT_EQ(namesIn(scratch.path()), (std::set<std::string>{"bin", "x.csv", "x.jdx"}));
 
   // One that quits unread: the rest of a long script must not kill the host with SIGPIPE.
   const std::string fake = scratch.write("bin/gnuplot",
                                          "#!/bin/sh\necho 'gnuplot> set output' >&2\necho '   ^' >&2\n"
                                          "echo '     line 0:    cannot open file' >&2\nexit 1\n");
   fs::permissions(fake, fs::perms::owner_all);
-  const PlotResult failed = plotPng(measuredRecord(std::vector<double>(200000, 1.25)), png);
-  EXPECT_EQ(failed.outcome, PlotOutcome::Failed);
-  EXPECT_EQ(failed.message, "cannot draw " + png + ": gnuplot: line 0: cannot open file");
-  EXPECT_EQ(namesIn(scratch.path()), std::set<std::string>{"bin"});
+  const SavedSet failed = saveInterferogramSet(measuredRecord(std::vector<double>(200000, 1.25)), base + "-2", true, Existing::Keep);
+  EXPECT_EQ(failed.failure, "cannot draw " + base + "-2.png: gnuplot: line 0: cannot open file");
+  EXPECT_FALSE(failed.plotterMissing);
+  EXPECT_EQ(namesIn(scratch.path()), (std::set<std::string>{"bin", "x.csv", "x.jdx"}));
 }
 
 // ---- Reading back -------------------------------------------------------------------------------
@@ -342,7 +405,8 @@ TEST(HostFilesRead, ReadsBackEachFormatBitForBitWithItsSampling) {
       EXPECT_EQ(reading.record.laserWavenumber, 15798.0) << format;
       EXPECT_EQ(reading.record.undersampling, 2) << format;
       EXPECT_EQ(reading.record.scans, 4) << format;
-      EXPECT_EQ(reading.record.title, "file 2 of 3") << format;
+      // The JCAMP-DX file's title is the sample's, when it has one.
+      EXPECT_EQ(reading.record.title, format == "csv" ? "file 2 of 3" : "polystyrene film") << format;
     }
     // Saved before the files carried the sampling: read, the sampling unknown.
     InterferogramRecord older = measuredRecord({1.0, -2.0, 0.5});
@@ -388,7 +452,7 @@ TEST(HostFilesRead, ADamagedOrForeignFileIsRefusedSayingWhatIsWrong) {
       {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2J4\n"), "the value \"2J4\" is not a whole number"},
       {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2 -4\n3 8\n"), "the line starts at point 3 where 2 belongs"},
       {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2 -4 1 9007199254740993\n"), "the value 9007199254740993 is outside"},
-      {replaced(jcamp, "##YFACTOR=0.5", "##YFACTOR=1E308"), "line 30: the value \"2\" times ##YFACTOR is not a finite number"},
+      {replaced(jcamp, "##YFACTOR=0.5", "##YFACTOR=1E308"), "line 34: the value \"2\" times ##YFACTOR is not a finite number"},
       {replaced(jcamp, "##NPOINTS=4", "##NPOINTS=5"), "it says 5 points but holds 4 (cut short?)"},
       {replaced(jcamp, "##END=", ""), "it ends before ##END= (cut short?)"},
       {replaced(jcamp, "##XYDATA=(X++(Y..Y))", "##XYDATA=(XY..XY)"), "not (X++(Y..Y)) as dorvane writes them"},
@@ -419,8 +483,7 @@ TEST(HostFilesSpectrum, JcampconverterAndTheCsvGiveBackEveryWavenumberAndValueEx
   record.parameters = {{"laser wavenumber", "15798", "cm-1", ""}, {"apodization", "boxcar", "", ""}};
   const std::string jcamp = (scratch.path() / "x.jdx").string();
   const std::string csv = (scratch.path() / "x.csv").string();
-  ASSERT_EQ(saveSpectrumJcamp(record, jcamp, Existing::Keep), "");
-  ASSERT_EQ(saveSpectrumCsv(record, csv, Existing::Keep), "");
+  ASSERT_EQ(writeFileSet({spectrumJcamp(record, jcamp), spectrumCsv(record, csv)}, Existing::Keep), "");
 
   const JcampReading reading = readWithJcampconverter(jcamp);
   ASSERT_EQ(reading.failure, "");
@@ -439,24 +502,49 @@ TEST(HostFilesSpectrum, JcampconverterAndTheCsvGiveBackEveryWavenumberAndValueEx
   EXPECT_THAT(readWholeFile(csv), HasSubstr("\n# laser wavenumber: 15798 cm-1\n# apodization: boxcar\nwavenumber,value\n"));
 }
 
-TEST(HostFilesWhole, AnExistingSpectrumFileIsKeptUnlessReplacingIsAsked) {
+// A set is refused whole by any of its names that holds a file, the PNG's too when no plot is drawn
+// this time; replacing, it replaces the old set whole, the PNG drawn for the old data included.
+TEST(HostFilesWhole, ASetIsRefusedWholeByAnyTakenNameOrReplacesTheOldSetWhole) {
   const ScratchDirectory scratch;
-  SpectrumRecord record;
-  record.wavenumbers = {1000, 1001, 1002};
-  record.values = {0.5, NAN, 0.25};
-  using Save = std::function<std::string(const std::string&, Existing)>;
-  const std::vector<std::pair<std::string, Save>> outputs = {
-      {"csv", [&](const std::string& path, Existing existing) { return saveSpectrumCsv(record, path, existing); }},
-      {"jcamp", [&](const std::string& path, Existing existing) { return saveSpectrumJcamp(record, path, existing); }},
-      {"png", [&](const std::string& path, Existing existing) { return plotSpectrumPng(record, path, existing).message; }}};
-  for (const auto& [format, save] : outputs) {
-    const std::string path = scratch.write("x", "a user's own file");
-    EXPECT_EQ(save(path, Existing::Keep), "cannot write " + path + ": the file exists (--overwrite replaces it)") << format;
-    EXPECT_EQ(readWholeFile(path), "a user's own file") << format;
-    EXPECT_EQ(namesIn(scratch.path()), std::set<std::string>{"x"}) << format;
-    EXPECT_EQ(save(path, Existing::Replace), "") << format;
-    EXPECT_NE(readWholeFile(path), "a user's own file") << format;
+  const InterferogramRecord interferogram = measuredRecord({0.5, -0.25});
+  SpectrumRecord spectrum;
+  spectrum.wavenumbers = {1000, 1001, 1002};
+  spectrum.values = {0.5, NAN, 0.25};
+  using SaveSet = std::function<SavedSet(const std::string&, Existing)>;
+  const std::vector<std::pair<std::string, SaveSet>> sets = {
+      {"interferogram", [&](const std::string& base, Existing existing) { return saveInterferogramSet(interferogram, base, false, existing); }},
+      {"spectrum", [&](const std::string& base, Existing existing) { return saveSpectrumSet(spectrum, base, false, existing); }}};
+  for (const auto& [kind, save] : sets) {
+    fs::create_directory(scratch.path() / kind);
+    const std::string base = (scratch.path() / kind / "x").string();
+    for (const std::string taken : {".jdx", ".png"}) {
+      const std::string path = scratch.write(kind + "/x" + taken, "a user's own file");
+      EXPECT_EQ(save(base, Existing::Keep).failure, "cannot write " + path + ": the file exists (--overwrite replaces it)") << kind;
+      EXPECT_EQ(readWholeFile(path), "a user's own file") << kind;
+      EXPECT_EQ(namesIn(scratch.path() / kind), std::set<std::string>{"x" + taken}) << kind;
+      fs::remove(path);
+    }
+    scratch.write(kind + "/x.csv", "the old data");
+    scratch.write(kind + "/x.png", "the old data's plot");
+    const SavedSet replaced = save(base, Existing::Replace);
+    EXPECT_EQ(replaced.failure, "") << kind;
+    EXPECT_EQ(namesIn(scratch.path() / kind), (std::set<std::string>{"x.csv", "x.jdx"})) << kind;
+    EXPECT_NE(readWholeFile(base + ".csv"), "the old data") << kind;
   }
+
+  // A file that appears at a later member's name while the set is filled: the member already moved
+  // into place is taken back.
+  const std::string first = (scratch.path() / "first").string();
+  const std::string second = (scratch.path() / "second").string();
+  const FillTemporary mine = [](TemporaryFile& file) { return file.write("mine"); };
+  const FillTemporary intruded = [&](TemporaryFile& file) {
+    scratch.write("second", "someone else's");
+    return file.write("mine");
+  };
+  EXPECT_EQ(writeFileSet({{first, mine}, {second, intruded}}, Existing::Keep),
+            "cannot write " + second + ": the file exists (--overwrite replaces it)");
+  EXPECT_EQ(namesIn(scratch.path()), (std::set<std::string>{"interferogram", "spectrum", "second"}));
+  EXPECT_EQ(readWholeFile(second), "someone else's");
 }
 
 }  // namespace

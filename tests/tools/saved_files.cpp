@@ -56,14 +56,14 @@ JcampReading readWithJcampconverter(const std::string& file) {
   const fs::path script = DORVANE_JCAMP_READER;
   const std::string install = "install it with: npm ci --prefix tests/tools/jcamp_reader";
   if (!fs::exists(script.parent_path() / "node_modules" / "jcampconverter")) {
-    return {"jcampconverter is not installed; " + install, {}, {}, {}};
+    return {"jcampconverter is not installed; " + install, {}, {}, {}, {}};
   }
   std::FILE* pipe = ::popen(("node '" + script.string() + "' '" + file + "' 2>&1").c_str(), "r");
   std::string output;
   char chunk[65536];
   for (std::size_t got; pipe != nullptr && (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, got);
   const int status = pipe != nullptr ? ::pclose(pipe) : -1;
-  JcampReading reading{"", {}, {}, {}};
+  JcampReading reading{"", {}, {}, {}, {}};
   std::istringstream text(output);
   for (std::string line; std::getline(text, line);) reading.lines.push_back(line);
   if (status != 0 || reading.lines.size() < 4) {
@@ -73,13 +73,17 @@ JcampReading readWithJcampconverter(const std::string& file) {
     return reading;
   }
   const std::size_t points = std::strtoul(reading.lines[0].c_str(), nullptr, 10);
-  if (reading.lines.size() != 4 + 2 * points) {
+  if (reading.lines.size() < 4 + 2 * points) {
     reading.failure = "read_jcamp.mjs printed " + std::to_string(reading.lines.size()) + " lines for " + reading.lines[0] + " points";
     return reading;
   }
   for (std::size_t i = 0; i < points; ++i) {
     reading.values.push_back(std::strtod(reading.lines[4 + i].c_str(), nullptr));
     reading.xs.push_back(std::strtod(reading.lines[4 + points + i].c_str(), nullptr));
+  }
+  for (std::size_t i = 4 + 2 * points; i < reading.lines.size(); ++i) {
+    const std::size_t equals = reading.lines[i].find('=');
+    reading.labels[reading.lines[i].substr(0, equals)] = equals == std::string::npos ? "" : reading.lines[i].substr(equals + 1);
   }
   return reading;
 }

@@ -2,19 +2,21 @@
 // package jcampconverter, run by Node), PNG by its signature.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
 namespace dorvane::testing {
 
 // What read_jcamp.mjs prints, one item a line: the number of points, the data type, the number of
-// data blocks, the last abscissa, then each value and each abscissa; `failure` says why there is
-// nothing to read.
+// data blocks, the last abscissa, then each value and each abscissa, then the labels it kept;
+// `failure` says why there is nothing to read.
 struct JcampReading {
   std::string failure;
   std::vector<std::string> lines;
   std::vector<double> values;
   std::vector<double> xs;
+  std::map<std::string, std::string> labels;  // "TITLE", "OWNER", "$COMMENT", ...: the value, line breaks as "\n"
 };
 JcampReading readWithJcampconverter(const std::string& file);
 
