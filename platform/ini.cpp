@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -72,21 +73,19 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-}  // namespace
-
-std::int32_t readProfileInt(const char* section, const char* key, std::int32_t defaultValue,
-                            const char* path) {
-  if (section == nullptr || key == nullptr || path == nullptr) return defaultValue;
+// Calls `entry(name, value or none, line number)` for each line of `section`, in order, until it
+// returns false. False when the file cannot be opened.
+template <typename OnEntry>
+bool forEachEntry(const char* section, const char* path, OnEntry entry) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-  if (!file) return defaultValue;
+  if (!file) return false;
 
   std::string line;
   bool inSection = false;
-  bool firstLine = true;
+  int lineNumber = 0;
   while (readLine(file.get(), line)) {
     std::string_view text = line;
-    if (firstLine && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    firstLine = false;
+    if (++lineNumber == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     text = trim(text);
     if (text.empty()) continue;
 
@@ -100,13 +99,37 @@ std::int32_t readProfileInt(const char* section, const char* key, std::int32_t d
 
     const std::size_t equals = text.find('=');
     const std::string_view name = trim(text.substr(0, equals));
-    if (!equalsIgnoringCase(name, key)) continue;
-    if (equals == std::string_view::npos) return defaultValue;  // a key without a value
-    const std::string_view value = unquote(trim(text.substr(equals + 1)));
-    if (value.empty()) return defaultValue;
-    return parseLeadingInteger(value);
+    const std::optional<std::string_view> value =
+        equals == std::string_view::npos ? std::nullopt : std::optional(unquote(trim(text.substr(equals + 1))));
+    if (!entry(name, value, lineNumber)) break;
   }
-  return defaultValue;
+  return true;
+}
+
+}  // namespace
+
+std::int32_t readProfileInt(const char* section, const char* key, std::int32_t defaultValue,
+                            const char* path) {
+  if (section == nullptr || key == nullptr || path == nullptr) return defaultValue;
+  std::int32_t result = defaultValue;
+  forEachEntry(section, path, [&](std::string_view name, std::optional<std::string_view> value, int) {
+    if (!equalsIgnoringCase(name, key)) return true;
+    // A key without a value, or with an empty one, gives the default.
+    if (value && !value->empty()) result = parseLeadingInteger(*value);
+    return false;
+  });
+  return result;
+}
+
+std::optional<std::vector<ProfileEntry>> readProfileSection(const char* section, const char* path) {
+  if (section == nullptr || path == nullptr) return std::nullopt;
+  std::vector<ProfileEntry> entries;
+  const bool opened = forEachEntry(section, path, [&](std::string_view name, std::optional<std::string_view> value, int line) {
+    entries.push_back({std::string(name), std::string(value.value_or("")), value.has_value(), line});
+    return true;
+  });
+  if (!opened) return std::nullopt;
+  return entries;
 }
 
 }  // namespace dorvane::platform

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace dorvane::platform {
 
@@ -12,5 +15,18 @@ namespace dorvane::platform {
 // A relative path is taken from the current directory.
 std::int32_t readProfileInt(const char* section, const char* key, std::int32_t defaultValue,
                             const char* path);
+
+// One `key=value` line of a section as the reader above finds it: names and values trimmed, the
+// value unquoted, and the file's line number (from 1) for messages.
+struct ProfileEntry {
+  std::string key;
+  std::string value;
+  bool hasValue = false;  // false for a line with a name and no '='
+  int line = 0;
+};
+
+// Every entry of `section` in the file's order (a key may appear twice: readProfileInt takes the
+// first). None when the file cannot be opened.
+std::optional<std::vector<ProfileEntry>> readProfileSection(const char* section, const char* path);
 
 }  // namespace dorvane::platform

@@ -116,6 +116,8 @@ std::array<std::uint8_t, bench::kBenchSetupSize> powerOnSetupFor(const Instrumen
   putField(record, field::serialNumber, serialNumberFor(options.identity, options.unitNumber));
   putField(record, field::sampScans, options.sampScans);
   putField(record, field::bkgScans, options.sampScans);
+  // The time a scan takes, in ms: how a host can tell how long a file will take.
+  putField(record, field::scanTime, static_cast<std::uint32_t>(options.perScan.count()));
   putField(record, field::dataPoints, options.dataPoints);
   putField(record, field::requestedPoints, requested);
   putField(record, field::pointsPow2, std::bit_ceil(requested));

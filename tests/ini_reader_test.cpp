@@ -56,6 +56,20 @@ TEST_F(IniReader, FirstKeyWinsAndSectionsEndAtTheNextHeader) {
   EXPECT_EQ(read("[Settings]\nbaud=1\n[Other]\n[Settings]\nport=3\n", "port"), 3);
 }
 
+// The host checks a file entry by entry, as the reader above sees it, before the driver reads it.
+TEST_F(IniReader, ASectionsEntriesComeInOrderWithTheirLines) {
+  const std::string path = scratch.write("settings.ini", "\xEF\xBB\xBF; note\n[settings]\n Port = \"2\" \nflag\n[Other]\nx=1\n[Settings]\nport=3\n");
+  const auto entries = platform::readProfileSection("Settings", path.c_str());
+  ASSERT_TRUE(entries.has_value());
+  ASSERT_EQ(entries->size(), 3u);
+  EXPECT_EQ((*entries)[0].key, "Port");
+  EXPECT_EQ((*entries)[0].value, "2");
+  EXPECT_EQ((*entries)[0].line, 3);
+  EXPECT_FALSE((*entries)[1].hasValue);
+  EXPECT_EQ((*entries)[2].line, 8);
+  EXPECT_FALSE(platform::readProfileSection("Settings", (scratch.path() / "absent.ini").string().c_str()).has_value());
+}
+
 TEST_F(IniReader, HugeNumbersWrapLikeTheWindowsReaderAndNeverOverflow) {
   EXPECT_EQ(read("[Settings]\nv=2147483647\n", "v"), 2147483647);
   EXPECT_EQ(read("[Settings]\nv=-2147483648\n", "v"), -2147483647 - 1);

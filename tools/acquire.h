@@ -13,13 +13,16 @@ namespace dorvane::host {
 
 struct AcquireOptions {
   // Unset: the settings file's value (points, gain) or the driver's (scans 1, files 1).
-  std::optional<std::int32_t> points, scans, files;
-  std::optional<double> gain;
+  std::optional<std::int32_t> points, scans, files, gain;
   std::string folder = ".";
   std::string prefix;  // file names are <prefix>-001.csv and so on
   bool plot = true;
-  int timeoutSeconds = 300;  // the longest wait for the next file before the bench is given up
-  std::int32_t undersampling = 2;  // r, for the files (undersamplingInSettings)
+  bool overwrite = false;  // replace file sets of the same names; otherwise refuse before the first scan
+  // The longest wait for the next file before the bench is given up; none: twice the time a file is
+  // expected to take (expectedFileSeconds) and 30 s more, at least 60 s.
+  std::optional<int> timeoutSeconds;
+  CheckedSettings settings;  // the settings file as loadSettings handed it to the driver
+  RecordNotes notes;         // sample, operator and comment, written into every file
 };
 
 struct AcquiredFile {
@@ -28,13 +31,25 @@ struct AcquiredFile {
   SavedFiles files;
 };
 
-// Runs the acquisition with the settings already loaded, reporting progress on `progress` (a
-// progress line on a terminal, a line per file otherwise) and handing each saved file to `onSaved`
-// on the thread that saves them; what it returns (e.g. "; spectrum x.csv") ends the file's "saved"
-// line, and a HostFailure it throws stops the acquisition as a failed save does. Returns the number
-// of files saved. Throws HostFailure (Ctrl-C: exit status kExitStopped) with the port closed and
-// every file saved so far complete on the disk.
+// How long the bench takes over a file: its scans at the setup's scan time, and the transfer of its
+// points over the line. scanSeconds is none when the bench's setup gives no scan time.
+struct FileTime {
+  std::optional<double> scanSeconds;
+  double transferSeconds = 0;
+};
+
+// Runs the acquisition with the settings already loaded, reporting progress on stdout (a progress
+// line with the phase on a terminal, a line per file otherwise) and handing each saved file to
+// `onSaved` on the thread that saves them; what it returns (e.g. "; spectrum x.csv") ends the file's
+// "saved" line, and a HostFailure it throws stops the acquisition as a failed save does. Returns the
+// number of files saved. Ctrl-C while the bench transfers a file lets that file arrive first (a
+// second Ctrl-C stops at once). Throws HostFailure (a stop request: its exit status) with the port
+// closed and every file fetched so far complete on the disk.
 using SavedFileHandler = std::function<std::string(const AcquiredFile&)>;
 std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSaved);
+
+// The time the bench's line takes to carry `points` points of `bytesPerPoint` bytes at `baud`: ten
+// bits a byte and the packets' own bytes.
+double transferSeconds(std::int64_t points, int bytesPerPoint, std::int32_t baud);
 
 }  // namespace dorvane::host

@@ -1,14 +1,18 @@
 // info, list, fetch, exec, sim and demo: each a short story over the driver's exports.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <vector>
 
 #include "dorvane.h"
+#include "platform/event.h"
+#include "platform/thread.h"
 #include "tools/commands.h"
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
@@ -56,36 +60,90 @@ std::vector<std::string> storedBlockDates() {
 
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+// On a terminal, a line redrawn twice a second while the main thread waits in a driver call that
+// says nothing until it returns.
+class WaitingLine {
+ public:
+  explicit WaitingLine(std::function<std::string()> text) : text_(std::move(text)) {
+    if (!stdoutIsTerminal()) return;
+    started_ = worker_.start(
+        [this] {
+          while (!done_.wait(kRedrawMs)) std::cout << "\r\033[K" << text_() << std::flush;
+          std::cout << "\r\033[K" << std::flush;
+          return 0u;
+        },
+        platform::ThreadPriority::normal);
+  }
+  ~WaitingLine() {
+    done_.set();
+    if (started_) worker_.join();
+  }
+  WaitingLine(const WaitingLine&) = delete;
+  WaitingLine& operator=(const WaitingLine&) = delete;
+
+ private:
+  static constexpr std::uint32_t kRedrawMs = 500;
+  std::function<std::string()> text_;
+  platform::Event done_;
+  platform::Thread worker_;
+  bool started_ = false;
+};
+
 }  // namespace
 
 void showInfo(const std::string& iniPath) {
-  loadSettings(iniPath);
-  OpenBench bench;
+  OpenBench bench(loadSettings(iniPath));
   std::cout << "bench: " << benchName(bench.identity()) << " (whoAreYou " << bench.identity() << ")\n";
   std::cout << bench.setupText();
 }
 
 void listStoredBlocks(const std::string& iniPath) {
-  loadSettings(iniPath);
-  OpenBench bench;
+  OpenBench bench(loadSettings(iniPath));
   const std::vector<std::string> dates = storedBlockDates();
   if (dates.empty()) std::cout << "the bench holds no stored blocks\n";
   for (std::size_t i = 0; i < dates.size(); ++i) std::cout << i << "  " << dates[i] << "\n";
 }
 
-void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std::string& folder, bool plot) {
-  loadSettings(iniPath);
-  OutputFolder output(folder, plot);
-  OpenBench bench;
+void fetchStoredBlock(const FetchOptions& options) {
+  const CheckedSettings settings = loadSettings(options.iniPath);
+  OutputFolder output(options.folder, options.plot, options.overwrite ? Existing::Replace : Existing::Keep);
+  OpenBench bench(settings);
   const std::vector<std::string> dates = storedBlockDates();
+  const std::int32_t index = options.index;
   if (index < 0 || static_cast<std::size_t>(index) >= dates.size()) {
     throw HostFailure("no stored block " + std::to_string(index) + ": the bench holds " + std::to_string(dates.size()) +
                       " (dorvane list shows them)");
   }
+  const std::string setupText = bench.setupText();
+  // The block's own size is known only once it is here: the bench's current points, in the widest
+  // points, bound the wait.
+  const std::int64_t setupPoints = setupValue(setupText, "dataPoints").value_or(0);
+  const double mostSeconds = transferSeconds(setupPoints, 4, settings.baud);
+  // Set before the line that announces the transfer: a Ctrl-C may follow the line at once.
+  const auto started = std::chrono::steady_clock::now();
+  setStopNotice([started, mostSeconds](int) -> std::string {
+    const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::string line = "stopping after the current transfer: the driver cannot cut a block's transfer short";
+    if (mostSeconds > spent) line += "; up to about " + std::to_string(std::lround(std::ceil(mostSeconds - spent))) + " s more";
+    return line;
+  });
+  std::cout << "fetching stored block " << index << " (" << printableAscii(dates[static_cast<std::size_t>(index)]) << ") at "
+            << settings.baud << " baud";
+  if (mostSeconds > 0) std::cout << ": up to about " << std::lround(std::ceil(mostSeconds)) << " s";
+  std::cout << std::endl;
   // A stored block holds no more than the driver ever returns.
   std::vector<double> values(kLargestInterferogramPoints);
   std::int32_t count = 0;
-  const std::int32_t result = getRemoteData(index, values.data(), &count);
+  std::int32_t result = 0;
+  {
+    const WaitingLine waiting([started, mostSeconds] {
+      const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      return "transferring: " + std::to_string(std::lround(spent)) + " s" +
+             (mostSeconds > 0 ? " of up to about " + std::to_string(std::lround(std::ceil(mostSeconds))) + " s" : "");
+    });
+    result = getRemoteData(index, values.data(), &count);
+  }
+  setStopNotice({});
   if (result != 0) throw HostFailure(callFailed("getRemoteData", result, result == 1 ? "the block could not be retrieved" : nullptr));
   if (count <= 0 || static_cast<std::size_t>(count) > values.size()) {
     throw HostFailure("getRemoteData reported " + std::to_string(count) + " points for block " + std::to_string(index));
@@ -95,23 +153,29 @@ void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std:
   record.volts.assign(values.begin(), values.begin() + count);
   record.benchDate = dates[static_cast<std::size_t>(index)];
   record.benchIdentity = bench.identity();
-  record.setupText = bench.setupText();
+  record.setupText = setupText;
+  record.scans = storedBlockScans(setupText);
   record.laserWavenumber = defaultLaserWavenumber();
-  record.undersampling = undersamplingInSettings(iniPath);
-  const SavedFiles files = output.save(record, "stored-block-" + std::to_string(index));
-  std::cout << "saved " << record.title << " (" << count << " points, " << record.benchDate << "): " << files.csv
+  record.undersampling = undersamplingOf(settings.lasersamp);
+  applyNotes(record, options.notes);
+  const SavedFiles files = output.save(record, storedBlockStem(record.benchDate, index));
+  std::cout << "saved " << record.title << " (" << count << " points, " << printableAscii(record.benchDate) << "): " << files.csv
             << ", " << fileName(files.jcamp) << (files.png.empty() ? "" : ", " + fileName(files.png)) << "\n";
 }
 
 bool executeCommand(const std::string& iniPath, const std::string& command) {
-  loadSettings(iniPath);
+  const CheckedSettings settings = loadSettings(iniPath);
   std::int32_t result = 0;
   if (dorvane_read_command(command.c_str()).kind == DORVANE_COMMAND_WHOAREYOU) {
     // The identity is the one found when the bench was opened.
-    OpenBench bench;
+    OpenBench bench(settings);
     result = spectrometer_execute(command.c_str());
   } else {
     result = spectrometer_execute(command.c_str());
+  }
+  // These come only from the opening of the port, whatever the command: a failure to name.
+  if (result == DORVANE_ERROR_PORT_IN_USE || result == DORVANE_ERROR_PORT_DENIED || result == DORVANE_ERROR_NOT_A_SERIAL_PORT) {
+    throw HostFailure(callFailed("spectrometer_execute", result, openFailure(result, settings).c_str()));
   }
   const CommandOutcome outcome = commandOutcome(command, result);
   std::cout << outcome.meaning << "\n";
@@ -156,7 +220,7 @@ void runDemo(const DemoOptions& options) {
     if (!settings.flush()) throw HostFailure("cannot write the settings file " + ini);
   }
   std::cout << "virtual bench with a polystyrene film on " << bench.device() << "; settings in " << ini << "\n";
-  loadSettings(ini);
+  const CheckedSettings settings = loadSettings(ini);
 
   // One file through the driver with the shuttle at `position`. The command string names position 1
   // with any argument but 0, which names position 2.
@@ -172,8 +236,9 @@ void runDemo(const DemoOptions& options) {
     acquisition.scans = options.scans;
     acquisition.folder = folder.string();
     acquisition.prefix = prefix;
-    acquisition.timeoutSeconds = 60;
-    acquisition.undersampling = undersamplingInSettings(ini);
+    acquisition.settings = settings;
+    // The demo's folder is its own: a second demo replaces the first one's files.
+    acquisition.overwrite = true;
     std::vector<AcquiredFile> acquired;
     acquire(acquisition, [&acquired](const AcquiredFile& file) {
       acquired.push_back(file);

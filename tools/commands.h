@@ -12,7 +12,16 @@ namespace dorvane::host {
 
 void showInfo(const std::string& iniPath);
 void listStoredBlocks(const std::string& iniPath);
-void fetchStoredBlock(const std::string& iniPath, std::int32_t index, const std::string& folder, bool plot);
+struct FetchOptions {
+  std::string iniPath;
+  std::int32_t index = 0;  // the block's place in the bench's list, newest first
+  std::string folder = ".";
+  bool plot = true;
+  bool overwrite = false;
+  RecordNotes notes;
+};
+// Saves the block as stored-block-<its time>.*: block numbers shift with every acquisition.
+void fetchStoredBlock(const FetchOptions& options);
 // Prints the result with its meaning; false when the result tells of a failure.
 bool executeCommand(const std::string& iniPath, const std::string& command);
 // Serves the virtual bench (with dorvane-benchsim's own options) until Ctrl-C.

@@ -63,6 +63,18 @@ class SpawnActions {
   posix_spawn_file_actions_t actions_;
 };
 
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { posix_spawnattr_init(&attributes_); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  posix_spawnattr_t* get() { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
 }  // namespace
 
 std::optional<std::string> findGnuplot() {
@@ -102,9 +114,14 @@ std::string runGnuplot(const std::string& program, const std::string& script) {
   posix_spawn_file_actions_adddup2(actions.get(), theirs.get(), STDIN_FILENO);
   posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(actions.get(), errors.get(), STDERR_FILENO);
+  // A process group of its own: the terminal's Ctrl-C is the host's to handle, and a gnuplot that
+  // received it would fail the plot of a file the host means to keep.
+  SpawnAttributes attributes;
+  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(attributes.get(), 0);
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
   pid_t child = 0;
-  if (const int error = posix_spawn(&child, program.c_str(), actions.get(), nullptr, argv, environ); error != 0) {
+  if (const int error = posix_spawn(&child, program.c_str(), actions.get(), attributes.get(), argv, environ); error != 0) {
     return "cannot start " + program + ": " + std::strerror(error);
   }
   theirs.reset();

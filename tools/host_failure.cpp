@@ -27,6 +27,10 @@ std::string callFailed(const char* exportName, std::int32_t result, const char* 
          (meaning != nullptr ? meaning : dorvane_error_text(result));
 }
 
+std::string counted(std::int64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 CommandOutcome commandOutcome(const std::string& command, std::int32_t result) {
   const dorvane_command read = dorvane_read_command(command.c_str());
   const std::string shown = std::to_string(result) + ": ";

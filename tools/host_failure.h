@@ -25,6 +25,9 @@ class HostFailure : public std::runtime_error {
 // "spectrometer_open returned -1: no such serial port, or no port set in the settings". `meaning`
 // replaces the driver's general phrase where the export gives the code a meaning of its own.
 std::string callFailed(const char* exportName, std::int32_t result, const char* meaning = nullptr);
+// "1 file", "3 files": a count and its noun, plural but for one.
+std::string counted(std::int64_t count, const std::string& noun);
+
 // A command string's result read for that command, which dorvane_read_command names as the driver
 // takes it: "1: the bench has a shuttle", and whether it tells of a failure (each command has its
 // own way of saying so).

@@ -2,6 +2,7 @@
 // its files live, and the virtual bench as a child program. One source per system.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,11 +10,31 @@
 
 namespace dorvane::host {
 
-// From the first call on, Ctrl-C (and a polite termination request, or a closed console window on
-// Windows) no longer ends the program: it is noted, and the program stops its work at the next point
-// where that is safe.
+// From the first call on, Ctrl-C (and a polite termination request, a hang-up, or a closed console
+// window on Windows) no longer ends the program: it is noted, and the program stops its work at the
+// next point where that is safe. Each request is counted: a second Ctrl-C can ask for more haste.
 void catchStopRequests();
 bool stopRequested();
+int stopRequestCount();
+
+// What asked the program to stop, for its last line ("Ctrl-C", "a termination request (SIGTERM)"),
+// and the exit status that tells it to a shell (130 for Ctrl-C, 128 + the signal's number otherwise).
+struct StopCause {
+  std::string what;
+  int exitStatus;
+};
+StopCause stopCause();
+
+// The line shown on stderr, after "dorvane: ", the moment a stop request arrives (the program may be
+// deep in a driver call that cannot be cut short): `notice(count)`, count 1 for the first request;
+// "" shows nothing. Replaces the previous notice; an empty function brings back kPlainNotice.
+inline constexpr const char* kPlainNotice = "stopping…";
+using StopNotice = std::function<std::string(int count)>;
+void setStopNotice(StopNotice notice);
+
+// The device the driver opens for the settings file's port (numbered from 1), as users name it:
+// DORVANE_COM<port> or /dev/ttyS<port - 1> on Linux, COM<port> on Windows.
+std::string serialDeviceName(int filePort);
 
 // The event the driver signals after each file: an eventfd on Linux, a Win32 event on Windows.
 class CompletionEvent {
@@ -26,16 +47,13 @@ class CompletionEvent {
   CompletionEvent& operator=(const CompletionEvent&) = delete;
 
   dorvane_event_handle handle() const;
-  // Blocks until the driver signals (the signal is consumed), a stop is requested, or the time passes.
-  Wake wait(int timeoutMs);
+  // Blocks until the driver signals (the signal is consumed), the stop requests reach `stopsToWake`,
+  // or the time passes.
+  Wake wait(int timeoutMs, int stopsToWake = 1);
 
  private:
   long long event_;  // the eventfd, or the HANDLE
 };
-
-// The driver writes its debug lines to stderr on Linux (Windows keeps them for a debugger). Unless
-// they are wanted, this sends them to nowhere and keeps std::cerr, alone, on the terminal.
-void keepDriverDebugOutput(bool wanted);
 
 // A terminal that takes the progress line's escape sequences (a Windows console is switched to them).
 bool stdoutIsTerminal();

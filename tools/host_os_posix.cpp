@@ -16,7 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <streambuf>
+#include <mutex>
+#include <thread>
 
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
@@ -26,43 +27,63 @@ extern char** environ;
 namespace dorvane::host {
 namespace {
 
-std::atomic<bool> stopWanted{false};
+std::atomic<int> stopRequests{0};
+std::atomic<int> firstStopSignal{0};
+// Written once per request: one pipe wakes the waits, the other the thread that shows the notice.
 int stopPipe[2] = {-1, -1};
+int noticePipe[2] = {-1, -1};
 
-void onStopSignal(int) {
-  stopWanted = true;
+void onStopSignal(int signal) {
+  int none = 0;
+  firstStopSignal.compare_exchange_strong(none, signal);
+  ++stopRequests;
   const int savedErrno = errno;
   const char byte = 1;
   // A full pipe already holds a wake-up; nothing else may be done in a signal handler.
-  [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+  [[maybe_unused]] const ssize_t woken = ::write(stopPipe[1], &byte, 1);
+  [[maybe_unused]] const ssize_t told = ::write(noticePipe[1], &byte, 1);
   errno = savedErrno;
 }
 
-// std::cerr's buffer on a descriptor of its own.
-class DescriptorBuffer final : public std::streambuf {
- public:
-  explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) {}
+std::mutex noticeLock;
+StopNotice currentNotice;
 
- protected:
-  int_type overflow(int_type c) override {
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    const char byte = static_cast<char>(c);
-    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+void drain(int descriptor) {
+  char bytes[64];
+  while (::read(descriptor, bytes, sizeof bytes) > 0) {
   }
-  std::streamsize xsputn(const char* text, std::streamsize count) override {
-    std::streamsize done = 0;
-    while (done < count) {
-      const ssize_t written = ::write(descriptor_, text + done, static_cast<std::size_t>(count - done));
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) break;
-      done += written;
+}
+
+void writeAll(int descriptor, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t written = ::write(descriptor, text.data() + done, text.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    done += static_cast<std::size_t>(written);
+  }
+}
+
+// Shows the notice for each request as it comes, while the main thread may be blocked in the driver.
+void showNotices() {
+  int shown = 0;
+  for (;;) {
+    pollfd readable{noticePipe[0], POLLIN, 0};
+    if (::poll(&readable, 1, -1) < 0 && errno != EINTR) return;
+    drain(noticePipe[0]);
+    const int count = stopRequests;
+    if (count == shown) continue;
+    shown = count;
+    std::string line = kPlainNotice;
+    {
+      std::lock_guard<std::mutex> hold(noticeLock);
+      if (currentNotice) line = currentNotice(count);
     }
-    return done;
+    if (line.empty()) continue;
+    // Over the progress line, when both share the terminal.
+    writeAll(STDERR_FILENO, (::isatty(STDERR_FILENO) == 1 ? "\r\033[K" : "") + std::string("dorvane: ") + line + "\n");
   }
-
- private:
-  int descriptor_;
-};
+}
 
 std::string systemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -70,7 +91,10 @@ std::string systemError(const char* what) { return std::string(what) + ": " + st
 
 void catchStopRequests() {
   if (stopPipe[0] >= 0) return;
-  if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw HostFailure(systemError("cannot create a pipe"));
+  if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(noticePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    throw HostFailure(systemError("cannot create a pipe"));
+  }
+  std::thread(showNotices).detach();
   struct sigaction action{};
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
@@ -78,7 +102,29 @@ void catchStopRequests() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
-bool stopRequested() { return stopWanted; }
+bool stopRequested() { return stopRequests > 0; }
+
+int stopRequestCount() { return stopRequests; }
+
+StopCause stopCause() {
+  switch (const int signal = firstStopSignal) {
+    case SIGINT: return {"Ctrl-C", 130};
+    case SIGTERM: return {"a termination request (SIGTERM)", 128 + SIGTERM};
+    case SIGHUP: return {"the terminal hanging up (SIGHUP)", 128 + SIGHUP};
+    default: return {"signal " + std::to_string(signal), 128 + signal};
+  }
+}
+
+void setStopNotice(StopNotice notice) {
+  std::lock_guard<std::mutex> hold(noticeLock);
+  currentNotice = std::move(notice);
+}
+
+std::string serialDeviceName(int filePort) {
+  const std::string variable = "DORVANE_COM" + std::to_string(filePort);
+  if (const char* device = std::getenv(variable.c_str()); device != nullptr) return device;
+  return "/dev/ttyS" + std::to_string(filePort - 1);
+}
 
 CompletionEvent::CompletionEvent() : event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (event_ < 0) throw HostFailure(systemError("cannot create the co-add event"));
@@ -90,29 +136,19 @@ dorvane_event_handle CompletionEvent::handle() const {
   return reinterpret_cast<dorvane_event_handle>(static_cast<std::intptr_t>(event_));
 }
 
-CompletionEvent::Wake CompletionEvent::wait(int timeoutMs) {
+CompletionEvent::Wake CompletionEvent::wait(int timeoutMs, int stopsToWake) {
   pollfd watched[2] = {{static_cast<int>(event_), POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
   const nfds_t count = stopPipe[0] >= 0 ? 2 : 1;
-  if (stopWanted) return Wake::StopRequested;
+  if (stopRequests >= stopsToWake) return Wake::StopRequested;
   const int ready = ::poll(watched, count, timeoutMs);
-  if (stopWanted) return Wake::StopRequested;
+  // The count, not the pipe, tells whether to wake: a request below stopsToWake is consumed here.
+  if (count == 2 && (watched[1].revents & POLLIN) != 0) drain(stopPipe[0]);
+  if (stopRequests >= stopsToWake) return Wake::StopRequested;
   if (ready > 0 && (watched[0].revents & POLLIN) != 0) {
     std::uint64_t signals = 0;
     if (::read(static_cast<int>(event_), &signals, sizeof signals) == sizeof signals) return Wake::Signalled;
   }
   return Wake::TimedOut;
-}
-
-void keepDriverDebugOutput(bool wanted) {
-  if (wanted) return;
-  const int own = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-  const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (own < 0 || nowhere < 0) return;  // the driver's lines stay mixed in; nothing is lost
-  ::dup2(nowhere, STDERR_FILENO);
-  ::close(nowhere);
-  // Never destroyed: std::cerr is flushed at exit after every static of ours is gone.
-  static DescriptorBuffer* const hostErrors = new DescriptorBuffer(own);
-  std::cerr.rdbuf(hostErrors);
 }
 
 bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
@@ -192,9 +228,10 @@ bool VirtualBench::waitWhileRunning() {
   for (;;) {
     pollfd watched[2] = {{output_, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
     const nfds_t count = stopPipe[0] >= 0 ? 2 : 1;
-    if (stopWanted) return true;
+    if (stopRequested()) return true;
     if (::poll(watched, count, -1) < 0 && errno != EINTR) return false;
-    if (stopWanted) return true;
+    if (count == 2 && (watched[1].revents & POLLIN) != 0) drain(stopPipe[0]);
+    if (stopRequested()) return true;
     if ((watched[0].revents & (POLLIN | POLLHUP)) != 0) {
       char discard[256];
       if (::read(output_, discard, sizeof discard) <= 0) return false;

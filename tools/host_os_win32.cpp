@@ -13,16 +13,35 @@
 namespace dorvane::host {
 namespace {
 
-std::atomic<bool> stopWanted{false};
-// Manual-reset: once asked, every later wait sees the stop at once.
+std::atomic<int> stopRequests{0};
+std::atomic<DWORD> firstControl{0};
+// Auto-reset, set once per request: a wait that lets the first request pass must not wake again for it.
 HANDLE stopEvent = nullptr;
+
+CRITICAL_SECTION noticeLock;
+StopNotice currentNotice;
 
 std::string systemError(const std::string& what) { return what + ": " + win32ErrorText(GetLastError()); }
 
+// The handler runs on a thread of its own, so the notice shows while the main thread is in the driver.
+void showNotice(int count) {
+  std::string line = kPlainNotice;
+  EnterCriticalSection(&noticeLock);
+  if (currentNotice) line = currentNotice(count);
+  LeaveCriticalSection(&noticeLock);
+  if (line.empty()) return;
+  line = "\r\033[Kdorvane: " + line + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
 BOOL WINAPI onConsoleControl(DWORD control) {
   if (control != CTRL_C_EVENT && control != CTRL_BREAK_EVENT && control != CTRL_CLOSE_EVENT) return FALSE;
-  stopWanted = true;
+  DWORD none = 0;
+  firstControl.compare_exchange_strong(none, control + 1);
+  const int count = ++stopRequests;
   SetEvent(stopEvent);
+  showNotice(count);
   // A closed console ends the process as soon as this handler returns. Waiting here gives the main
   // thread the time to stop the acquisition and close the port; its exit, or the system's own limit
   // of a few seconds, ends the wait.
@@ -38,12 +57,32 @@ std::string folderOf(const char* file) { return std::filesystem::path(file).pare
 
 void catchStopRequests() {
   if (stopEvent != nullptr) return;
-  stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  InitializeCriticalSection(&noticeLock);
+  stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (stopEvent == nullptr) throw HostFailure(systemError("cannot create the stop event"));
   if (!SetConsoleCtrlHandler(onConsoleControl, TRUE)) throw HostFailure(systemError("cannot catch Ctrl-C"));
 }
 
-bool stopRequested() { return stopWanted; }
+bool stopRequested() { return stopRequests > 0; }
+
+int stopRequestCount() { return stopRequests; }
+
+StopCause stopCause() {
+  switch (firstControl.load()) {
+    case CTRL_BREAK_EVENT + 1: return {"Ctrl-Break", 130};
+    case CTRL_CLOSE_EVENT + 1: return {"the console window closing", 130};
+    default: return {"Ctrl-C", 130};
+  }
+}
+
+void setStopNotice(StopNotice notice) {
+  if (stopEvent == nullptr) return;  // nothing can ask for a stop before catchStopRequests
+  EnterCriticalSection(&noticeLock);
+  currentNotice = std::move(notice);
+  LeaveCriticalSection(&noticeLock);
+}
+
+std::string serialDeviceName(int filePort) { return "COM" + std::to_string(filePort); }
 
 CompletionEvent::CompletionEvent()
     : event_(static_cast<long long>(reinterpret_cast<std::intptr_t>(CreateEventA(nullptr, FALSE, FALSE, nullptr)))) {
@@ -54,17 +93,14 @@ CompletionEvent::~CompletionEvent() { CloseHandle(eventOf(event_)); }
 
 dorvane_event_handle CompletionEvent::handle() const { return eventOf(event_); }
 
-CompletionEvent::Wake CompletionEvent::wait(int timeoutMs) {
-  if (stopWanted) return Wake::StopRequested;
+CompletionEvent::Wake CompletionEvent::wait(int timeoutMs, int stopsToWake) {
+  if (stopRequests >= stopsToWake) return Wake::StopRequested;
   const HANDLE watched[2] = {eventOf(event_), stopEvent};
   const DWORD count = stopEvent != nullptr ? 2 : 1;
   const DWORD woken = WaitForMultipleObjects(count, watched, FALSE, static_cast<DWORD>(timeoutMs));
-  if (stopWanted) return Wake::StopRequested;
+  if (stopRequests >= stopsToWake) return Wake::StopRequested;
   return woken == WAIT_OBJECT_0 ? Wake::Signalled : Wake::TimedOut;
 }
-
-// The driver's debug lines go to OutputDebugStringA, which only a debugger shows.
-void keepDriverDebugOutput(bool) {}
 
 bool stdoutIsTerminal() {
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);

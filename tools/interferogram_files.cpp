@@ -365,28 +365,34 @@ std::string storedBlockStem(std::string_view benchDate, std::int32_t index) {
          std::string(benchDate.substr(14, 2)) + std::string(benchDate.substr(17, 2)) + "." + std::string(benchDate.substr(20, 2));
 }
 
+std::optional<std::int64_t> setupValue(std::string_view setupText, std::string_view name) {
+  constexpr std::string_view kBanner = "Bench Setup:";
+  while (!setupText.empty()) {
+    const std::size_t end = setupText.find('\n');
+    std::string_view line = setupText.substr(0, end);
+    setupText.remove_prefix(end == std::string_view::npos ? setupText.size() : end + 1);
+    if (line.starts_with(kBanner)) line.remove_prefix(kBanner.size());
+    while (line.starts_with(' ')) line.remove_prefix(1);
+    if (!line.starts_with(name) || line.substr(name.size(), 1) != " ") continue;
+    line.remove_prefix(name.size() + 1);
+    std::int64_t value = 0;
+    const auto [next, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+    const bool whole = error == std::errc{} && (next == line.data() + line.size() || *next == ' ');
+    if (!whole) return std::nullopt;
+    return value;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::int32_t> storedBlockScans(std::string_view setupText) {
-  // The value of the first "NAME VALUE ..." line of that name, a whole number of 16 bits, as the
-  // setup record holds it.
-  const auto field = [setupText](std::string_view name) -> std::optional<std::int32_t> {
-    std::string_view rest = setupText;
-    while (!rest.empty()) {
-      const std::size_t end = rest.find('\n');
-      std::string_view line = rest.substr(0, end);
-      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-      while (line.starts_with(' ')) line.remove_prefix(1);
-      if (!line.starts_with(name) || line.substr(name.size(), 1) != " ") continue;
-      line.remove_prefix(name.size() + 1);
-      int value = 0;
-      const auto [next, error] = std::from_chars(line.data(), line.data() + line.size(), value);
-      const bool whole = error == std::errc{} && (next == line.data() + line.size() || *next == ' ');
-      if (!whole || value < 0 || value > 0xFFFF) return std::nullopt;
-      return value;
-    }
-    return std::nullopt;
+  // Both are 16-bit fields of the setup record.
+  const auto scans = [setupText](std::string_view name) -> std::optional<std::int32_t> {
+    const std::optional<std::int64_t> value = setupValue(setupText, name);
+    if (!value || *value < 0 || *value > 0xFFFF) return std::nullopt;
+    return static_cast<std::int32_t>(*value);
   };
-  const std::optional<std::int32_t> sample = field("sampScans");
-  const std::optional<std::int32_t> background = field("bkgScans");
+  const std::optional<std::int32_t> sample = scans("sampScans");
+  const std::optional<std::int32_t> background = scans("bkgScans");
   if (!sample || !background || *sample == 0) return std::nullopt;
   if (*background != *sample && *background != 0) return std::nullopt;
   return sample;

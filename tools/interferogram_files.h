@@ -62,6 +62,10 @@ FileSetMember interferogramJcamp(const InterferogramRecord& record, const std::s
 // serial line, so anything else gives "stored-block-<index>-undated", built from no byte of it.
 std::string storedBlockStem(std::string_view benchDate, std::int32_t index);
 
+// The number on the "name value" line of getSetup's text (e.g. "  scanTime 50 0x32"); none when the
+// text has no such line or no whole number there.
+std::optional<std::int64_t> setupValue(std::string_view setupText, std::string_view name);
+
 // The scans a stored block co-added, from the setup text (getSetup's "  sampScans N ..." and
 // "  bkgScans M ..." lines): a sample block co-adds N and a background block M, and which one the
 // block is the host cannot see, so N when M is N or 0 (no background scans set), else none.

@@ -45,14 +45,46 @@ std::string timedPrefix() {
   return utcTimeText("interferogram-%Y%m%d-%H%M%S", nowMs);
 }
 
+// What exec's help lists: each command and what its result means.
+constexpr const char* kCommandResults =
+    "Commands (words compare without regard to case; a word only has to begin the command, except reset and\n"
+    "whoAreYou; what follows the number is ignored) and what their results mean:\n"
+    "  shuttle           1: the bench has a shuttle; 0: it has none; -1: the bench could not be asked\n"
+    "  shuttle N         move the shuttle to position 1 (N not 0) or 2 (N 0); 1: moved, -1: no shuttle, 0: failed\n"
+    "  iris              1: the bench has an iris; 0: it has none; -1: the bench could not be asked\n"
+    "  iris N            set the aperture to N; 1: set (or no iris fitted), 0: failed\n"
+    "  mirror            1: the bench has a beam mirror; 0: it has none; -1: the bench could not be asked\n"
+    "  mirror N          move the mirror to position 1 (N not 0) or 2 (N 0); 1: moved, -1: no mirror, 0: failed\n"
+    "  movemotor M S     move motor 2 (M not 0) or 1 (M 0) by S steps; its new position, 0: failed\n"
+    "  movemotor M       the position of motor 2 (M not 0) or 1; -1: not known\n"
+    "  reset             reset the bench (it forgets its stored blocks); 1: done\n"
+    "  whoAreYou         the bench found at the last opening: family << 16 | model; 0: none yet\n"
+    "  @FILE             load the settings file FILE; 0\n"
+    "A negative result of any but movemotor is the serial layer's code: the line says what it means.";
+
+// The notes every saved file carries, for the subcommands that save.
+void addNoteOptions(CLI::App* command, RecordNotes& notes) {
+  command->add_option("--sample", notes.sample, "the sample's name, written into the files (and their JCAMP-DX title)");
+  command->add_option("--operator", notes.operatorName, "who made the measurement, written into the files");
+  command->add_option("--comment", notes.comment, "a comment written into the files");
+}
+
 int run(int argc, char** argv) {
   CLI::App app{"dorvane: look at an FTIR bench, acquire and save interferograms, read its stored data.\n"
                "The bench is reached through the settings file's port (see the README)."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", [] {
+    const std::string library = driverLibraryPath();
+    return std::string("dorvane ") + DORVANE_VERSION + (library.empty() ? "" : " (driver " + library + ")");
+  });
   bool driverDebug = false;
-  app.add_flag("--debug", driverDebug, "show the driver's debug lines on stderr");
+  app.add_flag("--debug", driverDebug,
+               "show the driver's debug lines (on Linux it sets DORVANE_DEBUG, which sends them to stderr; on "
+               "Windows they go to a debugger)");
   std::string ini = "dorvane.ini";
   bool noPlot = false;
+  bool overwrite = false;
+  RecordNotes notes;
   std::string folder = ".";
   const auto settingsOption = [&ini](CLI::App* command) {
     command->add_option("--ini", ini, "the settings file (INI, section [Settings])")->capture_default_str();
@@ -60,6 +92,8 @@ int run(int argc, char** argv) {
   const auto outputOptions = [&](CLI::App* command) {
     command->add_option("--out", folder, "the folder for the saved files")->capture_default_str();
     command->add_flag("--no-plot", noPlot, "save CSV and JCAMP-DX only, no PNG");
+    command->add_flag("--overwrite", overwrite, "replace files of the same names (otherwise they are kept and nothing is written)");
+    addNoteOptions(command, notes);
   };
 
   CLI::App* info = app.add_subcommand("info", "open the bench, print its identity and setup, close");
@@ -72,13 +106,16 @@ int run(int argc, char** argv) {
   outputOptions(acquireCommand);
   acquireCommand->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
   acquireCommand->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
-  acquireCommand->add_option("--points", acquisition.points, "points per scan (default: the settings file's)")
-      ->check(CLI::Range(1, 65536));
-  acquireCommand->add_option("--gain", acquisition.gain, "the gain code (default: the settings file's)")
-      ->check(CLI::Range(0, 255));
+  acquireCommand->add_option("--points", acquisition.points,
+                             "points per scan, 1 to " + std::to_string(kLargestPointsRequest) +
+                                 " (the bench adds 64; default: the settings file's)")
+      ->check(CLI::PositiveNumber);
+  acquireCommand->add_option("--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)")
+      ->check(CLI::Range(0, 3));
   acquireCommand->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
-  acquireCommand->add_option("--timeout", acquisition.timeoutSeconds, "seconds to wait for a file before giving up")
-      ->capture_default_str()
+  acquireCommand->add_option("--timeout", acquisition.timeoutSeconds,
+                             "seconds to wait for a file before giving up (default: twice what a file is expected to "
+                             "take, and 30 s more)")
       ->check(CLI::PositiveNumber);
 
   CLI::App* list = app.add_subcommand("list", "list the blocks stored in the bench's memory");
@@ -94,6 +131,7 @@ int run(int argc, char** argv) {
   CLI::App* exec = app.add_subcommand("exec", "run a command string, e.g. \"shuttle 1\", and explain its result");
   settingsOption(exec);
   exec->add_option("COMMAND", command, "the command string")->required();
+  exec->footer(kCommandResults);
 
   SpectrumCommand spectrum;
   std::string range, ratio = "absorbance";
@@ -138,12 +176,14 @@ int run(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "dorvane: " << e.what() << " (dorvane --help lists the options)" << std::endl;
     return kExitUsage;
   }
 
-  keepDriverDebugOutput(driverDebug);
+  if (driverDebug) setEnvironment("DORVANE_DEBUG", "1");
   catchStopRequests();
   if (*info) showInfo(ini);
   const auto processingOptions = [&range, &ratio](ProcessingOptions& processing) {
@@ -156,15 +196,16 @@ int run(int argc, char** argv) {
     return runSpectrumCommand(spectrum);
   }
   if (*acquireCommand) {
-    loadSettings(ini);
+    acquisition.settings = loadSettings(ini);
     acquisition.folder = folder;
     acquisition.plot = !noPlot;
-    acquisition.undersampling = undersamplingInSettings(ini);
+    acquisition.overwrite = overwrite;
+    acquisition.notes = notes;
     if (acquisition.prefix.empty()) acquisition.prefix = timedPrefix();
     // Each spectrum is made and saved on the saving thread, beside its interferogram, which it
     // replaces together with.
     std::optional<SpectrumMaker> maker;
-    SpectrumSaver spectrumSaver(Existing::Replace, !noPlot);
+    SpectrumSaver spectrumSaver(overwrite ? Existing::Replace : Existing::Keep, !noPlot);
     if (acquireSpectrum || !acquireBackground.empty()) {
       processingOptions(acquisitionProcessing);
       maker.emplace(acquisitionProcessing);
@@ -180,10 +221,10 @@ int run(int argc, char** argv) {
       const SavedFiles files = spectrumSaver.save(spectrum, folder, spectrumStem(file.files.jcamp, spectrum.kind));
       return "; " + std::string(spectrumKindName(spectrum.kind)) + ": " + files.csv;
     });
-    std::cout << saved << " file" << (saved == 1 ? "" : "s") << " saved in " << folder << std::endl;
+    std::cout << counted(saved, "file") << " saved in " << folder << std::endl;
   }
   if (*list) listStoredBlocks(ini);
-  if (*fetch) fetchStoredBlock(ini, blockIndex, folder, !noPlot);
+  if (*fetch) fetchStoredBlock(FetchOptions{ini, blockIndex, folder, !noPlot, overwrite, notes});
   if (*exec && !executeCommand(ini, command)) return kExitFailure;
   if (*sim) {
     // A bare "--" before the bench's options is the separator, not one of them.
@@ -192,7 +233,10 @@ int run(int argc, char** argv) {
   }
   if (*demoCommand) runDemo(demo);
   // The bench calls cannot be cut short: a Ctrl-C during one is honoured once it returns.
-  if (stopRequested() && !*sim) throw HostFailure("stopped by Ctrl-C; the port is closed", kExitStopped);
+  if (stopRequested() && !*sim) {
+    const StopCause cause = stopCause();
+    throw HostFailure("stopped by " + cause.what + "; the port is closed", cause.exitStatus);
+  }
   return 0;
 }
 

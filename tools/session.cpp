@@ -7,37 +7,55 @@
 #include <vector>
 
 #include "dorvane.h"
-#include "platform/ini.h"
 #include "tools/host_failure.h"
+#include "tools/host_os.h"
 #include "tools/session.h"
 
 namespace dorvane::host {
 
-void loadSettings(const std::string& iniPath) {
-  std::ifstream file(iniPath);
-  std::error_code error;
-  if (!file || std::filesystem::is_directory(iniPath, error)) {
-    const std::string reason = !file ? std::strerror(errno) : "it is a folder";
-    throw HostFailure("cannot read the settings file " + iniPath + ": " + reason);
-  }
+CheckedSettings loadSettings(const std::string& iniPath) {
+  CheckedSettings settings = checkSettingsFile(iniPath);
+  for (const std::string& warning : settings.warnings) std::cerr << "dorvane: " << warning << "\n";
   // The driver takes a relative path from the current folder, as we do; absolute reads plainer in its log.
+  std::error_code error;
   const std::string absolute = std::filesystem::absolute(iniPath, error).string();
   const std::int32_t result = spectrometer_execute(("@" + (error ? iniPath : absolute)).c_str());
   if (result != 0) throw HostFailure(callFailed("spectrometer_execute", result));
+  return settings;
 }
 
-std::int32_t undersamplingInSettings(const std::string& iniPath) {
-  return undersamplingOf(platform::readProfileInt("Settings", "lasersamp", 0, iniPath.c_str()));
+void applyNotes(InterferogramRecord& record, const RecordNotes& notes) {
+  record.sample = notes.sample;
+  record.operatorName = notes.operatorName;
+  record.comment = notes.comment;
 }
 
-OpenBench::OpenBench() {
+std::string openFailure(std::int32_t result, const CheckedSettings& settings) {
+  const std::string device = shownPath(serialDeviceName(settings.port));
+  switch (result) {
+    case -1:
+      return device + " does not exist (the settings' port=" + std::to_string(settings.port) +
+             "; on Linux DORVANE_COM" + std::to_string(settings.port) + " may name the device)";
+    case DORVANE_ERROR_PORT_IN_USE:
+      return device + " is in use by another program (another dorvane, a terminal program): close it and try again";
+    case DORVANE_ERROR_PORT_DENIED:
+      return device + ": Permission denied: add the user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
+    case DORVANE_ERROR_NOT_A_SERIAL_PORT:
+      return device + " is not a serial port: point the settings' port at the bench's serial device";
+    case -2:
+    case -3:
+      return "the bench on " + device + " did not send its setup (is it on, connected, and set to " +
+             std::to_string(settings.baud) + " baud?)";
+    default:
+      return device + ": " + dorvane_error_text(result);
+  }
+}
+
+OpenBench::OpenBench(const CheckedSettings& settings) {
   const std::int32_t result = spectrometer_open(0);
   if (result != 0) {
     spectrometer_close();
-    const char* meaning = result == -1 ? "no such serial port, or no port= in the settings' [Settings] section"
-                          : result == -2 || result == -3 ? "the bench did not send its setup (is it on and connected?)"
-                                                         : nullptr;
-    throw HostFailure(callFailed("spectrometer_open", result, meaning));
+    throw HostFailure(callFailed("spectrometer_open", result, openFailure(result, settings).c_str()));
   }
   identity_ = spectrometer_execute("whoAreYou");
 }

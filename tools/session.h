@@ -3,25 +3,36 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "tools/interferogram_files.h"
 #include "tools/plot.h"
+#include "tools/settings_file.h"
 
 namespace dorvane::host {
 
-// Hands the settings file to the driver; a file that cannot be read fails here with one line, since
-// the driver itself would take it as empty.
-void loadSettings(const std::string& iniPath);
-// The undersampling ratio of the settings file's `lasersamp` (undersamplingOf), read with the INI
-// reader the driver uses, so that both take the file alike.
-std::int32_t undersamplingInSettings(const std::string& iniPath);
+// Checks the settings file (checkSettingsFile: one line for what is wrong, a warning on stderr for
+// each unknown or repeated key) and hands it to the driver. Returns what the host needs of it.
+CheckedSettings loadSettings(const std::string& iniPath);
+
+// What the user tells about the sample (--sample, --operator, --comment), written into every file.
+struct RecordNotes {
+  std::string sample, operatorName, comment;
+};
+void applyNotes(InterferogramRecord& record, const RecordNotes& notes);
+
+// What a failed opening of the port means for the user, naming the device the driver tried: e.g.
+// "/dev/ttyUSB0 is in use by another program (...)".
+std::string openFailure(std::int32_t result, const CheckedSettings& settings);
 
 // spectrometer_open for the life of the object; the destructor closes, which also stops an
 // acquisition that is still running.
 class OpenBench {
  public:
-  OpenBench();
+  // The failure line names the device behind `settings`' port and what to do about it.
+  explicit OpenBench(const CheckedSettings& settings);
   ~OpenBench();
   OpenBench(const OpenBench&) = delete;
   OpenBench& operator=(const OpenBench&) = delete;

@@ -39,7 +39,13 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   std::vector<char*> envp;
   for (std::string& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
-  const int spawned = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  // A process group of its own, as a shell gives a job: sendToGroup then acts as the terminal does.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const int spawned = ::posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   out_ = out[0];
@@ -91,6 +97,10 @@ bool ChildProcess::readUntilLineWith(const std::string& text, int timeoutMs) {
 
 void ChildProcess::send(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
+}
+
+void ChildProcess::sendToGroup(int signal) {
+  if (pid_ > 0) ::kill(-pid_, signal);
 }
 
 int ChildProcess::wait() {

@@ -24,6 +24,8 @@ class ChildProcess {
   // Reads stdout until a line contains `text`; false if the program ends first or time runs out.
   bool readUntilLineWith(const std::string& text, int timeoutMs);
   void send(int signal);
+  // To the program and every process it started in its group, as a terminal's Ctrl-C reaches them.
+  void sendToGroup(int signal);
   // Waits for the end and reads the rest of stdout. The exit status, or 128 + the ending signal.
   int wait();
   bool exitedNormally() const { return exitedNormally_; }

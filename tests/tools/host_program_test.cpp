@@ -69,8 +69,8 @@ std::vector<std::string> leftovers(const fs::path& folder) {
 
 class HostOnBench : public ::testing::Test {
  protected:
-  void startBench(sim::InstrumentOptions options = {}) {
-    instrument = std::make_unique<sim::Instrument>(pty.masterFd(), options);
+  void startBench(sim::InstrumentOptions options = {}, sim::BenchLinkOptions link = {}) {
+    instrument = std::make_unique<sim::Instrument>(pty.masterFd(), options, link);
     instrument->start();
   }
 
@@ -110,9 +110,10 @@ std::string commentValue(const fs::path& file, const std::string& name) {
 
 TEST_F(HostOnBench, AcquireSavesEveryFileWithTheBenchsValuesInEachFormat) {
   startBench();
-  auto host = run({"acquire", "--files", "3", "--scans", "4", "--out", out().string(), "--prefix", "run", "--spectrum"});
+  auto host = run({"acquire", "--files", "3", "--scans", "4", "--out", out().string(), "--prefix", "run", "--spectrum",
+                   "--sample", "polystyrene film", "--operator", "A. Lab", "--comment", "dry air"});
   ASSERT_EQ(host->wait(), 0) << host->errors();
-  EXPECT_THAT(host->output(), HasSubstr("3 files saved"));
+  EXPECT_THAT(host->output(), AllOf(HasSubstr("acquiring 3 files of 4 scans"), HasSubstr("3 files saved")));
   ASSERT_EQ(instrument->blocks().size(), 3u);
   for (int file = 1; file <= 3; ++file) {
     const fs::path stem = out() / ("run-00" + std::to_string(file));
@@ -123,6 +124,9 @@ TEST_F(HostOnBench, AcquireSavesEveryFileWithTheBenchsValuesInEachFormat) {
     EXPECT_TRUE(isPng(stem.string() + ".png")) << "file " << file;
     // The settings' lasersamp=2, and the spectrum beside: points 0 to the folding limit 7899 cm-1.
     EXPECT_THAT(commentValue(stem.string() + ".csv", "undersampling"), StartsWith("2 "));
+    EXPECT_EQ(commentValue(stem.string() + ".csv", "sample"), "polystyrene film");
+    EXPECT_EQ(commentValue(stem.string() + ".csv", "operator"), "A. Lab");
+    EXPECT_EQ(commentValue(stem.string() + ".csv", "comment"), "dry air");
     const CsvSpectrum spectrum = csvSpectrum(stem.string() + "-single-beam.csv");
     ASSERT_FALSE(spectrum.wavenumbers.empty()) << "file " << file;
     EXPECT_EQ(spectrum.wavenumbers.back(), 7899.0);
@@ -133,40 +137,62 @@ TEST_F(HostOnBench, AcquireSavesEveryFileWithTheBenchsValuesInEachFormat) {
 }
 
 
-// Ctrl-C while the bench scans: once before the first file, once after two.
-class HostCtrlC : public HostOnBench {
+// A stop while the bench scans, as a terminal sends Ctrl-C (to the whole job, gnuplot too) or as a
+// service manager asks for an end: every file fetched is kept whole with its plot, the port let go.
+class HostStop : public HostOnBench {
  protected:
-  void interrupt(const std::string& waitFor, int saved) {
+  void stop(const std::string& waitFor, int signal, int status, const std::string& cause) {
     sim::InstrumentOptions slow;
     slow.perScan = std::chrono::milliseconds(150);
     startBench(slow);
-    auto host = run({"acquire", "--files", "0", "--scans", "2", "--out", out().string(), "--prefix", "run", "--no-plot"});
+    auto host = run({"acquire", "--files", "0", "--scans", "2", "--out", out().string(), "--prefix", "run"});
     ASSERT_TRUE(host->readUntilLineWith(waitFor, 30000)) << host->output() << host->errors();
-    host->send(SIGINT);
-    EXPECT_EQ(host->wait(), 130);
+    host->sendToGroup(signal);
+    EXPECT_EQ(host->wait(), status);
     EXPECT_TRUE(host->exitedNormally()) << "the signal must be caught, not end the program";
     const std::string errors = host->errors();
-    EXPECT_TRUE(isOneLine(errors)) << errors;
-    EXPECT_THAT(errors, HasSubstr("stopped by Ctrl-C after"));
-    EXPECT_THAT(errors, HasSubstr("the port is closed"));
-    // Every file there is whole; none is half-written.
+    EXPECT_THAT(errors, StartsWith("dorvane: stopping…\n")) << "said at once";
+    const std::string last = errors.substr(errors.find('\n') + 1);
+    EXPECT_TRUE(isOneLine(last)) << errors;
+    EXPECT_THAT(last, ContainsRegex("^dorvane: stopped after [0-9]+ files? \\(" + cause + "\\), saved in .*; the port is closed"));
+    // Every file there is whole, with its plot; none is half-written, and the line counts them all.
     int csvFiles = 0;
     for (const auto& entry : fs::directory_iterator(out())) {
       if (entry.path().extension() != ".csv") continue;
       ++csvFiles;
-      EXPECT_EQ(csvValues(entry.path().string()).size(), 4096u + 64u) << entry.path();
-      EXPECT_EQ(jcampValues(fs::path(entry.path()).replace_extension(".jdx").string()).size(), 4096u + 64u);
+      fs::path file = entry.path();
+      EXPECT_EQ(csvValues(file.string()).size(), 4096u + 64u) << file;
+      EXPECT_EQ(jcampValues(file.replace_extension(".jdx").string()).size(), 4096u + 64u);
+      EXPECT_TRUE(isPng(file.replace_extension(".png").string())) << file;
     }
-    EXPECT_GE(csvFiles, saved);
+    EXPECT_THAT(last, HasSubstr("stopped after " + std::to_string(csvFiles) + " file"));
     EXPECT_THAT(leftovers(out()), ::testing::IsEmpty());
-    // The port was let go and the bench left able to answer the next host.
     auto next = run({"info"});
     EXPECT_EQ(next->wait(), 0) << next->errors();
   }
 };
 
-TEST_F(HostCtrlC, BeforeTheFirstFileExitsAtOnceWithThePortClosed) { interrupt("acquiring", 0); }
-TEST_F(HostCtrlC, AfterTwoFilesKeepsThemWholeAndClosesThePort) { interrupt("saved file 2", 2); }
+// A stored block's transfer cannot be cut short: Ctrl-C says so at once, and the block still arrives.
+TEST_F(HostStop, CtrlCDuringAFetchSaysAtOnceThatTheTransferEndsFirst) {
+  sim::BenchLinkOptions paced;
+  paced.baud = 38400;  // 4160 points of 2 bytes: about 2 s on the line
+  startBench({}, paced);
+  ASSERT_EQ(run({"acquire", "--files", "1", "--scans", "1", "--out", out().string(), "--no-plot"})->wait(), 0);
+  auto fetch = run({"fetch", "0", "--out", out().string(), "--no-plot"});
+  ASSERT_TRUE(fetch->readUntilLineWith("fetching stored block 0", 30000)) << fetch->errors();
+  fetch->sendToGroup(SIGINT);
+  EXPECT_EQ(fetch->wait(), 130);
+  EXPECT_THAT(fetch->errors(), ContainsRegex("^dorvane: stopping after the current transfer: the driver cannot cut a "
+                                             "block's transfer short; up to about [0-9]+ s more\ndorvane: stopped by "
+                                             "Ctrl-C; the port is closed\n$"));
+  EXPECT_THAT(fetch->output(), HasSubstr("saved stored block 0 (4160 points"));
+}
+
+TEST_F(HostStop, CtrlCBeforeTheFirstFileEndsAtOnce) { stop("acquiring", SIGINT, 130, "Ctrl-C"); }
+TEST_F(HostStop, CtrlCAfterTwoFilesKeepsEveryFileFetched) { stop("saved file 2", SIGINT, 130, "Ctrl-C"); }
+TEST_F(HostStop, ATerminationRequestIsNotTakenForCtrlC) {
+  stop("saved file 1", SIGTERM, 128 + SIGTERM, "a termination request \\(SIGTERM\\)");
+}
 
 TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
   startBench();
@@ -177,13 +203,21 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
     std::string says;
   };
   const std::string noPort = scratch.write("noport.ini", "[Settings]\nbaud=38400\n");
+  const auto settingsWith = [this](const std::string& name, const std::string& line) {
+    return scratch.write(name, "[Settings]\nport=49\nbaud=38400\n" + line + "\n");
+  };
   scratch.write("plain-file", "x");
   const std::vector<Case> cases = {
       {{"acquire", "--bogus"}, "", 2, "--bogus"},
       {{"acquire", "--files", "-3"}, "", 2, "--files"},
       {{"fetch"}, "", 2, "INDEX"},
       {{"info"}, (scratch.path() / "missing.ini").string(), 1, "cannot read the settings file"},
-      {{"info"}, noPort, 1, "spectrometer_open returned -1"},
+      {{"info"}, noPort, 1, "noport.ini: no port= in [Settings]; the driver would take 0: give the serial port, numbered from 1, 1 to 256"},
+      {{"info"}, settingsWith("negative.ini", "points=-5"), 1, "negative.ini line 4: points=-5 is out of range: points per scan, 1 to 65471 (the bench adds 64"},
+      {{"info"}, settingsWith("letters.ini", "points=abc"), 1, "letters.ini line 4: points=abc is not a whole number"},
+      {{"info"}, settingsWith("huge.ini", "gain=1e40"), 1, "huge.ini line 4: gain=1e40 is not a whole number: the gain code, 0 to 3"},
+      {{"info"}, scratch.write("nobaud.ini", "[Settings]\nport=49\n"), 1, "no baud= in [Settings]; the driver would take 0: give the line's baud rate, one of 1200"},
+      {{"acquire", "--points", "65536"}, "", 2, "--points 65536 is more than the driver can take: the bench adds 64 points to the request and the driver holds at most 65535, so 65471 is the largest"},
       {{"acquire", "--out", (scratch.path() / "plain-file" / "sub").string()}, "", 1, "output folder"},
       {{"fetch", "7"}, "", 1, "no stored block 7"},
   };
@@ -194,10 +228,20 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
     EXPECT_TRUE(isOneLine(errors)) << errors;
     EXPECT_THAT(errors, AllOf(StartsWith("dorvane: "), HasSubstr(c.says)));
   }
-  // A device that is not there: the serial layer's code from spectrometer_open.
-  ChildProcess host(DORVANE_HOST, {"info", "--ini", settings()}, {"DORVANE_COM49=/dev/dorvane-no-such-port"});
-  EXPECT_EQ(host.wait(), 1);
-  EXPECT_THAT(host.errors(), HasSubstr("spectrometer_open returned -1"));
+  // A device that is not there, or no serial port: the line names the device and what to do.
+  const std::vector<std::pair<std::string, std::string>> devices = {
+      {"/dev/dorvane-no-such-port", "spectrometer_open returned -1: /dev/dorvane-no-such-port does not exist"},
+      {scratch.path().string(), "returned -27: " + scratch.path().string() + " is not a serial port"},
+  };
+  for (const auto& [device, says] : devices) {
+    ChildProcess host(DORVANE_HOST, {"info", "--ini", settings()}, {"DORVANE_COM49=" + device});
+    EXPECT_EQ(host.wait(), 1);
+    EXPECT_THAT(host.errors(), HasSubstr(says));
+  }
+  // A key the driver does not know is named, and the rest goes on.
+  auto typo = run({"info"}, settingsWith("typo.ini", "pionts=4096"));
+  EXPECT_EQ(typo->wait(), 0) << typo->errors();
+  EXPECT_EQ(typo->errors(), "dorvane: " + (scratch.path() / "typo.ini").string() + " line 4: unknown key pionts in [Settings] is ignored\n");
 }
 
 TEST_F(HostOnBench, ABenchThatVanishesMidAcquisitionEndsItWithinTheTimeout) {
@@ -209,11 +253,49 @@ TEST_F(HostOnBench, ABenchThatVanishesMidAcquisitionEndsItWithinTheTimeout) {
   instrument.reset();
   pty.close();
   EXPECT_EQ(host->wait(), 1);
+  // 16 scans of 100 ms and 4160 points at 38400 baud take longer than the 2 s asked for: said first.
   const std::string errors = host->errors();
-  EXPECT_TRUE(isOneLine(errors)) << errors;
+  EXPECT_THAT(errors, StartsWith("dorvane: --timeout 2 s is shorter than a file is expected to take (16 scans in about 1.6 s and 3.3 s of transfer)\n"));
   EXPECT_THAT(errors, HasSubstr("no file from the bench in 2 s"));
   EXPECT_EQ(csvValues((out() / "run-001.csv").string()).size(), 4096u + 64u);
   EXPECT_THAT(leftovers(out()), ::testing::IsEmpty());
+}
+
+// Nothing is replaced unless asked, and a second program never gets the port while one holds it.
+TEST_F(HostOnBench, ASecondRunKeepsTheFirstsFilesAndASecondProgramIsRefusedThePort) {
+  sim::InstrumentOptions paced;
+  paced.perScan = std::chrono::milliseconds(100);
+  startBench(paced);
+  const std::vector<std::string> once = {"acquire", "--files", "1", "--scans", "2", "--out", out().string(), "--prefix", "run", "--no-plot"};
+  ASSERT_EQ(run(once)->wait(), 0);
+  const std::string first = readWholeFile(out() / "run-001.csv");
+  auto again = run(once);
+  EXPECT_EQ(again->wait(), 1);
+  EXPECT_EQ(again->errors(), "dorvane: cannot write " + (out() / "run-001.csv").string() +
+                                ": the file exists (--overwrite replaces it); or choose another --prefix\n");
+  EXPECT_EQ(instrument->blocks().size(), 1u) << "refused before the bench scanned";
+  EXPECT_EQ(readWholeFile(out() / "run-001.csv"), first);
+
+  std::vector<std::string> replacing = once;
+  replacing[2] = "5";
+  replacing.push_back("--overwrite");
+  auto holder = run(replacing);
+  ASSERT_TRUE(holder->readUntilLineWith("acquiring", 30000)) << holder->errors();
+  auto reset = run({"exec", "reset"});
+  EXPECT_EQ(reset->wait(), 1);
+  EXPECT_THAT(reset->errors(), HasSubstr(pty.slavePath() + " is in use by another program"));
+  ASSERT_EQ(holder->wait(), 0) << holder->errors();
+  EXPECT_EQ(instrument->blocks().size(), 6u) << "the reset never reached the bench";
+  EXPECT_NE(readWholeFile(out() / "run-001.csv"), first);
+}
+
+TEST(HostHelp, VersionAndTheCommandsOfExec) {
+  ChildProcess version(DORVANE_HOST, {"--version"});
+  EXPECT_EQ(version.wait(), 0);
+  EXPECT_THAT(version.output(), StartsWith("dorvane " DORVANE_VERSION));
+  ChildProcess exec(DORVANE_HOST, {"exec", "--help"});
+  EXPECT_EQ(exec.wait(), 0);
+  EXPECT_THAT(exec.output(), AllOf(HasSubstr("shuttle N "), HasSubstr("1: moved, -1: no shuttle, 0: failed"), HasSubstr("whoAreYou ")));
 }
 
 // The saving thread fails on file 2 (its name is taken by a folder): the acquisition stops there,
@@ -247,11 +329,24 @@ TEST_F(HostOnBench, InfoListFetchAndExecSpeakThroughTheExports) {
   ASSERT_EQ(list->wait(), 0) << list->errors();
   EXPECT_THAT(list->output(), ::testing::ContainsRegex("0  ... ... [0-9]{2} [0-9:]{11}\n1  "));
 
-  auto fetch = run({"fetch", "1", "--out", out().string()});
+  // A stored block is named by its time, since its number changes with every acquisition; fetched
+  // again, it is not replaced unless asked.
+  auto fetch = run({"fetch", "1", "--out", out().string(), "--sample", "film"});
   ASSERT_EQ(fetch->wait(), 0) << fetch->errors();
-  EXPECT_EQ(csvValues((out() / "stored-block-1.csv").string()), benchVolts(1));
-  EXPECT_EQ(jcampValues((out() / "stored-block-1.jdx").string()), benchVolts(1));
-  EXPECT_TRUE(isPng((out() / "stored-block-1.png").string()));
+  EXPECT_THAT(fetch->output(), ContainsRegex("^fetching stored block 1 \\(... ... [0-9]{2} [0-9:]{11}\\) at 38400 baud: up to about [0-9]+ s\n"));
+  const std::string shownName = "saved stored block 1 (4160 points, ";
+  ASSERT_THAT(fetch->output(), HasSubstr(shownName));
+  const std::size_t named = fetch->output().find(": ", fetch->output().find(shownName) + shownName.size()) + 2;
+  const fs::path stored = fetch->output().substr(named, fetch->output().find(',', named) - named);
+  EXPECT_THAT(stored.filename().string(), ContainsRegex("^stored-block-[A-Z][a-z]{2}[0-9]{2}-[0-9]{6}\\.[0-9]{2}\\.csv$"));
+  EXPECT_EQ(csvValues(stored.string()), benchVolts(1));
+  EXPECT_EQ(jcampValues(fs::path(stored).replace_extension(".jdx").string()), benchVolts(1));
+  EXPECT_TRUE(isPng(fs::path(stored).replace_extension(".png").string()));
+  EXPECT_EQ(commentValue(stored, "gain"), "unknown");
+  EXPECT_EQ(commentValue(stored, "sample"), "film");
+  auto again = run({"fetch", "1", "--out", out().string()});
+  EXPECT_EQ(again->wait(), 1);
+  EXPECT_THAT(again->errors(), HasSubstr("the file exists (--overwrite replaces it)"));
 
   // Each command says in its own way whether it failed; the exit status follows.
   const std::vector<std::tuple<std::string, std::string, int>> commands = {
