@@ -38,6 +38,13 @@ constexpr double kLeastTimeoutSeconds = 60;
 // What a transfer may overrun its estimate by before Ctrl-C stops waiting for it.
 constexpr double kTransferGraceSeconds = 5;
 
+// How long the bench takes over a file: its scans at the setup's scan time, and the transfer of its
+// points over the line. scanSeconds is none when the bench's setup gives no scan time.
+struct FileTime {
+  std::optional<double> scanSeconds;
+  double transferSeconds = 0;
+};
+
 std::string numbered(const std::string& prefix, std::int32_t number) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "%03d", static_cast<int>(number));

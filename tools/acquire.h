@@ -31,13 +31,6 @@ struct AcquiredFile {
   SavedFiles files;
 };
 
-// How long the bench takes over a file: its scans at the setup's scan time, and the transfer of its
-// points over the line. scanSeconds is none when the bench's setup gives no scan time.
-struct FileTime {
-  std::optional<double> scanSeconds;
-  double transferSeconds = 0;
-};
-
 // Runs the acquisition with the settings already loaded, reporting progress on stdout (a progress
 // line with the phase on a terminal, a line per file otherwise) and handing each saved file to
 // `onSaved` on the thread that saves them; what it returns (e.g. "; spectrum x.csv") ends the file's
