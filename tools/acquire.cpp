@@ -244,13 +244,9 @@ std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSa
   if (options.files) spectrometer_setFiles(*options.files);
   const std::int32_t files = spectrometer_getFiles();
   const std::int32_t scans = spectrometer_getScans();
-  const auto stoppedEarly = [] {
-    const StopCause cause = stopCause();
-    return HostFailure("stopped by " + cause.what + " before the acquisition began; the port is closed", cause.exitStatus);
-  };
 
   OpenBench bench(options.settings);
-  if (stopRequested()) throw stoppedEarly();
+  if (stopRequested()) throw stoppedBy(" before the acquisition began; the port is closed");
   if (const std::int32_t result = spectrometer_initialize(); result != 0) {
     throw HostFailure(callFailed("spectrometer_initialize", result, result == 1 ? "the bench did not take the scan settings" : nullptr));
   }
@@ -266,7 +262,7 @@ std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSa
     std::cerr << "dorvane: --timeout " << *options.timeoutSeconds << " s is shorter than a file is expected to take ("
               << expectedText(expected, scans) << ")" << std::endl;
   }
-  if (stopRequested()) throw stoppedEarly();
+  if (stopRequested()) throw stoppedBy(" before the acquisition began; the port is closed");
 
   FilePhase phase;
   phase.transferSeconds = expected.transferSeconds;

@@ -230,7 +230,7 @@ void runDemo(const DemoOptions& options) {
               << "\"; the bench settles for 10 s" << std::endl;
     const CommandOutcome moved = commandOutcome(command, spectrometer_execute(command.c_str()));
     if (moved.failed) throw HostFailure("the shuttle did not move to position " + std::to_string(position) + ": " + moved.meaning);
-    if (stopRequested()) throw HostFailure("stopped by Ctrl-C; the port is closed", kExitStopped);
+    if (stopRequested()) throw stoppedBy("; the port is closed");
     AcquireOptions acquisition;
     acquisition.files = 1;
     acquisition.scans = options.scans;

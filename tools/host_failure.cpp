@@ -3,6 +3,7 @@
 
 #include "dorvane.h"
 #include "tools/host_failure.h"
+#include "tools/host_os.h"
 
 namespace dorvane::host {
 namespace {
@@ -25,6 +26,11 @@ std::string accessoryName(dorvane_command_kind kind) {
 std::string callFailed(const char* exportName, std::int32_t result, const char* meaning) {
   return std::string(exportName) + " returned " + std::to_string(result) + ": " +
          (meaning != nullptr ? meaning : dorvane_error_text(result));
+}
+
+HostFailure stoppedBy(const std::string& rest) {
+  const StopCause cause = stopCause();
+  return HostFailure("stopped by " + cause.what + rest, cause.exitStatus);
 }
 
 std::string counted(std::int64_t count, const std::string& noun) {

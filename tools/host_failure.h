@@ -25,6 +25,10 @@ class HostFailure : public std::runtime_error {
 // "spectrometer_open returned -1: no such serial port, or no port set in the settings". `meaning`
 // replaces the driver's general phrase where the export gives the code a meaning of its own.
 std::string callFailed(const char* exportName, std::int32_t result, const char* meaning = nullptr);
+// The failure that ends the work after a stop request: "stopped by Ctrl-C" and `rest` (e.g. "; the
+// port is closed"), with the exit status that tells the cause (stopCause).
+HostFailure stoppedBy(const std::string& rest);
+
 // "1 file", "3 files": a count and its noun, plural but for one.
 std::string counted(std::int64_t count, const std::string& noun);
 

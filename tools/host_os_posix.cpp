@@ -45,8 +45,9 @@ void onStopSignal(int signal) {
   errno = savedErrno;
 }
 
-std::mutex noticeLock;
-StopNotice currentNotice;
+// Never destroyed: the thread that shows the notice may still wake while the program exits.
+std::mutex& noticeLock = *new std::mutex;
+StopNotice& currentNotice = *new StopNotice;
 
 void drain(int descriptor) {
   char bytes[64];
@@ -108,7 +109,7 @@ int stopRequestCount() { return stopRequests; }
 
 StopCause stopCause() {
   switch (const int signal = firstStopSignal) {
-    case SIGINT: return {"Ctrl-C", 130};
+    case SIGINT: return {"Ctrl-C", kExitStopped};
     case SIGTERM: return {"a termination request (SIGTERM)", 128 + SIGTERM};
     case SIGHUP: return {"the terminal hanging up (SIGHUP)", 128 + SIGHUP};
     default: return {"signal " + std::to_string(signal), 128 + signal};

@@ -69,9 +69,9 @@ int stopRequestCount() { return stopRequests; }
 
 StopCause stopCause() {
   switch (firstControl.load()) {
-    case CTRL_BREAK_EVENT + 1: return {"Ctrl-Break", 130};
-    case CTRL_CLOSE_EVENT + 1: return {"the console window closing", 130};
-    default: return {"Ctrl-C", 130};
+    case CTRL_BREAK_EVENT + 1: return {"Ctrl-Break", kExitStopped};
+    case CTRL_CLOSE_EVENT + 1: return {"the console window closing", kExitStopped};
+    default: return {"Ctrl-C", kExitStopped};
   }
 }
 

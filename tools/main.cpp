@@ -233,10 +233,7 @@ int run(int argc, char** argv) {
   }
   if (*demoCommand) runDemo(demo);
   // The bench calls cannot be cut short: a Ctrl-C during one is honoured once it returns.
-  if (stopRequested() && !*sim) {
-    const StopCause cause = stopCause();
-    throw HostFailure("stopped by " + cause.what + "; the port is closed", cause.exitStatus);
-  }
+  if (stopRequested() && !*sim) throw stoppedBy("; the port is closed");
   return 0;
 }
 

@@ -257,7 +257,7 @@ int runSpectrumCommand(const SpectrumCommand& command) {
   int failures = 0;
   for (const std::string& path : command.files) {
     // Each file is saved whole before Ctrl-C is heeded.
-    if (stopRequested()) throw HostFailure("stopped by Ctrl-C before " + shownPath(path), kExitStopped);
+    if (stopRequested()) throw stoppedBy(" before " + shownPath(path));
     try {
       const SpectrumRecord spectrum = maker.make(readForSpectrum(path, "", command.processing), shownPath(path));
       const std::string folder = command.folder.empty() ? fs::path(path).parent_path().string() : command.folder;
