@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace dorvane::platform {
 
@@ -95,5 +96,8 @@ class SerialLibrary {
 // open the device exclusively: while a port is open, another opening of its device through this
 // layer, in this process or any other, fails at once with kSerialInUse.
 SerialLibrary& systemSerialLibrary();
+
+// The device that port `port` opens, as systemSerialLibrary names it at this moment.
+std::string serialDevicePath(int port);
 
 }  // namespace dorvane::platform

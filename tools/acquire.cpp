@@ -23,8 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The most points a co-add holds: getData fills the rest with zeros, and getPoints tells the length.
-constexpr std::int32_t kLargestCoadd = 65535;
 // How often the progress line is redrawn while nothing else happens.
 constexpr int kProgressTickMs = 250;
 // After a file, the driver starts the next scan before it resets its scan count: until then a full

@@ -32,10 +32,6 @@ inline constexpr const char* kPlainNotice = "stopping…";
 using StopNotice = std::function<std::string(int count)>;
 void setStopNotice(StopNotice notice);
 
-// The device the driver opens for the settings file's port (numbered from 1), as users name it:
-// DORVANE_COM<port> or /dev/ttyS<port - 1> on Linux, COM<port> on Windows.
-std::string serialDeviceName(int filePort);
-
 // The event the driver signals after each file: an eventfd on Linux, a Win32 event on Windows.
 class CompletionEvent {
  public:

@@ -121,12 +121,6 @@ void setStopNotice(StopNotice notice) {
   currentNotice = std::move(notice);
 }
 
-std::string serialDeviceName(int filePort) {
-  const std::string variable = "DORVANE_COM" + std::to_string(filePort);
-  if (const char* device = std::getenv(variable.c_str()); device != nullptr) return device;
-  return "/dev/ttyS" + std::to_string(filePort - 1);
-}
-
 CompletionEvent::CompletionEvent() : event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (event_ < 0) throw HostFailure(systemError("cannot create the co-add event"));
 }

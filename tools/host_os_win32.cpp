@@ -82,8 +82,6 @@ void setStopNotice(StopNotice notice) {
   LeaveCriticalSection(&noticeLock);
 }
 
-std::string serialDeviceName(int filePort) { return "COM" + std::to_string(filePort); }
-
 CompletionEvent::CompletionEvent()
     : event_(static_cast<long long>(reinterpret_cast<std::intptr_t>(CreateEventA(nullptr, FALSE, FALSE, nullptr)))) {
   if (event_ == 0) throw HostFailure(systemError("cannot create the co-add event"));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dorvane.h"
+#include "platform/serial_port.h"
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
 #include "tools/session.h"
@@ -31,7 +32,8 @@ void applyNotes(InterferogramRecord& record, const RecordNotes& notes) {
 }
 
 std::string openFailure(std::int32_t result, const CheckedSettings& settings) {
-  const std::string device = shownPath(serialDeviceName(settings.port));
+  // The file numbers ports from 1, the driver from 0.
+  const std::string device = shownPath(platform::serialDevicePath(settings.port - 1));
   switch (result) {
     case -1:
       return device + " does not exist (the settings' port=" + std::to_string(settings.port) +

@@ -19,6 +19,7 @@ namespace dorvane::host {
 namespace {
 
 constexpr const char* kSection = "Settings";
+constexpr std::uintmax_t kLargestSettingsFile = 1 << 20;
 
 // The rates a serial port offers between the slowest a bench is run at and the fastest a UART takes.
 constexpr std::int32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
@@ -105,6 +106,11 @@ CheckedSettings checkSettingsFile(const std::string& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) throw HostFailure("cannot read the settings file " + shown + ": it is a folder");
   if (!std::ifstream(path)) throw HostFailure("cannot read the settings file " + shown + ": " + std::strerror(errno));
+  // Its entries are kept while they are checked: a file the size of no settings file is refused first.
+  if (const std::uintmax_t size = std::filesystem::file_size(path, error); !error && size > kLargestSettingsFile) {
+    throw HostFailure("cannot read the settings file " + shown + ": it holds " + std::to_string(size) +
+                      " bytes, more than a settings file's " + std::to_string(kLargestSettingsFile));
+  }
   const std::optional<std::vector<platform::ProfileEntry>> entries = platform::readProfileSection(kSection, path.c_str());
   if (!entries) throw HostFailure("cannot read the settings file " + shown + ": " + std::strerror(errno));
 

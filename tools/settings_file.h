@@ -12,8 +12,9 @@
 namespace dorvane::host {
 
 // The largest request the driver can hold: the bench adds 64 points, and a co-add is at most 65535.
+inline constexpr std::int32_t kLargestCoadd = 65535;
 inline constexpr std::int32_t kBenchAddedPoints = 64;
-inline constexpr std::int32_t kLargestPointsRequest = 65535 - kBenchAddedPoints;
+inline constexpr std::int32_t kLargestPointsRequest = kLargestCoadd - kBenchAddedPoints;
 
 // What the host takes from a checked file.
 struct CheckedSettings {

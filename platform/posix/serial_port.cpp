@@ -201,12 +201,6 @@ bool speedFor(int rate, speed_t& speed) {
   return false;
 }
 
-std::string devicePath(int port) {
-  const std::string variable = "DORVANE_COM" + std::to_string(port + 1);
-  if (const char* path = std::getenv(variable.c_str()); path != nullptr) return path;
-  return "/dev/ttyS" + std::to_string(port);
-}
-
 // A device without modem lines (a pseudo-terminal) refuses their ioctls with one of these.
 bool noModemLines(int error) { return error == ENOTTY || error == EINVAL; }
 
@@ -542,7 +536,7 @@ class PosixSerialLibrary final : public SerialLibrary {
 
   // Opens and configures the port; the caller holds the table lock.
   int open(int port, std::size_t requestedQueue) {
-    const std::string path = devicePath(port);
+    const std::string path = serialDevicePath(port);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return openRefusal(errno);
     // Until this opening holds the device, closing must leave another holder's exclusive flag be.
@@ -615,6 +609,12 @@ class PosixSerialLibrary final : public SerialLibrary {
 SerialLibrary& systemSerialLibrary() {
   static PosixSerialLibrary library;
   return library;
+}
+
+std::string serialDevicePath(int port) {
+  const std::string variable = "DORVANE_COM" + std::to_string(port + 1);
+  if (const char* path = std::getenv(variable.c_str()); path != nullptr) return path;
+  return "/dev/ttyS" + std::to_string(port);
 }
 
 }  // namespace dorvane::platform

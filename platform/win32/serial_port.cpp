@@ -378,7 +378,7 @@ class Win32SerialLibrary final : public SerialLibrary {
 
   // Opens and configures the port; the caller holds the table lock.
   int open(int port, DWORD receiveQueue, DWORD transmitQueue) {
-    const std::string path = "\\\\.\\COM" + std::to_string(port + 1);
+    const std::string path = serialDevicePath(port);
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -451,5 +451,7 @@ SerialLibrary& systemSerialLibrary() {
   static Win32SerialLibrary library;
   return library;
 }
+
+std::string serialDevicePath(int port) { return "\\\\.\\COM" + std::to_string(port + 1); }
 
 }  // namespace dorvane::platform
