@@ -69,6 +69,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 
+# One server for the whole stage: a server left to exit when idle can be on its way out as the next
+# program connects, and that program then dies with "wine client error:0: recvmsg: Connection reset
+# by peer" before its first line.
+wineserver -p >/dev/null 2>&1
+
 echo "== Windows unit suites under Wine"
 for suite in "$win"/*_tests.exe; do
   [ -e "$suite" ] || { failed "no Windows test suite in $win"; break; }
