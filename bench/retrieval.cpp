@@ -44,84 +44,90 @@ bool headerPlausible(link::LinkServices& link, std::int64_t points, std::uint16_
   return false;
 }
 
-// One reception of the reply, from its STX. 1 with the block filled; otherwise the failing
-// rxPacket result (-2: the bench sends the whole reply again) or 0 for a reply that cannot be right.
-std::int32_t receiveBlock(link::LinkServices& link, std::int32_t port, Block& block, std::int32_t& pointsOut,
-                          std::uint16_t& retryCount, std::uint16_t& srqCount, std::int32_t& benchError) {
-  std::uint8_t packetBuffer[kSpectrumPacketBuffer];
-  link::ReceivedPacket packet;
-  const auto receive = [&] {
-    return link::rxPacket(link, port, packet, packetBuffer, sizeof packetBuffer, retryCount, srqCount, benchError);
-  };
+// One reception of the reply as receiveReply hands it over: the data header in packet 0, checked
+// before the block is allocated, then the packed points.
+class BlockReader final : public link::ReplyReader {
+ public:
+  BlockReader(link::LinkServices& link, Block& block, std::int32_t& pointsOut)
+      : link_(link), block_(block), pointsOut_(pointsOut) {}
 
-  std::int32_t result = receive();
-  if (result != 1) return result;
-  const std::int32_t packets = packet.number;
-  if (packets < 1) return 0;
-
-  result = receive();
-  if (result != 1) return result;
-  if (packet.type != link::kData || packet.length < kReplyWordSize + kDataHeaderSize) {
-    link.log.print("rxSpectrum: no data header");
-    return 0;
+  std::uint8_t* bufferFor(std::int32_t, std::size_t& room) override {
+    room = sizeof packetBuffer_;
+    return packetBuffer_;
   }
-  std::uint8_t header[kDataHeaderSize];
-  std::memcpy(header, packetBuffer + kReplyWordSize, kDataHeaderSize);
-  swapFields(header, kDataHeaderSize);
-  const auto dataStart = static_cast<std::int32_t>(readField(header, field::dataStart));
-  const auto dataEnd = static_cast<std::int32_t>(readField(header, field::dataEnd));
-  const std::int64_t points = std::int64_t{dataEnd} - dataStart + 1;
-  pointsOut = static_cast<std::int32_t>(points);
-  link.log.print("rxSpectrum: reading %lu points in %lu packets", static_cast<unsigned long>(pointsOut),
-                 static_cast<unsigned long>(packets));
+  bool begin(std::int32_t count) override {
+    packets_ = count;
+    return count >= 1;
+  }
+  bool take(const link::ReceivedPacket& packet) override {
+    return packet.number == 0 ? takeHeader(packet) : takePoints(packet);
+  }
+  // Whether the points arrived whole.
+  bool complete() const {
+    const std::size_t wanted = std::size_t{block_.points} * static_cast<std::size_t>(block_.pointSize);
+    if (written_ >= wanted) return true;
+    link_.log.print("rxSpectrum: %lu of %lu bytes received", static_cast<unsigned long>(written_),
+                    static_cast<unsigned long>(wanted));
+    return false;
+  }
 
-  block.scans = static_cast<std::uint16_t>(readField(header, field::sampScans));
-  block.pointSize = pointSizeOf(static_cast<std::uint8_t>(readField(header, field::scanDirection)));
-  if (!headerPlausible(link, points, block.scans, block.pointSize, packets)) return 0;
-  block.points = static_cast<std::uint32_t>(points);
-  block.data.reset(new (std::nothrow) float[block.points]);
-  if (!block.data) {
-    link.log.print("rxSpectrum: no memory for %u points", block.points);
-    return 0;
+ private:
+  bool takeHeader(const link::ReceivedPacket& packet) {
+    if (packet.length < kReplyWordSize + kDataHeaderSize) {
+      link_.log.print("rxSpectrum: no data header");
+      return false;
+    }
+    std::uint8_t header[kDataHeaderSize];
+    std::memcpy(header, packetBuffer_ + kReplyWordSize, kDataHeaderSize);
+    swapFields(header, kDataHeaderSize);
+    const auto dataStart = static_cast<std::int32_t>(readField(header, field::dataStart));
+    const auto dataEnd = static_cast<std::int32_t>(readField(header, field::dataEnd));
+    const std::int64_t points = std::int64_t{dataEnd} - dataStart + 1;
+    pointsOut_ = static_cast<std::int32_t>(points);
+    link_.log.print("rxSpectrum: reading %lu points in %lu packets", static_cast<unsigned long>(pointsOut_),
+                    static_cast<unsigned long>(packets_));
+
+    block_.scans = static_cast<std::uint16_t>(readField(header, field::sampScans));
+    block_.pointSize = pointSizeOf(static_cast<std::uint8_t>(readField(header, field::scanDirection)));
+    if (!headerPlausible(link_, points, block_.scans, block_.pointSize, packets_)) return false;
+    block_.points = static_cast<std::uint32_t>(points);
+    block_.data.reset(new (std::nothrow) float[block_.points]);
+    if (!block_.data) {
+      link_.log.print("rxSpectrum: no memory for %u points", block_.points);
+      return false;
+    }
+    return true;
   }
 
   // The packed points take points x size bytes. Padding after them is ignored while it fits the
-  // points x 4 buffer; a packet past the buffer, or a reply short of the points, is a reply the
-  // bench did not mean.
-  auto* bytes = reinterpret_cast<std::uint8_t*>(block.data.get());
-  const std::size_t wanted = std::size_t{block.points} * static_cast<std::size_t>(block.pointSize);
-  const std::size_t capacity = std::size_t{block.points} * sizeof(float);
-  std::size_t written = 0;
-  std::int32_t expected = 1;
-  unsigned strays = 0;
-  while (expected < packets) {
-    result = receive();
-    if (result != 1) return result;
-    if (packet.type != link::kData || packet.number != expected) {
-      if (++strays > link::kMostStrayPackets) return 0;
-      continue;  // a repeat of a packet already taken, or one out of place
+  // points x 4 buffer; a packet past the buffer is a reply the bench did not mean.
+  bool takePoints(const link::ReceivedPacket& packet) {
+    const std::size_t capacity = std::size_t{block_.points} * sizeof(float);
+    if (packet.length > kMostPointPayload || packet.length > capacity - written_) {
+      link_.log.print("rxSpectrum: packet %d overruns the block", packet.number);
+      return false;
     }
-    strays = 0;
-    if (packet.length > kMostPointPayload || packet.length > capacity - written) {
-      link.log.print("rxSpectrum: packet %d overruns the block", packet.number);
-      return 0;
-    }
-    std::memcpy(bytes + written, packetBuffer, packet.length);
-    written += packet.length;
-    ++expected;
+    std::memcpy(reinterpret_cast<std::uint8_t*>(block_.data.get()) + written_, packetBuffer_, packet.length);
+    written_ += packet.length;
+    return true;
   }
-  // The ETX; a repeat of the last data packet in front of it is dropped like any repeat.
-  do {
-    result = receive();
-    if (result != 1) return result;
-  } while (packet.type == link::kData && ++strays <= link::kMostStrayPackets);
-  if (packet.type != link::kEtx) return 0;
-  if (written < wanted) {
-    link.log.print("rxSpectrum: %lu of %lu bytes received", static_cast<unsigned long>(written),
-                   static_cast<unsigned long>(wanted));
-    return 0;
-  }
-  return 1;
+
+  link::LinkServices& link_;
+  Block& block_;
+  std::int32_t& pointsOut_;
+  std::uint8_t packetBuffer_[kSpectrumPacketBuffer];
+  std::int32_t packets_ = 0;
+  std::size_t written_ = 0;
+};
+
+// One reception of the reply, from its STX. 1 with the block filled; otherwise the failing result
+// (-2: the bench sends the whole reply again).
+std::int32_t receiveBlock(link::LinkServices& link, std::int32_t port, Block& block, std::int32_t& pointsOut,
+                          std::uint16_t& retryCount, std::uint16_t& srqCount, std::int32_t& benchError) {
+  BlockReader reader(link, block, pointsOut);
+  const std::int32_t result = link::receiveReply(link, port, reader, retryCount, srqCount, benchError);
+  if (result != 1) return result;
+  return reader.complete() ? 1 : 0;
 }
 
 // The unsigned big-endian number of `size` bytes at `at`.

@@ -8,6 +8,7 @@
 
 #include "link/byte_order.h"
 #include "link/packet.h"
+#include "link/packet_decoder.h"
 #include "link/result_codes.h"
 #include "link/wire.h"
 
@@ -77,13 +78,18 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
   std::uint16_t timeoutFlag = 0;
   std::uint16_t nakCount = 0;
   std::uint16_t timeouts = 0;  // consecutive; every byte received resets it
-  std::uint8_t header[kPacketHeaderSize] = {};
-  std::vector<std::uint8_t> oversize;  // a payload longer than the buffer is read here whole
+  PacketDecoder decoder(buffer, capacity);
+  // A body is read whole, so the line stays in step and its checksum can be checked; the decoder
+  // keeps what fits the caller's buffer. A bench sends at most 254 payload bytes a packet; a longer
+  // body gets room of its own.
+  std::array<std::uint8_t, 256> body{};
+  std::vector<std::uint8_t> longBody;
   // A bench that sends nothing but SRQ must not hold the receive forever; the patience runs from
   // its last other byte.
   platform::Deadline srqPatience(link.clock, kSrqPatienceMs);
 
   for (;;) {
+    decoder.reset();
     if (timeoutFlag != 0) {
       timeoutFlag = 0;
       if (timeouts++ == 2) return txChar(link, port, kAbort, benchError) == 1 ? kLinkGaveUp : 0;
@@ -112,48 +118,40 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
     }
     srqPatience.restart();
     timeouts = 0;
-    header[0] = static_cast<std::uint8_t>(first);
-    if (!isPacketType(header[0])) {
+    if (decoder.feed(static_cast<std::uint8_t>(first)) == DecodeEvent::strayByte) {
       rxReject(link, port, retryCount, nakCount, benchError);
       return 0;
     }
 
-    if (rxBytes(link, port, header + 1, kPacketHeaderSize - 1, 1, timeoutFlag, benchError) != 1) {
+    std::uint8_t header[kPacketHeaderSize - 1];
+    if (rxBytes(link, port, header, sizeof header, 1, timeoutFlag, benchError) != 1) {
       if (timeoutFlag == 0) return 0;
       // The packet lost bytes: what did arrive of it is stale once the bench sends it again.
       link.serial.clearReceiveQueue(port);
       continue;
     }
-    packet.type = header[0];
-
-    std::uint16_t received = 0;
-    std::uint16_t expected = 0;
-    if (header[0] == kStx || header[0] == kEtx) {
-      received = getBE16(header + 3);
-      expected = checksum(header, 3);
-      packet.length = 3;
-    } else {
-      const std::uint16_t payload = getBE16(header + 3);
-      const std::size_t wanted = std::size_t{payload} + kChecksumSize;
-      // The payload and its checksum normally land in the caller's buffer; a longer packet is
-      // still read whole, so the line stays in step and its checksum can be checked.
-      std::uint8_t* target = buffer;
-      if (wanted > capacity) {
-        oversize.resize(wanted);
-        target = oversize.data();
+    packet.type = static_cast<std::uint8_t>(first);
+    std::size_t used = 0;
+    DecodeEvent event = decoder.feed(header, sizeof header, used);
+    if (event == DecodeEvent::needMore) {
+      const std::size_t wanted = decoder.wanted();
+      std::uint8_t* target = body.data();
+      if (wanted > body.size()) {
+        longBody.resize(wanted);  // at most 65535 + 2 bytes: the length field has 16 bits
+        target = longBody.data();
       }
-      packet.length = static_cast<std::uint16_t>(std::min<std::size_t>(payload, capacity));
+      packet.length = static_cast<std::uint16_t>(std::min<std::size_t>(decoder.packet().payload, capacity));
       if (rxBytes(link, port, target, static_cast<std::int32_t>(wanted), 2, timeoutFlag, benchError) != 1) {
         if (timeoutFlag == 0) return kLinkAborted;
         link.serial.clearReceiveQueue(port);
         continue;
       }
-      received = getBE16(target + payload);
-      expected = static_cast<std::uint16_t>(checksum(header, kPacketHeaderSize) + checksum(target, payload));
-      if (target != buffer && packet.length != 0) std::memcpy(buffer, target, packet.length);
+      event = decoder.feed(target, wanted, used);
+    } else {
+      packet.length = 3;
     }
 
-    if (received != expected) {
+    if (event != DecodeEvent::packet) {
       // A packet whose length was damaged may have more bytes on the way: stale once it is resent.
       link.serial.clearReceiveQueue(port);
       const std::int32_t rejected = rxReject(link, port, retryCount, nakCount, benchError);
@@ -161,61 +159,90 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
       return rejected;
     }
     if (txChar(link, port, kAck, benchError) != 1) return 0;
-    packet.number = static_cast<std::int16_t>(getBE16(header + 1));
+    packet.number = static_cast<std::int16_t>(decoder.packet().number);
     return 1;
   }
 }
 
+std::int32_t receiveReply(LinkServices& link, std::int32_t port, ReplyReader& reader, std::uint16_t& retryCount,
+                          std::uint16_t& srqCount, std::int32_t& benchError) {
+  bool started = false;  // the STX is in
+  std::int32_t count = 0;
+  std::int32_t expected = 0;
+  unsigned strays = 0;  // packets in a row that were not the one expected
+  for (;;) {
+    std::size_t room = 0;
+    std::uint8_t* buffer = reader.bufferFor(expected, room);
+    ReceivedPacket packet;
+    const std::int32_t result = rxPacket(link, port, packet, buffer, room, retryCount, srqCount, benchError);
+    if (result != 1) return result;
+    const bool awaited = !started           ? packet.type == kStx
+                         : expected < count ? packet.type == kData && packet.number == expected
+                                            : packet.type == kEtx;
+    if (!awaited) {
+      // A bench that repeats itself without end would hold the receive for ever.
+      if (++strays > kMostStrayPackets) return txChar(link, port, kAbort, benchError) == 1 ? kLinkAborted : 0;
+      continue;
+    }
+    strays = 0;
+    if (packet.type == kEtx) return 1;
+    const bool accepted = started ? reader.take(packet) : reader.begin(count = packet.number);
+    if (!accepted) return 0;
+    if (started) ++expected;
+    started = true;
+  }
+}
+
+namespace {
+
+// A reply as rxMessage keeps it: without its leading word, cut at the destination's end.
+class MessageReader final : public ReplyReader {
+ public:
+  MessageReader(std::uint8_t* destination, std::size_t capacity, std::int32_t& dataLength)
+      : destination_(destination), capacity_(capacity), dataLength_(dataLength) {
+    dataLength_ = 0;
+  }
+
+  std::uint8_t* bufferFor(std::int32_t number, std::size_t& room) override {
+    if (number == 0) {
+      // Packet 0 starts with the leading word, which takes no room in the destination: it lands
+      // in a buffer two bytes larger, so a reply that exactly fills the destination fits.
+      first_.resize(capacity_ + 2);
+      room = first_.size();
+      return first_.data();
+    }
+    room = capacity_ - written_;
+    return destination_ + written_;
+  }
+  bool begin(std::int32_t) override { return true; }
+  bool take(const ReceivedPacket& packet) override {
+    if (packet.number == 0) {
+      const std::size_t kept = packet.length >= 2 ? std::min<std::size_t>(packet.length - 2u, capacity_) : 0u;
+      if (kept != 0) std::memcpy(destination_, first_.data() + 2, kept);
+      written_ = kept;
+    } else {
+      written_ += std::min<std::size_t>(packet.length, capacity_ - written_);
+    }
+    dataLength_ = static_cast<std::int32_t>(written_);
+    return true;
+  }
+
+ private:
+  std::uint8_t* destination_;
+  std::size_t capacity_;
+  std::int32_t& dataLength_;
+  std::vector<std::uint8_t> first_;
+  std::size_t written_ = 0;
+};
+
+}  // namespace
+
 std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* destination, std::size_t capacity,
                        std::int32_t& dataLength, std::uint16_t& srqCount, std::int32_t& benchError) {
   std::uint16_t retryCount = 0;  // one request for the whole reply again, across restarts
-  // The closing packet's payload, should it carry one, is read here and dropped.
-  std::array<std::uint8_t, kMaxDataPacketSize> discard{};
-  std::vector<std::uint8_t> first;
   for (;;) {
-    ReceivedPacket packet;
-    std::int32_t result = rxPacket(link, port, packet, destination, capacity, retryCount, srqCount, benchError);
-    if (result == 1) {
-      const std::int32_t count = packet.number;
-      std::int32_t expected = 0;
-      std::size_t written = 0;
-      unsigned strays = 0;  // packets in a row that were not the one expected
-      for (;;) {
-        // Packet 0 starts with the reply's leading word, which takes no room in the destination:
-        // it lands in a buffer two bytes larger, so a reply that exactly fills the destination fits.
-        const bool leading = expected == 0;
-        if (leading) first.assign(capacity + 2, 0);
-        result = leading ? rxPacket(link, port, packet, first.data(), first.size(), retryCount, srqCount, benchError)
-                         : rxPacket(link, port, packet, destination + written, capacity - written, retryCount,
-                                    srqCount, benchError);
-        if (result == 1 && packet.number != expected && ++strays > kMostStrayPackets) {
-          // A bench that repeats itself without end would hold the receive for ever.
-          result = txChar(link, port, kAbort, benchError) == 1 ? kLinkAborted : 0;
-          break;
-        }
-        if (result == 1 && packet.number == expected) {
-          strays = 0;
-          ++expected;
-          if (packet.number == 0) {
-            // The reply's leading word is not data.
-            const std::size_t kept = packet.length >= 2 ? std::min<std::size_t>(packet.length - 2u, capacity) : 0u;
-            if (kept != 0) std::memcpy(destination, first.data() + 2, kept);
-            written = kept;
-            dataLength = static_cast<std::int32_t>(kept);
-          } else {
-            // STX and ETX report a length of 3 but store nothing; never step past the end.
-            const std::size_t step = std::min<std::size_t>(packet.length, capacity - written);
-            written += step;
-            dataLength += static_cast<std::int32_t>(step);
-          }
-        }
-        if (result == 1 && expected >= count) {
-          result = rxPacket(link, port, packet, discard.data(), discard.size(), retryCount, srqCount, benchError);
-          break;
-        }
-        if (result != 1) break;
-      }
-    }
+    MessageReader reader(destination, capacity, dataLength);
+    const std::int32_t result = receiveReply(link, port, reader, retryCount, srqCount, benchError);
     if (result != kLinkRetry) return result;  // the driver asked for the whole reply again
   }
 }

@@ -54,6 +54,31 @@ inline constexpr std::uint32_t kMostDrainAfterAbortMs = 300;
 // bench's repeats); one more ends the receive with ABORT and -3.
 inline constexpr unsigned kMostStrayPackets = 32;
 
+// How receiveReply hands one reply's data packets to its reader.
+class ReplyReader {
+ public:
+  // Where data packet `number`, the one expected next, is received (payload, then its checksum
+  // where that fits), and its room. Another packet that comes instead lands there too and is
+  // overwritten.
+  virtual std::uint8_t* bufferFor(std::int32_t number, std::size_t& room) = 0;
+  // The STX announced `count` data packets: false for a reply that cannot be right.
+  virtual bool begin(std::int32_t count) = 0;
+  // The data packet expected next is in, `packet.length` bytes of it kept: false for a reply that
+  // cannot be right.
+  virtual bool take(const ReceivedPacket& packet) = 0;
+
+ protected:
+  ~ReplyReader() = default;
+};
+
+// Receives one reply: its STX, the data packets 0 to count - 1 in order, its ETX. Any other packet
+// (a repeat, a frame packet where data belongs, data where the ETX belongs) is acknowledged and
+// skipped; one more than kMostStrayPackets in a row ends the reply with ABORT and -3. 1 the reply is
+// whole; 0 the reader refused it (the caller ends it); otherwise rxPacket's result (-2: RETRY sent,
+// the bench sends the whole reply again).
+std::int32_t receiveReply(LinkServices& link, std::int32_t port, ReplyReader& reader, std::uint16_t& retryCount,
+                          std::uint16_t& srqCount, std::int32_t& benchError);
+
 // Receives a whole reply into `destination` (of `capacity` bytes) without its leading word;
 // `dataLength` is its size. Reply bytes beyond the capacity are dropped. 1 success; 0, -1 or -3.
 std::int32_t rxMessage(LinkServices& link, std::int32_t port, std::uint8_t* destination, std::size_t capacity,

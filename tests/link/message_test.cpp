@@ -170,6 +170,20 @@ TEST_F(MessageTest, RepeatedPacketsAreAcknowledgedButNotAppended) {
   EXPECT_EQ(answers(), Bytes(7, link::kAck));
 }
 
+TEST_F(MessageTest, AFramePacketWhereDataBelongsIsSkippedNeverTakenAsData) {
+  // The ETX of count 0 where data packet 0 belongs, then the true ETX: no data byte ever came.
+  benchSends({{0x82, 0x00, 0x01, 0x00, 0x83}, {0x83, 0x00, 0x00, 0x00, 0x83}, {0x83, 0x00, 0x01, 0x00, 0x84}});
+  EXPECT_EQ(receive(64), -1);
+  EXPECT_EQ(dataLength, 0);
+
+  // An STX where data packet 1 belongs is passed over like a repeat; the reply stays whole.
+  const Bytes reply = counting(300);
+  const auto packets = messagePackets(reply);  // STX(2), 0, 1, ETX(2)
+  benchSends({packets[0], packets[1], stxPacket(1), packets[2], packets[3]});
+  EXPECT_EQ(receive(300), 1);
+  EXPECT_EQ(received(), Bytes(reply.begin() + 2, reply.end()));
+}
+
 TEST_F(MessageTest, BenchRepeatingOnePacketWithoutEndIsAborted) {
   const auto packets = messagePackets(counting(300));
   std::vector<Bytes> flood{packets[0], packets[1]};

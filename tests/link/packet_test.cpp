@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/packet.h"
+#include "link/packet_decoder.h"
 #include "tests/link/link_fixture.h"
 
 namespace dorvane::testing {
@@ -153,6 +154,45 @@ TEST_F(PacketTest, LogTellsTheWholeExchange) {
                           "txPacket calling rxChar", "    txPacket got a NAK", "txPacket go to RETRAN",
                           "dorvane.dll.txBytes numBytes= 5", "txPacket REREAD", "txPacket calling rxChar",
                           "    txPacket got an ACK"));
+}
+
+// The decoder alone: any cut of the bytes gives the same packets, a payload longer than the
+// buffer is checked whole but kept only as far as the buffer reaches, and damage or noise is told.
+TEST(PacketDecoderTest, DecodesWhateverTheCutKeepsWithinTheBufferAndTellsDamage) {
+  const Bytes payload = counting(20, 7);
+  const Bytes stream = join(join(stxPacket(1), dataPacket(0, payload)), etxPacket(1));
+  for (std::size_t cut : {std::size_t{1}, std::size_t{3}, stream.size()}) {
+    Bytes kept(payload.size() + 2);
+    link::PacketDecoder decoder(kept.data(), kept.size());
+    std::vector<std::pair<std::uint8_t, std::uint16_t>> packets;
+    for (std::size_t at = 0; at < stream.size();) {
+      std::size_t used = 0;
+      const auto event = decoder.feed(stream.data() + at, std::min(cut, stream.size() - at), used);
+      at += used;
+      if (event == link::DecodeEvent::packet) packets.emplace_back(decoder.packet().type, decoder.packet().number);
+      else ASSERT_EQ(event, link::DecodeEvent::needMore);
+    }
+    EXPECT_THAT(packets, ElementsAre(std::pair{link::kStx, 1}, std::pair{link::kData, 0}, std::pair{link::kEtx, 1}));
+    EXPECT_EQ(Bytes(kept.begin(), kept.begin() + 20), payload);
+  }
+
+  Bytes small(8, 0xEE);
+  link::PacketDecoder decoder(small.data(), 5);
+  std::size_t used = 0;
+  const Bytes data = dataPacket(4, payload);
+  EXPECT_EQ(decoder.feed(data.data(), data.size(), used), link::DecodeEvent::packet);
+  EXPECT_EQ(decoder.packet().payload, 20);
+  EXPECT_EQ(decoder.packet().stored, 5);
+  EXPECT_EQ(small, join(Bytes(payload.begin(), payload.begin() + 5), Bytes(3, 0xEE)));
+
+  Bytes damaged = data;
+  damaged[9] ^= 0x40;
+  EXPECT_EQ(decoder.feed(damaged.data(), damaged.size(), used), link::DecodeEvent::badChecksum);
+  EXPECT_EQ(decoder.packet().number, 4);
+  EXPECT_EQ(decoder.feed(link::kSrq), link::DecodeEvent::strayByte);
+  EXPECT_EQ(decoder.feed(link::kStx), link::DecodeEvent::needMore);
+  EXPECT_EQ(decoder.stage(), link::DecodeStage::header);
+  EXPECT_EQ(decoder.wanted(), 4u);
 }
 
 }  // namespace
