@@ -191,22 +191,19 @@ void BenchLink::releaseHeldReply() {
 void BenchLink::receivePacket(std::uint8_t type) {
   // A new packet means the driver has moved on: a reply held back for its lost ACK is void.
   heldReply_.reset();
-  std::uint8_t header[link::kPacketHeaderSize] = {type};
-  if (!readBytes(header + 1, sizeof header - 1)) {
-    bump(&BenchStats::truncatedPackets);
-    return;
+  decoder_.reset();
+  link::DecodeEvent event = decoder_.feed(type);
+  while (event == link::DecodeEvent::needMore) {
+    if (inputPos_ == inputEnd_ && !fillInput(Clock::now() + options_.byteTimeout)) {
+      bump(&BenchStats::truncatedPackets);
+      return;
+    }
+    std::size_t used = 0;
+    event = decoder_.feed(input_.data() + inputPos_, inputEnd_ - inputPos_, used);
+    inputPos_ += used;
   }
-  const std::size_t size = type == link::kData
-                               ? link::kPacketHeaderSize + link::getBE16(header + 3) + link::kChecksumSize
-                               : link::kFramePacketSize;
-  packet_.resize(size);
-  std::memcpy(packet_.data(), header, sizeof header);
-  if (!readBytes(packet_.data() + sizeof header, size - sizeof header)) {
-    bump(&BenchStats::truncatedPackets);
-    return;
-  }
-  const std::size_t body = size - link::kChecksumSize;
-  if (link::getBE16(packet_.data() + body) != link::checksum(packet_.data(), body)) {
+  packet_ = decoder_.packet();
+  if (event == link::DecodeEvent::badChecksum) {
     bump(&BenchStats::damagedPackets);
     lastAnswer_ = link::kNak;
     sendAnswer(link::kNak);
@@ -220,7 +217,7 @@ void BenchLink::onIntactPacket() {
   const Verdict verdict = judge();
   AnswerFaults faults;
   if (verdict.answer == link::kAck)
-    faults = faults_.onAnswer({packet_[0], link::getBE16(packet_.data() + 1)});
+    faults = faults_.onAnswer({packet_.type, packet_.number});
   const std::uint8_t answer = verdict.answer == link::kAck ? faults.answer : verdict.answer;
 
   // The bench acts on what it acknowledges, whether or not the ACK reaches the driver.
@@ -246,8 +243,8 @@ void BenchLink::onIntactPacket() {
 
 // The answer that the packet in packet_ deserves, and what accepting it means.
 BenchLink::Verdict BenchLink::judge() const {
-  const std::uint16_t field = link::getBE16(packet_.data() + 1);  // count or packet number
-  switch (packet_[0]) {
+  const std::uint16_t field = packet_.number;  // count or packet number
+  switch (packet_.type) {
     case link::kStx:
       return {link::kAck, Step::StartRequest};  // a new STX restarts the request
     case link::kData: {
@@ -255,8 +252,7 @@ BenchLink::Verdict BenchLink::judge() const {
       if (field < nextNumber_) return {link::kAck, Step::None};  // a repeat: acknowledged, not kept
       // A gap cannot be mended by sending this packet again; only the whole message can.
       if (field != nextNumber_ || field >= expectedPackets_) return {link::kRetry, Step::None};
-      const std::size_t length = packet_.size() - link::kPacketHeaderSize - link::kChecksumSize;
-      if (request_.size() + length > kLargestMessage) return {link::kAbort, Step::None};
+      if (request_.size() + packet_.payload > kLargestMessage) return {link::kAbort, Step::None};
       return {link::kAck, Step::AppendData};
     }
     default:  // ETX
@@ -272,13 +268,12 @@ void BenchLink::accept(Step step) {
       break;
     case Step::StartRequest:
       assembling_ = true;
-      expectedPackets_ = link::getBE16(packet_.data() + 1);
+      expectedPackets_ = packet_.number;
       nextNumber_ = 0;
       request_.clear();
       break;
     case Step::AppendData:
-      request_.insert(request_.end(), packet_.begin() + link::kPacketHeaderSize,
-                      packet_.end() - link::kChecksumSize);
+      request_.insert(request_.end(), payload_.begin(), payload_.begin() + packet_.stored);
       ++nextNumber_;
       break;
     case Step::CompleteRequest: {
@@ -486,19 +481,6 @@ bool BenchLink::fillInput(Clock::time_point deadline) {
 std::optional<std::uint8_t> BenchLink::readByte(Clock::time_point deadline) {
   if (inputPos_ == inputEnd_ && !fillInput(deadline)) return std::nullopt;
   return input_[inputPos_++];
-}
-
-// Reads `count` bytes of one packet; false when the driver falls silent for the byte time-out.
-bool BenchLink::readBytes(std::uint8_t* out, std::size_t count) {
-  while (count > 0) {
-    if (inputPos_ == inputEnd_ && !fillInput(Clock::now() + options_.byteTimeout)) return false;
-    const std::size_t take = std::min(count, inputEnd_ - inputPos_);
-    std::memcpy(out, input_.data() + inputPos_, take);
-    inputPos_ += take;
-    out += take;
-    count -= take;
-  }
-  return true;
 }
 
 // Every byte the bench puts on the line passes here, so pacing lives in one place. Paced, each byte

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "link/packet_decoder.h"
+#include "link/wire.h"
 #include "sim/fault_plan.h"
 
 namespace dorvane::sim {
@@ -135,7 +137,6 @@ class BenchLink {
   bool waitFor(short events, Clock::time_point deadline);
   bool fillInput(Clock::time_point deadline);
   std::optional<std::uint8_t> readByte(Clock::time_point deadline);
-  bool readBytes(std::uint8_t* out, std::size_t count);
   void send(const std::uint8_t* bytes, std::size_t count);
   void send(std::uint8_t byte) { send(&byte, 1); }
   void writeAll(const std::uint8_t* bytes, std::size_t count);
@@ -161,7 +162,10 @@ class BenchLink {
   std::array<std::uint8_t, 4096> input_{};
   std::size_t inputPos_ = 0;
   std::size_t inputEnd_ = 0;
-  Bytes packet_;
+  // The driver's packet being read: a data packet's payload (up to its 16-bit length) and checksum.
+  Bytes payload_ = Bytes(65535 + link::kChecksumSize);
+  link::PacketDecoder decoder_{payload_.data(), payload_.size()};
+  link::DecodedPacket packet_;
   Bytes request_;
   bool assembling_ = false;
   std::uint16_t expectedPackets_ = 0;

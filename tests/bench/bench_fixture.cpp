@@ -79,17 +79,19 @@ void BenchTest::listen() {
 
 void BenchTest::onSend(const Bytes& sent) {
   if (beforeEachSend) beforeEachSend(sent);
-  if (sent.size() >= link::kFramePacketSize && link::isPacketType(sent[0])) {
-    if (sent[0] == link::kStx) {
+  link::PacketDecoder decoder(payload_.data(), payload_.size());
+  std::size_t used = 0;
+  if (decoder.feed(sent.data(), sent.size(), used) == link::DecodeEvent::packet) {
+    const link::DecodedPacket& packet = decoder.packet();
+    if (packet.type == link::kStx) {
       incoming_.clear();
       incomingTick_ = peer.sent.back().tick;
       current_.reset();
-    } else if (sent[0] == link::kData) {
-      const std::size_t length = link::getBE16(sent.data() + 3);
-      incoming_.insert(incoming_.end(), sent.begin() + 5, sent.begin() + 5 + static_cast<long>(length));
+    } else if (packet.type == link::kData) {
+      incoming_.insert(incoming_.end(), payload_.begin(), payload_.begin() + packet.stored);
     }
     peer.deliver({link::kAck}, answerDelayMs);
-    if (sent[0] != link::kEtx) return;
+    if (packet.type != link::kEtx) return;
     requests.push_back({incomingTick_, incoming_});
     const std::uint16_t command = requests.back().command();
     if (auto& waiting = replies_[command]; !waiting.empty()) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/requests.h"
+#include "link/packet_decoder.h"
 #include "tests/link/link_fixture.h"
 
 namespace dorvane::testing {
@@ -74,6 +75,7 @@ class BenchTest : public LinkTest {
   void onSend(const Bytes& sent);
   void sendPacket(std::size_t index);
 
+  Bytes payload_ = Bytes(65535 + link::kChecksumSize);  // a data packet's payload and checksum
   std::map<std::uint16_t, std::deque<BenchReply>> replies_;
   std::map<std::uint16_t, BenchReply> standing_;
   Bytes incoming_;

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "link/byte_order.h"
 
 namespace dorvane::sim::testing {
 
@@ -45,13 +44,15 @@ Bytes DriverEnd::readPacket() {
   for (; first && (*first == link::kSrq || *first == link::kSync); first = readByte())
     srqSeen += *first == link::kSrq;
   if (!first) return {};
+  // The packet's bytes as they came, for the tests to look at; the decoder says where it ends.
   Bytes packet{*first};
-  auto take = [&](std::size_t count) {
-    for (std::optional<std::uint8_t> b; count > 0 && (b = readByte()); --count) packet.push_back(*b);
-  };
-  if (!link::isPacketType(*first)) return packet;
-  take(4);
-  if (*first == link::kData && packet.size() == 5) take(link::getBE16(packet.data() + 3) + 2u);
+  link::PacketDecoder decoder(payload_.data(), payload_.size());
+  for (auto event = decoder.feed(*first); event == link::DecodeEvent::needMore;) {
+    const auto next = readByte();
+    if (!next) break;
+    packet.push_back(*next);
+    event = decoder.feed(*next);
+  }
   return packet;
 }
 
@@ -84,16 +85,20 @@ std::optional<Bytes> DriverEnd::receiveMessage() {
   std::uint16_t expected = 0;
   for (;;) {
     const Bytes packet = readPacket();
-    if (packet.empty() || !link::isPacketType(packet[0])) return std::nullopt;
-    if (!checksumOk(packet)) {
+    link::PacketDecoder decoder(payload_.data(), payload_.size());
+    std::size_t used = 0;
+    const auto event = decoder.feed(packet.data(), packet.size(), used);
+    if (packet.empty() || event == link::DecodeEvent::strayByte) return std::nullopt;  // silence or noise
+    if (event != link::DecodeEvent::packet) {  // damaged or cut short
       send({link::kNak});
       continue;
     }
     send({link::kAck});
-    if (packet[0] == link::kEtx) return message;
-    if (packet[0] == link::kStx) message.clear(), expected = 0;
-    if (packet[0] == link::kData && link::getBE16(packet.data() + 1) == expected) {
-      message.insert(message.end(), packet.begin() + 5, packet.end() - 2);
+    const link::DecodedPacket& decoded = decoder.packet();
+    if (decoded.type == link::kEtx) return message;
+    if (decoded.type == link::kStx) message.clear(), expected = 0;
+    if (decoded.type == link::kData && decoded.number == expected) {
+      message.insert(message.end(), payload_.begin(), payload_.begin() + decoded.stored);
       ++expected;
     }
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/packet_decoder.h"
 #include "link/wire.h"
 #include "tests/support/packets.h"
 
@@ -40,6 +41,7 @@ class DriverEnd {
  private:
   std::optional<std::uint8_t> readAnswer();
   int fd_;
+  Bytes payload_ = Bytes(65535 + link::kChecksumSize);  // a data packet's payload and checksum
 };
 
 }  // namespace dorvane::sim::testing
