@@ -166,23 +166,29 @@ class InstrumentTest : public ::testing::Test {
   DataReply fetch(std::uint32_t stamp) {
     Bytes request{0x80, 0x82, 0, 0, 0, 0};
     link::putBE32(request.data() + 2, stamp);
-    DataReply reply;
-    std::uint8_t buffer[256];
-    std::uint16_t retryCount = 0;
-    link::ReceivedPacket packet;
-    auto receive = [&] {
-      return link::rxPacket(services, kPort, packet, buffer, sizeof buffer, retryCount, srqCount,
-                            benchError) == 1;
-    };
-    if (!send(request) || !receive() || packet.type != link::kStx) return reply;
-    reply.count = packet.number;
-    while (reply.payloads.size() < static_cast<std::size_t>(reply.count)) {
-      if (!receive()) return reply;
-      // A repeated packet is dropped, as the driver drops it.
-      if (packet.type == link::kData && static_cast<std::size_t>(packet.number) == reply.payloads.size())
+    // The reply's packets taken in as the driver's retrieval takes them, payloads kept as they came.
+    struct PayloadReader final : link::ReplyReader {
+      explicit PayloadReader(DataReply& reply) : reply(reply) {}
+      std::uint8_t* bufferFor(std::int32_t, std::size_t& room) override {
+        room = sizeof buffer;
+        return buffer;
+      }
+      bool begin(std::int32_t count) override {
+        reply.count = count;
+        return true;
+      }
+      bool take(const link::ReceivedPacket& packet) override {
         reply.payloads.emplace_back(buffer, buffer + packet.length);
-    }
-    reply.complete = receive() && packet.type == link::kEtx;
+        return true;
+      }
+      DataReply& reply;
+      std::uint8_t buffer[256];
+    };
+    DataReply reply;
+    PayloadReader reader(reply);
+    std::uint16_t retryCount = 0;
+    reply.complete =
+        send(request) && link::receiveReply(services, kPort, reader, retryCount, srqCount, benchError) == 1;
     return reply;
   }
 
