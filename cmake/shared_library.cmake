@@ -7,6 +7,9 @@ function(dorvane_shared_library_form target)
     set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib"
                                                ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
     target_link_options(${target} PRIVATE -Wl,--output-def,${CMAKE_BINARY_DIR}/$<TARGET_FILE_BASE_NAME:${target}>.def)
+  elseif(DORVANE_FUZZ)
+    # The coverage and sanitizer hooks of an instrumented library come from the fuzzer program.
+    target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
   else()
     target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
   endif()
