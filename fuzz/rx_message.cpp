@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::FakeBench bench(input);
   const auto destination = std::make_unique<std::uint8_t[]>(capacity);
 
-  // Every caller starts the length at 0: a reply accepted without a packet 0 leaves it untouched.
-  std::int32_t dataLength = 0;
+  // rxMessage sets the length of every reply it accepts: one left untouched shows here.
+  std::int32_t dataLength = -1;
   std::uint16_t srqCount = 0;
   std::int32_t benchError = 0;
   const std::int32_t result =
