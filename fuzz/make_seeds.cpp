@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "tools/whole_file.h"
 
 using namespace dorvane;
+using testing::appendBE;
 using testing::Bytes;
 
 namespace {
@@ -31,8 +33,11 @@ void save(const std::string& target, const std::string& name, const Bytes& bytes
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void appendBE(Bytes& bytes, std::uint32_t value, int size) {
-  for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+// The parts of one input, one after another.
+Bytes input(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
 }
 
 // The fake bench's prefix: which call fails after how many sends, with what, and when the line hangs up.
@@ -101,14 +106,7 @@ std::vector<Bytes> spectrumReply(std::uint32_t points, std::uint8_t sizeBits, in
   link::putBE32(header.data() + bench::field::dataEnd.offset, points - 1);
   Bytes packed;
   for (std::uint32_t i = 0; i < points; ++i) appendBE(packed, 4 * 32768 + i * 97 % 4000, pointSize);
-  std::vector<Bytes> data{testing::join({0x00, 0x01}, header)};
-  for (std::size_t at = 0; at < packed.size(); at += 200) {
-    data.emplace_back(packed.begin() + static_cast<long>(at), packed.begin() + static_cast<long>(std::min(packed.size(), at + 200)));
-  }
-  std::vector<Bytes> packets{testing::stxPacket(static_cast<std::uint16_t>(data.size()))};
-  for (std::size_t i = 0; i < data.size(); ++i) packets.push_back(testing::dataPacket(static_cast<std::uint16_t>(i), data[i]));
-  packets.push_back(testing::etxPacket(static_cast<std::uint16_t>(data.size())));
-  return packets;
+  return testing::dataBlockPackets(header, packed, 200);
 }
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -116,12 +114,12 @@ Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 void linkSeeds() {
   const Bytes statusCapacity = {0x06, 0x0C};  // 1548
   const auto status = statusReply(0, bench::data_def::done, 0x01020304);
-  save("rx_message", "status", testing::join(testing::join(statusCapacity, prefix()), exchange(0, status)));
-  save("rx_message", "setup-in-a-small-buffer", testing::join(testing::join({0x00, 0x40}, prefix()), exchange(0, setupReply())));
-  save("rx_message", "read-fails-after-two-sends", testing::join(testing::join(statusCapacity, prefix(3, 2, 0x14)), exchange(0, status)));
-  save("rx_message", "hang-up-after-one-send", testing::join(testing::join(statusCapacity, prefix(0, 0, 0, 1)), exchange(0, status)));
+  save("rx_message", "status", input({statusCapacity, prefix(), exchange(0, status)}));
+  save("rx_message", "setup-in-a-small-buffer", input({{0x00, 0x40}, prefix(), exchange(0, setupReply())}));
+  save("rx_message", "read-fails-after-two-sends", input({statusCapacity, prefix(3, 2, 0x14), exchange(0, status)}));
+  save("rx_message", "hang-up-after-one-send", input({statusCapacity, prefix(0, 0, 0, 1), exchange(0, status)}));
   // SRQ and SYNC before the reply, a damaged packet answered by NAK, then the good one.
-  Bytes noisy = testing::join(statusCapacity, prefix());
+  Bytes noisy = input({statusCapacity, prefix()});
   addChunk(noisy, testing::join({link::kSrq, link::kSync, link::kSrq}, status[0]));
   Bytes damaged = status[1];
   damaged.back() ^= 0x01;
@@ -130,36 +128,37 @@ void linkSeeds() {
   addChunk(noisy, status[2]);
   save("rx_message", "srq-and-a-nak", noisy);
 
-  for (const auto& [name, bits, size] : {std::tuple{"points-of-2-bytes", 0x00, 2}, {"points-of-3-bytes", 0x08, 3},
-                                        {"points-of-4-bytes", 0x10, 4}}) {
-    save("rx_spectrum", name, testing::join({9, 10}, testing::join(testing::join(prefix(), kSilentStart), exchange(3, spectrumReply(120, bits, size)))));
+  for (const auto& [name, bits, size] :
+       {std::tuple{"two-byte-points", 0x00, 2}, {"three-byte-points", 0x08, 3}, {"four-byte-points", 0x10, 4}}) {
+    save("rx_spectrum", name, input({{9, 10}, prefix(), kSilentStart, exchange(3, spectrumReply(120, bits, size))}));
   }
   save("rx_spectrum", "put-fails-after-four-sends",
-       testing::join({11, 5}, testing::join(testing::join(prefix(1, 4, 0x01), kSilentStart), exchange(3, spectrumReply(120, 0x00, 2)))));
+       input({{11, 5}, prefix(1, 4, 0x01), kSilentStart, exchange(3, spectrumReply(120, 0x00, 2))}));
 
-  save("bench_replies", "status", testing::join({0}, testing::join(testing::join(prefix(), kSilentStart), exchange(3, status))));
-  save("bench_replies", "setup", testing::join({1}, testing::join(testing::join(prefix(), kSilentStart), exchange(3, setupReply()))));
-  save("bench_replies", "devices", testing::join({2}, testing::join(testing::join(prefix(), kSilentStart), exchange(3, devicesReply()))));
+  save("bench_replies", "status", input({{0}, prefix(), kSilentStart, exchange(3, status)}));
+  save("bench_replies", "setup", input({{1}, prefix(), kSilentStart, exchange(3, setupReply())}));
+  save("bench_replies", "devices", input({{2}, prefix(), kSilentStart, exchange(3, devicesReply())}));
   // START SCAN, then a status that announces the new block (newSrq) with its stamp.
   save("bench_replies", "start-scan",
-       testing::join({3}, testing::join(testing::join(testing::join(prefix(), kSilentStart), exchange(3, {{}})),
-                                        exchange(3, statusReply(bench::spec_stat::newSrq, 0, 0x01020305)))));
-  save("bench_replies", "scan-done", testing::join({4}, testing::join(testing::join(prefix(), kSilentStart), exchange(3, status))));
+       input({{3}, prefix(), kSilentStart, exchange(3, {{}}),
+              exchange(3, statusReply(bench::spec_stat::newSrq, 0, 0x01020305))}));
+  save("bench_replies", "scan-done", input({{4}, prefix(), kSilentStart, exchange(3, status)}));
   save("bench_replies", "bench-busy-then-ready",
-       testing::join({5}, testing::join(testing::join(testing::join(prefix(), kSilentStart), exchange(3, statusReply(bench::spec_stat::busy, 0, 0))),
-                                        exchange(3, status))));
+       input({{5}, prefix(), kSilentStart, exchange(3, statusReply(bench::spec_stat::busy, 0, 0)),
+              exchange(3, status)}));
 
   Bytes samples;
   for (int i = 0; i < 64; ++i) appendBE(samples, static_cast<std::uint32_t>(4 * 32768 + i * 301 % 5000), 4);
-  for (const auto& [name, size] : {std::pair{"points-of-2-bytes", 0}, {"points-of-3-bytes", 1}, {"points-of-4-bytes", 2}}) {
-    save("convert_data", name, testing::join({static_cast<std::uint8_t>(size), 0, 4, 10, 9}, samples));
+  for (const auto& [name, size] :
+       {std::pair{"two-byte-points", 0}, {"three-byte-points", 1}, {"four-byte-points", 2}}) {
+    save("convert_data", name, input({{static_cast<std::uint8_t>(size), 0, 4, 10, 9}, samples}));
   }
 
   for (const char* command : {"shuttle", "iris 25", "mirror 1", "movemotor 0 200", "whoAreYou", "reset"}) {
     std::string name = command;
     std::replace(name.begin(), name.end(), ' ', '-');
     save("command_string", name,
-         testing::join(testing::join(text(command), {0}), testing::join(testing::join(prefix(), kSilentStart), exchange(3, devicesReply()))));
+         input({text(command), {0}, prefix(), kSilentStart, exchange(3, devicesReply())}));
   }
 }
 

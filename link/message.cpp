@@ -186,10 +186,14 @@ std::int32_t receiveReply(LinkServices& link, std::int32_t port, ReplyReader& re
     }
     strays = 0;
     if (packet.type == kEtx) return 1;
-    const bool accepted = started ? reader.take(packet) : reader.begin(count = packet.number);
-    if (!accepted) return 0;
-    if (started) ++expected;
-    started = true;
+    if (!started) {
+      started = true;
+      count = packet.number;
+      if (!reader.begin(count)) return 0;
+    } else {
+      if (!reader.take(packet)) return 0;
+      ++expected;
+    }
   }
 }
 

@@ -35,19 +35,7 @@ Bytes BenchTest::header(std::int32_t dataStart, std::int32_t dataEnd, std::uint1
 }
 
 BenchReply BenchTest::block(const Bytes& head, const Bytes& points, std::size_t chunk) {
-  std::vector<Bytes> data{join({0x00, 0x01}, head)};
-  for (std::size_t at = 0; at < points.size(); at += chunk) {
-    data.emplace_back(points.begin() + static_cast<long>(at),
-                      points.begin() + static_cast<long>(std::min(points.size(), at + chunk)));
-  }
-  BenchReply reply{{stxPacket(static_cast<std::uint16_t>(data.size()))}, {}};
-  for (std::size_t i = 0; i < data.size(); ++i) reply.packets.push_back(dataPacket(static_cast<std::uint16_t>(i), data[i]));
-  reply.packets.push_back(etxPacket(static_cast<std::uint16_t>(data.size())));
-  return reply;
-}
-
-void appendBE(Bytes& bytes, std::uint32_t value, int size) {
-  for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+  return {dataBlockPackets(head, points, chunk), {}};
 }
 
 std::vector<std::uint16_t> BenchTest::commands() const {

@@ -36,9 +36,6 @@ struct Block {
   std::uint32_t stamp;
 };
 
-// `value` as `size` big-endian bytes appended to `bytes`.
-void appendBE(Bytes& bytes, std::uint32_t value, int size);
-
 class BenchTest : public LinkTest {
  protected:
   BenchTest() { listen(); }

@@ -43,15 +43,16 @@ Bytes DriverEnd::readPacket() {
   auto first = readByte();
   for (; first && (*first == link::kSrq || *first == link::kSync); first = readByte())
     srqSeen += *first == link::kSrq;
+  lastEvent_ = link::DecodeEvent::needMore;
   if (!first) return {};
   // The packet's bytes as they came, for the tests to look at; the decoder says where it ends.
   Bytes packet{*first};
-  link::PacketDecoder decoder(payload_.data(), payload_.size());
-  for (auto event = decoder.feed(*first); event == link::DecodeEvent::needMore;) {
+  decoder_.reset();
+  for (lastEvent_ = decoder_.feed(*first); lastEvent_ == link::DecodeEvent::needMore;) {
     const auto next = readByte();
     if (!next) break;
     packet.push_back(*next);
-    event = decoder.feed(*next);
+    lastEvent_ = decoder_.feed(*next);
   }
   return packet;
 }
@@ -85,16 +86,13 @@ std::optional<Bytes> DriverEnd::receiveMessage() {
   std::uint16_t expected = 0;
   for (;;) {
     const Bytes packet = readPacket();
-    link::PacketDecoder decoder(payload_.data(), payload_.size());
-    std::size_t used = 0;
-    const auto event = decoder.feed(packet.data(), packet.size(), used);
-    if (packet.empty() || event == link::DecodeEvent::strayByte) return std::nullopt;  // silence or noise
-    if (event != link::DecodeEvent::packet) {  // damaged or cut short
+    if (packet.empty() || lastEvent_ == link::DecodeEvent::strayByte) return std::nullopt;  // silence or noise
+    if (lastEvent_ != link::DecodeEvent::packet) {  // damaged or cut short
       send({link::kNak});
       continue;
     }
     send({link::kAck});
-    const link::DecodedPacket& decoded = decoder.packet();
+    const link::DecodedPacket& decoded = decoder_.packet();
     if (decoded.type == link::kEtx) return message;
     if (decoded.type == link::kStx) message.clear(), expected = 0;
     if (decoded.type == link::kData && decoded.number == expected) {

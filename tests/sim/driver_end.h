@@ -42,6 +42,8 @@ class DriverEnd {
   std::optional<std::uint8_t> readAnswer();
   int fd_;
   Bytes payload_ = Bytes(65535 + link::kChecksumSize);  // a data packet's payload and checksum
+  link::PacketDecoder decoder_{payload_.data(), payload_.size()};
+  link::DecodeEvent lastEvent_ = link::DecodeEvent::needMore;  // how the last readPacket ended
 };
 
 }  // namespace dorvane::sim::testing

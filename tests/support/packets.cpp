@@ -29,6 +29,23 @@ std::vector<Bytes> messagePackets(const Bytes& message, std::size_t payloadSize)
   return link::framePackets(message, payloadSize);
 }
 
+std::vector<Bytes> dataBlockPackets(const Bytes& header, const Bytes& points, std::size_t chunk) {
+  std::vector<Bytes> data{join({0x00, 0x01}, header)};
+  for (std::size_t at = 0; at < points.size(); at += chunk) {
+    data.emplace_back(points.begin() + static_cast<long>(at),
+                      points.begin() + static_cast<long>(std::min(points.size(), at + chunk)));
+  }
+  const auto count = static_cast<std::uint16_t>(data.size());
+  std::vector<Bytes> packets{stxPacket(count)};
+  for (std::uint16_t i = 0; i < count; ++i) packets.push_back(dataPacket(i, data[i]));
+  packets.push_back(etxPacket(count));
+  return packets;
+}
+
+void appendBE(Bytes& bytes, std::uint32_t value, int size) {
+  for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
 Bytes join(Bytes first, const Bytes& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
