@@ -4,7 +4,8 @@
 # dorvane.exe saves must equal those the Linux dorvane saves from a bench with the same seed.
 #
 # Usage: wine_stage.sh WIN32_BUILD LINUX_BUILD
-#   WIN32_BUILD holds dorvane.dll, dorvane.exe, library_lifetime.exe and the *_tests.exe suites;
+#   WIN32_BUILD holds dorvane.dll, dorvane.exe, library_lifetime.exe and the *_tests.exe suites (its
+#   install is checked too);
 #   LINUX_BUILD holds dorvane and dorvane-benchsim. The Wine prefix lives in WIN32_BUILD/wine-prefix.
 set -euo pipefail
 
@@ -75,8 +76,12 @@ fi
 wineserver -p >/dev/null 2>&1
 
 echo "== Windows unit suites under Wine"
+# The suites the Windows build makes, one or two a layer: one missing fails the stage, not skips it.
+for suite in platform_tests runtime_tests log_file_tests link_tests bench_tests driver_settings_tests spectra_tests; do
+  [ -e "$win/$suite.exe" ] || failed "$suite.exe is missing from $win"
+done
 for suite in "$win"/*_tests.exe; do
-  [ -e "$suite" ] || { failed "no Windows test suite in $win"; break; }
+  [ -e "$suite" ] || break
   if run_windows 600 wine "$suite" --gtest_brief=1 >"$work/suite.log" 2>&1; then
     ok "$(basename "$suite"): $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/suite.log" | tail -n 1)"
   else
@@ -91,6 +96,29 @@ if run_windows 60 wine "$win/dorvane_c_host.exe" >"$work/c_host.log" 2>&1; then
 else
   cat "$work/c_host.log" >&2
   failed "dorvane_c_host.exe"
+fi
+
+echo "== the Windows install"
+# What a Windows host links against: the DLLs and the program in bin/, the import libraries and
+# module definitions in lib/, the headers, and the package files.
+if cmake --install "$win" --prefix "$work/install" >"$work/install.log" 2>&1; then
+  missing=()
+  for file in bin/dorvane.dll bin/dorvane_spectra.dll bin/dorvane.exe lib/dorvane.lib lib/dorvane.def \
+              lib/dorvane_spectra.lib lib/dorvane_spectra.def include/dorvane.h include/dorvane_spectra.h \
+              lib/pkgconfig/dorvane.pc lib/cmake/dorvane/dorvaneConfig.cmake lib/cmake/dorvane/dorvaneTargets.cmake; do
+    [ -e "$work/install/$file" ] || missing+=("$file")
+  done
+  if [ ${#missing[@]} -ne 0 ]; then
+    failed "the Windows install lacks ${missing[*]}"
+  elif run_windows 60 wine "$work/install/bin/dorvane.exe" --version >"$work/installed.log" 2>&1; then
+    ok "the Windows install holds every file, and its dorvane.exe runs: $(tr -d '\r' <"$work/installed.log")"
+  else
+    cat "$work/installed.log" >&2
+    failed "the installed dorvane.exe does not run"
+  fi
+else
+  cat "$work/install.log" >&2
+  failed "cmake --install $win"
 fi
 
 echo "== dorvane.exe and dorvane.dll against the virtual bench"
