@@ -7,6 +7,7 @@ import re
 import sys
 import threading
 import time
+import warnings
 from typing import NamedTuple, Optional
 
 import numpy as np
@@ -118,6 +119,16 @@ def _device_of(port):
     return os.environ.get("DORVANE_COM%d" % port) or "/dev/ttyS%d" % (port - 1)
 
 
+def _driver_setting(name, kind, doc):
+    """A setting with a getter and a setter export; it reaches the bench at the next initialise or acquisition."""
+    def get(self):
+        return kind(getattr(self._driver, "spectrometer_get" + name)())
+
+    def put(self, value):
+        getattr(self._driver, "spectrometer_set" + name)(kind(value))
+    return property(get, put, doc=doc)
+
+
 class Bench:
     """The bench the settings file names, opened and initialised; closed on leaving a `with` block.
 
@@ -214,40 +225,10 @@ class Bench:
     def points(self, value):
         self._points = self._driver.spectrometer_setPoints(int(value))
 
-    @property
-    def scans(self):
-        return self._driver.spectrometer_getScans()
-
-    @scans.setter
-    def scans(self, value):
-        self._driver.spectrometer_setScans(int(value))
-
-    @property
-    def files(self):
-        """Files an acquisition takes; below 1, until it is stopped."""
-        return self._driver.spectrometer_getFiles()
-
-    @files.setter
-    def files(self, value):
-        self._driver.spectrometer_setFiles(int(value))
-
-    @property
-    def gain(self):
-        """The gain code (0 to 3); it reaches the bench at the next initialise or acquisition."""
-        return int(self._driver.spectrometer_getGain())
-
-    @gain.setter
-    def gain(self, value):
-        self._driver.spectrometer_setGain(float(value))
-
-    @property
-    def resolution(self):
-        """Kept for the host only: the driver does not send it to the bench."""
-        return self._driver.spectrometer_getResolution()
-
-    @resolution.setter
-    def resolution(self, value):
-        self._driver.spectrometer_setResolution(float(value))
+    scans = _driver_setting("Scans", int, "Scans the bench co-adds into each file.")
+    files = _driver_setting("Files", int, "Files an acquisition takes; below 1, until it is stopped.")
+    gain = _driver_setting("Gain", int, "The gain code (0 to 3).")
+    resolution = _driver_setting("Resolution", float, "Kept for the host only: the driver does not send it to the bench.")
 
     @property
     def family(self):
@@ -345,6 +326,8 @@ class Bench:
         return self._acquisition(self.files, timeout)
 
     def _acquisition(self, files, timeout):
+        if self._acquiring:
+            raise DorvaneError(None, None, None, "this Bench is already acquiring")
         driver = self._driver
         event = CoaddEvent()
         self._acquiring = True
@@ -358,30 +341,35 @@ class Bench:
             volts = np.empty(_LARGEST_COADD, dtype=np.float64)
             stamp = ctypes.c_double(0)
             seen, last_stamp = 0, None
+            deadline = None if timeout is None else time.monotonic() + timeout
             while files <= 0 or seen < files:
-                deadline = None if timeout is None else time.monotonic() + timeout
-                while True:
-                    left = None if deadline is None else deadline - time.monotonic()
-                    if left is not None and left <= 0:
-                        raise AcquisitionTimeout("no file from the bench in %g s after %d files: it may have "
-                                                 "stopped answering; the acquisition is stopped" % (timeout, seen))
-                    if event.wait(left):
-                        break
+                left = None if deadline is None else deadline - time.monotonic()
+                if left is not None and left <= 0:
+                    raise AcquisitionTimeout("no file from the bench in %g s (%d of the acquisition's files came): "
+                                             "it may have stopped answering; the acquisition is stopped"
+                                             % (timeout, seen))
+                if not event.wait(left):
+                    continue
                 complete = driver.spectrometer_getFileProgress()
                 if complete <= seen:
                     if driver.spectrometer_getStatus() != STATUS_ACQUIRING:
-                        raise DorvaneError(None, None, None, "the acquisition ended early after %d files: a scan "
-                                                             "did not start or the bench reported the block failed "
-                                                             "(the driver's log tells which)" % seen)
+                        raise DorvaneError(None, None, None, "the acquisition ended early (%d of its files came): "
+                                                             "a scan did not start or the bench reported the block "
+                                                             "failed (the driver's log tells which)" % seen)
                     continue
+                deadline = None if timeout is None else time.monotonic() + timeout
                 count = driver.spectrometer_getPoints()
                 if driver.spectrometer_getData(_doubles(volts), _LARGEST_COADD, ctypes.byref(stamp)) != 0 or \
                         not 0 < count <= _LARGEST_COADD:
                     raise DorvaneError("spectrometer_getData", 1, None, "no co-add to fetch after the driver "
                                                                         "signalled one")
+                if complete > seen + 1:
+                    warnings.warn("%d files before file %d were replaced by newer ones before they could be fetched "
+                                  "(the driver keeps only the newest)" % (complete - seen - 1, complete), stacklevel=2)
                 seen = complete
                 if stamp.value == last_stamp:
                     # The driver counts a file whose retrieval failed, but has no new co-add for it.
+                    warnings.warn("file %d could not be retrieved from the bench; skipped" % seen, stacklevel=2)
                     continue
                 last_stamp = stamp.value
                 when = datetime.datetime.fromtimestamp(stamp.value / 1000.0, tz=datetime.timezone.utc)
