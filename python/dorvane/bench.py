@@ -74,13 +74,14 @@ def parse_block_list(text):
 
 
 def parse_setup(text):
-    """getSetup's text ("Bench Setup:" and one "name value 0xHEX" field a line) as {name: value}."""
+    """getSetup's text ("Bench Setup:" and one "name value 0xHEX" field a line, the value in decimal) as
+    {name: value}."""
     fields = {}
     for line in text.splitlines():
         words = line.replace("Bench Setup:", "", 1).split()
         if len(words) >= 2:
             try:
-                fields[words[0]] = int(words[1], 0)
+                fields[words[0]] = int(words[1])
             except ValueError:
                 fields[words[0]] = words[1]
     return fields

@@ -14,19 +14,18 @@ import dorvane
 from conftest import CHILD_SECONDS, built, run_python
 
 
-def csv_volts(path):
+def csv_columns(path, header):
     with open(path, newline="") as file:
         rows = [row for row in csv.reader(line for line in file if not line.startswith("#"))]
-    assert rows[0] == ["index", "volts"]
-    assert [int(row[0]) for row in rows[1:]] == list(range(len(rows) - 1))
-    return np.array([float(row[1]) for row in rows[1:]])
+    assert rows[0] == header
+    return np.array([[float(value) for value in row] for row in rows[1:]])
 
 
 def test_files_equal_the_hosts_from_a_bench_of_the_same_seed(start_bench, tmp_path):
     for_host, for_python = start_bench("--seed", "11"), start_bench("--seed", "11")
     out = tmp_path / "host"
     host = subprocess.run([built("DORVANE_CLI"), "acquire", "--ini", for_host.settings, "--files", "2", "--scans", "4",
-                           "--out", str(out), "--prefix", "run", "--no-plot"],
+                           "--out", str(out), "--prefix", "run", "--no-plot", "--spectrum"],
                           env=for_host.environment(), capture_output=True, text=True, timeout=CHILD_SECONDS)
     assert host.returncode == 0, host.stderr
     os.environ["DORVANE_COM49"] = for_python.pty
@@ -35,11 +34,19 @@ def test_files_equal_the_hosts_from_a_bench_of_the_same_seed(start_bench, tmp_pa
         assert bench.status == dorvane.STATUS_IDLE
         # The port is free again at once: the next command goes through.
         assert bench.execute("whoAreYou") == bench.identity
+        assert bench.setup["dataPoints"] == 1024 + 64
+        assert [block.index for block in bench.stored_blocks()] == [0, 1]
+        np.testing.assert_array_equal(bench.fetch(0), coadds[1].volts)  # newest first
     assert [coadd.index for coadd in coadds] == [1, 2]
     for coadd in coadds:
-        host_volts = csv_volts(out / ("run-%03d.csv" % coadd.index))
+        host_volts = csv_columns(out / ("run-%03d.csv" % coadd.index), ["index", "volts"])
         assert len(coadd.volts) == 1024 + 64
-        np.testing.assert_array_equal(coadd.volts, host_volts)
+        np.testing.assert_array_equal(coadd.volts, host_volts[:, 1])
+        assert list(host_volts[:, 0]) == list(range(len(host_volts)))
+        host_spectrum = csv_columns(out / ("run-%03d-single-beam.csv" % coadd.index), ["wavenumber", "value"])
+        spectrum = dorvane.spectrum(coadd.volts, undersampling=2)
+        np.testing.assert_array_equal(spectrum.wavenumbers, host_spectrum[:, 0])
+        np.testing.assert_array_equal(spectrum.values, host_spectrum[:, 1])
         assert coadd.time.utcoffset().total_seconds() == 0
     assert coadds[0].time < coadds[1].time
     assert not np.array_equal(coadds[0].volts, coadds[1].volts)  # the noise differs from file to file
