@@ -1,0 +1,17 @@
+"""dorvane: the FTIR bench driver (libdorvane, dorvane.dll) and its spectra library from Python, through ctypes.
+
+    import dorvane
+    with dorvane.Bench("bench.ini") as bench:
+        for coadd in bench.acquire(files=3, scans=16):
+            print(coadd.index, coadd.time, coadd.volts.max())
+
+The libraries are found through DORVANE_LIBRARY and DORVANE_SPECTRA_LIBRARY (their files' paths),
+then beside this package, then on the system's library path.
+"""
+from ._errors import (AcquisitionTimeout, DorvaneError, LibraryNotFound, NO_NEW_SRQ, NO_SUCH_BLOCK, NOT_A_SERIAL_PORT,
+                      NULL_POINTER, PORT_BUSY, PORT_DENIED, PORT_IN_USE, error_text)
+from .bench import (STATUS_ACQUIRING, STATUS_IDLE, STATUS_NEVER_OPENED, Bench, Coadd, StoredBlock, parse_block_list,
+                    parse_setup)
+from .spectra import APODIZATIONS, Spectrum, spectrum
+
+__version__ = "0.1.0"

@@ -1,0 +1,128 @@
+"""Finding and loading libdorvane and libdorvane_spectra, every export declared once."""
+import ctypes
+import os
+import sys
+import threading
+
+from ._errors import LibraryNotFound
+
+_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+_WINDOWS = sys.platform == "win32"
+
+I32 = ctypes.c_int32
+F64 = ctypes.c_double
+DOUBLES = ctypes.POINTER(ctypes.c_double)
+I32_OUT = ctypes.POINTER(ctypes.c_int32)
+
+
+class SpectrumOptions(ctypes.Structure):
+    _fields_ = [("laser_wavenumber", F64), ("undersampling", I32), ("remove_dc", I32), ("zpd_search", I32),
+                ("zpd_index", I32), ("apodization", I32), ("zero_fill", I32), ("phase", I32),
+                ("phase_resolution", F64)]
+
+
+class SpectrumAxis(ctypes.Structure):
+    _fields_ = [("first_wavenumber", F64), ("wavenumber_step", F64), ("points", I32)]
+
+
+class SpectrumInfo(ctypes.Structure):
+    _fields_ = [("axis", SpectrumAxis), ("zpd_index", I32), ("transform_points", I32), ("phase_points", I32),
+                ("mean", F64)]
+
+
+# The 27 exports of dorvane.h: (result, arguments). Every one is cdecl, so CDLL on Windows too.
+DRIVER_SIGNATURES = {
+    "spectrometer_open": (I32, [I32]),
+    "spectrometer_initialize": (I32, []),
+    "spectrometer_close": (I32, []),
+    "spectrometer_startCoadd": (I32, []),
+    "spectrometer_stop": (I32, []),
+    "spectrometer_getData": (I32, [DOUBLES, I32, DOUBLES]),
+    "spectrometer_getScanProgress": (I32, []),
+    "spectrometer_getFileProgress": (I32, []),
+    "spectrometer_getStatus": (I32, []),
+    "spectrometer_getCapabilities": (I32, []),
+    "spectrometer_getTimestamp": (F64, []),
+    "spectrometer_getGain": (F64, []),
+    "spectrometer_setGain": (F64, [F64]),
+    "spectrometer_getResolution": (F64, []),
+    "spectrometer_setResolution": (F64, [F64]),
+    "spectrometer_getPoints": (I32, []),
+    "spectrometer_setPoints": (I32, [I32]),
+    "spectrometer_getScans": (I32, []),
+    "spectrometer_setScans": (I32, [I32]),
+    "spectrometer_getFiles": (I32, []),
+    "spectrometer_setFiles": (I32, [I32]),
+    "spectrometer_setScanCompleteEventHandle": (I32, [ctypes.c_void_p]),
+    "spectrometer_setCoaddCompleteEventHandle": (I32, [ctypes.c_void_p]),
+    "spectrometer_execute": (I32, [ctypes.c_char_p]),
+    "getRemoteData": (I32, [I32, DOUBLES, I32_OUT]),
+    "getRemoteDataList": (I32, [ctypes.c_char_p]),
+    "getSetup": (I32, [ctypes.c_char_p, I32]),
+}
+
+_OPTIONS = ctypes.POINTER(SpectrumOptions)
+_AXIS = ctypes.POINTER(SpectrumAxis)
+SPECTRA_SIGNATURES = {
+    "dorvane_spectrum_default_options": (None, [_OPTIONS]),
+    "dorvane_spectrum_axis_for": (I32, [I32, _OPTIONS, _AXIS]),
+    "dorvane_spectrum_process": (I32, [DOUBLES, I32, _OPTIONS, DOUBLES, I32, ctypes.POINTER(SpectrumInfo)]),
+    "dorvane_spectrum_ratio": (I32, [DOUBLES, _AXIS, DOUBLES, _AXIS, I32, DOUBLES, I32]),
+    "dorvane_spectra_error_text": (ctypes.c_char_p, [I32]),
+}
+
+
+class _Library:
+    """One shared library: where it may be, what it exports, loaded at its first use."""
+
+    def __init__(self, what, variable, posix_names, windows_names, signatures):
+        self.what, self.variable, self.signatures = what, variable, signatures
+        self.names = windows_names if _WINDOWS else posix_names
+        self._loaded = None
+        self._lock = threading.Lock()
+
+    def get(self):
+        with self._lock:
+            if self._loaded is None:
+                self._loaded = self._declared(self._load())
+            return self._loaded
+
+    def _load(self):
+        given = os.environ.get(self.variable)
+        if given:
+            try:
+                return ctypes.CDLL(given)
+            except OSError as failure:
+                raise LibraryNotFound("cannot load the %s from %s=%s: %s; point %s at the library file "
+                                      "(%s)" % (self.what, self.variable, given, failure, self.variable,
+                                                " or ".join(self.names))) from None
+        tried = []
+        for name in self.names:
+            beside = os.path.join(_PACKAGE_DIR, name)
+            if os.path.exists(beside):
+                try:
+                    return ctypes.CDLL(beside)
+                except OSError as failure:
+                    tried.append("%s (%s)" % (beside, failure))
+        for name in self.names:
+            try:
+                return ctypes.CDLL(name)
+            except OSError:
+                pass
+        raise LibraryNotFound(
+            "cannot find the %s: %s is not set, %s is not in the package folder %s%s, and the system's library "
+            "path has none; set %s to the library's path (e.g. %s=/path/to/build/%s) or copy the library into %s"
+            % (self.what, self.variable, " nor ".join(self.names), _PACKAGE_DIR,
+               "".join("; " + t for t in tried), self.variable, self.variable, self.names[-1], _PACKAGE_DIR))
+
+    def _declared(self, library):
+        for name, (result, arguments) in self.signatures.items():
+            function = getattr(library, name)
+            function.restype, function.argtypes = result, arguments
+        return library
+
+
+driver = _Library("dorvane driver library", "DORVANE_LIBRARY", ("libdorvane.so.0", "libdorvane.so"),
+                  ("dorvane.dll",), DRIVER_SIGNATURES)
+spectra = _Library("dorvane spectra library", "DORVANE_SPECTRA_LIBRARY",
+                   ("libdorvane_spectra.so.0", "libdorvane_spectra.so"), ("dorvane_spectra.dll",), SPECTRA_SIGNATURES)
