@@ -1,5 +1,6 @@
 """Finding and loading libdorvane and libdorvane_spectra, every export declared once."""
 import ctypes
+import ctypes.util
 import os
 import sys
 import threading
@@ -105,13 +106,16 @@ class _Library:
                 except OSError as failure:
                     tried.append("%s (%s)" % (beside, failure))
         for name in self.names:
+            # Python on Windows loads a bare DLL name from its own folders only; the folders of PATH,
+            # where an install's bin/ sits, come through find_library.
+            found = ctypes.util.find_library(name) if _WINDOWS else name
             try:
-                return ctypes.CDLL(name)
+                return ctypes.CDLL(found or name)
             except OSError:
                 pass
         raise LibraryNotFound(
             "cannot find the %s: %s is not set, %s is not in the package folder %s%s, and the system's library "
-            "path has none; set %s to the library's path (e.g. %s=/path/to/build/%s) or copy the library into %s"
+            "path (PATH on Windows) has none; set %s to the library's path (e.g. %s=/path/to/build/%s) or copy the library into %s"
             % (self.what, self.variable, " nor ".join(self.names), _PACKAGE_DIR,
                "".join("; " + t for t in tried), self.variable, self.variable, self.names[-1], _PACKAGE_DIR))
 
