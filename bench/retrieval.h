@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "bench/setup_record.h"
+#include "dorvane.h"
 #include "link/com_port.h"
 
 namespace dorvane::bench {
@@ -13,7 +14,7 @@ namespace dorvane::bench {
 // The data header: the first 82 bytes of the setup layout.
 inline constexpr std::size_t kDataHeaderSize = 82;
 // The most points a block may announce; a header above it fails the retrieval unallocated.
-inline constexpr std::uint32_t kMostSpectrumPoints = 4194304;
+inline constexpr std::uint32_t kMostSpectrumPoints = DORVANE_MOST_BLOCK_POINTS;
 // Every reply packet is received into a buffer of this size (payload and checksum).
 inline constexpr std::size_t kSpectrumPacketBuffer = 256;
 

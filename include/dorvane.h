@@ -157,7 +157,9 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_close(void);
  * has started. After each file the co-add event is signalled; spectrometer_getData then copies
  * it. The event is also signalled when the acquisition ends early because a scan could not start
  * or the bench reports a file's block failed; spectrometer_getFileProgress then shows no new file
- * and spectrometer_getStatus DORVANE_STATUS_IDLE. Returns 0 when the acquisition runs; 1 otherwise
+ * and spectrometer_getStatus DORVANE_STATUS_IDLE. A bench that stops answering while a scan runs is
+ * asked again until spectrometer_stop, with no event and the status still acquiring (a noisy line
+ * loses single polls): bound the wait for each file. Returns 0 when the acquisition runs; 1 otherwise
  * (also when one is already running, and when the port does not open: the log names the serial
  * layer's code).
  */
@@ -344,9 +346,13 @@ static inline dorvane_command dorvane_read_command(const char* command) {
 
 /* ---- Remote data and setup text ------------------------------------------------------------- */
 
+/* The most points a stored block may have: getRemoteData refuses a longer one unread. */
+#define DORVANE_MOST_BLOCK_POINTS 4194304
+
 /*
  * Fetches block `index` (0 for the first that getRemoteDataList lists) from the bench's memory
- * as volts: `values` must have room for all its points; `*count` receives their number.
+ * as volts: `values` must have room for all its points, DORVANE_MOST_BLOCK_POINTS at the most;
+ * `*count` receives their number.
  * `*count` is 0 unless 0 is returned. Returns 0; DORVANE_ERROR_NO_SUCH_BLOCK for an index
  * outside the list; the serial layer's code when the port does not open; otherwise the link's
  * error code, or 1 when the link recorded none; DORVANE_ERROR_NULL_POINTER;

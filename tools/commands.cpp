@@ -131,8 +131,7 @@ void fetchStoredBlock(const FetchOptions& options) {
             << settings.baud << " baud";
   if (mostSeconds > 0) std::cout << ": up to about " << std::lround(std::ceil(mostSeconds)) << " s";
   std::cout << std::endl;
-  // A stored block holds no more than the driver ever returns.
-  std::vector<double> values(kLargestInterferogramPoints);
+  std::vector<double> values(DORVANE_MOST_BLOCK_POINTS);
   std::int32_t count = 0;
   std::int32_t result = 0;
   {

@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "dorvane.h"
 #include "tools/interferogram_files.h"
 
 namespace dorvane::host {
 
 // The most a file may hold: as many points as the driver ever returns, and bytes to match.
-inline constexpr std::size_t kLargestInterferogramPoints = 4194304;
+inline constexpr std::size_t kLargestInterferogramPoints = DORVANE_MOST_BLOCK_POINTS;
 inline constexpr std::uintmax_t kLargestInterferogramFile = 512ull << 20;
 
 struct InterferogramReading {

@@ -20,10 +20,10 @@ STATUS_NEVER_OPENED = 0
 STATUS_IDLE = 4
 STATUS_ACQUIRING = 64
 
-# The driver holds a co-add of at most this many points; a stored block may be larger, up to the
-# bench's own bound on a retrieval.
+# The driver holds a co-add of at most this many points; a stored block may be larger, up to
+# DORVANE_MOST_BLOCK_POINTS of dorvane.h (the tests hold the two to be the same).
 _LARGEST_COADD = 65535
-_LARGEST_STORED_BLOCK = 4194304
+MOST_BLOCK_POINTS = 4194304
 # The sizes getRemoteDataList and getSetup write into, with a terminator of our own.
 _BLOCK_LIST_BYTES = 6121 + 1
 _SETUP_BYTES = 1483 + 1
@@ -303,7 +303,7 @@ class Bench:
     def fetch(self, index):
         """Block `index` of stored_blocks() from the bench's memory, in volts."""
         self._check_open()
-        values = np.empty(_LARGEST_STORED_BLOCK, dtype=np.float64)
+        values = np.empty(MOST_BLOCK_POINTS, dtype=np.float64)
         count = ctypes.c_int32(0)
         result = self._driver.getRemoteData(int(index), _doubles(values), ctypes.byref(count))
         self._call_zero("getRemoteData", result, "the block could not be retrieved" if result == 1 else None)

@@ -15,6 +15,17 @@ def test_every_phrase_is_the_headers():
     assert disagreeing == {}
 
 
+def test_every_named_number_is_the_headers():
+    lines = subprocess.run([built("DORVANE_ERROR_PHRASES"), "constants"], check=True, capture_output=True,
+                           text=True).stdout
+    header = {name: int(value) for name, value in (line.split("\t") for line in lines.splitlines())}
+    binding = {"DORVANE_MOST_BLOCK_POINTS": dorvane.bench.MOST_BLOCK_POINTS}
+    for name in header:
+        short = name.removeprefix("DORVANE_ERROR_").removeprefix("DORVANE_")
+        binding.setdefault(name, getattr(dorvane, short, None))
+    assert binding == header
+
+
 def test_missing_library_says_where_it_looked_and_what_to_do(tmp_path):
     script = ("import dorvane\n"
               "try:\n"
