@@ -113,11 +113,13 @@ class _Library:
                 return ctypes.CDLL(found or name)
             except OSError:
                 pass
+        names = self.names[0] if len(self.names) == 1 else "neither " + " nor ".join(self.names)
+        system_path, add_to = ("PATH", "PATH") if _WINDOWS else ("the system's library path", "LD_LIBRARY_PATH")
         raise LibraryNotFound(
-            "cannot find the %s: %s is not set, %s is not in the package folder %s%s, and the system's library "
-            "path (PATH on Windows) has none; set %s to the library's path (e.g. %s=/path/to/build/%s) or copy the library into %s"
-            % (self.what, self.variable, " nor ".join(self.names), _PACKAGE_DIR,
-               "".join("; " + t for t in tried), self.variable, self.variable, self.names[-1], _PACKAGE_DIR))
+            "cannot find the %s: %s is not set, %s is in the package folder %s%s, and %s has none; set %s to "
+            "the library's path (e.g. %s=/path/to/build/%s), add its folder to %s, or copy the library into %s"
+            % (self.what, self.variable, names, _PACKAGE_DIR, "".join("; " + t for t in tried), system_path,
+               self.variable, self.variable, self.names[-1], add_to, _PACKAGE_DIR))
 
     def _declared(self, library):
         for name, (result, arguments) in self.signatures.items():
