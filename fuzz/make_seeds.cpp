@@ -130,9 +130,9 @@ void linkSeeds() {
 
   for (const auto& [name, bits, size] :
        {std::tuple{"two-byte-points", 0x00, 2}, {"three-byte-points", 0x08, 3}, {"four-byte-points", 0x10, 4}}) {
-    save("rx_spectrum", name, input({{9, 10}, prefix(), kSilentStart, exchange(3, spectrumReply(120, bits, size))}));
+    save("rx_data_block", name, input({{9, 10}, prefix(), kSilentStart, exchange(3, spectrumReply(120, bits, size))}));
   }
-  save("rx_spectrum", "put-fails-after-four-sends",
+  save("rx_data_block", "put-fails-after-four-sends",
        input({{11, 5}, prefix(1, 4, 0x01), kSilentStart, exchange(3, spectrumReply(120, 0x00, 2))}));
 
   save("bench_replies", "status", input({{0}, prefix(), kSilentStart, exchange(3, status)}));

@@ -7,11 +7,13 @@ import numpy as np
 from . import _library
 from ._errors import DorvaneError
 
+# The names of dorvane_spectra.h's numbered options, in their numbers' order (the tests hold the two
+# to be the same).
 APODIZATIONS = ("boxcar", "triangular", "happ-genzel", "blackman-harris-3", "blackman-harris-4",
-                "norton-beer-weak", "norton-beer-medium", "norton-beer-strong")  # in the header's order
+                "norton-beer-weak", "norton-beer-medium", "norton-beer-strong")
 PHASES = ("mertz", "power")
 RATIOS = ("transmittance", "absorbance")
-_ZPD_GIVEN = 3
+ZPD_GIVEN = 3
 
 
 class Spectrum(NamedTuple):
@@ -31,22 +33,26 @@ def _check(export, result):
 
 
 def _options(laser_wavenumber, undersampling, apodization, zero_fill, phase, phase_resolution, remove_dc, zpd_index):
+    """The library's default options, with those given (not None) in their place."""
     library = _library.spectra.get()
     options = _library.SpectrumOptions()
     library.dorvane_spectrum_default_options(ctypes.byref(options))
-    if apodization not in APODIZATIONS:
-        raise ValueError("apodization %r: one of %s" % (apodization, ", ".join(APODIZATIONS)))
-    if phase not in PHASES:
-        raise ValueError("phase %r: one of %s" % (phase, ", ".join(PHASES)))
-    options.laser_wavenumber = laser_wavenumber
-    options.undersampling = undersampling
-    options.apodization = APODIZATIONS.index(apodization)
-    options.zero_fill = zero_fill
-    options.phase = PHASES.index(phase)
-    options.phase_resolution = phase_resolution
-    options.remove_dc = 1 if remove_dc else 0
+    if apodization is not None:
+        if apodization not in APODIZATIONS:
+            raise ValueError("apodization %r: one of %s" % (apodization, ", ".join(APODIZATIONS)))
+        options.apodization = APODIZATIONS.index(apodization)
+    if phase is not None:
+        if phase not in PHASES:
+            raise ValueError("phase %r: one of %s" % (phase, ", ".join(PHASES)))
+        options.phase = PHASES.index(phase)
+    for name, value in (("laser_wavenumber", laser_wavenumber), ("undersampling", undersampling),
+                        ("zero_fill", zero_fill), ("phase_resolution", phase_resolution)):
+        if value is not None:
+            setattr(options, name, value)
+    if remove_dc is not None:
+        options.remove_dc = 1 if remove_dc else 0
     if zpd_index is not None:
-        options.zpd_search, options.zpd_index = _ZPD_GIVEN, zpd_index
+        options.zpd_search, options.zpd_index = ZPD_GIVEN, zpd_index
     return options
 
 
@@ -67,14 +73,14 @@ def _single_beam(interferogram, options):
     return values, info
 
 
-def spectrum(interferogram, background=None, ratio="absorbance", *, laser_wavenumber=15798.0, undersampling=2,
-             apodization="blackman-harris-3", zero_fill=2, phase="mertz", phase_resolution=32.0, remove_dc=True,
-             zpd_index=None):
+def spectrum(interferogram, background=None, ratio="absorbance", *, laser_wavenumber=None, undersampling=None,
+             apodization=None, zero_fill=None, phase=None, phase_resolution=None, remove_dc=None, zpd_index=None):
     """The spectrum of an interferogram (volts, as Bench.acquire or fetch give it).
 
     Without `background`, its single beam; with one (the background's interferogram, processed with
     the same options), the `ratio` against it: "absorbance" (-log10 S/B) or "transmittance" (S/B).
-    The options are those of dorvane_spectra.h; undersampling is the bench's lasersamp (1, 2, 4, 8).
+    The options are those of dorvane_spectra.h, each left out (None) taking the library's default;
+    undersampling is the bench's lasersamp (1, 2, 4, 8).
     zpd_index, when given, is used for the sample and the background alike instead of searched for.
     """
     if background is not None and ratio not in RATIOS:

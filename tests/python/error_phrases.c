@@ -1,10 +1,11 @@
 /* Prints "code<TAB>phrase" for every code from -200 to 200 as dorvane_error_text in dorvane.h gives
- * it, or with "constants" the header's named numbers as "NAME<TAB>value", for the Python binding's
- * copies to be held to. */
+ * it, or with "constants" the headers' named numbers that the Python binding copies as
+ * "NAME<TAB>value", for the binding's copies to be held to. */
 #include <stdio.h>
 #include <string.h>
 
 #include "dorvane.h"
+#include "dorvane_spectra.h"
 
 #define PRINT_CONSTANT(name) printf("%s\t%ld\n", #name, (long)(name))
 
@@ -22,6 +23,19 @@ int main(int argc, char** argv) {
     PRINT_CONSTANT(DORVANE_STATUS_IDLE);
     PRINT_CONSTANT(DORVANE_STATUS_ACQUIRING);
     PRINT_CONSTANT(DORVANE_MOST_BLOCK_POINTS);
+    PRINT_CONSTANT(DORVANE_APODIZATION_BOXCAR);
+    PRINT_CONSTANT(DORVANE_APODIZATION_TRIANGULAR);
+    PRINT_CONSTANT(DORVANE_APODIZATION_HAPP_GENZEL);
+    PRINT_CONSTANT(DORVANE_APODIZATION_BLACKMAN_HARRIS_3);
+    PRINT_CONSTANT(DORVANE_APODIZATION_BLACKMAN_HARRIS_4);
+    PRINT_CONSTANT(DORVANE_APODIZATION_NORTON_BEER_WEAK);
+    PRINT_CONSTANT(DORVANE_APODIZATION_NORTON_BEER_MEDIUM);
+    PRINT_CONSTANT(DORVANE_APODIZATION_NORTON_BEER_STRONG);
+    PRINT_CONSTANT(DORVANE_PHASE_MERTZ);
+    PRINT_CONSTANT(DORVANE_PHASE_POWER);
+    PRINT_CONSTANT(DORVANE_RATIO_TRANSMITTANCE);
+    PRINT_CONSTANT(DORVANE_RATIO_ABSORBANCE);
+    PRINT_CONSTANT(DORVANE_ZPD_GIVEN);
     return 0;
   }
   for (code = -200; code <= 200; ++code) printf("%d\t%s\n", (int)code, dorvane_error_text(code));

@@ -19,10 +19,18 @@ def test_every_named_number_is_the_headers():
     lines = subprocess.run([built("DORVANE_ERROR_PHRASES"), "constants"], check=True, capture_output=True,
                            text=True).stdout
     header = {name: int(value) for name, value in (line.split("\t") for line in lines.splitlines())}
-    binding = {"DORVANE_MOST_BLOCK_POINTS": dorvane.bench.MOST_BLOCK_POINTS}
+    binding = {"DORVANE_MOST_BLOCK_POINTS": dorvane.bench.MOST_BLOCK_POINTS,
+               "DORVANE_ZPD_GIVEN": dorvane.spectra.ZPD_GIVEN}
+    named = {"DORVANE_APODIZATION_": dorvane.APODIZATIONS, "DORVANE_PHASE_": dorvane.spectra.PHASES,
+             "DORVANE_RATIO_": dorvane.spectra.RATIOS}
     for name in header:
-        short = name.removeprefix("DORVANE_ERROR_").removeprefix("DORVANE_")
-        binding.setdefault(name, getattr(dorvane, short, None))
+        prefix = next((prefix for prefix in named if name.startswith(prefix)), None)
+        if prefix:
+            option = name.removeprefix(prefix).lower().replace("_", "-")
+            binding[name] = named[prefix].index(option) if option in named[prefix] else None
+        else:
+            short = name.removeprefix("DORVANE_ERROR_").removeprefix("DORVANE_")
+            binding.setdefault(name, getattr(dorvane, short, None))
     assert binding == header
 
 
