@@ -1,0 +1,1 @@
+#include "tools/live/live_run.h"

@@ -1,0 +1,84 @@
+// The live view's HTTP server: the page and its embedded assets, the run as JSON, and the event
+// stream that pushes each change to every open page. It runs on a thread of its own, so that no
+// browser (slow, stalled or gone) ever holds up the acquisition that publishes to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace dorvane::host::live {
+
+// A file of the page, embedded in the program at build time: served at /assets/<path>, and
+// "index.html" at /.
+struct Asset {
+  std::string_view path;
+  std::string_view contentType;  // e.g. "text/html": text is always UTF-8
+  std::string_view body;
+};
+
+// What the server hands out of the run. Called on the server's thread, never while it holds a lock
+// of its own; the answers are whole JSON texts.
+class LiveContent {
+ public:
+  virtual ~LiveContent() = default;
+  // {"state": {...}, "files": [...]}: everything a page needs to show the run so far.
+  virtual std::string runJson() = 0;
+  // The data of the run's file `number` (1 for the first), or none when the run has no such file.
+  virtual std::optional<std::string> fileJson(std::int32_t number) = 0;
+};
+
+// What a browser may cost the program; beyond them it is refused or cut off.
+struct ServerLimits {
+  std::size_t headerBytes = 8 * 1024;  // the request line and its header fields
+  std::size_t headerFields = 64;
+  int connections = 32;                          // open at once; one more is closed at once
+  std::size_t streamBacklogBytes = 1024 * 1024;  // unsent events for one page; beyond: it is dropped
+  int requestSeconds = 10;                       // to send a whole request, and between requests
+  int writeSeconds = 10;                         // to take a whole response (not the event stream)
+};
+
+class LiveServer {
+ public:
+  // Listens on `address`:`port` (0: any free port) and starts serving. Throws HostFailure with one
+  // line when it cannot, e.g. "cannot serve the live view on 127.0.0.1:8765: the port is in use
+  // (--live=PORT chooses another)".
+  LiveServer(const std::string& address, std::uint16_t port, LiveContent& content, std::span<const Asset> assets,
+             ServerLimits limits = {});
+  // Closes every connection and ends the thread.
+  ~LiveServer();
+  LiveServer(const LiveServer&) = delete;
+  LiveServer& operator=(const LiveServer&) = delete;
+
+  // "http://127.0.0.1:8765/"
+  std::string url() const;
+  std::uint16_t port() const;
+
+  // Sends "event: NAME" with `json` as its data to every open event stream. Never blocks on a
+  // browser: a page whose unsent events would pass the backlog limit is disconnected (its page
+  // reconnects and catches up from runJson). Any thread.
+  void publish(std::string_view event, std::string_view json);
+  // Waits up to `ms` for every event stream to have taken what was published: the last state
+  // reaches the pages before the program ends.
+  void drain(int ms);
+
+  // What the server holds now, for the tests and the measurements.
+  struct Counts {
+    int connections = 0;  // open, of every kind
+    int streams = 0;      // event streams among them
+    std::size_t backlogBytes = 0;
+    std::uint64_t droppedStreams = 0;  // cut off for a backlog over the limit
+    std::uint64_t refusedConnections = 0;
+  };
+  Counts counts() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace dorvane::host::live
