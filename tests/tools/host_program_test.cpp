@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "bench/retrieval.h"
@@ -32,6 +33,7 @@ namespace {
 
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
@@ -362,6 +364,48 @@ TEST_F(HostOnBench, InfoListFetchAndExecSpeakThroughTheExports) {
     EXPECT_EQ(exec->wait(), status) << command << ": " << exec->errors();
     EXPECT_EQ(exec->output(), meaning + "\n");
   }
+}
+
+// What curl gets from `url`: the body, and on a line of its own the HTTP status.
+std::pair<std::string, std::string> fetched(const std::string& url) {
+  ChildProcess curl("/usr/bin/curl", {"-s", "--max-time", "10", "-w", "\n%{http_code}", url});
+  curl.wait();
+  const std::string& text = curl.output();
+  const std::size_t last = text.rfind('\n');
+  return {text.substr(0, last == std::string::npos ? 0 : last), text.substr(last == std::string::npos ? 0 : last + 1)};
+}
+
+// dorvane view: the folder's interferograms (its other files passed over), and those saved there
+// while it serves, each file's data read back from the disk.
+TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
+  startBench();
+  ASSERT_EQ(run({"acquire", "--files", "2", "--scans", "1", "--no-plot", "--out", out().string(), "--prefix", "run"})->wait(), 0);
+  std::ofstream(out() / "notes.jdx") << "##TITLE=not an interferogram\n##END=\n";
+  ChildProcess view(DORVANE_HOST, {"view", out().string(), "--port", "0"});
+  std::string url;
+  for (std::string line; url.empty() && !(line = view.readLine()).empty();) {
+    if (line.starts_with("http://127.0.0.1:")) url = line;
+  }
+  ASSERT_FALSE(url.empty()) << view.output() << view.errors();
+
+  const auto [listing, listingStatus] = fetched(url + "run.json");
+  EXPECT_EQ(listingStatus, "200");
+  EXPECT_THAT(listing, ContainsRegex("\"name\":\"run-001\".*\"name\":\"run-002\""));
+  EXPECT_THAT(listing, Not(HasSubstr("notes")));
+  const auto [file, fileStatus] = fetched(url + "files/2.json");
+  EXPECT_EQ(fileStatus, "200");
+  EXPECT_THAT(file, AllOf(HasSubstr("\"points\":4160"), HasSubstr("\"spectrum\":{\"kind\":\"single beam\"")));
+  EXPECT_EQ(fetched(url + "files/3.json").second, "404");
+
+  ASSERT_EQ(run({"acquire", "--files", "1", "--scans", "1", "--no-plot", "--out", out().string(), "--prefix", "later"})->wait(), 0);
+  bool seen = false;
+  for (int tries = 0; tries < 100 && !seen; ++tries) {
+    seen = fetched(url + "files/3.json").second == "200";
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(seen) << "a file saved in the folder later is shown";
+  view.send(SIGINT);
+  EXPECT_EQ(view.wait(), 0) << view.errors();
 }
 
 TEST(HostSim, ServesTheVirtualBenchUntilCtrlCAndSaysHowToReachIt) {

@@ -57,9 +57,10 @@ void appendJsonNumber(std::string& json, double value) {
   }
 }
 
-void appendJsonOptional(std::string& json, const std::optional<double>& value) {
+// Seconds to the millisecond: the pages show whole seconds.
+void appendSeconds(std::string& json, const std::optional<double>& value) {
   if (value) {
-    appendJsonNumber(json, *value);
+    appendJsonNumber(json, std::round(*value * 1000) / 1000);
   } else {
     json += "null";
   }
@@ -256,11 +257,11 @@ std::string LiveRun::stateJsonLocked() const {
     json += "null";
   }
   json += ",\"elapsed\":";
-  appendJsonOptional(json, begun ? std::optional<double>(elapsed) : std::nullopt);
+  appendSeconds(json, begun ? std::optional<double>(elapsed) : std::nullopt);
   json += ",\"fileSeconds\":";
-  appendJsonOptional(json, fileSeconds_);
+  appendSeconds(json, fileSeconds_);
   json += ",\"remaining\":";
-  appendJsonOptional(json, remaining);
+  appendSeconds(json, remaining);
   json += ",\"error\":";
   appendJsonString(json, error_);
   json += ",\"folder\":";
