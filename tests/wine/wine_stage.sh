@@ -77,7 +77,7 @@ wineserver -p >/dev/null 2>&1
 
 echo "== Windows unit suites under Wine"
 # The suites the Windows build makes, one or two a layer: one missing fails the stage, not skips it.
-for suite in platform_tests runtime_tests log_file_tests link_tests bench_tests driver_settings_tests spectra_tests; do
+for suite in platform_tests runtime_tests log_file_tests link_tests bench_tests driver_settings_tests spectra_tests live_server_tests; do
   [ -e "$win/$suite.exe" ] || failed "$suite.exe is missing from $win"
 done
 for suite in "$win"/*_tests.exe; do
