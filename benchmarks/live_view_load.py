@@ -2,7 +2,7 @@
 """What watching costs an acquisition: the same run against the virtual bench with no viewer and with
 five (four pages that follow every event and fetch every file's data, one stalled: it asks for the
 event stream and never reads). Prints each run's time from the first scan to the last file saved,
-whether the saved files' data are the same, and what the server kept of the stalled viewer.
+the host's peak memory, and whether the saved files' data are the same in every run.
 
   benchmarks/live_view_load.py [--host build/dorvane] [--bench build/dorvane-benchsim]
                                [--files 6] [--points 4096] [--scans 4] [--baud 115200] [--rounds 2]
@@ -88,8 +88,9 @@ def one_run(args, viewers, work):
     host = subprocess.Popen([args.host, "acquire", "--ini", ini, "--out", os.path.join(folder, "files"),
                              "--prefix", "run", "--files", str(args.files), "--scans", str(args.scans),
                              "--no-plot", "--live=0"],
-                            stdout=subprocess.PIPE, text=True, env=dict(os.environ, DORVANE_COM49=link))
-    port, started, took, threads, stalled, counts = None, None, None, [], None, None
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                            env=dict(os.environ, DORVANE_COM49=link))
+    port, started, took, threads, stalled, counts, peak = None, None, None, [], None, None, None
     for line in host.stdout:
         if port is None and (m := re.match(r"http://127\.0\.0\.1:(\d+)/$", line.strip())):
             port = int(m.group(1))
@@ -104,6 +105,8 @@ def one_run(args, viewers, work):
         elif line.startswith("the run is over"):
             status, body = http_get(port, "/run.json")
             counts = json.loads(body)["state"]["done"] if status == 200 else None
+            with open(f"/proc/{host.pid}/status") as f:
+                peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
             break
     host.send_signal(signal.SIGINT)
     host.wait(timeout=30)
@@ -114,7 +117,7 @@ def one_run(args, viewers, work):
     if stalled:
         stalled.close()
     fetched = sum(t.files_fetched for t in threads)
-    return took, data_digest(os.path.join(folder, "files")), counts, fetched
+    return took, data_digest(os.path.join(folder, "files")), counts, fetched, peak
 
 
 def main():
@@ -131,10 +134,10 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         for round_ in range(args.rounds):
             for viewers in (0, 5):
-                took, digest, done, fetched = one_run(args, viewers, work)
+                took, digest, done, fetched, peak = one_run(args, viewers, work)
                 digests.add(digest)
                 print(f"round {round_ + 1}, {viewers} viewers: {args.files} files of {args.points} points in "
-                      f"{took:.2f} s, {done} saved, data {digest}"
+                      f"{took:.2f} s, {done} saved, data {digest}, host's peak memory {peak / 1024:.1f} MiB"
                       + (f", {fetched} file data fetched by the four live viewers" if viewers else ""))
     print("the saved data are the same in every run" if len(digests) == 1 else "the saved data DIFFER between runs")
     return 0 if len(digests) == 1 else 1
