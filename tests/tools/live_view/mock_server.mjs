@@ -2,10 +2,12 @@
 // the host's routes and plays a made-up run on the event stream.
 //
 //   node tests/tools/live_view/mock_server.mjs [--port 8765] [--files 4] [--seconds 4]
-//        [--fail-after K] [--no-spectrum K] [--end-stream]
+//        [--fail-after K] [--no-spectrum K] [--end-stream] [--bench PIDFILE]
 //
 // --fail-after K: the run fails once file K is in (the error banner); --no-spectrum K: file K has no
-// spectrum; --end-stream: the event streams are closed once the run is over (the host has gone).
+// spectrum; --end-stream: the event streams are closed once the run is over (the host has gone);
+// --bench PIDFILE: the run fails, as the host's does, when the process whose id is in PIDFILE ends.
+// Like the host it prints the URL, a line when the run is over, and ends on Ctrl-C.
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -32,6 +34,7 @@ const secondsPerFile = Number(option('--seconds', 4));
 const failAfter = Number(option('--fail-after', 0));
 const noSpectrum = Number(option('--no-spectrum', 0));
 const endStream = args.includes('--end-stream');
+const benchPidFile = option('--bench', '');
 
 const began = Date.now();
 let endedAt = 0;
@@ -85,8 +88,19 @@ function fileData(k) {
   });
 }
 
+function failRun(line) {
+  state.phase = 'failed';
+  state.file = null;
+  state.error = line;
+  publish('state', stateJson());
+  console.error(line);
+  console.log('the live view stays open until Ctrl-C');
+}
+
 function step(k) {
+  if (state.phase === 'failed') return;
   if (k > total) {
+    console.log('all files saved; the live view stays open until Ctrl-C');
     state.phase = 'finished';
     state.file = null;
     publish('state', stateJson());
@@ -106,13 +120,7 @@ function step(k) {
       saved.push(file);
       state.done = k;
       publish('file', JSON.stringify(file));
-      if (k === failAfter) {
-        state.phase = 'failed';
-        state.file = null;
-        state.error = 'the bench does not answer (COM49): check its cable and power, then run again';
-        publish('state', stateJson());
-        return;
-      }
+      if (k === failAfter) return failRun('the bench does not answer (COM49): check its cable and power, then run again');
       step(k + 1);
     }, secondsPerFile * 250);
   }, secondsPerFile * 750);
@@ -143,3 +151,15 @@ server.listen(port, '127.0.0.1', () => {
   console.log(`http://127.0.0.1:${server.address().port}/`);
   setTimeout(() => step(1), 500);
 });
+process.on('SIGINT', () => process.exit(0));
+if (benchPidFile) {
+  const pid = Number(fs.readFileSync(benchPidFile, 'utf8'));
+  const watch = setInterval(() => {
+    try {
+      process.kill(pid, 0);
+    } catch {
+      clearInterval(watch);
+      setTimeout(() => failRun('acquisition stopped: the bench stopped answering (timeout after 5 s)'), 2000);
+    }
+  }, 300);
+}
