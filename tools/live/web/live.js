@@ -18,6 +18,7 @@
   const ticked = new Set();   // earlier files the user wants drawn
   const cache = new Map();    // number -> {key, promise}: /files/N.json, fetched once
   let drawGeneration = 0;
+  let retryTimer = 0;
   let source = null;
   let reopenTimer = 0;
 
@@ -217,10 +218,10 @@
     return true;
   }
 
-  // One table for uPlot: the curves share the first's x when they can, else they are joined.
+  // One table for uPlot: the curves share the first's x when they can, else they are joined on x.
   function table(curves) {
     if (curves.every((c) => sameX(c[0], curves[0][0]))) return [curves[0][0], ...curves.map((c) => c[1])];
-    return uPlot.join(curves, curves.map(() => [0]));
+    return uPlot.join(curves);
   }
 
   function axisSize(self, values, axisIdx, cycleNum) {
@@ -310,6 +311,7 @@
   // has asked for a draw meanwhile.
   async function draw() {
     const generation = ++drawGeneration;
+    clearTimeout(retryTimer);
     const newest = newestNumber();
     if (!newest) {
       for (const id of Object.keys(charts)) drawChart(id, [], '');
@@ -355,6 +357,7 @@
     note.textContent = message;
     note.hidden = message === '';
     if (results.some((r) => r.n === newest && !r.error)) document.body.dataset.newest = String(newest);
+    else retryTimer = setTimeout(draw, 3000);  // the newest could not be read: ask again
   }
 
   // ---- the event stream -------------------------------------------------------------------------
