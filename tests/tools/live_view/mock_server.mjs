@@ -2,10 +2,10 @@
 // the host's routes and plays a made-up run on the event stream.
 //
 //   node tests/tools/live_view/mock_server.mjs [--port 8765] [--files 4] [--seconds 4]
-//        [--fail-after K] [--no-spectrum K] [--end-stream] [--bench PIDFILE]
+//        [--fail-after K] [--no-spectrum K] [--unreadable K] [--end-stream] [--bench PIDFILE]
 //
 // --fail-after K: the run fails once file K is in (the error banner); --no-spectrum K: file K has no
-// spectrum; --end-stream: the event streams are closed once the run is over (the host has gone);
+// spectrum; --unreadable K: file K cannot be read back; --end-stream: the event streams are closed once the run is over (the host has gone);
 // --bench PIDFILE: the run fails, as the host's does, when the process whose id is in PIDFILE ends.
 // Like the host it prints the URL, a line when the run is over, and ends on Ctrl-C.
 import http from 'node:http';
@@ -33,6 +33,7 @@ const total = Number(option('--files', 4));
 const secondsPerFile = Number(option('--seconds', 4));
 const failAfter = Number(option('--fail-after', 0));
 const noSpectrum = Number(option('--no-spectrum', 0));
+const unreadable = Number(option('--unreadable', 0));
 const endStream = args.includes('--end-stream');
 const benchPidFile = option('--bench', '');
 
@@ -59,6 +60,10 @@ function publish(event, json) {
 
 // A made-up instrument: a warm source's single beam with a few absorption bands, and its interferogram.
 function fileData(k) {
+  if (k === unreadable) {
+    return JSON.stringify({ number: k, name: `run-${String(k).padStart(3, '0')}`, points: 0, interferogram: null, zoom: null,
+      spectrum: null, spectrumError: `cannot read run-${String(k).padStart(3, '0')}.csv: line 12 is not a number` });
+  }
   const n = 4096;
   const centre = 2048 + 3 * k;
   const bands = [[2350, 40, 0.6], [1600, 60, 0.35], [3700, 120, 0.3], [1050, 30, 0.25 + 0.05 * k]];

@@ -315,7 +315,7 @@
     const newest = newestNumber();
     if (!newest) {
       for (const id of Object.keys(charts)) drawChart(id, [], '');
-      $('spectrum-message').hidden = true;
+      for (const panel of ['interferogram', 'zoom', 'spectrum']) $(`${panel}-message`).hidden = true;
       delete document.body.dataset.newest;
       return;
     }
@@ -325,37 +325,40 @@
     if (generation !== drawGeneration) return;
 
     const layers = { 'chart-interferogram': [], 'chart-zoom': [], 'chart-spectrum': [] };
+    const messages = { interferogram: '', zoom: '', spectrum: '' };
     let kind = '';
-    let message = '';
     for (const { n, data, error } of results) {
       const entry = files.get(n);
       const name = entry && typeof entry.name === 'string' ? entry.name : `file ${n}`;
       const isNewest = n === newest;
       const colour = colourOf(n, newest);
       if (error || !data || typeof data !== 'object') {
-        if (isNewest) message = `${name} could not be read: ${error ? error.message : 'no data'}.`;
+        if (isNewest) messages.interferogram = `${name} could not be fetched: ${error ? error.message : 'no data'}. Trying again…`;
         continue;
       }
       const add = (id, part) => {
         const c = curve(part);
         if (c) layers[id].push({ number: n, name, colour, newest: isNewest, curve: c });
+        return c !== null;
       };
-      add('chart-interferogram', data.interferogram);
-      add('chart-zoom', data.zoom);
-      if (data.spectrum) {
-        add('chart-spectrum', data.spectrum);
-        if (isNewest || !kind) kind = data.spectrum.kind;
-      } else if (isNewest) {
-        const why = typeof data.spectrumError === 'string' && data.spectrumError ? data.spectrumError : 'no spectrum';
-        message = `No spectrum for ${name}: ${why}`;
-      }
+      const why = typeof data.spectrumError === 'string' ? data.spectrumError : '';
+      const hasInterferogram = add('chart-interferogram', data.interferogram);
+      const hasZoom = add('chart-zoom', data.zoom);
+      const hasSpectrum = add('chart-spectrum', data.spectrum);
+      if (hasSpectrum && (isNewest || !kind)) kind = data.spectrum.kind;
+      if (!isNewest) continue;
+      if (!hasInterferogram) messages.interferogram = `${name} could not be read${why ? `: ${why}` : ''}`;
+      else if (!hasZoom) messages.zoom = `No centre burst found in ${name}`;
+      if (hasInterferogram && !hasSpectrum) messages.spectrum = `No spectrum for ${name}: ${why || 'none was made'}`;
     }
     drawChart('chart-interferogram', layers['chart-interferogram'], 'V');
     drawChart('chart-zoom', layers['chart-zoom'], 'V');
     drawChart('chart-spectrum', layers['chart-spectrum'], spectrumLabel(kind));
-    const note = $('spectrum-message');
-    note.textContent = message;
-    note.hidden = message === '';
+    for (const [panel, text] of Object.entries(messages)) {
+      const note = $(`${panel}-message`);
+      note.textContent = text;
+      note.hidden = text === '';
+    }
     if (results.some((r) => r.n === newest && !r.error)) document.body.dataset.newest = String(newest);
     else retryTimer = setTimeout(draw, 3000);  // the newest could not be read: ask again
   }
