@@ -278,6 +278,17 @@ std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSa
     throw HostFailure(callFailed("spectrometer_startCoadd", result, "the bench did not start its first scan"));
   }
   ProgressLine progress(files, scans, phase);
+  // The observer hears what the progress line shows.
+  struct NoObserver final : AcquireObserver {
+    void started(std::int32_t, std::int32_t, std::int32_t, std::optional<double>) override {}
+    void scanning(std::int32_t) override {}
+    void transferring(std::int32_t) override {}
+    void notice(const std::string&) override {}
+  } noObserver;
+  AcquireObserver& observer = options.observer ? *options.observer : noObserver;
+  observer.started(bench.identity(), files, scans,
+                   expected.scanSeconds ? std::optional<double>(*expected.scanSeconds + expected.transferSeconds) : std::nullopt);
+  observer.scanning(1);
   progress.print("acquiring " + (files > 0 ? counted(files, "file") : "files") + " of " + counted(scans, "scan") +
                  (files > 0 ? "" : " until Ctrl-C") + " from bench " + benchName(bench.identity()) + " (a file takes about " +
                  secondsText(expected.scanSeconds.value_or(0) + expected.transferSeconds) + ": " +
@@ -307,14 +318,19 @@ std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSa
       ending = callFailed("spectrometer_getData", 1, "no co-add to fetch after the driver signalled one");
       return false;
     }
+    const auto tell = [&](const std::string& line) {
+      progress.print("dorvane: " + line);
+      observer.notice(line);
+    };
     if (complete > seen + 1) {
-      progress.print("dorvane: " + counted(complete - seen - 1, "file") + " before file " + std::to_string(complete) +
-                     " were replaced by newer ones before they could be fetched");
+      tell(counted(complete - seen - 1, "file") + " before file " + std::to_string(complete) +
+           " were replaced by newer ones before they could be fetched");
     }
     seen = complete;
+    if (files <= 0 || seen < files) observer.scanning(seen + 1);
     if (timestamp == lastTimestamp) {
       // The driver counts a file whose retrieval failed, but has no new co-add for it.
-      progress.print("dorvane: file " + std::to_string(seen) + " could not be retrieved from the bench; skipped");
+      tell("file " + std::to_string(seen) + " could not be retrieved from the bench; skipped");
       return true;
     }
     lastTimestamp = timestamp;
@@ -359,6 +375,7 @@ std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSa
         std::chrono::duration<double>(Clock::now() - lastFileAt).count() > kNextScanStartSeconds) {
       phase.transferStartedAt = phase.now();
       phase.transferring = true;
+      observer.transferring(seen + 1);
     }
     if (stopping && phase.now() > stopBy) break;
     if (spectrometer_getStatus() != DORVANE_STATUS_ACQUIRING && spectrometer_getFileProgress() == seen) {

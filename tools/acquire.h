@@ -11,6 +11,21 @@
 
 namespace dorvane::host {
 
+// Told of the acquisition's course as it goes, e.g. by the live view; called on the acquiring
+// thread (the saved files come through the SavedFileHandler, on the saving thread). Must not block.
+class AcquireObserver {
+ public:
+  virtual ~AcquireObserver() = default;
+  // The bench is set up and scanning: `fileSeconds` is what a file is expected to take, or none
+  // when the bench's setup gives no scan time.
+  virtual void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
+                       std::optional<double> fileSeconds) = 0;
+  virtual void scanning(std::int32_t number) = 0;      // the bench co-adds file `number`
+  virtual void transferring(std::int32_t number) = 0;  // file `number` is on the line
+  // A problem the acquisition goes on after, in words (a file that could not be retrieved).
+  virtual void notice(const std::string& line) = 0;
+};
+
 struct AcquireOptions {
   // Unset: the settings file's value (points, gain) or the driver's (scans 1, files 1).
   std::optional<std::int32_t> points, scans, files, gain;
@@ -23,6 +38,7 @@ struct AcquireOptions {
   std::optional<int> timeoutSeconds;
   CheckedSettings settings;  // the settings file as loadSettings handed it to the driver
   RecordNotes notes;         // sample, operator and comment, written into every file
+  AcquireObserver* observer = nullptr;
 };
 
 struct AcquiredFile {

@@ -17,10 +17,31 @@
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
 #include "tools/interferogram_reader.h"
+#include "tools/live/live_run.h"
 #include "tools/spectrum.h"
 
 namespace dorvane::host {
 namespace {
+
+// The live view's numbers for the files of one of the demo's acquisitions, each of which counts
+// its own from 1: its files are the run's from `offset` + 1 on.
+class LiveNumbering final : public AcquireObserver {
+ public:
+  LiveNumbering(live::LiveRun* run, std::int32_t offset) : run_(run), offset_(offset) {}
+  std::int32_t number(std::int32_t own) const { return offset_ + own; }
+
+  void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
+               std::optional<double> fileSeconds) override {
+    run_->started(benchIdentity, files, scans, fileSeconds);
+  }
+  void scanning(std::int32_t own) override { run_->scanning(number(own)); }
+  void transferring(std::int32_t own) override { run_->transferring(number(own)); }
+  void notice(const std::string& line) override { run_->notice(line); }
+
+ private:
+  live::LiveRun* run_;
+  std::int32_t offset_;
+};
 
 // The text exports' documented buffer sizes, and a terminator of our own past them.
 constexpr std::size_t kBlockListSize = 6121;
@@ -196,6 +217,12 @@ void serveVirtualBench(const std::vector<std::string>& benchOptions) {
   std::cout << "the virtual bench has stopped" << std::endl;
 }
 
+ProcessingOptions demoProcessing() {
+  ProcessingOptions processing;
+  processing.range = WavenumberRange{kDemoLowWavenumber, kDemoHighWavenumber};
+  return processing;
+}
+
 void runDemo(const DemoOptions& options) {
   catchStopRequests();
   std::error_code error;
@@ -239,20 +266,27 @@ void runDemo(const DemoOptions& options) {
     // The demo's folder is its own: a second demo replaces the first one's files.
     acquisition.overwrite = true;
     std::vector<AcquiredFile> acquired;
-    acquire(acquisition, [&acquired](const AcquiredFile& file) {
+    // Each acquisition counts from 1; the live view counts the demo's files.
+    LiveNumbering numbering(options.live, position == 2 ? 0 : 1);
+    if (options.live) acquisition.observer = &numbering;
+    acquire(acquisition, [&acquired, &options, &numbering](const AcquiredFile& file) {
       acquired.push_back(file);
+      if (options.live) {
+        options.live->saved(numbering.number(file.number), recordTimeText(file.record), file.files.jcamp,
+                            {file.files.csv, file.files.jcamp, file.files.png});
+      }
       return std::string();
     });
     if (acquired.empty()) throw HostFailure("the virtual bench sent no " + prefix + " file");
     return acquired.front();
   };
+  if (options.live) options.live->expectFiles(2);
   const AcquiredFile background = acquireWithShuttle(2, "the open beam, for the background", "background");
+  if (options.live) options.live->setBackground(background.record, background.files.jcamp);
   const AcquiredFile sample = acquireWithShuttle(1, "the film in the beam, for the sample", "polystyrene");
   bench.stop();
 
-  ProcessingOptions processing;
-  processing.range = WavenumberRange{kDemoLowWavenumber, kDemoHighWavenumber};
-  SpectrumMaker maker(processing);
+  SpectrumMaker maker(demoProcessing());
   maker.setBackground(background.record, background.files.jcamp);
   SpectrumRecord absorbance = maker.make(sample.record, sample.files.jcamp);
   absorbance.bands = findBands(absorbance, kBandSearchLow, kDemoHighWavenumber, kBandHeight, kBandProminence);

@@ -7,6 +7,11 @@
 #include <vector>
 
 #include "tools/acquire.h"
+#include "tools/spectrum.h"
+
+namespace dorvane::host::live {
+class LiveRun;
+}
 
 namespace dorvane::host {
 
@@ -31,10 +36,13 @@ struct DemoOptions {
   std::string folder = "dorvane-demo";
   std::int32_t scans = 16;
   std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
+  live::LiveRun* live = nullptr;           // shown the demo's two files as they come
 };
 // The virtual bench with a polystyrene film: a background with the shuttle at the open beam, a
 // sample with the film in the beam, and the absorbance with its bands found and listed.
 void runDemo(const DemoOptions& options);
+// How the demo makes its absorbance: the library's defaults, over the range of the film's bands.
+ProcessingOptions demoProcessing();
 
 // The settings file's port for the virtual bench: its device is named in DORVANE_COM<port>.
 inline constexpr int kVirtualBenchPort = 49;

@@ -13,6 +13,7 @@
 #include "tools/host_failure.h"
 #include "tools/host_os.h"
 #include "tools/interferogram_files.h"
+#include "tools/live/live_view.h"
 #include "tools/spectrum.h"
 
 namespace {
@@ -61,6 +62,20 @@ constexpr const char* kCommandResults =
     "  whoAreYou         the bench found at the last opening: family << 16 | model; 0: none yet\n"
     "  @FILE             load the settings file FILE; 0\n"
     "A negative result of any but movemotor is the serial layer's code: the line says what it means.";
+
+// --live[=PORT] and --live-bind, for the subcommands that acquire.
+void addLiveOptions(CLI::App* command, live::LiveViewOptions& options) {
+  command->add_option("--live", options.port,
+                      "watch the run in a browser: serve its live view on 127.0.0.1:PORT (default " +
+                          std::to_string(live::kDefaultLivePort) + "; 0: any free port) and, when the run is over, "
+                          "until Ctrl-C")
+      ->expected(0, 1)
+      ->default_str(std::to_string(live::kDefaultLivePort))
+      ->option_text("[=PORT]");
+  command->add_option("--live-bind", options.bind,
+                      "the address the live view listens on, e.g. 0.0.0.0 for every network (anyone who can reach it "
+                      "can watch; default: loopback only)");
+}
 
 // The notes every saved file carries, for the subcommands that save.
 void addNoteOptions(CLI::App* command, RecordNotes& notes) {
@@ -157,6 +172,8 @@ int run(int argc, char** argv) {
   acquireCommand->add_option("--background", acquireBackground,
                              "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
   addProcessingOptions(acquireCommand, acquisitionProcessing, range, ratio);
+  live::LiveViewOptions liveOptions;
+  addLiveOptions(acquireCommand, liveOptions);
 
   std::vector<std::string> benchOptions;
   CLI::App* sim = app.add_subcommand("sim", "serve the virtual bench until Ctrl-C and say how to reach it");
@@ -169,6 +186,18 @@ int run(int argc, char** argv) {
               "the absorbance with its bands");
   demoCommand->add_option("--out", demo.folder, "the folder for everything the demo writes")->capture_default_str();
   demoCommand->add_option("--scans", demo.scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
+  addLiveOptions(demoCommand, liveOptions);
+
+  live::ViewCommand view;
+  CLI::App* viewCommand = app.add_subcommand(
+      "view", "serve the live view of interferograms already saved in a folder (and of those saved there later) "
+              "until Ctrl-C");
+  viewCommand->add_option("FOLDER", view.folder, "the folder of the files")->required();
+  viewCommand->add_option("--background", view.background, "an interferogram of the open beam to ratio against");
+  addProcessingOptions(viewCommand, view.processing, range, ratio);
+  viewCommand->add_option("--port", view.live.port, "the port to serve on (default " +
+                                                         std::to_string(live::kDefaultLivePort) + "; 0: any free port)");
+  viewCommand->add_option("--bind", view.live.bind, "the address to listen on (default: loopback only)");
 
   try {
     app.parse(argc, argv);
@@ -195,6 +224,11 @@ int run(int argc, char** argv) {
     spectrum.plot = !noPlot;
     return runSpectrumCommand(spectrum);
   }
+  if (*viewCommand) {
+    processingOptions(view.processing);
+    if (!view.live.port) view.live.port = live::kDefaultLivePort;
+    return live::runViewCommand(view);
+  }
   if (*acquireCommand) {
     acquisition.settings = loadSettings(ini);
     acquisition.folder = folder;
@@ -206,22 +240,40 @@ int run(int argc, char** argv) {
     // replaces together with.
     std::optional<SpectrumMaker> maker;
     SpectrumSaver spectrumSaver(overwrite ? Existing::Replace : Existing::Keep, !noPlot);
-    if (acquireSpectrum || !acquireBackground.empty()) {
-      processingOptions(acquisitionProcessing);
-      maker.emplace(acquisitionProcessing);
-      if (!acquireBackground.empty()) {
-        maker->setBackground(readForSpectrum(acquireBackground, "the background ", acquisitionProcessing),
-                             shownPath(acquireBackground));
-      }
+    processingOptions(acquisitionProcessing);
+    std::optional<InterferogramRecord> background;
+    if (!acquireBackground.empty()) {
+      background = readForSpectrum(acquireBackground, "the background ", acquisitionProcessing);
     }
-    const std::int32_t saved = acquire(acquisition, [&](const AcquiredFile& file) -> std::string {
-      if (!maker) return {};
-      const SpectrumRecord spectrum = maker->make(file.record, file.files.jcamp);
-      const std::string folder = std::filesystem::path(file.files.jcamp).parent_path().string();
-      const SavedFiles files = spectrumSaver.save(spectrum, folder, spectrumStem(file.files.jcamp, spectrum.kind));
-      return "; " + std::string(spectrumKindName(spectrum.kind)) + ": " + files.csv;
+    if (acquireSpectrum || background) {
+      maker.emplace(acquisitionProcessing);
+      if (background) maker->setBackground(*background, shownPath(acquireBackground));
+    }
+    // The live view shows each file's spectrum whether or not it is saved.
+    std::optional<live::LiveRun> liveRun;
+    std::optional<live::LiveView> liveView;
+    if (liveOptions.port) {
+      liveRun.emplace(live::LiveRun::Mode::Acquire, folder, acquisitionProcessing);
+      if (background) liveRun->setBackground(*background, acquireBackground);
+      liveView.emplace(*liveRun, liveOptions);
+      acquisition.observer = &*liveRun;
+    }
+    return live::runWithLiveView(liveRun ? &*liveRun : nullptr, liveView ? &*liveView : nullptr, [&] {
+      const std::int32_t saved = acquire(acquisition, [&](const AcquiredFile& file) -> std::string {
+        std::vector<std::string> paths{file.files.csv, file.files.jcamp, file.files.png};
+        std::string more;
+        if (maker) {
+          const SpectrumRecord spectrum = maker->make(file.record, file.files.jcamp);
+          const std::string folder = std::filesystem::path(file.files.jcamp).parent_path().string();
+          const SavedFiles files = spectrumSaver.save(spectrum, folder, spectrumStem(file.files.jcamp, spectrum.kind));
+          paths.insert(paths.end(), {files.csv, files.jcamp, files.png});
+          more = "; " + std::string(spectrumKindName(spectrum.kind)) + ": " + files.csv;
+        }
+        if (liveRun) liveRun->saved(file.number, recordTimeText(file.record), file.files.jcamp, paths);
+        return more;
+      });
+      std::cout << counted(saved, "file") << " saved in " << folder << std::endl;
     });
-    std::cout << counted(saved, "file") << " saved in " << folder << std::endl;
   }
   if (*list) listStoredBlocks(ini);
   if (*fetch) fetchStoredBlock(FetchOptions{ini, blockIndex, folder, !noPlot, overwrite, notes});
@@ -231,7 +283,17 @@ int run(int argc, char** argv) {
     if (!benchOptions.empty() && benchOptions.front() == "--") benchOptions.erase(benchOptions.begin());
     serveVirtualBench(benchOptions);
   }
-  if (*demoCommand) runDemo(demo);
+  if (*demoCommand) {
+    // The demo's run on view: its absorbance over the range it draws.
+    std::optional<live::LiveRun> liveRun;
+    std::optional<live::LiveView> liveView;
+    if (liveOptions.port) {
+      liveRun.emplace(live::LiveRun::Mode::Acquire, demo.folder, demoProcessing());
+      liveView.emplace(*liveRun, liveOptions);
+      demo.live = &*liveRun;
+    }
+    return live::runWithLiveView(liveRun ? &*liveRun : nullptr, liveView ? &*liveView : nullptr, [&] { runDemo(demo); });
+  }
   // The bench calls cannot be cut short: a Ctrl-C during one is honoured once it returns.
   if (stopRequested() && !*sim) throw stoppedBy("; the port is closed");
   return 0;

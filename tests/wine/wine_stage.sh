@@ -185,6 +185,29 @@ for index in 001 002 003; do
   done
 done
 
+# dorvane.exe's live view over the files it saved, its event stream read by a plain HTTP client on
+# the Linux side: Wine's sockets are the machine's.
+run_windows 120 wine "$win/dorvane.exe" view "$(windows_path "$work/windows-files")" --port 0 >"$work/view.log" 2>&1 &
+viewer=$!
+waited=0
+until grep -q '^http://127.0.0.1:[0-9]*/' "$work/view.log" 2>/dev/null || [ $waited -ge 600 ]; do
+  sleep 0.1
+  waited=$((waited + 1))
+done
+url=$(grep -o '^http://127.0.0.1:[0-9]*/' "$work/view.log" | head -n 1 || true)
+# The stream stays open: curl ends it after 5 s.
+[ -z "$url" ] || curl -sN --max-time 5 "${url}events" >"$work/events.txt" 2>/dev/null || true
+if [ -n "$url" ] && grep -q '^event: run' "$work/events.txt" && grep -q '"name":"run-003"' "$work/events.txt" &&
+   curl -sf --max-time 10 "${url}files/3.json" | grep -q '"spectrum":{"kind":"single beam"'; then
+  ok "dorvane.exe view: its event stream has the run's 3 files, and file 3's data have its spectrum"
+else
+  cat "$work/view.log" >&2
+  head -c 2000 "$work/events.txt" >&2 2>/dev/null || true
+  failed "dorvane.exe view's live view"
+fi
+kill "$viewer" 2>/dev/null || true
+wait "$viewer" 2>/dev/null || true
+
 # With the log on: it is kept beside the DLL, found through the DLL's own module name.
 printf '[Settings]\nport=49\nbaud=38400\nlog=1\n' >"$work/logged.ini"
 rm -f "$win/dorvane_log.txt"

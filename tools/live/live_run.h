@@ -26,69 +26,84 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/mutex.h"
+#include "tools/acquire.h"
 #include "tools/live/live_server.h"
 #include "tools/spectrum.h"
 
 namespace dorvane::host::live {
 
-class LiveRun : public LiveContent {
+class LiveRun final : public LiveContent, public AcquireObserver {
  public:
   enum class Mode { Acquire, View };
-  // `processing` and `background` make the spectra the pages show, as acquire --spectrum does.
-  LiveRun(Mode mode, const std::string& folder, const ProcessingOptions& processing,
-          std::optional<InterferogramRecord> background, const std::string& backgroundName);
+  // `processing` makes the spectra the pages show, as acquire --spectrum does. Throws HostFailure
+  // for options the spectra library refuses.
+  LiveRun(Mode mode, const std::string& folder, const ProcessingOptions& processing);
 
   // The server to publish each change to; none: changes are only kept.
   void attach(LiveServer* server);
+  // Files saved from now on are shown against this interferogram (absorbance or transmittance, as
+  // `processing` says). Throws HostFailure: "the background NAME: what is wrong".
+  void setBackground(const InterferogramRecord& background, const std::string& name);
 
-  void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans, std::optional<double> fileSeconds);
-  void transferring(std::int32_t number);
-  // A file saved whole: its interferogram at `interferogramPath` (read back when a page asks),
-  // and the names of every file of its set (and its spectrum's).
-  void saved(std::int32_t number, const std::string& name, const std::string& time, const std::string& interferogramPath,
-             const std::vector<std::string>& savedNames);
-  // A problem that does not end the run (a file that could not be retrieved).
-  void notice(const std::string& line);
-  // The end: `failure` empty when every file was saved; `stopped` for a stop the user asked for.
+  // The acquisition's course (AcquireObserver). A second `started` (the demo acquires twice) keeps
+  // the run's start and its count of files.
+  void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
+               std::optional<double> fileSeconds) override;
+  void scanning(std::int32_t number) override;
+  void transferring(std::int32_t number) override;
+  void notice(const std::string& line) override;
+  // The files the run will have, when its acquisitions are told fewer (the demo's two).
+  void expectFiles(std::int32_t files);
+
+  // A file saved whole: its interferogram at `interferogramPath` (read back when a page asks), and
+  // every file of its set (and of its spectrum's).
+  void saved(std::int32_t number, const std::string& time, const std::string& interferogramPath,
+             const std::vector<std::string>& savedPaths);
+  // The end: `failure` empty when the run went as asked; `stopped` for a stop the user asked for.
   void ended(const std::string& failure, bool stopped);
+  // `dorvane view`: the bench named by the files, and the phase "viewing".
+  void viewing(std::int32_t benchIdentity);
 
   std::string runJson() override;
   std::optional<std::string> fileJson(std::int32_t number) override;
 
  private:
   struct File {
-    std::int32_t number;
+    std::int32_t number = 0;
     std::string name, time, path;
-    std::vector<std::string> saved;
+    std::vector<std::string> saved;  // file names, without their folder
+    bool againstBackground = false;
   };
   std::string stateJsonLocked() const;
   static std::string fileEntryJson(const File& file);
-  void publish(const char* event, const std::string& json);
+  void publishState();
 
-  Mode mode_;
-  std::string folder_;
-  ProcessingOptions processing_;
-  std::optional<InterferogramRecord> background_;
-  std::string backgroundName_;
+  const Mode mode_;
+  const std::string folder_;
+  const ProcessingOptions processing_;
+  const SpectrumMaker singleBeam_;
+  std::shared_ptr<const SpectrumMaker> ratioed_;  // from setBackground on
 
   mutable platform::Mutex lock_;
   LiveServer* server_ = nullptr;
   std::string bench_;
   std::int32_t files_ = 0, scans_ = 0;
+  bool filesFixed_ = false;
   std::optional<double> fileSeconds_;
-  std::string phase_;
+  std::string phase_ = "starting";
   std::optional<std::int32_t> underWay_;
   std::string error_;
-  double startedAt_ = 0;  // seconds on the steady clock
-  double underWaySince_ = 0;
+  std::string backgroundName_;
+  std::optional<double> startedAt_;  // seconds on the steady clock
+  double lastSavedAt_ = 0;
   std::vector<File> saved_;
-  // The newest files' data as sent, so that every page asking for the newest file gets it at once.
+  // The newest files' data as sent: every page asks for the newest file as it arrives.
   std::deque<std::pair<std::int32_t, std::string>> cache_;
 };
 
