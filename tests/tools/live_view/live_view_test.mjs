@@ -6,7 +6,8 @@
 // Two runs: four files taken whole (the page draws each one, catches up after a reload, says
 // finished, and says so when the host ends), and a bench killed after the first file (the page shows
 // the host's error). Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
-// skip) when there is no Chromium. Writes live-view.png (two files in, 1280×900) to OUTPUT_FOLDER.
+// skip) when there is no Chromium. Writes live-view.png (two files in, 1280×900) and bench-killed.png
+// (the error shown) to OUTPUT_FOLDER.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -15,11 +16,14 @@ const CHROMIUM = '/usr/bin/chromium';
 const SKIP = 77;
 const URL_LINE = /^http:\/\/127\.0\.0\.1:\d+\/$/;
 
-const [hostProgram, benchProgram, outputArg] = process.argv.slice(2);
-if (!hostProgram || !benchProgram || !outputArg) {
+const [hostArg, benchArg, outputArg] = process.argv.slice(2);
+if (!hostArg || !benchArg || !outputArg) {
   console.error('usage: node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER');
   process.exit(2);
 }
+// The programs run in their scenario's folder.
+const hostProgram = path.resolve(hostArg);
+const benchProgram = path.resolve(benchArg);
 if (!fs.existsSync(CHROMIUM)) {
   console.log(`SKIP: no ${CHROMIUM}: install Debian's chromium package to run the live view's browser test`);
   process.exit(SKIP);
@@ -213,7 +217,7 @@ async function wholeRun() {
   await pageUntil(page, (v) => (watch(v), /\bfinished\b/.test(v.stateLine)), 60000, 'the state line never said finished');
   const end = await pageUntil(page, (v) => (watch(v), v.newest === 4 && v.listed.length === 4), 10000,
     'at the end the page does not draw file 4 with four files listed');
-  if (!/file 4 of 4/.test(end.stateLine)) fail(`at the end the state line reads "${end.stateLine}", not "file 4 of 4 …"`);
+  if (!/\b4 of 4 files saved\b/.test(end.stateLine)) fail(`at the end the state line reads "${end.stateLine}", not "4 of 4 files saved …"`);
   if (seen.newest.length < 2 || seen.newest.some((n, i) => i > 0 && n < seen.newest[i - 1]))
     fail(`the newest file drawn went ${seen.newest.join(' → ')}: it should rise file by file up to 4`);
   if (seen.fileOf.size < 2) fail(`the state line showed progress for ${[...seen.fileOf].join(', ') || 'no'} file(s): expected "file k of 4" for each file under way`);
@@ -237,6 +241,7 @@ async function benchKilled() {
   const shown = await pageUntil(page, (v) => v.banner.trim() !== '', 40000,
     'no error banner appeared after the bench was killed (the host should publish why the acquisition gave up)');
   const text = shown.banner.trim();
+  await page.screenshot({ path: path.join(output, 'bench-killed.png') });
   // The banner says what the host says, in words: the same line as the host prints.
   await until(() => child.lines.some((line) => line.includes(text) || (line.trim() && text.includes(line.trim()))), 15000,
     'the host printed no line')

@@ -61,18 +61,22 @@
     document.title = `${bench} · dorvane`;
 
     const parts = [];
+    const phase = typeof state.phase === 'string' ? state.phase : '';
     const total = isNumber(state.files) ? state.files : 0;
-    const current = isNumber(state.file) ? state.file : (isNumber(state.done) && state.done > 0 ? state.done : null);
+    const done = isNumber(state.done) ? state.done : 0;
+    const plural = (n, word) => `${n} ${word}${n === 1 ? '' : 's'}`;
     if (state.mode === 'view') {
-      parts.push(`${files.size} file${files.size === 1 ? '' : 's'}`);
-    } else if (current !== null) {
+      parts.push(plural(files.size, 'file'));
+    } else if (ENDED.has(phase)) {
+      parts.push(total > 0 ? `${done} of ${plural(total, 'file')} saved` : `${plural(done, 'file')} saved`);
+    } else if (isNumber(state.file) || done > 0) {
+      const current = isNumber(state.file) ? state.file : done;
       parts.push(total > 0 ? `file ${current} of ${total}` : `file ${current}`);
     } else {
-      parts.push(total > 0 ? `${total} files to take` : 'files until stopped');
+      parts.push(total > 0 ? `${plural(total, 'file')} to take` : 'files until stopped');
     }
-    if (isNumber(state.scans) && state.scans > 0) parts.push(`${state.scans} scan${state.scans === 1 ? '' : 's'} a file`);
+    if (isNumber(state.scans) && state.scans > 0) parts.push(`${plural(state.scans, 'scan')} a file`);
 
-    const phase = typeof state.phase === 'string' ? state.phase : '';
     const dt = (performance.now() - stateAt) / 1000;
     const running = !ENDED.has(phase) && phase !== 'viewing';
     const times = [];
