@@ -1,0 +1,460 @@
+// The live view's page: follows the host's event stream (/events), shows the run's state and files,
+// and draws the newest file's interferogram, centre burst and spectrum with uPlot, with the files
+// the user ticks drawn under it. Every text that comes from the host is set as text, never as HTML.
+'use strict';
+
+(function () {
+  const MAX_DRAWN = 8;  // files on a chart at once, the newest included
+  const ENDED = new Set(['finished', 'failed', 'stopped']);
+  const NEWEST_COLOUR = '#0b4f9c';
+  const EARLIER_COLOURS = ['#c7895d', '#6f9f8a', '#a48abf', '#b8a35a', '#7d9bbf', '#c27c94', '#8a8f96'];
+
+  const $ = (id) => document.getElementById(id);
+
+  // ---- what the page knows --------------------------------------------------------------------
+  let state = null;           // the host's last state
+  let stateAt = 0;            // performance.now() when it arrived
+  const files = new Map();    // number -> file entry (name, time, saved)
+  const ticked = new Set();   // earlier files the user wants drawn
+  const cache = new Map();    // number -> {key, promise}: /files/N.json, fetched once
+  let drawGeneration = 0;
+  let retryTimer = 0;
+  let source = null;
+  let reopenTimer = 0;
+
+  // ---- small helpers --------------------------------------------------------------------------
+  function el(tag, className, text) {
+    const node = document.createElement(tag);
+    if (className) node.className = className;
+    if (text !== undefined) node.textContent = text;
+    return node;
+  }
+
+  function clock(seconds) {
+    const s = Math.max(0, Math.round(seconds));
+    const h = Math.floor(s / 3600);
+    const m = Math.floor((s % 3600) / 60);
+    const ss = String(s % 60).padStart(2, '0');
+    return h > 0 ? `${h}:${String(m).padStart(2, '0')}:${ss}` : `${m}:${ss}`;
+  }
+
+  function isNumber(v) {
+    return typeof v === 'number' && Number.isFinite(v);
+  }
+
+  function newestNumber() {
+    let newest = 0;
+    for (const n of files.keys()) newest = Math.max(newest, n);
+    return newest;
+  }
+
+  function fileKey(entry) {
+    return `${entry.name}\u0000${entry.time}`;
+  }
+
+  // ---- header -----------------------------------------------------------------------------------
+  function renderState() {
+    const line = $('state-line');
+    if (!state) return;
+    const bench = typeof state.bench === 'string' && state.bench ? state.bench : 'dorvane live view';
+    $('bench').textContent = bench;
+    document.title = `${bench} · dorvane`;
+
+    const parts = [];
+    const phase = typeof state.phase === 'string' ? state.phase : '';
+    const total = isNumber(state.files) ? state.files : 0;
+    const done = isNumber(state.done) ? state.done : 0;
+    const plural = (n, word) => `${n} ${word}${n === 1 ? '' : 's'}`;
+    if (state.mode === 'view') {
+      parts.push(plural(files.size, 'file'));
+    } else if (ENDED.has(phase)) {
+      parts.push(total > 0 ? `${done} of ${plural(total, 'file')} saved` : `${plural(done, 'file')} saved`);
+    } else if (isNumber(state.file) || done > 0) {
+      const current = isNumber(state.file) ? state.file : done;
+      parts.push(total > 0 ? `file ${current} of ${total}` : `file ${current}`);
+    } else {
+      parts.push(total > 0 ? `${plural(total, 'file')} to take` : 'files until stopped');
+    }
+    if (isNumber(state.scans) && state.scans > 0) parts.push(`${plural(state.scans, 'scan')} a file`);
+
+    const dt = (performance.now() - stateAt) / 1000;
+    const running = !ENDED.has(phase) && phase !== 'viewing';
+    const times = [];
+    if (isNumber(state.elapsed)) times.push(`${clock(state.elapsed + (running ? dt : 0))} elapsed`);
+    if (running && isNumber(state.remaining)) times.push(`about ${clock(state.remaining - dt)} left`);
+
+    line.replaceChildren();
+    line.append(document.createTextNode(parts.join(' · ')));
+    if (phase) {
+      line.append(document.createTextNode(' · '));
+      const badge = el('span', 'phase', phase);
+      badge.dataset.phase = phase;
+      line.append(badge);
+    }
+    if (times.length) line.append(document.createTextNode(' · ' + times.join(' · ')));
+
+    const folder = $('folder-line');
+    if (typeof state.folder === 'string' && state.folder) {
+      folder.replaceChildren(el('span', 'muted', state.mode === 'view' ? 'Folder ' : 'Saving to '), el('span', 'path', state.folder));
+      folder.hidden = false;
+    } else {
+      folder.hidden = true;
+    }
+
+    const banner = $('error-banner');
+    const error = typeof state.error === 'string' ? state.error : '';
+    banner.textContent = error;
+    banner.hidden = error === '';
+
+    const title = $('spectrum-title');
+    let spectrumTitle = 'Spectrum';
+    if (typeof state.spectrum === 'string' && state.spectrum) spectrumTitle += ` · ${state.spectrum}`;
+    if (typeof state.background === 'string' && state.background) spectrumTitle += ` (background ${state.background})`;
+    title.textContent = spectrumTitle;
+  }
+
+  function setConnection(status, text) {
+    const node = $('connection');
+    node.dataset.status = status;
+    node.textContent = text;
+  }
+
+  // ---- file list ------------------------------------------------------------------------------
+  function renderFiles() {
+    const list = $('file-list');
+    const newest = newestNumber();
+    for (const n of [...ticked]) if (!files.has(n) || n === newest) ticked.delete(n);
+    const full = ticked.size + 1 >= MAX_DRAWN;
+    const numbers = [...files.keys()].sort((a, b) => b - a);
+
+    list.replaceChildren();
+    for (const n of numbers) {
+      const entry = files.get(n);
+      const li = el('li', 'file');
+      li.dataset.number = String(n);
+      const label = el('label', 'file-label');
+      const box = document.createElement('input');
+      box.type = 'checkbox';
+      if (n === newest) {
+        box.checked = true;
+        box.disabled = true;
+        box.title = 'The newest file is always drawn';
+        li.classList.add('newest');
+      } else {
+        box.checked = ticked.has(n);
+        box.disabled = !box.checked && full;
+        box.title = box.disabled ? `At most ${MAX_DRAWN} files are drawn at once` : 'Draw this file under the newest';
+        box.addEventListener('change', () => {
+          if (box.checked) ticked.add(n); else ticked.delete(n);
+          renderFiles();
+          draw();
+        });
+      }
+      const swatch = el('span', 'swatch');
+      const colour = colourOf(n, newest);
+      if (colour) swatch.style.background = colour;
+      label.append(box, swatch, el('span', 'file-name', typeof entry.name === 'string' ? entry.name : `file ${n}`));
+      if (n === newest) label.append(el('span', 'tag', 'newest'));
+      li.append(label);
+      li.append(el('div', 'file-time', typeof entry.time === 'string' ? entry.time : ''));
+      const saved = Array.isArray(entry.saved) ? entry.saved.filter((s) => typeof s === 'string') : [];
+      if (saved.length) li.append(el('div', 'file-saved', saved.join('  ')));
+      list.append(li);
+    }
+    $('file-count').textContent = files.size ? `(${files.size})` : '';
+    $('hide-earlier').disabled = ticked.size === 0;
+    $('overlay-note').textContent = full
+      ? `At most ${MAX_DRAWN} files are drawn at once: untick one to draw another.`
+      : 'Tick an earlier file to draw it under the newest.';
+  }
+
+  // Earlier files keep the colour of their place among the ticked ones, in file order.
+  function colourOf(n, newest) {
+    if (n === newest) return NEWEST_COLOUR;
+    if (!ticked.has(n)) return '';
+    const order = [...ticked].sort((a, b) => a - b);
+    return EARLIER_COLOURS[order.indexOf(n) % EARLIER_COLOURS.length];
+  }
+
+  // ---- file data --------------------------------------------------------------------------------
+  function fileData(n) {
+    const entry = files.get(n);
+    const key = entry ? fileKey(entry) : '';
+    const hit = cache.get(n);
+    if (hit && hit.key === key) return hit.promise;
+    const promise = fetch(`/files/${n}.json`, { cache: 'no-store' })
+      .then((response) => {
+        if (!response.ok) throw new Error(`the host answered ${response.status} for file ${n}`);
+        return response.json();
+      })
+      .catch((error) => {
+        cache.delete(n);  // asked again at the next draw
+        throw error;
+      });
+    cache.set(n, { key, promise });
+    return promise;
+  }
+
+  // ---- charts -----------------------------------------------------------------------------------
+  const charts = {
+    'chart-interferogram': { plot: null, xLabel: 'point', yLabel: 'V', reversed: false },
+    'chart-zoom': { plot: null, xLabel: 'point', yLabel: 'V', reversed: false },
+    'chart-spectrum': { plot: null, xLabel: 'wavenumber (cm⁻¹)', yLabel: 'single beam', reversed: true },
+  };
+
+  // [x, y] as numbers with x rising (uPlot needs it), or null when unusable.
+  function curve(part) {
+    if (!part || !Array.isArray(part.x) || !Array.isArray(part.y)) return null;
+    const count = Math.min(part.x.length, part.y.length);
+    if (count < 2) return null;
+    let x = part.x.slice(0, count).map(Number);
+    let y = part.y.slice(0, count).map((v) => (v === null ? null : Number(v)));
+    if (x[0] > x[count - 1]) {
+      x = x.reverse();
+      y = y.reverse();
+    }
+    return [x, y];
+  }
+
+  function sameX(a, b) {
+    if (a.length !== b.length) return false;
+    for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
+    return true;
+  }
+
+  // One table for uPlot: the curves share the first's x when they can, else they are joined on x.
+  function table(curves) {
+    if (curves.every((c) => sameX(c[0], curves[0][0]))) return [curves[0][0], ...curves.map((c) => c[1])];
+    return uPlot.join(curves);
+  }
+
+  function axisSize(self, values, axisIdx, cycleNum) {
+    const axis = self.axes[axisIdx];
+    if (cycleNum > 1) return axis._size;  // settle after the second pass
+    let longest = 0;
+    if (values) for (const v of values) longest = Math.max(longest, String(v).length);
+    return Math.ceil(longest * 7 + 28);
+  }
+
+  function plotSize(container) {
+    return { width: Math.max(200, container.clientWidth), height: Math.max(140, container.clientHeight) };
+  }
+
+  // Draws `layers` ([{number, name, colour, newest, curve}], earliest first) on chart `id`.
+  function drawChart(id, layers, yLabel) {
+    const chart = charts[id];
+    const container = $(id);
+    if (chart.plot) {
+      chart.plot.destroy();
+      chart.plot = null;
+    }
+    container.dataset.drawnFiles = String(layers.length);
+    renderLegend(id, layers);
+    if (!layers.length) return;
+
+    const grid = { stroke: '#e7e9ed', width: 1 };
+    const ticks = { stroke: '#c9cdd3', width: 1, size: 4 };
+    const font = '12px system-ui, -apple-system, "Segoe UI", Roboto, sans-serif';
+    const labelFont = '600 12px system-ui, -apple-system, "Segoe UI", Roboto, sans-serif';
+    const opts = {
+      ...plotSize(container),
+      legend: { show: false },
+      cursor: { drag: { x: true, y: false }, points: { size: 6 } },
+      scales: { x: { time: false, dir: chart.reversed ? -1 : 1 } },
+      axes: [
+        { label: chart.xLabel, stroke: '#4a5260', grid, ticks, font, labelFont, labelSize: 18, size: 30 },
+        { label: yLabel, stroke: '#4a5260', grid, ticks, font, labelFont, labelSize: 20, size: axisSize },
+      ],
+      series: [{ label: chart.xLabel }].concat(layers.map((layer) => ({
+        label: layer.name,
+        stroke: layer.colour,
+        width: layer.newest ? 1.5 : 1,
+        spanGaps: true,
+        points: { show: false },
+      }))),
+      hooks: { setCursor: [(u) => showReadout(id, u, layers)] },
+    };
+    chart.plot = new uPlot(opts, table(layers.map((layer) => layer.curve)), container);
+  }
+
+  function renderLegend(id, layers) {
+    const legend = document.querySelector(`.legend[data-for="${id}"]`);
+    legend.replaceChildren();
+    // Newest first, as in the list.
+    for (const layer of [...layers].reverse()) {
+      const item = el('span', layer.newest ? 'legend-item newest' : 'legend-item');
+      const swatch = el('span', 'swatch');
+      swatch.style.background = layer.colour;
+      item.append(swatch, el('span', '', layer.name));
+      legend.append(item);
+    }
+  }
+
+  function showReadout(id, u, layers) {
+    const readout = document.querySelector(`.readout[data-for="${id}"]`);
+    const i = u.cursor.idx;
+    if (i === null || i === undefined || !layers.length) {
+      readout.textContent = '';
+      return;
+    }
+    const x = u.data[0][i];
+    const y = u.data[layers.length][i];  // the newest is the last series
+    if (!isNumber(x) || !isNumber(y)) {
+      readout.textContent = '';
+      return;
+    }
+    const xText = id === 'chart-spectrum' ? `${x.toFixed(1)} cm⁻¹` : `point ${x}`;
+    readout.textContent = `${xText}   ${y.toPrecision(5)}`;
+  }
+
+  function spectrumLabel(kind) {
+    return typeof kind === 'string' && kind ? kind : 'spectrum';
+  }
+
+  // Fetches what is drawn (the newest and the ticked files) and draws it, unless something newer
+  // has asked for a draw meanwhile.
+  async function draw() {
+    const generation = ++drawGeneration;
+    clearTimeout(retryTimer);
+    const newest = newestNumber();
+    if (!newest) {
+      for (const id of Object.keys(charts)) drawChart(id, [], '');
+      for (const panel of ['interferogram', 'zoom', 'spectrum']) $(`${panel}-message`).hidden = true;
+      delete document.body.dataset.newest;
+      return;
+    }
+    const numbers = [...ticked].filter((n) => files.has(n) && n !== newest).sort((a, b) => a - b);
+    numbers.push(newest);
+    const results = await Promise.all(numbers.map((n) => fileData(n).then((data) => ({ n, data }), (error) => ({ n, error }))));
+    if (generation !== drawGeneration) return;
+
+    const layers = { 'chart-interferogram': [], 'chart-zoom': [], 'chart-spectrum': [] };
+    const messages = { interferogram: '', zoom: '', spectrum: '' };
+    let kind = '';
+    for (const { n, data, error } of results) {
+      const entry = files.get(n);
+      const name = entry && typeof entry.name === 'string' ? entry.name : `file ${n}`;
+      const isNewest = n === newest;
+      const colour = colourOf(n, newest);
+      if (error || !data || typeof data !== 'object') {
+        if (isNewest) messages.interferogram = `${name} could not be fetched: ${error ? error.message : 'no data'}. Trying again…`;
+        continue;
+      }
+      const add = (id, part) => {
+        const c = curve(part);
+        if (c) layers[id].push({ number: n, name, colour, newest: isNewest, curve: c });
+        return c !== null;
+      };
+      const why = typeof data.spectrumError === 'string' ? data.spectrumError : '';
+      const hasInterferogram = add('chart-interferogram', data.interferogram);
+      const hasZoom = add('chart-zoom', data.zoom);
+      const hasSpectrum = add('chart-spectrum', data.spectrum);
+      if (hasSpectrum && (isNewest || !kind)) kind = data.spectrum.kind;
+      if (!isNewest) continue;
+      if (!hasInterferogram) messages.interferogram = `${name} could not be read${why ? `: ${why}` : ''}`;
+      else if (!hasZoom) messages.zoom = `No centre burst found in ${name}`;
+      if (hasInterferogram && !hasSpectrum) messages.spectrum = `No spectrum for ${name}: ${why || 'none was made'}`;
+    }
+    drawChart('chart-interferogram', layers['chart-interferogram'], 'V');
+    drawChart('chart-zoom', layers['chart-zoom'], 'V');
+    drawChart('chart-spectrum', layers['chart-spectrum'], spectrumLabel(kind));
+    for (const [panel, text] of Object.entries(messages)) {
+      const note = $(`${panel}-message`);
+      note.textContent = text;
+      note.hidden = text === '';
+    }
+    if (results.some((r) => r.n === newest && !r.error)) document.body.dataset.newest = String(newest);
+    else retryTimer = setTimeout(draw, 3000);  // the newest could not be read: ask again
+  }
+
+  // ---- the event stream -------------------------------------------------------------------------
+  function parse(event) {
+    try {
+      const value = JSON.parse(event.data);
+      return value && typeof value === 'object' ? value : null;
+    } catch {
+      return null;
+    }
+  }
+
+  function takeState(value) {
+    state = value;
+    stateAt = performance.now();
+    renderState();
+  }
+
+  function addFile(entry) {
+    if (!entry || !isNumber(entry.number) || entry.number < 1) return false;
+    const old = files.get(entry.number);
+    files.set(entry.number, entry);
+    return !old || fileKey(old) !== fileKey(entry);
+  }
+
+  function onRun(event) {
+    const run = parse(event);
+    if (!run) return;
+    files.clear();
+    if (Array.isArray(run.files)) for (const entry of run.files) addFile(entry);
+    // Cached data stays only for files that are still the same file (a new run reuses numbers).
+    for (const [n, hit] of cache) if (!files.has(n) || fileKey(files.get(n)) !== hit.key) cache.delete(n);
+    if (run.state) takeState(run.state);
+    setConnection('live', 'live');
+    renderFiles();
+    draw();
+  }
+
+  function onFile(event) {
+    const entry = parse(event);
+    if (!addFile(entry)) return;
+    renderFiles();
+    renderState();
+    draw();
+  }
+
+  function onState(event) {
+    const value = parse(event);
+    if (value) takeState(value);
+  }
+
+  function open() {
+    clearTimeout(reopenTimer);
+    if (source) source.close();
+    source = new EventSource('/events');
+    source.addEventListener('run', onRun);
+    source.addEventListener('file', onFile);
+    source.addEventListener('state', onState);
+    source.addEventListener('open', () => setConnection('live', 'live'));
+    source.addEventListener('error', () => {
+      if (state && ENDED.has(state.phase)) setConnection('ended', 'the host has ended the live view');
+      else setConnection('reconnecting', 'reconnecting…');
+      // EventSource retries by itself unless the answer was no event stream at all: then we do.
+      if (source.readyState === EventSource.CLOSED) reopenTimer = setTimeout(open, 3000);
+    });
+  }
+
+  // ---- start ------------------------------------------------------------------------------------
+  function start() {
+    if (typeof uPlot !== 'function') {
+      const banner = $('error-banner');
+      banner.textContent = 'The chart library did not load: reload the page.';
+      banner.hidden = false;
+      return;
+    }
+    $('hide-earlier').addEventListener('click', () => {
+      ticked.clear();
+      renderFiles();
+      draw();
+    });
+    const resize = new ResizeObserver((entries) => {
+      for (const entry of entries) {
+        const chart = charts[entry.target.id];
+        if (chart && chart.plot) chart.plot.setSize(plotSize(entry.target));
+      }
+    });
+    for (const id of Object.keys(charts)) resize.observe($(id));
+    setInterval(() => { if (state) renderState(); }, 1000);
+    open();
+  }
+
+  start();
+})();
