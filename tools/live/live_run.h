@@ -3,7 +3,7 @@
 // its saved file when a page asks for it, so the run holds only names however long it lasts.
 //
 // The JSON the pages get (numbers are plain JSON numbers; absent values are null):
-//   state: {"mode": "acquire" | "view", "bench": "FT-IR bench (family 1, model 2)" | "",
+//   state: {"mode": "acquire" | "view", "bench": "family 9 model 60" | "",
 //           "files": n (0: until Ctrl-C), "done": files saved, "scans": per file,
 //           "phase": "starting" | "scanning" | "transferring" | "finished" | "failed" | "stopped" | "viewing",
 //           "file": the number of the file under way or null,
@@ -12,7 +12,7 @@
 //           "remaining": the estimate of the rest in seconds or null (none for a run until Ctrl-C),
 //           "error": "" or the last error in words, "folder": where the files go,
 //           "spectrum": "single beam" | "absorbance" | "transmittance", "background": its file name or ""}
-//   file:  {"number": k (1 for the first), "name": "run-001", "time": "2026-12-07 10:53:26 UTC",
+//   file:  {"number": k (1 for the first), "name": "run-001", "time": "2026-12-07T10:53:26.208Z",
 //           "saved": ["run-001.csv", "run-001.jdx", "run-001.png", ...]}
 //   /run.json and the event "run": {"state": state, "files": [file, ...]}
 //   events "state" (state) and "file" (file) as they change

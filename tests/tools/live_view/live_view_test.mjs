@@ -138,8 +138,8 @@ async function openPage(url) {
   page.problems = [];
   page.on('pageerror', (error) => page.problems.push(`script error: ${error.message}`));
   page.on('console', (message) => {
-    // No favicon is served; everything else the page asks for must load and run.
-    if (message.type() === 'error' && !/favicon/.test(message.location()?.url ?? '')) page.problems.push(`console: ${message.text()}`);
+    // Everything the page asks for must load and run.
+    if (message.type() === 'error') page.problems.push(`console: ${message.text()}`);
   });
   await page.goto(url, { waitUntil: 'load', timeout: 20000 });
   return page;
