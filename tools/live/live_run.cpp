@@ -134,7 +134,7 @@ void LiveRun::started(std::int32_t benchIdentity, std::int32_t files, std::int32
                       std::optional<double> fileSeconds) {
   {
     platform::ScopedLock hold(lock_);
-    bench_ = benchName(benchIdentity);
+    bench_ = "bench " + benchName(benchIdentity);
     if (!filesFixed_) files_ = files;
     scans_ = scans;
     fileSeconds_ = fileSeconds;
@@ -210,7 +210,7 @@ void LiveRun::ended(const std::string& failure, bool stopped) {
 void LiveRun::viewing(std::int32_t benchIdentity) {
   {
     platform::ScopedLock hold(lock_);
-    bench_ = benchIdentity ? benchName(benchIdentity) : "";
+    bench_ = benchIdentity ? "bench " + benchName(benchIdentity) : "";
     files_ = static_cast<std::int32_t>(saved_.size());
     phase_ = "viewing";
   }

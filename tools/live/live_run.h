@@ -3,7 +3,7 @@
 // its saved file when a page asks for it, so the run holds only names however long it lasts.
 //
 // The JSON the pages get (numbers are plain JSON numbers; absent values are null):
-//   state: {"mode": "acquire" | "view", "bench": "family 9 model 60" | "",
+//   state: {"mode": "acquire" | "view", "bench": "bench family 9 model 60" | "",
 //           "files": n (0: until Ctrl-C), "done": files saved, "scans": per file,
 //           "phase": "starting" | "scanning" | "transferring" | "finished" | "failed" | "stopped" | "viewing",
 //           "file": the number of the file under way or null,
