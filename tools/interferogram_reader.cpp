@@ -3,7 +3,9 @@
 #include "tools/interferogram_reader.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -101,6 +103,37 @@ void setUndersampling(InterferogramRecord& record, const Lines& lines, std::stri
   record.undersampling = static_cast<std::int32_t>(value);
 }
 
+// "FTIR bench family 9 model 60", as the host names the bench: its identity (family << 16 | model);
+// 0 when the label names none. Only for showing, so a label of another form is no failure.
+std::int32_t benchIdentityOf(std::string_view value) {
+  const std::string text(value.substr(0, kQuotedLength));
+  unsigned family = 0, model = 0;
+  char after = 0;
+  if (std::sscanf(text.c_str(), "FTIR bench family %5u model %5u%c", &family, &model, &after) != 2 ||
+      family > 0x7FFF || model > 0xFFFF) {
+    return 0;
+  }
+  return static_cast<std::int32_t>((family << 16) | model);
+}
+
+// "2026/12/07 10:53:26 +0000", the LONGDATE the host writes: ms since 1970 UTC; 0 (unknown) for any
+// other form.
+double longDateMs(std::string_view value) {
+  const std::string text(value.substr(0, kQuotedLength));
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  char after = 0;
+  if (std::sscanf(text.c_str(), "%4d/%2d/%2d %2d:%2d:%2d +0000%c", &year, &month, &day, &hour, &minute, &second,
+                  &after) != 6 ||
+      month < 1 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60) {
+    return 0;
+  }
+  const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                                         std::chrono::day{static_cast<unsigned>(day)}};
+  if (!date.ok()) return 0;
+  const auto days = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::sys_days{date}.time_since_epoch());
+  return static_cast<double>(days.count() + hour * 3600 + minute * 60 + second) * 1000;
+}
+
 void checkPointCount(std::size_t count, std::optional<long long> declared) {
   if (count == 0) bad("it holds no points");
   if (declared && static_cast<std::size_t>(*declared) != count) {
@@ -194,6 +227,10 @@ InterferogramRecord readJcamp(std::string_view text) {
     const auto [name, value] = labelOf(line);
     if (name == "TITLE") {
       record.title = std::string(value.starts_with(kJcampTitlePrefix) ? value.substr(kJcampTitlePrefix.size()) : value);
+    } else if (name == "SPECTROMETER/DATA SYSTEM") {
+      record.benchIdentity = benchIdentityOf(value);
+    } else if (name == "LONGDATE") {
+      record.timestampMs = longDateMs(value);
     } else if (name == "DATA TYPE") {
       if (value != "INFRARED INTERFEROGRAM") bad("it is a JCAMP-DX file of " + quoted(value) + ", not an interferogram");
       interferogram = true;

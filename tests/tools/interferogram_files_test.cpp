@@ -405,8 +405,13 @@ TEST(HostFilesRead, ReadsBackEachFormatBitForBitWithItsSampling) {
       EXPECT_EQ(reading.record.laserWavenumber, 15798.0) << format;
       EXPECT_EQ(reading.record.undersampling, 2) << format;
       EXPECT_EQ(reading.record.scans, 4) << format;
-      // The JCAMP-DX file's title is the sample's, when it has one.
+      // The JCAMP-DX file's title is the sample's, when it has one; it names the bench and the
+      // moment to the second, which the live view shows of a saved file.
       EXPECT_EQ(reading.record.title, format == "csv" ? "file 2 of 3" : "polystyrene film") << format;
+      if (format == "jcamp") {
+        EXPECT_EQ(reading.record.benchIdentity, (9 << 16) | 60);
+        EXPECT_EQ(reading.record.timestampMs, 1796640806000.0);
+      }
     }
     // Saved before the files carried the sampling: read, the sampling unknown.
     InterferogramRecord older = measuredRecord({1.0, -2.0, 0.5});

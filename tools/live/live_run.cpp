@@ -66,6 +66,29 @@ void appendSeconds(std::string& json, const std::optional<double>& value) {
   }
 }
 
+// `"name":value` as the next field of the object `json` is writing.
+void appendKey(std::string& json, std::string_view name) {
+  if (json.back() != '{') json += ',';
+  appendJsonString(json, name);
+  json += ':';
+}
+void appendField(std::string& json, std::string_view name, std::string_view text) {
+  appendKey(json, name);
+  appendJsonString(json, text);
+}
+void appendField(std::string& json, std::string_view name, std::optional<std::int64_t> whole) {
+  appendKey(json, name);
+  if (whole) {
+    appendWhole(json, *whole);
+  } else {
+    json += "null";
+  }
+}
+void appendSecondsField(std::string& json, std::string_view name, const std::optional<double>& seconds) {
+  appendKey(json, name);
+  appendSeconds(json, seconds);
+}
+
 // {"x": [...], "y": [...]} of the points at `indices`.
 template <typename X>
 void appendSeries(std::string& json, const std::vector<std::size_t>& indices, X xOf, const std::vector<double>& y) {
@@ -238,50 +261,32 @@ std::string LiveRun::stateJsonLocked() const {
       remaining = std::max(0.0, (files_ - done) * *perFile - sinceLast);
     }
   }
-  std::string json = "{\"mode\":";
-  appendJsonString(json, mode_ == Mode::View ? "view" : "acquire");
-  json += ",\"bench\":";
-  appendJsonString(json, bench_);
-  json += ",\"files\":";
-  appendWhole(json, files_);
-  json += ",\"done\":";
-  appendWhole(json, done);
-  json += ",\"scans\":";
-  appendWhole(json, scans_);
-  json += ",\"phase\":";
-  appendJsonString(json, phase_);
-  json += ",\"file\":";
-  if (underWay_) {
-    appendWhole(json, *underWay_);
-  } else {
-    json += "null";
-  }
-  json += ",\"elapsed\":";
-  appendSeconds(json, begun ? std::optional<double>(elapsed) : std::nullopt);
-  json += ",\"fileSeconds\":";
-  appendSeconds(json, fileSeconds_);
-  json += ",\"remaining\":";
-  appendSeconds(json, remaining);
-  json += ",\"error\":";
-  appendJsonString(json, error_);
-  json += ",\"folder\":";
-  appendJsonString(json, folder_);
-  json += ",\"spectrum\":";
-  appendJsonString(json, spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
-  json += ",\"background\":";
-  appendJsonString(json, backgroundName_);
+  std::string json = "{";
+  appendField(json, "mode", mode_ == Mode::View ? "view" : "acquire");
+  appendField(json, "bench", bench_);
+  appendField(json, "files", files_);
+  appendField(json, "done", done);
+  appendField(json, "scans", scans_);
+  appendField(json, "phase", phase_);
+  appendField(json, "file", underWay_);
+  appendSecondsField(json, "elapsed", begun ? std::optional<double>(elapsed) : std::nullopt);
+  appendSecondsField(json, "fileSeconds", fileSeconds_);
+  appendSecondsField(json, "remaining", remaining);
+  appendField(json, "error", error_);
+  appendField(json, "folder", folder_);
+  appendField(json, "spectrum", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
+  appendField(json, "background", backgroundName_);
   json += '}';
   return json;
 }
 
 std::string LiveRun::fileEntryJson(const File& file) {
-  std::string json = "{\"number\":";
-  appendWhole(json, file.number);
-  json += ",\"name\":";
-  appendJsonString(json, file.name);
-  json += ",\"time\":";
-  appendJsonString(json, file.time);
-  json += ",\"saved\":[";
+  std::string json = "{";
+  appendField(json, "number", file.number);
+  appendField(json, "name", file.name);
+  appendField(json, "time", file.time);
+  appendKey(json, "saved");
+  json += '[';
   for (std::size_t i = 0; i < file.saved.size(); ++i) {
     if (i) json += ',';
     appendJsonString(json, file.saved[i]);
@@ -315,38 +320,38 @@ std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
     if (file.againstBackground) ratioed = ratioed_;
   }
   // Read back from the disk, the path the run was told: a page names only a number.
-  std::string json = "{\"number\":";
-  appendWhole(json, file.number);
-  json += ",\"name\":";
-  appendJsonString(json, file.name);
+  std::string json = "{";
+  appendField(json, "number", file.number);
+  appendField(json, "name", file.name);
   InterferogramRecord record;
   try {
     record = readForSpectrum(file.path, "", processing_);
   } catch (const std::exception& failure) {
     // Moved or removed since it was saved: the page says so in the spectrum's place.
-    json += ",\"points\":0,\"interferogram\":null,\"zoom\":null,\"spectrum\":null,\"spectrumError\":";
-    appendJsonString(json, failure.what());
+    json += ",\"points\":0,\"interferogram\":null,\"zoom\":null,\"spectrum\":null";
+    appendField(json, "spectrumError", failure.what());
     return json + "}";
   }
   const std::vector<double>& volts = record.volts;
-  json += ",\"points\":";
-  appendWhole(json, static_cast<long long>(volts.size()));
-  json += ",\"interferogram\":";
-  appendSeries(json, drawnPoints(volts), [](std::size_t i) { return static_cast<double>(i); }, volts);
-  json += ",\"zoom\":";
+  const auto pointIndex = [](std::size_t i) { return static_cast<double>(i); };
+  appendField(json, "points", static_cast<std::int64_t>(volts.size()));
+  appendKey(json, "interferogram");
+  appendSeries(json, drawnPoints(volts), pointIndex, volts);
   std::vector<std::size_t> zoom;
   if (const std::optional<std::int32_t> centre = zpdIndexOf(volts)) {
     const std::int64_t from = std::max<std::int64_t>(0, *centre - kZoomHalfWidth);
     const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(volts.size()) - 1, *centre + kZoomHalfWidth);
     for (std::int64_t i = from; i <= to; ++i) zoom.push_back(static_cast<std::size_t>(i));
   }
-  appendSeries(json, zoom, [](std::size_t i) { return static_cast<double>(i); }, volts);
+  appendKey(json, "zoom");
+  appendSeries(json, zoom, pointIndex, volts);
   std::string spectrumError;
   try {
     const SpectrumRecord spectrum = (ratioed ? *ratioed : singleBeam_).make(record, file.path);
-    json += ",\"spectrum\":{\"kind\":";
-    appendJsonString(json, spectrumKindName(spectrum.kind));
-    json += ",";
+    appendKey(json, "spectrum");
+    json += '{';
+    appendField(json, "kind", spectrumKindName(spectrum.kind));
+    json += ',';
     std::string series;
     appendSeries(series, drawnPoints(spectrum.values), [&spectrum](std::size_t i) { return spectrum.wavenumbers[i]; },
                  spectrum.values);
@@ -355,8 +360,7 @@ std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
     json += ",\"spectrum\":null";
     spectrumError = failure.what();
   }
-  json += ",\"spectrumError\":";
-  appendJsonString(json, spectrumError);
+  appendField(json, "spectrumError", spectrumError);
   json += '}';
 
   platform::ScopedLock hold(lock_);
