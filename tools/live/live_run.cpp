@@ -223,8 +223,9 @@ void LiveRun::saved(std::int32_t number, const std::string& time, const std::str
 void LiveRun::ended(const std::string& failure, bool stopped) {
   {
     platform::ScopedLock hold(lock_);
-    phase_ = !failure.empty() ? (stopped ? "stopped" : "failed") : stopped ? "stopped" : "finished";
-    if (!failure.empty()) error_ = failure;
+    phase_ = stopped ? "stopped" : failure.empty() ? "finished" : "failed";
+    // A stop the user asked for is no error: the phase says it, and the banner keeps the last problem.
+    if (!failure.empty() && !stopped) error_ = failure;
     underWay_.reset();
   }
   publishState();

@@ -52,10 +52,10 @@ LiveView::~LiveView() { run_.attach(nullptr); }
 
 void LiveView::holdUntilStopped() {
   server_.drain(kLastStateMs);
+  // Kept to the end: the notice is shown on its own thread, after the wait below has returned.
   setStopNotice([](int) { return std::string("closing the live view"); });
   std::cout << "the run is over; the live view stays at " << server_.url() << " until Ctrl-C" << std::endl;
   waitForStopRequest();
-  setStopNotice({});
 }
 
 int runWithLiveView(LiveRun* run, LiveView* view, const std::function<void()>& work) {
@@ -116,6 +116,7 @@ int runViewCommand(const ViewCommand& command) {
   LiveView view(run, command.live);
   std::cout << "showing " << counted(shown, "interferogram") << " of " << shownPath(command.folder)
             << ", and those saved there later, until Ctrl-C" << std::endl;
+  setStopNotice([](int) { return std::string("closing the live view"); });
   CompletionEvent nothing;
   while (nothing.wait(kFolderLookMs) != CompletionEvent::Wake::StopRequested) look();
   return 0;
