@@ -79,8 +79,6 @@ std::vector<std::string> storedBlockDates() {
   return dates;
 }
 
-std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
-
 // On a terminal, a line redrawn twice a second while the main thread waits in a driver call that
 // says nothing until it returns.
 class WaitingLine {

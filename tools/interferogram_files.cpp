@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <filesystem>
 
 #include "dorvane_spectra.h"
 #include "tools/file_text.h"
@@ -274,6 +275,8 @@ std::string benchName(std::int32_t identity) {
   const auto bits = static_cast<std::uint32_t>(identity);
   return "family " + std::to_string(bits >> 16) + " model " + std::to_string(bits & 0xFFFFu);
 }
+
+std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 std::string printableAscii(std::string_view text) {
   std::string printable(text);

@@ -85,6 +85,8 @@ std::string utcTimeText(const char* format, double timestampMs);
 
 // A file name as an error line shows it: a line break in it must not make two lines.
 std::string shownPath(std::string path);
+// The last part of a path: "run-001.csv" of "data/run-001.csv".
+std::string fileName(const std::string& path);
 
 // `text` as one line of printable ASCII: control characters become spaces, other bytes '?'.
 std::string printableAscii(std::string_view text);

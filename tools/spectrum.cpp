@@ -40,8 +40,6 @@ std::string axisText(const dorvane_spectrum_axis& axis) {
   return std::to_string(axis.points) + " points " + numberText(axis.wavenumber_step) + " cm-1 apart";
 }
 
-std::string fileName(const std::string& path) { return fs::path(path).filename().string(); }
-
 // One line for an interferogram that names no sampling: the values processing takes instead. Empty
 // when the file names both or the options set them.
 std::string samplingNotice(const InterferogramRecord& record, const ProcessingOptions& options, const std::string& name) {

@@ -12,6 +12,6 @@ from ._errors import (AcquisitionTimeout, DorvaneError, LibraryNotFound, NO_NEW_
                       NULL_POINTER, PORT_BUSY, PORT_DENIED, PORT_IN_USE, error_text)
 from .bench import (STATUS_ACQUIRING, STATUS_IDLE, STATUS_NEVER_OPENED, Bench, Coadd, StoredBlock, parse_block_list,
                     parse_setup)
-from .spectra import APODIZATIONS, Spectrum, spectrum
+from .processing import APODIZATIONS, Spectrum, spectrum
 
 __version__ = "0.1.0"

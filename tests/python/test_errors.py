@@ -20,9 +20,9 @@ def test_every_named_number_is_the_headers():
                            text=True).stdout
     header = {name: int(value) for name, value in (line.split("\t") for line in lines.splitlines())}
     binding = {"DORVANE_MOST_BLOCK_POINTS": dorvane.bench.MOST_BLOCK_POINTS,
-               "DORVANE_ZPD_GIVEN": dorvane.spectra.ZPD_GIVEN}
-    named = {"DORVANE_APODIZATION_": dorvane.APODIZATIONS, "DORVANE_PHASE_": dorvane.spectra.PHASES,
-             "DORVANE_RATIO_": dorvane.spectra.RATIOS}
+               "DORVANE_ZPD_GIVEN": dorvane.processing.ZPD_GIVEN}
+    named = {"DORVANE_APODIZATION_": dorvane.APODIZATIONS, "DORVANE_PHASE_": dorvane.processing.PHASES,
+             "DORVANE_RATIO_": dorvane.processing.RATIOS}
     for name in header:
         prefix = next((prefix for prefix in named if name.startswith(prefix)), None)
         if prefix:

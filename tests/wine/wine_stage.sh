@@ -35,6 +35,14 @@ failed() {
 # Runs a Windows program with a bound, so a hang fails the stage instead of stalling it.
 run_windows() { timeout --kill-after=10 "$@"; }
 windows_path() { winepath -w "$1" 2>/dev/null; }
+# Waits up to 60 s for a line matching PATTERN in FILE, which a program in the background writes.
+wait_for_line() {
+  local file=$1 pattern=$2 waited=0
+  until grep -q "$pattern" "$file" 2>/dev/null || [ $waited -ge 600 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+}
 
 # Starts a virtual bench (seed 1); its pseudo-terminal lands in bench_device, its process in bench_pid.
 start_bench() {
@@ -189,11 +197,7 @@ done
 # the Linux side: Wine's sockets are the machine's.
 run_windows 120 wine "$win/dorvane.exe" view "$(windows_path "$work/windows-files")" --port 0 >"$work/view.log" 2>&1 &
 viewer=$!
-waited=0
-until grep -q '^http://127.0.0.1:[0-9]*/' "$work/view.log" 2>/dev/null || [ $waited -ge 600 ]; do
-  sleep 0.1
-  waited=$((waited + 1))
-done
+wait_for_line "$work/view.log" '^http://127.0.0.1:[0-9]*/'
 url=$(grep -o '^http://127.0.0.1:[0-9]*/' "$work/view.log" | head -n 1 || true)
 # The stream stays open: curl ends it after 5 s.
 [ -z "$url" ] || curl -sN --max-time 5 "${url}events" >"$work/events.txt" 2>/dev/null || true
@@ -269,11 +273,7 @@ mkdir -p "$work/vanishing-files"
 run_windows 300 wine "$win/dorvane.exe" acquire --ini "$com50" --files 3 --scans 1 --no-plot --timeout 5 \
   --prefix run --out "$(windows_path "$work/vanishing-files")" >"$work/vanishing.log" 2>&1 &
 host=$!
-waited=0
-until grep -q '^saved file 1' "$work/vanishing.log" 2>/dev/null || [ $waited -ge 600 ]; do
-  sleep 0.1
-  waited=$((waited + 1))
-done
+wait_for_line "$work/vanishing.log" '^saved file 1'
 kill "$vanishing_bench"
 status=0
 wait $host || status=$?

@@ -128,8 +128,6 @@ std::vector<std::size_t> drawnPoints(const std::vector<double>& values) {
   return indices;
 }
 
-std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
-
 }  // namespace
 
 LiveRun::LiveRun(Mode mode, const std::string& folder, const ProcessingOptions& processing)
@@ -212,8 +210,7 @@ void LiveRun::saved(std::int32_t number, const std::string& time, const std::str
     platform::ScopedLock hold(lock_);
     file.againstBackground = ratioed_ != nullptr;
     lastSavedAt_ = steadySeconds();
-    // A file saved again under its number (the demo's second acquisition is its own file 1)
-    // replaces nothing: numbers are the run's, given by the caller.
+    // Numbers are the run's, given by the caller: the demo renumbers its second acquisition's file.
     saved_.push_back(std::move(file));
     if (server_) server_->publish("file", entry);
   }
