@@ -258,7 +258,7 @@ int run(int argc, char** argv) {
       liveView.emplace(*liveRun, liveOptions);
       acquisition.observer = &*liveRun;
     }
-    return live::runWithLiveView(liveRun ? &*liveRun : nullptr, liveView ? &*liveView : nullptr, [&] {
+    const int status = live::runWithLiveView(liveRun ? &*liveRun : nullptr, liveView ? &*liveView : nullptr, [&] {
       const std::int32_t saved = acquire(acquisition, [&](const AcquiredFile& file) -> std::string {
         std::vector<std::string> paths{file.files.csv, file.files.jcamp, file.files.png};
         std::string more;
@@ -274,6 +274,8 @@ int run(int argc, char** argv) {
       });
       std::cout << counted(saved, "file") << " saved in " << folder << std::endl;
     });
+    // After the live view, a Ctrl-C was what ended it; without, one that came late still counts below.
+    if (liveView) return status;
   }
   if (*list) listStoredBlocks(ini);
   if (*fetch) fetchStoredBlock(FetchOptions{ini, blockIndex, folder, !noPlot, overwrite, notes});
@@ -292,7 +294,9 @@ int run(int argc, char** argv) {
       liveView.emplace(*liveRun, liveOptions);
       demo.live = &*liveRun;
     }
-    return live::runWithLiveView(liveRun ? &*liveRun : nullptr, liveView ? &*liveView : nullptr, [&] { runDemo(demo); });
+    const int status =
+        live::runWithLiveView(liveRun ? &*liveRun : nullptr, liveView ? &*liveView : nullptr, [&] { runDemo(demo); });
+    if (liveView) return status;
   }
   // The bench calls cannot be cut short: a Ctrl-C during one is honoured once it returns.
   if (stopRequested() && !*sim) throw stoppedBy("; the port is closed");
