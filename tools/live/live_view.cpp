@@ -25,10 +25,10 @@ constexpr int kLastStateMs = 1000;
 
 bool loopback(const std::string& address) { return address.rfind("127.", 0) == 0 || address == "::1"; }
 
-// Blocks until one more stop request than there were when called.
-void waitForStopRequest() {
+// Blocks until there have been more stop requests than `stopsBefore`.
+void waitForStopRequest(int stopsBefore) {
   CompletionEvent nothing;  // never signalled: only the stop request wakes it
-  const int stops = stopRequestCount() + 1;
+  const int stops = stopsBefore + 1;
   while (nothing.wait(60 * 1000, stops) != CompletionEvent::Wake::StopRequested) {
   }
 }
@@ -50,12 +50,12 @@ LiveView::LiveView(LiveRun& run, const LiveViewOptions& options)
 
 LiveView::~LiveView() { run_.attach(nullptr); }
 
-void LiveView::holdUntilStopped() {
-  server_.drain(kLastStateMs);
+void LiveView::holdUntilStopped(int stopsDuringRun) {
   // Kept to the end: the notice is shown on its own thread, after the wait below has returned.
   setStopNotice([](int) { return std::string("closing the live view"); });
+  server_.drain(kLastStateMs);
   std::cout << "the run is over; the live view stays at " << server_.url() << " until Ctrl-C" << std::endl;
-  waitForStopRequest();
+  waitForStopRequest(stopsDuringRun);
 }
 
 int runWithLiveView(LiveRun* run, LiveView* view, const std::function<void()>& work) {
@@ -64,15 +64,20 @@ int runWithLiveView(LiveRun* run, LiveView* view, const std::function<void()>& w
     return 0;
   }
   int status = 0;
+  // Counted as the run ends, so a Ctrl-C from then on (while the pages take the last state, or
+  // before the line that says the view stays) ends the view rather than being lost.
+  int stopsDuringRun = 0;
   try {
     work();
+    stopsDuringRun = stopRequestCount();
     run->ended("", false);
   } catch (const HostFailure& failure) {
+    stopsDuringRun = stopRequestCount();
     std::cerr << "dorvane: " << failure.what() << std::endl;
     run->ended(failure.what(), stopRequested());
     status = failure.exitStatus();
   }
-  view->holdUntilStopped();
+  view->holdUntilStopped(stopsDuringRun);
   return status;
 }
 

@@ -28,8 +28,9 @@ class LiveView {
   LiveView(const LiveView&) = delete;
   LiveView& operator=(const LiveView&) = delete;
 
-  // The run is over: its last state reaches the pages, and they stay served until the next Ctrl-C.
-  void holdUntilStopped();
+  // The run is over: its last state reaches the pages, and they stay served until a Ctrl-C beyond
+  // the `stopsDuringRun` stop requests counted as the run ended.
+  void holdUntilStopped(int stopsDuringRun);
 
  private:
   LiveRun& run_;
