@@ -1,5 +1,6 @@
 // The shared library as a host sees it: only the public header, the process-wide driver, and the
 // log placed beside the library file itself.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -17,19 +18,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The library's log lands beside the library file, where other tests and programs of the build use
+// the same library: this test loads a copy of its own from its folder, as a host loads the library
+// at run time, and that copy's driver logs there.
 TEST(Library, SettingsLoadSwitchesTheLogOnBesideTheLibraryAndOffAgain) {
-  const fs::path logPath = fs::path(DORVANE_LIBRARY_DIR) / "dorvane_log.txt";
-  fs::remove(logPath);
   testing::ScratchDirectory scratch;
+  const fs::path copy = scratch.path() / "libdorvane.so";
+  fs::copy_file(DORVANE_LIBRARY_FILE, copy);
+  void* const library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  const auto execute = reinterpret_cast<decltype(&spectrometer_execute)>(dlsym(library, "spectrometer_execute"));
+  ASSERT_NE(execute, nullptr);
+  const fs::path logPath = scratch.path() / "dorvane_log.txt";
   const std::string on = "@" + scratch.write("on.ini", "[Settings]\nport=2\nbaud=9600\nlog=1\n");
   const std::string off = "@" + scratch.write("off.ini", "[Settings]\nlog=0\n");
 
   // Port 1 names a device that does not exist: the command fails to open it, as the log shows.
   setenv("DORVANE_COM2", (scratch.path() / "no-such-tty").c_str(), 1);
-  EXPECT_EQ(spectrometer_execute(on.c_str()), 0);
-  EXPECT_EQ(spectrometer_execute("anything else"), -1);
-  EXPECT_EQ(spectrometer_execute(off.c_str()), 0);
-  EXPECT_LT(spectrometer_execute("after the log is off"), 0);  // no port, no baud: the open fails
+  EXPECT_EQ(execute(on.c_str()), 0);
+  EXPECT_EQ(execute("anything else"), -1);
+  EXPECT_EQ(execute(off.c_str()), 0);
+  EXPECT_LT(execute("after the log is off"), 0);  // no port, no baud: the open fails
+  EXPECT_EQ(dlclose(library), 0);
 
   const std::string log = testing::readWholeFile(logPath);
   EXPECT_NE(log.find("port= 1;baud= 9600\n"), std::string::npos) << log;
@@ -37,7 +47,6 @@ TEST(Library, SettingsLoadSwitchesTheLogOnBesideTheLibraryAndOffAgain) {
   EXPECT_NE(log.find("]  ComPort valid = 0\n"), std::string::npos);
   EXPECT_NE(log.find("]  dorvane.dll.spectrometer_execute " + off + "\n"), std::string::npos);
   EXPECT_EQ(log.find("after the log is off"), std::string::npos);
-  fs::remove(logPath);
 }
 
 TEST(Library, NullCommandIsRefusedQuietly) { EXPECT_EQ(spectrometer_execute(nullptr), 0); }

@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# The installed tree serves a host with nothing of the source or build tree: it installs BUILD into
-# BUILD/consumer-stage (by way of another folder, so the tree is known to move), checks what landed
+# The installed tree serves a host with nothing of the source or build tree: it installs BUILD into a
+# fresh temporary folder (by way of another folder, so the tree is known to move), checks what landed
 # there, builds the C example against it through find_package and through pkg-config, and runs each
-# build against the stage's own virtual bench. The two must print the same figures.
+# build against the stage's own virtual bench. The two must print the same figures. The folder is
+# removed after a pass and kept (its path printed) after a failure.
 #   check_consumer.sh BUILD VERSION
 set -euo pipefail
 build=$(cd "$1" && pwd)
 version=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
-stage=$build/consumer-stage
-work=$build/consumer-builds
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/dorvane-consumer.XXXXXX")
+stage=$scratch/stage
+work=$scratch/builds
 failures=0
 failed() {
   echo "consumer: FAILED: $*" >&2
   failures=$((failures + 1))
 }
+finish() {
+  local status=$?
+  if [ "$status" -eq 0 ]; then rm -rf "$scratch"; else echo "consumer: its folder is kept: $scratch" >&2; fi
+}
+trap finish EXIT
 
-rm -rf "$stage" "$work"
 mkdir -p "$work"
 cmake --install "$build" --prefix "$work/first-place" >"$work/install.log"
 mv "$work/first-place" "$stage"

@@ -74,7 +74,7 @@ TEST_F(Acquisition, ThreeFilesSignalOncePerFileAndDeliverTheBenchsNewestCoadd) {
   ASSERT_EQ(driver->startCoadd(), 0);
   EXPECT_EQ(driver->getStatus(), 64);
   std::uint64_t signals = 0;
-  for (int i = 0; i < 3 && signals < 3; ++i) signals += event.wait(10000);
+  for (int i = 0; i < 3 && signals < 3; ++i) signals += event.wait(HostEvent::kFileBoundMs);
   ASSERT_TRUE(waitUntilIdle());
   const double after = nowMsSinceEpoch();
   EXPECT_EQ(signals, 3u);
@@ -127,7 +127,7 @@ TEST_F(Acquisition, GetDataGuardsTheHostsBuffer) {
 
   driver->setScans(1);
   ASSERT_EQ(driver->startCoadd(), 0);
-  ASSERT_EQ(event.wait(10000), 1u);
+  ASSERT_EQ(event.wait(HostEvent::kFileBoundMs), 1u);
   ASSERT_TRUE(waitUntilIdle());
   const std::int32_t points = driver->getPoints();
   ASSERT_GT(points, 1);
@@ -160,7 +160,7 @@ TEST_F(Acquisition, FilesZeroRunsUntilStopped) {
   ASSERT_EQ(driver->startCoadd(), 0);
   std::uint64_t signals = 0;
   while (signals < 3) {
-    const std::uint64_t got = event.wait(10000);
+    const std::uint64_t got = event.wait(HostEvent::kFileBoundMs);
     ASSERT_GT(got, 0u);
     signals += got;
   }
@@ -221,7 +221,7 @@ TEST_F(Acquisition, ExportsThatNeedThePortAreRefusedWhileAnAcquisitionHoldsIt) {
   ASSERT_EQ(secondHost.execute(("@" + secondHostSettings).c_str()), 0);
   EXPECT_EQ(secondHost.open(0), DORVANE_ERROR_PORT_IN_USE);
   // The acquisition goes on untouched.
-  EXPECT_GT(event.wait(10000), 0u);
+  EXPECT_GT(event.wait(HostEvent::kFileBoundMs), 0u);
   EXPECT_EQ(driver->getStatus(), 64);
   EXPECT_EQ(countLogLines("dorvane.dll spectrometer_open: refused, an acquisition holds the serial port"), 1u);
   EXPECT_EQ(driver->stop(), 0);
@@ -233,7 +233,7 @@ TEST_F(Acquisition, CloseStopsTheAcquisitionReleasesTheObjectAndThePort) {
   driver->setScans(1);
   driver->setFiles(0);
   ASSERT_EQ(driver->startCoadd(), 0);
-  ASSERT_GT(event.wait(10000), 0u);
+  ASSERT_GT(event.wait(HostEvent::kFileBoundMs), 0u);
   EXPECT_EQ(driver->close(), 1);
   EXPECT_EQ(driver->state().scanThread, nullptr);
   EXPECT_EQ(driver->getStatus(), 4);
@@ -255,8 +255,10 @@ TEST_F(Acquisition, StartWithoutOpenFailsAndClosesThePort) {
 TEST_F(Acquisition, AFailedFirstScanReportsFailureAndSignalsTheEvent) {
   // The error shows once the block is allocated, which the driver waits for. A block already
   // stamped at the first status reply is taken without a look at the error bits, so the allocation
-  // lasts long enough for the driver to ask before it, even on a loaded machine.
-  openBench({.allocation = std::chrono::milliseconds(500)});
+  // lasts long enough for the driver to ask before it, even under ThreadSanitizer on a loaded
+  // machine (its first status request follows the start at once), and well inside the driver's
+  // 30 s patience for a new block.
+  openBench({.allocation = std::chrono::seconds(5)});
   instrument->troubleNextScan(sim::ScanTrouble::HardwareError);
   ASSERT_EQ(driver->startCoadd(), 1);
   EXPECT_EQ(event.wait(0), 1u);
@@ -294,7 +296,7 @@ TEST_F(Acquisition, ABenchThatFallsSilentMidRetrievalEndsTheAcquisitionWithinIts
   instrument->link().stop();
   // The retrieval fails and the file is still counted and signalled; the next scan cannot start,
   // so the thread ends by itself.
-  EXPECT_EQ(event.wait(30000), 1u);
+  EXPECT_EQ(event.wait(HostEvent::kFileBoundMs), 1u);
   ASSERT_TRUE(waitUntilIdle());
   EXPECT_EQ(driver->getFileProgress(), 1);
   EXPECT_FALSE(portIsOpen());
@@ -322,7 +324,7 @@ TEST_F(Acquisition, TwentyFilesOverANoisyLineAreIntactOrCountedAsFailed) {
   int repeated = 0;
   double lastStamp = 0;
   while (driver->getFileProgress() < 20 || driver->getStatus() == 64) {
-    if (event.wait(30000) == 0) break;
+    if (event.wait(HostEvent::kFileBoundMs) == 0) break;
     double stamp = 0;
     const auto values = fetch(stamp);
     if (!values || stamp == lastStamp) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <sstream>
 
 #include "platform/clock.h"
@@ -67,21 +69,29 @@ std::size_t DriverOnBench::countLogLines(const std::string& line) const {
   return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-bool DriverOnBench::waitForLogLine(const std::string& line) const {
-  for (int i = 0; i < 400; ++i) {
-    if (logHasInOrder({line})) return true;
+namespace {
+
+// Polls `condition` until it holds; false when a minute passed first.
+bool pollUntil(const std::function<bool()>& condition) {
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > bound) return false;
     platform::systemClock().sleep(50);
   }
-  return false;
+  return true;
+}
+
+}  // namespace
+
+bool DriverOnBench::waitForLogLine(const std::string& line) const {
+  return pollUntil([&] { return logHasInOrder({line}); });
 }
 
 bool DriverOnBench::waitUntilIdle() const {
-  for (int i = 0; i < 400; ++i) {
+  return pollUntil([&] {
     const auto& thread = driver->state().scanThread;
-    if ((!thread || !thread->running()) && driver->getStatus() != 64) return true;
-    platform::systemClock().sleep(50);
-  }
-  return false;
+    return (!thread || !thread->running()) && driver->getStatus() != 64;
+  });
 }
 
 std::vector<double> DriverOnBench::benchVolts(std::uint32_t stamp, double range) const {

@@ -54,10 +54,11 @@ class DriverOnBench : public ::testing::Test {
   // line ending in '*' matches any line that starts with the rest.
   bool logHasInOrder(const std::vector<std::string>& wanted) const;
   std::size_t countLogLines(const std::string& line) const;
-  // Waits (up to 20 s) until the line appears in the log (a final '*' as in logHasInOrder); false
-  // when it never did.
+  // Waits until the line appears in the log (a final '*' as in logHasInOrder); false when it never
+  // did within a minute, a bound for a broken driver only.
   bool waitForLogLine(const std::string& line) const;
-  // Waits (up to 20 s) until the acquisition thread has ended and the status is back at 4.
+  // Waits until the acquisition thread has ended and the status is back at 4; false when that did
+  // not happen within a minute.
   bool waitUntilIdle() const;
 
   // The volts that the bench's counts for block `stamp` stand for, from the conversion's formula.
@@ -84,6 +85,9 @@ class HostEvent {
   // Waits up to `timeoutMs` for a signal and resets the event: the number of signals since the
   // last reset, 0 when none came in time.
   std::uint64_t wait(int timeoutMs);
+  // The bound of a wait for a file that should come: generous, for a broken driver only (a file
+  // takes well under a second, or a few under ThreadSanitizer).
+  static constexpr int kFileBoundMs = 60000;
 
  private:
   int fd_;

@@ -50,7 +50,7 @@ class ScanThreadTest : public BenchTest {
   // Runs the acquisition until its thread has ended.
   void run(CScanThread::Start expected = CScanThread::Start::started) {
     ASSERT_EQ(acquisition.start(plan), expected);
-    ASSERT_TRUE(acquisition.thread().threadDoneEvent.wait(20000));
+    ASSERT_TRUE(acquisition.thread().threadDoneEvent.wait(60000));
     acquisition.stop();  // joins the thread
   }
   // Protocol time from the kill to the driver's first ABORT after it.
@@ -180,10 +180,10 @@ TEST_F(ScanThreadTest, TheAbortEndsAThreadThatCannotHearTheKill) {
   beforeEachSend = [&](const Bytes&) {
     if (count(command::dataRequest) == 0) return;
     stuck.set();
-    acquisition.thread().abortEvent.wait(20000);  // a send that hangs until the abort
+    acquisition.thread().abortEvent.wait(60000);  // a send that hangs until the abort
   };
   ASSERT_EQ(acquisition.start(plan), CScanThread::Start::started);
-  ASSERT_TRUE(stuck.wait(20000));
+  ASSERT_TRUE(stuck.wait(60000));
   acquisition.stop();
   EXPECT_EQ(debug.lines.back(), "CThreadBase::Stop no thread done event, terminating thread\n");
   EXPECT_FALSE(acquisition.running());

@@ -4,7 +4,7 @@
 
 #include <stdlib.h>
 
-#include <chrono>
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -27,6 +27,41 @@ std::optional<Bytes> echo(const Bytes& request) {
   reply.insert(reply.end(), request.begin(), request.end());
   return reply;
 }
+
+// The system's serial layer, keeping how each wait for input ended.
+class WaitRecordingSerial final : public platform::SerialLibrary {
+ public:
+  int reset(int port, int first, int second) override { return system_.reset(port, first, second); }
+  int lineParameters(int port, int parity, int stopBits, int dataBits) override {
+    return system_.lineParameters(port, parity, stopBits, dataBits);
+  }
+  int baud(int port, int rate) override { return system_.baud(port, rate); }
+  int flow(int port, int mode) override { return system_.flow(port, mode); }
+  int timeouts(int port, std::int32_t interval, std::int32_t multiplier, std::int32_t constant,
+               std::int32_t writeMultiplier, std::int32_t writeConstant) override {
+    return system_.timeouts(port, interval, multiplier, constant, writeMultiplier, writeConstant);
+  }
+  int receiveCount(int port) override { return system_.receiveCount(port); }
+  int getByte(int port) override { return system_.getByte(port); }
+  int readBlock(int port, std::uint8_t* buffer, int count) override { return system_.readBlock(port, buffer, count); }
+  int putByte(int port, std::uint8_t byte) override { return system_.putByte(port, byte); }
+  int putBlock(int port, const std::uint8_t* buffer, int count) override {
+    return system_.putBlock(port, buffer, count);
+  }
+  int clearReceiveQueue(int port) override { return system_.clearReceiveQueue(port); }
+  int portStatus(int port, int mask) override { return system_.portStatus(port, mask); }
+  int close(int port) override { return system_.close(port); }
+  platform::InputWait waitForInput(int port, int count, std::uint32_t timeoutMs) override {
+    waits.push_back(system_.waitForInput(port, count, timeoutMs));
+    return waits.back();
+  }
+  int lastSystemError() override { return system_.lastSystemError(); }
+
+  std::vector<platform::InputWait> waits;
+
+ private:
+  platform::SerialLibrary& system_ = platform::systemSerialLibrary();
+};
 
 class RoundTrip : public ::testing::Test {
  protected:
@@ -57,7 +92,8 @@ class RoundTrip : public ::testing::Test {
   sim::BenchLink bench;
   ScratchDirectory scratch;
   runtime::LogFile log{platform::systemClock(), [this] { return (scratch.path() / "libdorvane.so").string(); }};
-  link::LinkServices services{platform::systemSerialLibrary(), platform::systemClock(), log};
+  WaitRecordingSerial serial;
+  link::LinkServices services{serial, platform::systemClock(), log};
   std::int32_t benchError = 0;
   std::uint16_t srqCount = 0;
 };
@@ -104,15 +140,18 @@ TEST_F(RoundTrip, BenchThatVanishesFailsTheSendAtOnce) {
   bench.stop();
   pty.close();
 
-  const auto start = std::chrono::steady_clock::now();
+  serial.waits.clear();
   const Bytes message{0x80, 0x82, 0, 0, 0, 1};
   EXPECT_NE(link::txMessage(services, kPort, message.data(), 6, srqCount, benchError), 1);
   EXPECT_NE(benchError, 0);
   std::int32_t length = 0;
   reply.assign(64, 0);
   EXPECT_NE(link::rxMessage(services, kPort, reply.data(), reply.size(), length, srqCount, benchError), 1);
-  // A dead line is never waited on: far less than one two-second wait (a generous bound).
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  // A dead line is never waited on: every wait the link began ended at once as a hang-up, none ran
+  // out its time, and none was tried again (at most one for each of the two calls).
+  EXPECT_EQ(std::count(serial.waits.begin(), serial.waits.end(), platform::InputWait::hungUp),
+            static_cast<std::ptrdiff_t>(serial.waits.size()));
+  EXPECT_LE(serial.waits.size(), 2u);
 }
 
 }  // namespace

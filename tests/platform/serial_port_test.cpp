@@ -10,9 +10,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/serial_port.h"
+#include "tests/support/test_support.h"
 
 namespace dorvane::platform {
 namespace {
@@ -97,6 +101,23 @@ class PtyPeer {
   std::string slavePath_;
   int master_ = -1;
 };
+
+// Waits until thread `tid` of this process sleeps in the kernel (state S in /proc), as a thread
+// blocked in a wait does: the moment to act on that wait from another thread. False if it never
+// does within the bound, which only a broken wait reaches.
+bool waitUntilAsleep(pid_t tid) {
+  const std::string stat = "/proc/self/task/" + std::to_string(tid) + "/stat";
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < bound) {
+    std::ifstream file(stat);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    // The state follows the thread's name, which is in parentheses and may hold anything.
+    const std::size_t nameEnd = text.rfind(')');
+    if (nameEnd != std::string::npos && nameEnd + 2 < text.size() && text[nameEnd + 2] == 'S') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
 
 // Each test owns a port number of its own (40 and up), so the suites may run side by side.
 class SerialTest : public ::testing::Test {
@@ -191,7 +212,8 @@ TEST_F(SerialOpen, EachReasonForARefusedOpeningHasItsOwnCode) {
   EXPECT_EQ(serial.lastSystemError(), ENOENT);
   EXPECT_EQ(serial.receiveCount(41), kSerialNotOpen);
 
-  const std::string file = ::testing::TempDir() + "dorvane-not-a-tty-" + std::to_string(getpid());
+  const dorvane::testing::ScratchDirectory scratch;
+  const std::string file = (scratch.path() / "not-a-tty").string();
   const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);
   ::close(fd);
@@ -371,8 +393,9 @@ TEST_F(SerialReceive, LargestPacketIsAllCountedAndReadWhateverQueueSizeWasAsked)
 TEST_F(SerialWait, ReadyWhenBytesArriveFromAnotherThread) {
   PtyPeer peer(49);
   ASSERT_EQ(open(49), 0);
+  const pid_t waiter = gettid();
   std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the wait block first
+    EXPECT_TRUE(waitUntilAsleep(waiter)) << "the wait never blocked";
     peer.send({0x42});
   });
   // A time-out here would mean the wait missed the byte.
@@ -404,8 +427,13 @@ TEST_F(SerialWait, CloseFromAnotherThreadEndsTheWait) {
   PtyPeer peer(51);
   ASSERT_EQ(open(51), 0);
   InputWait result = InputWait::ready;
-  std::thread waiter([&] { result = serial.waitForInput(51, 1, 60000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::atomic<pid_t> waiterId{0};
+  std::thread waiter([&] {
+    waiterId = gettid();
+    result = serial.waitForInput(51, 1, 60000);
+  });
+  while (waiterId == 0) std::this_thread::yield();
+  EXPECT_TRUE(waitUntilAsleep(waiterId)) << "the wait never blocked";
   EXPECT_EQ(serial.close(51), 0);
   waiter.join();
   EXPECT_EQ(result, InputWait::hungUp);

@@ -2,6 +2,7 @@
 # Python child that runs a script with the binding. The build hands over its programs and
 # libraries through the environment (tests/python/CMakeLists.txt).
 import os
+import shutil
 import subprocess
 import sys
 
@@ -38,7 +39,25 @@ class VirtualBench:
     def stop(self):
         if self.process.poll() is None:
             self.process.terminate()
-        self.process.wait(10)
+        self.process.wait(CHILD_SECONDS)
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    report = (yield).get_result()
+    if report.when == "call":
+        item.call_passed = report.passed
+    folder = item.funcargs.get("tmp_path") if hasattr(item, "funcargs") else None
+    if report.failed and folder is not None:
+        report.sections.append(("scratch folder", "kept: %s" % folder))
+
+
+@pytest.fixture
+def tmp_path(tmp_path, request):
+    """pytest's own folder for the test, removed once the test has passed and kept after a failure."""
+    yield tmp_path
+    if getattr(request.node, "call_passed", False):
+        shutil.rmtree(tmp_path, ignore_errors=True)
 
 
 @pytest.fixture

@@ -106,7 +106,8 @@ def test_a_held_port_fails_with_its_code_and_phrase(start_bench):
 def test_a_vanished_bench_ends_the_acquisition_with_an_error(start_bench):
     bench = start_bench(per_scan_ms=100)
     with dorvane.Bench(bench.settings) as opened:
-        files = opened.acquire(files=5, scans=4, timeout=5)
+        # A file takes about 1 s; the time-out only ends the wait when the bench dies between files.
+        files = opened.acquire(files=5, scans=4, timeout=15)
         next(files)
         bench.process.kill()
         with pytest.raises(dorvane.DorvaneError):

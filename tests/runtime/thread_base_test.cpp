@@ -150,7 +150,7 @@ TEST(ThreadBase, DestroyingTheObjectStopsAndJoinsItsRunningBody) {
   {
     TestThread t(output, [&](TestThread& self) {
       self.threadStartedEvent.set();
-      killed = self.killEvent.wait(20000);  // bounded, so a destructor that never kills fails
+      killed = self.killEvent.wait(60000);  // bounded, so a destructor that never kills fails
       self.threadDoneEvent.set();
       platform::systemClock().sleep(20);
       returned = true;

@@ -1,7 +1,6 @@
 // dorvane-benchsim: its command line read into options, its fault odds, and the program itself run
 // the way a script runs it.
 #include <signal.h>
-#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include "link/byte_order.h"
 #include "sim/benchsim_options.h"
 #include "tests/support/child_process.h"
+#include "tests/support/test_support.h"
 #include "tests/sim/driver_end.h"
 
 
@@ -109,12 +109,9 @@ TEST(LineFaultOdds, FaultAboutOnePacketInAHundredAtOnePercent) {
                                         FaultKind::LoseReplyByte}));
 }
 
-std::filesystem::path scratchLink() {
-  return std::filesystem::temp_directory_path() / ("dorvane-benchsim-" + std::to_string(::getpid()));
-}
-
 TEST(BenchsimProgram, ServesTheChosenBenchUntilSigtermThenRemovesItsLink) {
-  const std::filesystem::path linkPath = scratchLink();
+  const dorvane::testing::ScratchDirectory scratch;
+  const std::filesystem::path linkPath = scratch.path() / "bench";
   ChildProcess program(DORVANE_BENCHSIM, {"--family", "10/61", "--unit", "0x0102", "--link", linkPath.string()});
   const std::string slave = program.readLine();
   ASSERT_THAT(slave, ::testing::MatchesRegex("/dev/pts/[0-9]+"));
@@ -150,7 +147,8 @@ TEST(BenchsimProgram, FaultsOptionReachesTheLineAndSigintStopsIt) {
 }
 
 TEST(BenchsimProgram, StartupFailureSaysWhyOnOneLineAndPrintsNoPath) {
-  ChildProcess program(DORVANE_BENCHSIM, {"--link", "/nonexistent-dorvane-dir/bench"});
+  const dorvane::testing::ScratchDirectory scratch;
+  ChildProcess program(DORVANE_BENCHSIM, {"--link", (scratch.path() / "missing" / "bench").string()});
   EXPECT_EQ(program.readLine(), "");
   EXPECT_EQ(program.wait(), 1);
   const std::string errors = program.errors();

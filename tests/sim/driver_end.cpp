@@ -35,7 +35,7 @@ void DriverEnd::send(const Bytes& bytes) {
 std::optional<std::uint8_t> DriverEnd::readByte() {
   pollfd p{fd_, POLLIN, 0};
   std::uint8_t byte;
-  if (::poll(&p, 1, 5000) != 1 || ::read(fd_, &byte, 1) != 1) return std::nullopt;
+  if (::poll(&p, 1, 60000) != 1 || ::read(fd_, &byte, 1) != 1) return std::nullopt;
   return byte;
 }
 

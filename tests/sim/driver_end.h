@@ -26,7 +26,8 @@ class DriverEnd {
   ~DriverEnd();
 
   void send(const Bytes& bytes);
-  // The next byte; nothing after 5 s, a bound for a broken bench only.
+  // The next byte; nothing after a minute, a bound for a broken bench only (no test here waits for
+  // the bench to stay silent: an SRQ asked for shows that nothing came before it).
   std::optional<std::uint8_t> readByte();
   // The next packet (or stray byte) from the bench, SRQ and SYNC before it skipped; empty on silence.
   Bytes readPacket();

@@ -103,14 +103,14 @@ class InstrumentTest : public ::testing::Test {
   // Whether the bench's link has sent `count` SRQ bytes in all (they go out whenever it is between
   // packets, so the driver may count them inside any later exchange).
   bool srqsSent(std::uint64_t count) {
-    return bench->link().waitUntil([&](const BenchStats& s) { return s.srqSent >= count; }) &&
+    return bench->link().waitUntil([&](const BenchStats& s) { return s.srqSent >= count; }, kBound) &&
            bench->link().stats().srqSent == count;
   }
-  // Whether the next byte from the bench, within the driver's 4000 ms, is `byte`. With no SRQ
-  // pending, the next one is the bench's next news.
+  // Whether the next byte from the bench is `byte`. With no SRQ pending, the next one is the
+  // bench's next news. The wait is the link's own, stretched to the bound (30 rounds of 2000 ms).
   bool arrives(std::uint8_t byte) {
     std::uint16_t timeoutFlag = 0;
-    return link::rxChar(services, kPort, 2, timeoutFlag) == byte;
+    return link::rxChar(services, kPort, 30, timeoutFlag) == byte;
   }
 
   Status status() {
@@ -123,10 +123,11 @@ class InstrumentTest : public ::testing::Test {
       s.blocks.push_back({link::getBE16(reply.data() + at), link::getBE32(reply.data() + at + 2)});
     return s;
   }
-  // Polls until `condition` holds; the bound is generous, for a broken bench only.
+  // Polls until `condition` holds, up to the bound.
   Status statusWhen(const std::function<bool(const Status&)>& condition) {
     Status s = status();
-    for (int polls = 0; !condition(s) && polls < 2000; ++polls) {
+    for (const auto start = std::chrono::steady_clock::now();
+         !condition(s) && std::chrono::steady_clock::now() - start < kBound;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       s = status();
     }
@@ -209,6 +210,12 @@ class InstrumentTest : public ::testing::Test {
     return words;
   }
 
+  // The bound of every wait for the bench's news: generous, for a broken bench only.
+  static constexpr std::chrono::seconds kBound{60};
+  // A busy or allocating time that a test asks the bench about while it lasts: one status request,
+  // which takes milliseconds even on a loaded machine, must land inside it.
+  static constexpr std::chrono::seconds kSeenWhileItLasts{5};
+
   PseudoTerminal pty;
   std::unique_ptr<Instrument> bench;
   testing::ScratchDirectory scratch;
@@ -240,7 +247,7 @@ TEST_F(InstrumentTest, SetupReadsBackAsTheFamilyItWasBuiltAs) {
 
 TEST_F(InstrumentTest, PutSetupChangesTheScanButNotTheBenchsOwnFields) {
   InstrumentOptions options;
-  options.setupBusy = std::chrono::milliseconds(1000);  // long enough to be seen busy
+  options.setupBusy = kSeenWhileItLasts;
   start(options);
   const bench::BenchSetup before = setup();
 
@@ -320,7 +327,7 @@ TEST_F(InstrumentTest, ScanThatNeverEndsStaysBusyRefusesAStartAndStops) {
 
 TEST_F(InstrumentTest, ScriptedTroubleFailsTheBlockOrRaisesStatusBits) {
   InstrumentOptions options;
-  options.allocation = std::chrono::milliseconds(1500);  // long enough to be seen allocating
+  options.allocation = kSeenWhileItLasts;
   start(options);
   bench->troubleNextScan(ScanTrouble::HardwareError);
   ASSERT_TRUE(send(kStartScan));

@@ -10,6 +10,7 @@
 #include "sim/bench_link.h"
 #include "sim/pseudo_terminal.h"
 #include "tests/sim/driver_end.h"
+#include "tests/support/test_support.h"
 
 namespace dorvane::sim::testing {
 namespace {
@@ -41,7 +42,8 @@ TEST(PseudoTerminal, DriverReopeningThePortKeepsTheBenchServing) {
 }
 
 TEST(PseudoTerminal, ClosingItHangsUpTheDriverAndRemovesTheLink) {
-  const auto link = std::filesystem::temp_directory_path() / ("dorvane-bench-" + std::to_string(::getpid()));
+  const dorvane::testing::ScratchDirectory scratch;
+  const auto link = scratch.path() / "bench";
   PseudoTerminal pty;
   pty.linkAs(link.string());
   EXPECT_EQ(std::filesystem::read_symlink(link), pty.slavePath());
@@ -49,7 +51,7 @@ TEST(PseudoTerminal, ClosingItHangsUpTheDriverAndRemovesTheLink) {
   ASSERT_GE(port, 0);
   pty.close();
   pollfd p{port, POLLIN, 0};
-  EXPECT_EQ(::poll(&p, 1, 5000), 1);
+  EXPECT_EQ(::poll(&p, 1, 60000), 1);
   EXPECT_TRUE(p.revents & POLLHUP);
   ::close(port);
   EXPECT_FALSE(std::filesystem::is_symlink(link));

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cerrno>
 #include <cstring>
@@ -15,22 +14,28 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "tests/support/test_support.h"
+
 extern char** environ;
 
 namespace dorvane::testing {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment) {
-  static std::atomic<int> serial{0};
-  errorsPath_ = (std::filesystem::temp_directory_path() /
-                 ("child-stderr-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)))
-                    .string();
+  // A file no other program's stderr shares: mkstemp makes the name and the file in one step.
+  std::string name = (std::filesystem::temp_directory_path() / "dorvane-child-stderr-XXXXXX").string();
+  const int errors = ::mkostemp(name.data(), O_CLOEXEC);
+  if (errors < 0) throw std::runtime_error("mkostemp: " + std::string(std::strerror(errno)));
+  errorsPath_ = name;
   int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ::close(errors);
+    throw std::runtime_error("pipe2");
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, errors, STDERR_FILENO);
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& word : arguments) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
@@ -48,9 +53,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
+  ::close(errors);
   out_ = out[0];
   if (spawned != 0) {
     pid_ = -1;
+    ::close(out_);
+    std::filesystem::remove(errorsPath_);
     throw std::runtime_error("cannot start " + program + ": " + std::strerror(spawned));
   }
 }
@@ -58,7 +66,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 ChildProcess::~ChildProcess() {
   if (pid_ > 0) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
   ::close(out_);
-  std::filesystem::remove(errorsPath_);
+  removeUnlessTestFailed(errorsPath_, "the program's standard error");
 }
 
 bool ChildProcess::fill(int timeoutMs) {

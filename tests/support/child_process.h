@@ -1,5 +1,6 @@
 // A program run by a test as a script would run it: stdout on a pipe the test reads as it goes,
-// stderr into a file read once the program has ended.
+// stderr into a file of its own in the temporary directory, read once the program has ended (the
+// file is removed with the object after a pass, kept after a failure).
 #pragma once
 
 #include <sys/types.h>
@@ -19,8 +20,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // The next line on stdout without its newline; empty if the program ends first or nothing comes
-  // within the bound (a bound for a broken program only).
-  std::string readLine(int timeoutMs = 10000);
+  // within the bound (a bound for a broken program only, generous for a sanitizer's slow start).
+  std::string readLine(int timeoutMs = 60000);
   // Reads stdout until a line contains `text`; false if the program ends first or time runs out.
   bool readUntilLineWith(const std::string& text, int timeoutMs);
   void send(int signal);

@@ -4,8 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#ifdef DORVANE_TEST_SUPPORT_GTEST
+#include <gtest/gtest.h>
+#endif
 
 namespace dorvane::testing {
 
@@ -21,19 +26,56 @@ bool linesInOrder(const std::vector<std::string>& lines, const std::vector<std::
   return true;
 }
 
+bool currentTestFailed() {
+#ifdef DORVANE_TEST_SUPPORT_GTEST
+  return ::testing::Test::HasFailure();
+#else
+  return false;
+#endif
+}
+
+void removeUnlessTestFailed(const std::filesystem::path& path, const char* what) {
+  if (currentTestFailed()) {
+    std::fprintf(stderr, "kept %s for a look: %s\n", what, path.string().c_str());
+    return;
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+namespace {
+
+// The running test's name, so that a kept folder tells whose it was.
+std::string testName() {
+#ifdef DORVANE_TEST_SUPPORT_GTEST
+  if (const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info()) {
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace_if(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == ':'; }, '_');
+    return name + "-";
+  }
+#endif
+  return {};
+}
+
+}  // namespace
+
 ScratchDirectory::ScratchDirectory() {
-  static std::atomic<int> counter{0};
-  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = std::filesystem::temp_directory_path() /
-          ("dorvane-test-" + std::to_string(now) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(path_);
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  const std::string prefix = "dorvane-test-" + testName();
+  // The clock makes another process's names unlikely, and create_directory (mkdir) refuses one that
+  // exists: a name in use, or a folder kept from an earlier run, is passed over.
+  do {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = base / (prefix + std::to_string(now) + "-" + std::to_string(counter++));
+  } while (!std::filesystem::create_directory(path_));
 }
 
 ScratchDirectory::~ScratchDirectory() {
   std::error_code ignored;
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
+  removeUnlessTestFailed(path_, "the test's folder");
 }
 
 std::string ScratchDirectory::write(const std::string& name, const std::string& content) const {

@@ -1,4 +1,5 @@
-// Small fixtures shared by the suites: a captured debug output and a scratch directory.
+// Small fixtures shared by the suites: a captured debug output, a scratch directory, and what a
+// failed test leaves behind for a look.
 #pragma once
 
 #include <filesystem>
@@ -15,7 +16,16 @@ class CapturedDebugOutput : public platform::DebugOutput {
   std::vector<std::string> lines;
 };
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
+// True once the running GoogleTest test has failed; false outside a test and in builds without
+// GoogleTest (the fuzz targets).
+bool currentTestFailed();
+// Removes `path` with everything in it after a pass; after a failure keeps it and prints where, as
+// "kept WHAT for a look: PATH".
+void removeUnlessTestFailed(const std::filesystem::path& path, const char* what);
+
+// A directory of its own under the system's temporary directory, which no other test or process
+// shares (its name is taken by an atomic mkdir); removed with everything in it after a pass, kept
+// after a failure (see removeUnlessTestFailed).
 class ScratchDirectory {
  public:
   ScratchDirectory();

@@ -37,8 +37,12 @@ constexpr Asset kAssets[] = {{"index.html", "text/html", "<title>live</title>"},
                              {"live.js", "text/javascript", "start();"},
                              {"chart.png", "image/png", "PNG"}};
 
+// A bound on a wait for the server or a connection, for a broken server only: a pass never nears it.
+constexpr auto kPatience = 30s;
+
+// Polls what the server reports until `condition` holds.
 bool eventually(const std::function<bool()>& condition) {
-  for (const auto deadline = Clock::now() + 5s; !condition(); platform::systemClock().sleep(5)) {
+  for (const auto deadline = Clock::now() + kPatience; !condition(); platform::systemClock().sleep(5)) {
     if (Clock::now() > deadline) return false;
   }
   return true;
@@ -50,9 +54,9 @@ class Client {
   explicit Client(std::uint16_t port) : socket_(io_) { socket_.connect({asio::ip::make_address("127.0.0.1"), port}); }
   void send(const std::string& text) { asio::write(socket_, asio::buffer(text)); }
 
-  // Reads until `text` has come (taking what came up to its end), the server has closed, or 5 s.
+  // Reads until `text` has come (taking what came up to its end), the server has closed, or kPatience.
   bool readUntil(std::string_view text) {
-    for (const auto deadline = Clock::now() + 5s;;) {
+    for (const auto deadline = Clock::now() + kPatience;;) {
       if (const auto at = received_.find(text); at != std::string::npos) {
         taken_ = received_.substr(0, at + text.size());
         received_.erase(0, at + text.size());
@@ -97,8 +101,10 @@ bool has(const std::string& text, std::string_view part) { return text.find(part
 
 class LiveServerTest : public ::testing::Test {
  protected:
+  // No connection ends by a time limit here: each close is the server's own answer.
   static ServerLimits smallLimits() {
-    return {.headerBytes = 1024, .headerFields = 8, .connections = 4, .streamBacklogBytes = 64 * 1024};
+    return {.headerBytes = 1024, .headerFields = 8, .connections = 4, .streamBacklogBytes = 64 * 1024,
+            .requestSeconds = 3600, .writeSeconds = 3600};
   }
   FakeRun run_;
   ServerLimits limits_ = smallLimits();
@@ -181,7 +187,7 @@ TEST_F(LiveServerTest, EventStreamsGetTheRunThenEveryEvent) {
   ASSERT_TRUE(eventually([&] { return server_.counts().streams == 2; }));
 
   server_.publish("state", "{\"phase\":\n\"transferring\"}");
-  server_.drain(2000);
+  server_.drain(static_cast<int>(std::chrono::milliseconds(kPatience).count()));
   EXPECT_EQ(server_.counts().backlogBytes, 0u);
   const char* event = "event: state\ndata: {\"phase\":\ndata: \"transferring\"}\n\n";
   EXPECT_TRUE(first.readUntil(event));
@@ -225,16 +231,17 @@ TEST_F(LiveServerTest, ConnectionBeyondTheLimitIsClosedAndPlacesFreeAgain) {
   EXPECT_TRUE(get(server_.port(), "/").starts_with("HTTP/1.1 200 OK"));
 }
 
-TEST(LiveServerLife, EndsPromptlyWithAStalledStreamAndAnIdleConnection) {
+// Ending closes every connection itself: with time limits of an hour, none ends in time by its own.
+TEST(LiveServerLife, EndsWithAStalledStreamAndAnIdleConnection) {
   FakeRun run;
-  auto server = std::make_unique<LiveServer>("127.0.0.1", 0, run, kAssets);
+  ServerLimits hourLong;
+  hourLong.requestSeconds = hourLong.writeSeconds = 3600;
+  auto server = std::make_unique<LiveServer>("127.0.0.1", 0, run, kAssets, hourLong);
   Client stalled(server->port()), idle(server->port());
   stalled.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
   ASSERT_TRUE(eventually([&] { return server->counts().streams == 1 && server->counts().connections == 2; }));
   for (int i = 0; i < 16; ++i) server->publish("file", std::string(256 * 1024, 'x'));
-  const auto start = Clock::now();
-  server.reset();
-  EXPECT_LT(Clock::now() - start, 1s);
+  server.reset();  // a server that waited on its connections would hang here until the test's time-out
   EXPECT_EQ(idle.readToEnd(), "");
   EXPECT_TRUE(idle.ended());
 }

@@ -69,10 +69,12 @@ static int startAcquisition(Driver* driver, const char* settings, HANDLE coaddDo
   return 0;
 }
 
-/* The thread releases its reference on the DLL as its last act; it may take a moment to get there. */
+/* The thread releases its reference on the DLL as its last act; it may take a moment to get there.
+ * The minute's bound is for a DLL that never unloads. */
 static int unloaded(void) {
-  for (int waited = 0; GetModuleHandleA("dorvane.dll") != NULL; waited += 50) {
-    if (waited >= 10000) return 0;
+  const DWORD start = GetTickCount();
+  while (GetModuleHandleA("dorvane.dll") != NULL) {
+    if (GetTickCount() - start >= 60000) return 0;
     Sleep(50);
   }
   return 1;
