@@ -1,6 +1,7 @@
 // gnuplot on POSIX systems: looked up on PATH as execvp would, started by posix_spawn, its script
 // fed through a socket, its chatter kept in a scratch file.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -115,10 +116,17 @@ std::string runGnuplot(const std::string& program, const std::string& script) {
   posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(actions.get(), errors.get(), STDERR_FILENO);
   // A process group of its own: the terminal's Ctrl-C is the host's to handle, and a gnuplot that
-  // received it would fail the plot of a file the host means to keep.
+  // received it would fail the plot of a file the host means to keep. The child joins its group
+  // only after it has begun, so a Ctrl-C or SIGTERM sent to the host's group in that moment would
+  // still reach it: gnuplot starts with both blocked.
   SpawnAttributes attributes;
-  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
   posix_spawnattr_setpgroup(attributes.get(), 0);
+  sigset_t hostsSignals;
+  sigemptyset(&hostsSignals);
+  sigaddset(&hostsSignals, SIGINT);
+  sigaddset(&hostsSignals, SIGTERM);
+  posix_spawnattr_setsigmask(attributes.get(), &hostsSignals);
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
   pid_t child = 0;
   if (const int error = posix_spawn(&child, program.c_str(), actions.get(), attributes.get(), argv, environ); error != 0) {
