@@ -1,7 +1,6 @@
 // dorvane, the command-line host, run as a user runs it: a separate program on the shared libraries,
 // against the virtual instrument over a pseudo-terminal (or, for the demo, its own virtual bench).
 #include <signal.h>
-#include <stdlib.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -488,21 +486,6 @@ TEST(HostSpectrum, BadInputOrAnExistingFileGetsOneLineAndWritesNothing) {
   EXPECT_THAT(leftovers(out), ::testing::IsEmpty());
 }
 
-// The library the host loads, taken from `folder` while in scope (the loader reads the last
-// LD_LIBRARY_PATH of a program's environment, so it is replaced, not added).
-class LibraryFolder {
- public:
-  explicit LibraryFolder(const fs::path& folder) {
-    if (const char* was = ::getenv("LD_LIBRARY_PATH")) saved_ = was;
-    ::setenv("LD_LIBRARY_PATH", folder.c_str(), 1);
-  }
-  ~LibraryFolder() { saved_ ? ::setenv("LD_LIBRARY_PATH", saved_->c_str(), 1) : ::unsetenv("LD_LIBRARY_PATH"); }
-  LibraryFolder(const LibraryFolder&) = delete;
-  LibraryFolder& operator=(const LibraryFolder&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // The whole road: the demo's bench has a polystyrene film, the host takes a background with the
 // shuttle out and a sample with it in, through the driver, and finds the film's bands in the
@@ -515,7 +498,8 @@ TEST(HostDemo, FindsThePolystyreneBandsWithinAQuarterOfTheResolution) {
   const fs::path library = scratch.path() / "lib";
   fs::create_directories(library);
   fs::copy_file(DORVANE_LIBRARY, library / DORVANE_LIBRARY_LINKED_NAME);
-  const LibraryFolder own(library);
+  // The loader reads the last LD_LIBRARY_PATH of a program's environment, so it is replaced, not added.
+  const ScopedEnvironmentVariable own("LD_LIBRARY_PATH", library.string());
   ChildProcess demo(DORVANE_HOST, {"demo", "--out", folder.string()});
   ASSERT_EQ(demo.wait(), 0) << demo.errors();
   const std::string& shown = demo.output();

@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::readWholeFile;
+using testing::ScopedEnvironmentVariable;
 using testing::ScratchDirectory;
 using testing::JcampReading;
 using testing::readWithJcampconverter;
@@ -345,27 +346,13 @@ TEST(HostFilesPlot, DrawsA1200By700PngWhateverTheTitleHolds) {
   EXPECT_EQ(namesIn(scratch.path()), std::set<std::string>{"it's a plot.png"});
 }
 
-// Points PATH at one folder while it lives.
-class PathOnly {
- public:
-  explicit PathOnly(const fs::path& folder) {
-    if (const char* path = std::getenv("PATH")) saved_ = path;
-    ::setenv("PATH", folder.c_str(), 1);
-  }
-  ~PathOnly() { saved_ ? ::setenv("PATH", saved_->c_str(), 1) : ::unsetenv("PATH"); }
-  PathOnly(const PathOnly&) = delete;
-  PathOnly& operator=(const PathOnly&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // A set with a plot asked for: without gnuplot it is saved without its PNG; with a gnuplot that
 // fails, nothing of it is.
 TEST(HostFilesPlot, TheGnuplotOnThePathAtTheCallIsTheOneUsed) {
   const ScratchDirectory scratch;
   fs::create_directory(scratch.path() / "bin");
-  const PathOnly path(scratch.path() / "bin");
+  const ScopedEnvironmentVariable path("PATH", (scratch.path() / "bin").string());  // PATH is that folder alone
   const std::string base = (scratch.path() / "x").string();
   const InterferogramRecord record = measuredRecord({1.0, 2.0});
   const SavedSet missing = saveInterferogramSet(record, base, true, Existing::Keep);

@@ -1,6 +1,7 @@
 #include "tests/tools/saved_files.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -10,10 +11,20 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "tests/support/test_support.h"
 
 namespace dorvane::testing {
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name, const std::string& value) : name_(std::move(name)) {
+  if (const char* was = std::getenv(name_.c_str())) saved_ = was;
+  ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  saved_ ? ::setenv(name_.c_str(), saved_->c_str(), 1) : ::unsetenv(name_.c_str());
+}
 
 namespace fs = std::filesystem;
 

@@ -3,10 +3,24 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace dorvane::testing {
+
+// An environment variable set to `value` while this lives, then as it was.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(std::string name, const std::string& value);
+  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
 
 // What read_jcamp.mjs prints, one item a line: the number of points, the data type, the number of
 // data blocks, the last abscissa, then each value and each abscissa, then the labels it kept;
