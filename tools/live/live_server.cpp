@@ -225,6 +225,9 @@ class Session : public std::enable_shared_from_this<Session> {
     queue_.clear();  // the write under way keeps its own text
     try {
       ErrorCode ignored;
+      // Cancelled first, so that the write under way to a stalled browser completes at once: Wine
+      // never completes it on a close alone, and the I/O context's end then waits for it forever.
+      stream_.socket().cancel(ignored);
       stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
       stream_.close();
     } catch (...) {
