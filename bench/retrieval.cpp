@@ -57,7 +57,7 @@ class BlockReader final : public link::ReplyReader {
   }
   bool begin(std::int32_t count) override {
     packets_ = count;
-    return count >= 1;
+    return true;
   }
   bool take(const link::ReceivedPacket& packet) override {
     return packet.number == 0 ? takeHeader(packet) : takePoints(packet);
@@ -149,6 +149,7 @@ std::int32_t rxSpectrum(link::LinkServices& link, std::int32_t port, std::int32_
   link::putBE32(request + 2, stamp);
   if (link::txMessage(link, port, request, sizeof request, srqCount, benchError) != 1) return 0;
 
+  const std::uint32_t abortsBefore = link.abortsSent;
   std::uint16_t retryCount = 0;  // the whole reply may be asked for again once per retrieval
   Block block;
   std::int32_t result = 0;
@@ -167,7 +168,7 @@ std::int32_t rxSpectrum(link::LinkServices& link, std::int32_t port, std::int32_
   }
   link.log.print("ERROR %d retrieving data", benchError);
   block.data.reset();
-  link::txChar(link, port, link::kAbort, benchError);
+  if (link.abortsSent == abortsBefore) link::txChar(link, port, link::kAbort, benchError);
   return 0;
 }
 

@@ -96,11 +96,14 @@ std::uint32_t CScanThread::run() {
 int CScanThread::pollUntilDone(std::uint32_t stamp) {
   AcquisitionProgress& p = progress_;
   bool stampTaken = false;
-  do {
+  for (;;) {
+    // Checked after the poll that reports the block done too: a kill seen there sends no data
+    // request, which would only be aborted at once.
     if (thread_.killEvent.isSet()) {
       stopScan();
       return 0;
     }
+    if (p._scansComplete >= plan_.scans) return 1;
     clock_.sleep(kScanPollMs);
     // A poll that fails counts as not done: polling goes on until done or killed.
     const std::int32_t done = bench::pollScanDone(pollLink_, plan_.port, stamp, tables_, error_);
@@ -114,8 +117,7 @@ int CScanThread::pollUntilDone(std::uint32_t stamp) {
       }
       services_.log.print("dorvane.dll scanThread:_scansComplete= %d", p._scansComplete.load());
     }
-  } while (p._scansComplete < plan_.scans);
-  return 1;
+  }
 }
 
 void CScanThread::stopScan() {

@@ -43,15 +43,16 @@ FakeBench::FakeBench(std::span<const std::uint8_t> input) {
 
   deliverNextChunk();
   // Each send of the driver brings the next chunk; the reaction puts itself back for the send after.
-  peer.react([this](testing::ScriptedPeer&, const testing::Bytes&) { onSend(); });
+  peer.react([this](testing::ScriptedPeer&, const testing::Bytes& sent) { onSend(sent); });
 }
 
-void FakeBench::onSend() {
+void FakeBench::onSend(const testing::Bytes& sent) {
+  if (onEachSend) onEachSend(sent);
   ++sends_;
   if (!failingCall_.empty() && sends_ == failAfter_) peer.fail(failingCall_, failingResult_);
   if (sends_ >= kMostSends || (hangUpAfter_ != 255 && sends_ >= hangUpAfter_)) peer.hungUp = true;
   if (!peer.hungUp) deliverNextChunk();
-  peer.react([this](testing::ScriptedPeer&, const testing::Bytes&) { onSend(); });
+  peer.react([this](testing::ScriptedPeer&, const testing::Bytes& sent) { onSend(sent); });
 }
 
 void FakeBench::deliverNextChunk() {

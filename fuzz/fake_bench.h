@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -34,9 +35,11 @@ class FakeBench {
   testing::ScriptedPeer peer{clock};
   runtime::LogFile log{clock, [] { return std::string(); }};  // stays off: nothing is written
   link::LinkServices link{peer, clock, log};
+  // Runs on the thread of each send of the driver, before the bench's next chunk is delivered.
+  std::function<void(const testing::Bytes& sent)> onEachSend;
 
  private:
-  void onSend();
+  void onSend(const testing::Bytes& sent);
   void deliverNextChunk();
 
   std::span<const std::uint8_t> chunks_;

@@ -147,6 +147,22 @@ void linkSeeds() {
        input({{5}, prefix(), kSilentStart, exchange(3, statusReply(bench::spec_stat::busy, 0, 0)),
               exchange(3, status)}));
 
+  // Export scripts (the number of calls less one, then a byte a call) on a bench that answers well.
+  // Open, then one file: the setup read again, PUT SETUP and its wait, START SCAN, the status that
+  // announces the block, the poll that finds it done, and the block.
+  const std::uint32_t stamp = 0x01020305;
+  const Bytes oneFile = input({prefix(), kSilentStart, exchange(3, setupReply()), exchange(3, setupReply()),
+                               exchange(3, {{}}), exchange(3, status), exchange(3, {{}}),
+                               exchange(3, statusReply(bench::spec_stat::newSrq, 0, stamp)),
+                               exchange(3, statusReply(0, bench::data_def::done, stamp)),
+                               exchange(3, spectrumReply(120, 0x00, 2))});
+  save("export_liveness", "open-then-one-file", input({{1, 0x00, 0xF7}, oneFile}));
+  save("export_liveness", "open-then-stop-at-the-poll-that-finds-it-done", input({{1, 0x00, 0x17}, oneFile}));
+  // Open, move the shuttle (its devices, the move, the settling, the wait), close.
+  save("export_liveness", "open-move-the-shuttle-close",
+       input({{2, 0x00, 0x15, 0x09}, prefix(), kSilentStart, exchange(3, setupReply()), exchange(3, devicesReply()),
+              exchange(3, {{}}), exchange(3, status)}));
+
   Bytes samples;
   for (int i = 0; i < 64; ++i) appendBE(samples, static_cast<std::uint32_t>(4 * 32768 + i * 301 % 5000), 4);
   for (const auto& [name, size] :

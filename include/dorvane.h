@@ -19,6 +19,22 @@
  * environment variable DORVANE_DEBUG is set to a non-empty value; it is read at every line, so a
  * host may set it after loading the library.
  *
+ * How long a call may take. Every wait of the driver is bounded by the protocol's own limits (2 s
+ * for a byte, 10 s of SRQ bytes, ten sends of a packet, eleven of a message on RETRY, one RETRY of
+ * a reply, 31 busy polls, 30 s for a scan to start, the 10 s settling of the shuttle and mirror).
+ * Whatever the bench sends, each call returns within this much line time, plus at most 45 s for
+ * each packet of the bench's replies (the bench decides how long they are); a bench that answers
+ * at once takes a small part of it:
+ *   spectrometer_open, getSetup, getRemoteDataList, and "shuttle", "mirror", "iris" as queries
+ *                                                             11,971 s (3 h 20 min)
+ *   getRemoteData                                             35,911 s (10 h)
+ *   spectrometer_initialize                                  395,054 s (110 h)
+ *   the moves of spectrometer_execute ("shuttle N", "mirror N", "iris N")   394,940 s (110 h)
+ *   "movemotor [M]" 383,050 s (106 h); "reset" 754,039 s (210 h); "movemotor M S" 766,009 s (213 h)
+ *   spectrometer_startCoadd, to its return                   442,875 s (123 h)
+ * The other exports do not wait on the bench; spectrometer_stop's bound is its own (below). The
+ * fuzz target export_liveness holds each call to its bound (fuzz/export_bounds.h derives them).
+ *
  * dorvane.dll: the acquisition thread holds a reference on the DLL while it runs, so a FreeLibrary
  * during an acquisition leaves the DLL loaded and acquiring (load it again to stop it). Stop or
  * close before unloading.

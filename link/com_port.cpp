@@ -82,7 +82,10 @@ void closePort(LinkServices& link, std::int32_t port) {
 
 std::int32_t txChar(LinkServices& link, std::int32_t port, std::uint8_t byte, std::int32_t& benchError) {
   const int status = link.serial.putByte(port, byte);
-  if (status == 1) return 1;
+  if (status == 1) {
+    if (byte == kAbort) ++link.abortsSent;
+    return 1;
+  }
   const int systemError = link.serial.lastSystemError();
   benchError = status;
   link.log.print("dorvane.dll txChar failed. stat= %d; winerror= %d", status, systemError);

@@ -19,6 +19,9 @@ struct LinkServices {
   platform::Clock& clock;
   runtime::LogFile& log;
   const platform::Event* stop = nullptr;
+  // ABORTs that went out on this link: a caller that ends a failed exchange with an ABORT of its
+  // own sends it only when the layers below have not, so the bench hears one per failure.
+  std::uint32_t abortsSent = 0;
 
   bool stopRequested() const { return stop != nullptr && stop->isSet(); }
 };

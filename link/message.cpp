@@ -13,6 +13,17 @@
 #include "link/wire.h"
 
 namespace dorvane::link {
+namespace {
+
+// ABORT tells the bench to drop the rest of its reply. What of it is already on its way is drained,
+// so the next exchange does not read it.
+std::int32_t abortReply(LinkServices& link, std::int32_t port, std::int32_t& benchError) {
+  if (txChar(link, port, kAbort, benchError) != 1) return 0;
+  drainLine(link, port, kQuietAfterAbortMs, kMostDrainAfterAbortMs);
+  return kLinkAborted;
+}
+
+}  // namespace
 
 std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t* message, std::uint16_t length,
                        std::uint16_t& srqCount, std::int32_t& benchError) {
@@ -33,7 +44,7 @@ std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t
     if (result == kLinkRetry && ++restarts > kMostMessageRestarts) {
       log.print("txMessage: bench asked for the message again too often");
       (void)txChar(link, port, kAbort, benchError);
-      setError(link, benchError, kErrorSendFailed);
+      if (benchError == 0) setError(link, benchError, kErrorSendFailed);
       return kLinkRetry;
     }
     result = txPacket(link, port, stx.data(), kFramePacketSize, srqCount, benchError);
@@ -99,10 +110,7 @@ std::int32_t rxPacket(LinkServices& link, std::int32_t port, ReceivedPacket& pac
     // Between packets the host's stop ends the reply; ABORT tells the bench to drop the rest.
     if (link.stopRequested()) {
       link.log.print("rxPacket: stop requested, sending ABORT");
-      if (txChar(link, port, kAbort, benchError) != 1) return 0;
-      // The rest of the reply's packet may still be on its way; the next exchange must not read it.
-      drainLine(link, port, kQuietAfterAbortMs, kMostDrainAfterAbortMs);
-      return kLinkAborted;
+      return abortReply(link, port, benchError);
     }
 
     const std::int32_t first = rxPacketStart(link, port, 1, timeoutFlag);
@@ -189,6 +197,12 @@ std::int32_t receiveReply(LinkServices& link, std::int32_t port, ReplyReader& re
     if (!started) {
       started = true;
       count = packet.number;
+      // Every reply starts with its leading word, so one that counts no packets is damaged: taken
+      // as empty, it would hand the caller zeros for a record.
+      if (count < 1) {
+        link.log.print("receiveReply: the reply counts %d packets; sending ABORT", count);
+        return abortReply(link, port, benchError);
+      }
       if (!reader.begin(count)) return 0;
     } else {
       if (!reader.take(packet)) return 0;

@@ -15,8 +15,8 @@ inline constexpr unsigned kMostMessageRestarts = 10;
 
 // Sends a message of 1 to 65535 bytes. The last txPacket result: 1 success; 0, -1 or -3 failure,
 // with the error word set to -5, -6 or -7 when no lower layer had set it. A RETRY from the bench
-// sends the whole message again, up to kMostMessageRestarts times; after that: ABORT, error word
-// -7, result -2.
+// sends the whole message again, up to kMostMessageRestarts times; after that: ABORT, result -2,
+// and the error word -7 when no lower layer had set it.
 std::int32_t txMessage(LinkServices& link, std::int32_t port, const std::uint8_t* message, std::uint16_t length,
                        std::uint16_t& srqCount, std::int32_t& benchError);
 // Sends the message made of one 16-bit command word.
@@ -73,7 +73,8 @@ class ReplyReader {
 
 // Receives one reply: its STX, the data packets 0 to count - 1 in order, its ETX. Any other packet
 // (a repeat, a frame packet where data belongs, data where the ETX belongs) is acknowledged and
-// skipped; one more than kMostStrayPackets in a row ends the reply with ABORT and -3. 1 the reply is
+// skipped; one more than kMostStrayPackets in a row ends the reply with ABORT and -3, and so does an
+// STX that counts no packets (every reply holds at least its leading word). 1 the reply is
 // whole; 0 the reader refused it (the caller ends it); otherwise rxPacket's result (-2: RETRY sent,
 // the bench sends the whole reply again).
 std::int32_t receiveReply(LinkServices& link, std::int32_t port, ReplyReader& reader, std::uint16_t& retryCount,

@@ -19,6 +19,9 @@ using ::testing::ElementsAre;
 
 using BenchRequestTest = BenchTest;
 
+// An STX and an ETX that count no data packets.
+const BenchReply kEmptyReply{{{0x82, 0x00, 0x00, 0x00, 0x82}, {0x83, 0x00, 0x00, 0x00, 0x83}}, {}};
+
 TEST_F(BenchRequestTest, TransmitSetupReadsTheRecordIntoHostOrder) {
   Bytes record(kBenchSetupSize, 0);
   link::putBE32(record.data(), 0x41B51234);
@@ -70,6 +73,14 @@ TEST_F(BenchRequestTest, TransmitSetupFailuresClearTheRecordAndReplaceOnlyALower
   EXPECT_EQ(benchError, -3);
   EXPECT_TRUE(logHas("rxMessage error -20"));
   EXPECT_TRUE(logHas("setting error to -3 FFFFFFFD"));
+
+  // A reply that counts no packets fails as one that never came, never as a record of zeros.
+  benchError = 0;
+  setup.bytes.fill(0xEE);
+  queue(command::transmitSetup, kEmptyReply);
+  EXPECT_EQ(transmitSetup(link, kPort, setup, benchError), -3);
+  EXPECT_THAT(setup.bytes, Each(0));
+  EXPECT_EQ(benchError, 0);
 }
 
 TEST_F(BenchRequestTest, PutSetupSendsTheRecordBigEndianAndLeavesItInHostOrder) {
@@ -140,6 +151,12 @@ TEST_F(BenchRequestTest, TransmitStatusFailsWithMinus18AndKeepsAtMost255Blocks) 
   EXPECT_EQ(transmitStatus(link, kPort, word, flag, tables, benchError), 0);
   EXPECT_EQ(benchError, -18);
   EXPECT_TRUE(logHas("setting error to -18 FFFFFFEE"));
+
+  // A reply that counts no packets is no "idle, no blocks": it fails the same way.
+  benchError = 0;
+  queue(command::transmitStatus, kEmptyReply);
+  EXPECT_EQ(transmitStatus(link, kPort, word, flag, tables, benchError), 0);
+  EXPECT_EQ(benchError, -18);
 
   std::vector<Block> blocks;
   for (std::uint32_t i = 0; i < 300; ++i) blocks.push_back({static_cast<std::uint16_t>(0x4000 + i), 1000 + i});

@@ -128,6 +128,8 @@ TEST_F(ScanThreadTest, AKillDuringARetrievalAbortsTheReplyAtTheNextPacketAndDrop
   EXPECT_EQ(count(command::stopScan), 0);
   EXPECT_TRUE(logHasInOrder({"rxPacket: stop requested, sending ABORT", "ERROR 0 retrieving data",
                              "dorvane.dll scanThread:DONE"}));
+  const Bytes answers = controls();
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), link::kAbort), 1) << "one ABORT a failed retrieval";
   EXPECT_EQ(progress.status.load(), DORVANE_STATUS_IDLE);
 }
 
@@ -157,6 +159,18 @@ TEST_F(ScanThreadTest, AKillWhilePollingSendsStopScanAndWaitsForTheBench) {
   EXPECT_EQ(progress._filesComplete.load(), 0);
   EXPECT_EQ(event.wait(0), 0u);
   EXPECT_EQ(logCount("dorvane.dll scanThread:PrepareData"), 0);
+}
+
+TEST_F(ScanThreadTest, AKillDuringThePollThatReportsTheBlockDoneSendsNoDataRequest) {
+  scriptFile(kFirst);
+  killWhen([&](const Bytes&) { return count(command::transmitStatus) == 2; });  // the poll's reply is coming
+  run();
+  expectStoppedAsWhilePolling();
+  EXPECT_EQ(count(command::dataRequest), 0);
+  const Bytes answers = controls();
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), link::kAbort), 0);
+  EXPECT_EQ(progress._filesComplete.load(), 0);
+  EXPECT_EQ(event.wait(0), 0u);
 }
 
 TEST_F(ScanThreadTest, ABlockTheBenchReportsFailedEndsTheAcquisitionAndWakesTheHost) {

@@ -100,6 +100,12 @@ TEST_F(MessageTest, ABenchThatAsksAgainWithoutEndGetsTheMessageTenTimesMoreThenA
   const auto lines = logLines();
   EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
               ElementsAre("txMessage: bench asked for the message again too often", "setting error to -7 FFFFFFF9"));
+
+  // A lower layer's code is kept.
+  benchError = -12;
+  for (int i = 0; i < 100; ++i) peer.answer({link::kRetry}, 5);
+  EXPECT_EQ(send(counting(300)), -2);
+  EXPECT_EQ(benchError, -12);
 }
 
 TEST_F(MessageTest, AbortToADataPacketSkipsTheEtxButStillLogsIt) {
@@ -182,6 +188,22 @@ TEST_F(MessageTest, AFramePacketWhereDataBelongsIsSkippedNeverTakenAsData) {
   benchSends({packets[0], packets[1], stxPacket(1), packets[2], packets[3]});
   EXPECT_EQ(receive(300), 1);
   EXPECT_EQ(received(), Bytes(reply.begin() + 2, reply.end()));
+}
+
+TEST_F(MessageTest, AReplyThatCountsNoPacketsIsAbortedNeverTakenAsEmpty) {
+  const Bytes emptyStx{0x82, 0x00, 0x00, 0x00, 0x82};
+  const Bytes emptyEtx{0x83, 0x00, 0x00, 0x00, 0x83};
+  benchSends({emptyStx, emptyEtx});
+  EXPECT_EQ(receive(64), -3);
+  EXPECT_EQ(answers(), (Bytes{link::kAck, link::kAbort}));
+  EXPECT_EQ(benchError, 0);
+
+  // Data packet 0 after it is not taken either: the bench has heard the ABORT, the rest is drained.
+  peer.sent.clear();
+  benchSends({emptyStx, messagePackets(counting(20))[1], emptyEtx});
+  EXPECT_EQ(receive(64), -3);
+  EXPECT_EQ(answers(), (Bytes{link::kAck, link::kAbort}));
+  EXPECT_EQ(dataLength, 0);
 }
 
 TEST_F(MessageTest, BenchRepeatingOnePacketWithoutEndIsAborted) {
