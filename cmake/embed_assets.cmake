@@ -19,7 +19,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       list(GET EMBED_ASSETS ${j} type)
       list(GET EMBED_ASSETS ${k} file)
       if(NOT EXISTS "${file}")
-        message(FATAL_ERROR "${file} is missing: the live view embeds it (npm ci --prefix tools/live/web installs "
+        message(FATAL_ERROR "${file} is missing: the live view embeds it (npm ci --prefix host/live/web installs "
                             "the chart library; ./dev does this)")
       endif()
       string(APPEND lines "${path}|${type}|${file}\n")
@@ -39,7 +39,7 @@ endif()
 
 file(STRINGS "${MANIFEST}" entries)
 string(CONCAT source "// Made by cmake/embed_assets.cmake from ${MANIFEST}: do not edit.\n#include <span>\n\n"
-           "#include \"tools/live/live_assets.h\"\n\nnamespace dorvane::host::live {\nnamespace {\n\n")
+           "#include \"host/live/live_assets.h\"\n\nnamespace dorvane::host::live {\nnamespace {\n\n")
 set(table "")
 set(n 0)
 foreach(entry IN LISTS entries)

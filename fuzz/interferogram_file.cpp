@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz/input_file.h"
-#include "tools/interferogram_reader.h"
+#include "host/files/interferogram_reader.h"
 
 using namespace dorvane;
 

@@ -16,8 +16,8 @@
 #include "bench/retrieval.h"
 #include "link/byte_order.h"
 #include "tests/support/packets.h"
-#include "tools/interferogram_files.h"
-#include "tools/whole_file.h"
+#include "host/files/interferogram_files.h"
+#include "host/files/whole_file.h"
 
 using namespace dorvane;
 using testing::appendBE;

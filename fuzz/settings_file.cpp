@@ -8,8 +8,8 @@
 #include "tests/support/scripted_peer.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
-#include "tools/host_failure.h"
-#include "tools/settings_file.h"
+#include "host/os/host_failure.h"
+#include "host/acquisition/settings_file.h"
 
 using namespace dorvane;
 

@@ -1,0 +1,77 @@
+// The steps every subcommand shares: the settings file, the bench opened for the command (and closed
+// on every way out), and an interferogram saved in each format.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/files/interferogram_files.h"
+#include "host/files/plot.h"
+#include "host/acquisition/settings_file.h"
+
+namespace dorvane::host {
+
+// Checks the settings file (checkSettingsFile: one line for what is wrong, a warning on stderr for
+// each unknown or repeated key) and hands it to the driver. Returns what the host needs of it.
+CheckedSettings loadSettings(const std::string& iniPath);
+
+// What the user tells about the sample (--sample, --operator, --comment), written into every file.
+struct RecordNotes {
+  std::string sample, operatorName, comment;
+};
+void applyNotes(InterferogramRecord& record, const RecordNotes& notes);
+
+// What a failed opening of the port means for the user, naming the device the driver tried: e.g.
+// "/dev/ttyUSB0 is in use by another program (...)".
+std::string openFailure(std::int32_t result, const CheckedSettings& settings);
+
+// spectrometer_open for the life of the object; the destructor closes, which also stops an
+// acquisition that is still running.
+class OpenBench {
+ public:
+  // The failure line names the device behind `settings`' port and what to do about it.
+  explicit OpenBench(const CheckedSettings& settings);
+  ~OpenBench();
+  OpenBench(const OpenBench&) = delete;
+  OpenBench& operator=(const OpenBench&) = delete;
+
+  std::int32_t identity() const { return identity_; }
+  // The setup text; asks the bench, so not while an acquisition runs.
+  std::string setupText() const;
+
+ private:
+  std::int32_t identity_ = 0;
+};
+
+// The files of a saved set, its notice that gnuplot is missing said once on stderr (`told`
+// remembers); throws HostFailure with the set's failure line.
+SavedFiles keptSet(const SavedSet& set, bool& told);
+
+// Where the file sets of interferograms go: <folder>/<stem>.csv, .jdx and .png, each set written
+// whole or not at all (saveInterferogramSet).
+class OutputFolder {
+ public:
+  // Creates the folder if needed and proves that a file can be made in it. With Existing::Keep no
+  // set replaces a file at one of its names (--overwrite asks for Existing::Replace).
+  OutputFolder(const std::string& folder, bool plot, Existing existing = Existing::Keep);
+
+  // Throws HostFailure with the one line, e.g. "cannot write PATH: the file exists (--overwrite
+  // replaces it)", nothing of the set written.
+  SavedFiles save(const InterferogramRecord& record, const std::string& stem);
+  // "" or the line save would refuse the stem's set with as the folder stands now: for checking
+  // the first name before an acquisition starts rather than after its first file.
+  std::string inTheWay(const std::string& stem) const;
+  const std::string& path() const { return folder_; }
+
+ private:
+  std::string base(const std::string& stem) const;
+
+  std::string folder_;
+  bool plot_;
+  Existing existing_;
+  bool plotterMissingTold_ = false;
+};
+
+}  // namespace dorvane::host

@@ -1,0 +1,102 @@
+// Spectra from interferograms through the spectra library's C interface (dorvane_spectra.h), as any
+// host would use it: the `spectrum` subcommand, and the spectra that acquire --spectrum and the demo
+// save beside their interferograms.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dorvane_spectra.h"
+#include "host/acquisition/session.h"
+#include "host/files/spectrum_files.h"
+
+namespace dorvane::host {
+
+struct WavenumberRange {
+  double low, high;  // cm-1, low < high
+};
+
+// How interferograms become spectra; unset fields take the library's defaults or the file's values.
+struct ProcessingOptions {
+  std::string apodization = "blackman-harris-3";  // one of apodizationNames()
+  std::optional<std::int32_t> zeroFill;           // 1, 2, 4 or 8
+  std::string phase = "mertz";                    // or "power"
+  std::optional<double> phaseResolution;          // cm-1, Mertz only
+  std::optional<double> laserWavenumber;          // overrides the file's
+  std::optional<std::int32_t> undersampling;      // overrides the file's
+  std::optional<WavenumberRange> range;           // what is written and drawn
+  SpectrumKind ratio = SpectrumKind::Absorbance;  // against a background
+};
+
+std::vector<std::string> apodizationNames();
+// "LO:HI" in cm-1; throws HostFailure (bad options) for anything else.
+WavenumberRange parseRange(const std::string& text);
+
+// Reads an interferogram file for processing; `role` is "" or e.g. "the background ". A file that
+// names no sampling gets a notice on stderr saying what processing takes instead. Throws
+// HostFailure: "ROLE PATH: what is wrong".
+InterferogramRecord readForSpectrum(const std::string& path, const std::string& role, const ProcessingOptions& options);
+
+// "x-absorbance" for x.jdx: a spectrum's files are named after its interferogram's.
+std::string spectrumStem(const std::string& interferogramPath, SpectrumKind kind);
+
+class SpectrumMaker {
+ public:
+  // Throws HostFailure for options the library refuses.
+  explicit SpectrumMaker(const ProcessingOptions& options);
+
+  // Spectra made after this are ratios against this interferogram's single beam; `name` is its
+  // file's. Throws HostFailure: "the background NAME: what is wrong".
+  void setBackground(const InterferogramRecord& background, const std::string& name);
+
+  // The single beam of `interferogram`, or its ratio against the background; `name` is its file's
+  // (the files record its last part). Cut to the range. Throws HostFailure: "NAME: what is wrong".
+  SpectrumRecord make(const InterferogramRecord& interferogram, const std::string& name) const;
+
+ private:
+  struct SingleBeam {
+    std::vector<double> values;
+    dorvane_spectrum_info info{};
+    dorvane_spectrum_options options{};
+  };
+  SingleBeam singleBeam(const InterferogramRecord& interferogram, const std::string& name) const;
+
+  ProcessingOptions options_;
+  dorvane_spectrum_options base_{};
+  std::optional<SingleBeam> background_;
+  std::string backgroundName_;
+};
+
+// The bands of a spectrum between low and high cm-1 (dorvane_spectrum_find_bands), highest
+// wavenumber first.
+std::vector<double> findBands(const SpectrumRecord& spectrum, double low, double high, double minHeight,
+                              double minProminence);
+
+// Saves <folder>/<stem>.csv, .jdx and (with `plot`) .png as one set, whole or not at all
+// (saveSpectrumSet). Throws HostFailure with the line of the failure.
+class SpectrumSaver {
+ public:
+  SpectrumSaver(Existing existing, bool plot) : existing_(existing), plot_(plot) {}
+  SavedFiles save(const SpectrumRecord& spectrum, const std::string& folder, const std::string& stem);
+
+ private:
+  Existing existing_;
+  bool plot_;
+  bool plotterMissingTold_ = false;
+};
+
+struct SpectrumCommand {
+  std::vector<std::string> files;
+  std::string background;  // empty: single-beam spectra
+  ProcessingOptions processing;
+  std::string folder;  // empty: beside each file
+  bool overwrite = false;
+  bool plot = true;
+};
+// dorvane spectrum: each file that cannot be read or processed gets one line on stderr and nothing
+// written; the others are saved. Returns the exit status.
+int runSpectrumCommand(const SpectrumCommand& command);
+
+}  // namespace dorvane::host

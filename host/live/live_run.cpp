@@ -1,0 +1,371 @@
+// The run the live view shows: its state and its files' names under a lock, each change pushed to
+// the pages, and a file's data read back from the disk when a page asks for it.
+#include "host/live/live_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+
+#include "host/files/file_text.h"
+#include "host/os/host_failure.h"
+#include "host/files/interferogram_files.h"
+#include "host/text/text.h"
+
+namespace dorvane::host::live {
+namespace {
+
+// What a page is sent of a file: enough to draw it at any window width, at most this many points.
+constexpr std::size_t kMostDrawnPoints = 4096;
+// The centre burst's view: every point this far either side of it.
+constexpr std::int32_t kZoomHalfWidth = 256;
+// The files' data kept as sent, the newest ones.
+constexpr std::size_t kCachedFiles = 8;
+
+double steadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void appendJsonString(std::string& json, std::string_view text) {
+  json += '"';
+  for (const char c : text) {
+    switch (c) {
+      case '"': json += "\\\""; break;
+      case '\\': json += "\\\\"; break;
+      case '\n': json += "\\n"; break;
+      case '\r': json += "\\r"; break;
+      case '\t': json += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          static constexpr char kHex[] = "0123456789abcdef";
+          json += "\\u00";
+          json += kHex[(c >> 4) & 0xf];
+          json += kHex[c & 0xf];
+        } else {
+          json += c;
+        }
+    }
+  }
+  json += '"';
+}
+
+// JSON has no NaN or infinity: a missing value is null, which the charts draw as a gap.
+void appendJsonNumber(std::string& json, double value) {
+  if (std::isfinite(value)) {
+    appendNumber(json, value);
+  } else {
+    json += "null";
+  }
+}
+
+// Seconds to the millisecond: the pages show whole seconds.
+void appendSeconds(std::string& json, const std::optional<double>& value) {
+  if (value) {
+    appendJsonNumber(json, std::round(*value * 1000) / 1000);
+  } else {
+    json += "null";
+  }
+}
+
+// `"name":value` as the next field of the object `json` is writing.
+void appendKey(std::string& json, std::string_view name) {
+  if (json.back() != '{') json += ',';
+  appendJsonString(json, name);
+  json += ':';
+}
+void appendField(std::string& json, std::string_view name, std::string_view text) {
+  appendKey(json, name);
+  appendJsonString(json, text);
+}
+void appendField(std::string& json, std::string_view name, std::optional<std::int64_t> whole) {
+  appendKey(json, name);
+  if (whole) {
+    appendWhole(json, *whole);
+  } else {
+    json += "null";
+  }
+}
+void appendSecondsField(std::string& json, std::string_view name, const std::optional<double>& seconds) {
+  appendKey(json, name);
+  appendSeconds(json, seconds);
+}
+
+// {"x": [...], "y": [...]} of the points at `indices`.
+template <typename X>
+void appendSeries(std::string& json, const std::vector<std::size_t>& indices, X xOf, const std::vector<double>& y) {
+  json += "{\"x\":[";
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    if (i) json += ',';
+    appendJsonNumber(json, xOf(indices[i]));
+  }
+  json += "],\"y\":[";
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    if (i) json += ',';
+    appendJsonNumber(json, y[indices[i]]);
+  }
+  json += "]}";
+}
+
+// The points to draw of `values`: all of them when few, else the lowest and the highest of each
+// stretch in their order, so that no peak or band is lost at any zoom the page offers.
+std::vector<std::size_t> drawnPoints(const std::vector<double>& values) {
+  std::vector<std::size_t> indices;
+  if (values.size() <= kMostDrawnPoints) {
+    for (std::size_t i = 0; i < values.size(); ++i) indices.push_back(i);
+    return indices;
+  }
+  const std::size_t stretches = kMostDrawnPoints / 2;
+  for (std::size_t s = 0; s < stretches; ++s) {
+    const std::size_t from = s * values.size() / stretches, to = (s + 1) * values.size() / stretches;
+    std::size_t low = from, high = from;
+    for (std::size_t i = from; i < to; ++i) {
+      // NaN never wins a comparison, so a stretch of gaps keeps its first point.
+      if (values[i] < values[low]) low = i;
+      if (values[i] > values[high]) high = i;
+    }
+    indices.push_back(std::min(low, high));
+    if (low != high) indices.push_back(std::max(low, high));
+  }
+  return indices;
+}
+
+}  // namespace
+
+LiveRun::LiveRun(Mode mode, const std::string& folder, const ProcessingOptions& processing)
+    : mode_(mode), folder_(folder), processing_(processing), singleBeam_(processing) {
+  if (mode_ == Mode::View) phase_ = "viewing";
+}
+
+void LiveRun::attach(LiveServer* server) {
+  platform::ScopedLock hold(lock_);
+  server_ = server;
+}
+
+void LiveRun::setBackground(const InterferogramRecord& background, const std::string& name) {
+  auto maker = std::make_shared<SpectrumMaker>(processing_);
+  maker->setBackground(background, name);
+  {
+    platform::ScopedLock hold(lock_);
+    ratioed_ = std::move(maker);
+    backgroundName_ = fileName(name);
+  }
+  publishState();
+}
+
+void LiveRun::started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
+                      std::optional<double> fileSeconds) {
+  {
+    platform::ScopedLock hold(lock_);
+    bench_ = "bench " + benchName(benchIdentity);
+    if (!filesFixed_) files_ = files;
+    scans_ = scans;
+    fileSeconds_ = fileSeconds;
+    if (!startedAt_) startedAt_ = steadySeconds();
+  }
+  publishState();
+}
+
+void LiveRun::expectFiles(std::int32_t files) {
+  {
+    platform::ScopedLock hold(lock_);
+    files_ = files;
+    filesFixed_ = true;
+  }
+  publishState();
+}
+
+void LiveRun::scanning(std::int32_t number) {
+  {
+    platform::ScopedLock hold(lock_);
+    phase_ = "scanning";
+    underWay_ = number;
+  }
+  publishState();
+}
+
+void LiveRun::transferring(std::int32_t number) {
+  {
+    platform::ScopedLock hold(lock_);
+    phase_ = "transferring";
+    underWay_ = number;
+  }
+  publishState();
+}
+
+void LiveRun::notice(const std::string& line) {
+  {
+    platform::ScopedLock hold(lock_);
+    error_ = line;
+  }
+  publishState();
+}
+
+void LiveRun::saved(std::int32_t number, const std::string& time, const std::string& interferogramPath,
+                    const std::vector<std::string>& savedPaths) {
+  File file{number, std::filesystem::path(interferogramPath).stem().string(), time, interferogramPath, {}, false};
+  for (const std::string& path : savedPaths) {
+    if (!path.empty()) file.saved.push_back(fileName(path));
+  }
+  std::string entry = fileEntryJson(file);
+  {
+    platform::ScopedLock hold(lock_);
+    file.againstBackground = ratioed_ != nullptr;
+    lastSavedAt_ = steadySeconds();
+    // Numbers are the run's, given by the caller: the demo renumbers its second acquisition's file.
+    saved_.push_back(std::move(file));
+    if (server_) server_->publish("file", entry);
+  }
+  publishState();
+}
+
+void LiveRun::ended(const std::string& failure, bool stopped) {
+  {
+    platform::ScopedLock hold(lock_);
+    phase_ = stopped ? "stopped" : failure.empty() ? "finished" : "failed";
+    // A stop the user asked for is no error: the phase says it, and the banner keeps the last problem.
+    if (!failure.empty() && !stopped) error_ = failure;
+    underWay_.reset();
+  }
+  publishState();
+}
+
+void LiveRun::viewing(std::int32_t benchIdentity) {
+  {
+    platform::ScopedLock hold(lock_);
+    bench_ = benchIdentity ? "bench " + benchName(benchIdentity) : "";
+    files_ = static_cast<std::int32_t>(saved_.size());
+    phase_ = "viewing";
+  }
+  publishState();
+}
+
+void LiveRun::publishState() {
+  platform::ScopedLock hold(lock_);
+  if (server_) server_->publish("state", stateJsonLocked());
+}
+
+std::string LiveRun::stateJsonLocked() const {
+  const double now = steadySeconds();
+  const bool begun = startedAt_.has_value();
+  const double elapsed = begun ? now - *startedAt_ : 0;
+  const auto done = static_cast<std::int32_t>(saved_.size());
+  // The rest at the pace of the files so far, or at the bench's estimate before the first.
+  std::optional<double> remaining;
+  const bool running = phase_ == "scanning" || phase_ == "transferring" || phase_ == "starting";
+  if (running && files_ > 0 && begun) {
+    const std::optional<double> perFile =
+        done > 0 ? std::optional<double>((lastSavedAt_ - *startedAt_) / done) : fileSeconds_;
+    if (perFile) {
+      const double sinceLast = done > 0 ? now - lastSavedAt_ : elapsed;
+      remaining = std::max(0.0, (files_ - done) * *perFile - sinceLast);
+    }
+  }
+  std::string json = "{";
+  appendField(json, "mode", mode_ == Mode::View ? "view" : "acquire");
+  appendField(json, "bench", bench_);
+  appendField(json, "files", files_);
+  appendField(json, "done", done);
+  appendField(json, "scans", scans_);
+  appendField(json, "phase", phase_);
+  appendField(json, "file", underWay_);
+  appendSecondsField(json, "elapsed", begun ? std::optional<double>(elapsed) : std::nullopt);
+  appendSecondsField(json, "fileSeconds", fileSeconds_);
+  appendSecondsField(json, "remaining", remaining);
+  appendField(json, "error", error_);
+  appendField(json, "folder", folder_);
+  appendField(json, "spectrum", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
+  appendField(json, "background", backgroundName_);
+  json += '}';
+  return json;
+}
+
+std::string LiveRun::fileEntryJson(const File& file) {
+  std::string json = "{";
+  appendField(json, "number", file.number);
+  appendField(json, "name", file.name);
+  appendField(json, "time", file.time);
+  appendKey(json, "saved");
+  json += '[';
+  for (std::size_t i = 0; i < file.saved.size(); ++i) {
+    if (i) json += ',';
+    appendJsonString(json, file.saved[i]);
+  }
+  json += "]}";
+  return json;
+}
+
+std::string LiveRun::runJson() {
+  platform::ScopedLock hold(lock_);
+  std::string json = "{\"state\":" + stateJsonLocked() + ",\"files\":[";
+  for (std::size_t i = 0; i < saved_.size(); ++i) {
+    if (i) json += ',';
+    json += fileEntryJson(saved_[i]);
+  }
+  json += "]}";
+  return json;
+}
+
+std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
+  File file;
+  std::shared_ptr<const SpectrumMaker> ratioed;
+  {
+    platform::ScopedLock hold(lock_);
+    for (const auto& [cached, json] : cache_) {
+      if (cached == number) return json;
+    }
+    const auto found = std::find_if(saved_.begin(), saved_.end(), [number](const File& f) { return f.number == number; });
+    if (found == saved_.end()) return std::nullopt;
+    file = *found;
+    if (file.againstBackground) ratioed = ratioed_;
+  }
+  // Read back from the disk, the path the run was told: a page names only a number.
+  std::string json = "{";
+  appendField(json, "number", file.number);
+  appendField(json, "name", file.name);
+  InterferogramRecord record;
+  try {
+    record = readForSpectrum(file.path, "", processing_);
+  } catch (const std::exception& failure) {
+    // Moved or removed since it was saved: the page says so in the spectrum's place.
+    json += ",\"points\":0,\"interferogram\":null,\"zoom\":null,\"spectrum\":null";
+    appendField(json, "spectrumError", failure.what());
+    return json + "}";
+  }
+  const std::vector<double>& volts = record.volts;
+  const auto pointIndex = [](std::size_t i) { return static_cast<double>(i); };
+  appendField(json, "points", static_cast<std::int64_t>(volts.size()));
+  appendKey(json, "interferogram");
+  appendSeries(json, drawnPoints(volts), pointIndex, volts);
+  std::vector<std::size_t> zoom;
+  if (const std::optional<std::int32_t> centre = zpdIndexOf(volts)) {
+    const std::int64_t from = std::max<std::int64_t>(0, *centre - kZoomHalfWidth);
+    const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(volts.size()) - 1, *centre + kZoomHalfWidth);
+    for (std::int64_t i = from; i <= to; ++i) zoom.push_back(static_cast<std::size_t>(i));
+  }
+  appendKey(json, "zoom");
+  appendSeries(json, zoom, pointIndex, volts);
+  std::string spectrumError;
+  try {
+    const SpectrumRecord spectrum = (ratioed ? *ratioed : singleBeam_).make(record, file.path);
+    appendKey(json, "spectrum");
+    json += '{';
+    appendField(json, "kind", spectrumKindName(spectrum.kind));
+    json += ',';
+    std::string series;
+    appendSeries(series, drawnPoints(spectrum.values), [&spectrum](std::size_t i) { return spectrum.wavenumbers[i]; },
+                 spectrum.values);
+    json += series.substr(1);  // the series' fields inside the spectrum's object
+  } catch (const std::exception& failure) {
+    json += ",\"spectrum\":null";
+    spectrumError = failure.what();
+  }
+  appendField(json, "spectrumError", spectrumError);
+  json += '}';
+
+  platform::ScopedLock hold(lock_);
+  cache_.emplace_back(number, json);
+  if (cache_.size() > kCachedFiles) cache_.pop_front();
+  return json;
+}
+
+}  // namespace dorvane::host::live

@@ -1,0 +1,110 @@
+// The run as the live view shows it: what the acquisition (or `dorvane view`) tells it, kept under
+// a lock and pushed to the pages through the server as it changes. A file's data is read back from
+// its saved file when a page asks for it, so the run holds only names however long it lasts.
+//
+// The JSON the pages get (numbers are plain JSON numbers; absent values are null):
+//   state: {"mode": "acquire" | "view", "bench": "bench family 9 model 60" | "",
+//           "files": n (0: until Ctrl-C), "done": files saved, "scans": per file,
+//           "phase": "starting" | "scanning" | "transferring" | "finished" | "failed" | "stopped" | "viewing",
+//           "file": the number of the file under way or null,
+//           "elapsed": seconds since the run began, at the moment of sending,
+//           "fileSeconds": what a file is expected to take or null,
+//           "remaining": the estimate of the rest in seconds or null (none for a run until Ctrl-C),
+//           "error": "" or the last error in words, "folder": where the files go,
+//           "spectrum": "single beam" | "absorbance" | "transmittance", "background": its file name or ""}
+//   file:  {"number": k (1 for the first), "name": "run-001", "time": "2026-12-07T10:53:26.208Z",
+//           "saved": ["run-001.csv", "run-001.jdx", "run-001.png", ...]}
+//   /run.json and the event "run": {"state": state, "files": [file, ...]}
+//   events "state" (state) and "file" (file) as they change
+//   /files/K.json: {"number": k, "name": ..., "points": all of the interferogram's points,
+//           "interferogram": {"x": [point index...], "y": [volts...]} (at most 4096 points: a min/max
+//                            pair for each stretch when there are more),
+//           "zoom": {"x": [...], "y": [...]} (every point within 256 of the centre burst),
+//           "spectrum": {"kind": "single beam" | ..., "x": [cm-1...], "y": [...]} (at most 4096 points)
+//                       or null, "spectrumError": "" or why there is none}
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/mutex.h"
+#include "host/acquisition/acquire.h"
+#include "host/live/live_server.h"
+#include "host/acquisition/spectrum.h"
+
+namespace dorvane::host::live {
+
+class LiveRun final : public LiveContent, public AcquireObserver {
+ public:
+  enum class Mode { Acquire, View };
+  // `processing` makes the spectra the pages show, as acquire --spectrum does. Throws HostFailure
+  // for options the spectra library refuses.
+  LiveRun(Mode mode, const std::string& folder, const ProcessingOptions& processing);
+
+  // The server to publish each change to; none: changes are only kept.
+  void attach(LiveServer* server);
+  // Files saved from now on are shown against this interferogram (absorbance or transmittance, as
+  // `processing` says). Throws HostFailure: "the background NAME: what is wrong".
+  void setBackground(const InterferogramRecord& background, const std::string& name);
+
+  // The acquisition's course (AcquireObserver). A second `started` (the demo acquires twice) keeps
+  // the run's start and its count of files.
+  void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
+               std::optional<double> fileSeconds) override;
+  void scanning(std::int32_t number) override;
+  void transferring(std::int32_t number) override;
+  void notice(const std::string& line) override;
+  // The files the run will have, when its acquisitions are told fewer (the demo's two).
+  void expectFiles(std::int32_t files);
+
+  // A file saved whole: its interferogram at `interferogramPath` (read back when a page asks), and
+  // every file of its set (and of its spectrum's).
+  void saved(std::int32_t number, const std::string& time, const std::string& interferogramPath,
+             const std::vector<std::string>& savedPaths);
+  // The end: `failure` empty when the run went as asked; `stopped` for a stop the user asked for.
+  void ended(const std::string& failure, bool stopped);
+  // `dorvane view`: the bench named by the files, and the phase "viewing".
+  void viewing(std::int32_t benchIdentity);
+
+  std::string runJson() override;
+  std::optional<std::string> fileJson(std::int32_t number) override;
+
+ private:
+  struct File {
+    std::int32_t number = 0;
+    std::string name, time, path;
+    std::vector<std::string> saved;  // file names, without their folder
+    bool againstBackground = false;
+  };
+  std::string stateJsonLocked() const;
+  static std::string fileEntryJson(const File& file);
+  void publishState();
+
+  const Mode mode_;
+  const std::string folder_;
+  const ProcessingOptions processing_;
+  const SpectrumMaker singleBeam_;
+  std::shared_ptr<const SpectrumMaker> ratioed_;  // from setBackground on
+
+  mutable platform::Mutex lock_;
+  LiveServer* server_ = nullptr;
+  std::string bench_;
+  std::int32_t files_ = 0, scans_ = 0;
+  bool filesFixed_ = false;
+  std::optional<double> fileSeconds_;
+  std::string phase_ = "starting";
+  std::optional<std::int32_t> underWay_;
+  std::string error_;
+  std::string backgroundName_;
+  std::optional<double> startedAt_;  // seconds on the steady clock
+  double lastSavedAt_ = 0;
+  std::vector<File> saved_;
+  // The newest files' data as sent: every page asks for the newest file as it arrives.
+  std::deque<std::pair<std::int32_t, std::string>> cache_;
+};
+
+}  // namespace dorvane::host::live

@@ -1,0 +1,55 @@
+// The live view as the host's commands use it: the server started for a run with its URL printed,
+// the run kept on view after it ends until Ctrl-C, and `dorvane view` over files already saved.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "host/live/live_run.h"
+#include "host/live/live_server.h"
+
+namespace dorvane::host::live {
+
+inline constexpr std::uint16_t kDefaultLivePort = 8765;
+
+struct LiveViewOptions {
+  std::optional<std::uint16_t> port;  // none: no live view; 0: any free port
+  std::string bind = "127.0.0.1";     // anything but loopback is said on stderr
+};
+
+class LiveView {
+ public:
+  // Serves `run` and prints the URL on a line of its own. Throws HostFailure when the address cannot
+  // be served.
+  LiveView(LiveRun& run, const LiveViewOptions& options);
+  ~LiveView();
+  LiveView(const LiveView&) = delete;
+  LiveView& operator=(const LiveView&) = delete;
+
+  // The run is over: its last state reaches the pages, and they stay served until a Ctrl-C beyond
+  // the `stopsDuringRun` stop requests counted as the run ended.
+  void holdUntilStopped(int stopsDuringRun);
+
+ private:
+  LiveRun& run_;
+  LiveServer server_;
+};
+
+// Runs `work` (an acquisition, the demo) with the live view of `run` when `view` is given, else as
+// it is. With the view, a failure is said on stderr and shown on the page, which stays until Ctrl-C;
+// returns the exit status (0 when `work` succeeded). Without it, failures propagate.
+int runWithLiveView(LiveRun* run, LiveView* view, const std::function<void()>& work);
+
+struct ViewCommand {
+  std::string folder;
+  ProcessingOptions processing;
+  std::string background;  // empty: single-beam spectra
+  LiveViewOptions live;
+};
+// dorvane view: serves the interferograms saved in the folder, and those added to it later, until
+// Ctrl-C. Returns the exit status.
+int runViewCommand(const ViewCommand& command);
+
+}  // namespace dorvane::host::live

@@ -1,0 +1,270 @@
+// The live view's server through a raw socket, as a browser (or anything else) reaches it: its routes
+// and nothing beyond them, the requests it refuses, the event stream, and the limits that keep a
+// stalled page or a flood of connections from costing the program memory or time.
+#include "host/live/live_server.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "host/os/host_failure.h"
+
+namespace dorvane::host::live {
+namespace {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class FakeRun : public LiveContent {
+ public:
+  std::string runJson() override { return R"({"files":[]})"; }
+  std::optional<std::string> fileJson(std::int32_t number) override {
+    return number == 2 ? std::optional<std::string>(R"({"number":2})") : std::nullopt;
+  }
+};
+
+constexpr Asset kAssets[] = {{"index.html", "text/html", "<title>live</title>"},
+                             {"live.js", "text/javascript", "start();"},
+                             {"chart.png", "image/png", "PNG"}};
+
+// A bound on a wait for the server or a connection, for a broken server only: a pass never nears it.
+constexpr auto kPatience = 30s;
+
+// Polls what the server reports until `condition` holds.
+bool eventually(const std::function<bool()>& condition) {
+  for (const auto deadline = Clock::now() + kPatience; !condition(); platform::systemClock().sleep(5)) {
+    if (Clock::now() > deadline) return false;
+  }
+  return true;
+}
+
+// A connection that reads only when told to, each read bounded in time.
+class Client {
+ public:
+  explicit Client(std::uint16_t port) : socket_(io_) { socket_.connect({asio::ip::make_address("127.0.0.1"), port}); }
+  void send(const std::string& text) { asio::write(socket_, asio::buffer(text)); }
+
+  // Reads until `text` has come (taking what came up to its end), the server has closed, or kPatience.
+  bool readUntil(std::string_view text) {
+    for (const auto deadline = Clock::now() + kPatience;;) {
+      if (const auto at = received_.find(text); at != std::string::npos) {
+        taken_ = received_.substr(0, at + text.size());
+        received_.erase(0, at + text.size());
+        return true;
+      }
+      if (ended_ || Clock::now() >= deadline) return false;
+      socket_.async_read_some(asio::buffer(chunk_), [&](boost::system::error_code error, std::size_t bytes) {
+        received_.append(chunk_.data(), bytes);
+        ended_ = ended_ || error;
+      });
+      io_.restart();
+      if (io_.run_for(deadline - Clock::now()) == 0) {
+        socket_.cancel();
+        io_.run();
+      }
+    }
+  }
+  std::string readToEnd() {
+    readUntil("\x01never sent\x01");
+    return std::exchange(received_, {});
+  }
+  bool ended() const { return ended_; }
+  const std::string& taken() const { return taken_; }
+
+ private:
+  asio::io_context io_;
+  asio::ip::tcp::socket socket_;
+  std::array<char, 64 * 1024> chunk_{};
+  std::string received_, taken_;
+  bool ended_ = false;
+};
+
+std::string request(std::uint16_t port, const std::string& head) {
+  Client client(port);
+  client.send(head);
+  return client.readToEnd();
+}
+std::string get(std::uint16_t port, const std::string& target) {
+  return request(port, "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+}
+bool has(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+
+class LiveServerTest : public ::testing::Test {
+ protected:
+  // No connection ends by a time limit here: each close is the server's own answer.
+  static ServerLimits smallLimits() {
+    return {.headerBytes = 1024, .headerFields = 8, .connections = 4, .streamBacklogBytes = 64 * 1024,
+            .requestSeconds = 3600, .writeSeconds = 3600};
+  }
+  FakeRun run_;
+  ServerLimits limits_ = smallLimits();
+  LiveServer server_{"127.0.0.1", 0, run_, kAssets, limits_};
+};
+
+TEST_F(LiveServerTest, RoutesServeThePageAssetsRunAndFiles) {
+  EXPECT_EQ(server_.url(), "http://127.0.0.1:" + std::to_string(server_.port()) + "/");
+  const std::string page = get(server_.port(), "/?from=bookmark");
+  EXPECT_TRUE(page.starts_with("HTTP/1.1 200 OK\r\n")) << page;
+  for (const char* field : {"Content-Type: text/html; charset=utf-8\r\n", "X-Content-Type-Options: nosniff\r\n",
+                            "Content-Security-Policy: default-src 'self'; style-src 'self' 'unsafe-inline'\r\n",
+                            "Cache-Control: no-store\r\n"}) {
+    EXPECT_TRUE(has(page, field)) << field;
+  }
+  EXPECT_TRUE(page.ends_with("\r\n\r\n<title>live</title>")) << page;
+  const std::string script = get(server_.port(), "/assets/live.js");
+  EXPECT_TRUE(has(script, "text/javascript; charset=utf-8\r\n") && script.ends_with("\r\n\r\nstart();")) << script;
+  EXPECT_TRUE(has(get(server_.port(), "/assets/chart.png"), "Content-Type: image/png\r\n"));
+  const std::string run = get(server_.port(), "/run.json?t=1");
+  EXPECT_TRUE(has(run, "application/json; charset=utf-8\r\n") && run.ends_with("\r\n\r\n{\"files\":[]}")) << run;
+  EXPECT_TRUE(get(server_.port(), "/files/2.json").ends_with("\r\n\r\n{\"number\":2}"));
+  EXPECT_TRUE(get(server_.port(), "/files/3.json").starts_with("HTTP/1.1 404 "));
+
+  // Keep-alive: the second request on the same connection is answered after the first.
+  const std::string both = request(server_.port(),
+                                   "GET /assets/live.js HTTP/1.1\r\nHost: x\r\n\r\n"
+                                   "GET /run.json HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_TRUE(has(both, "start();HTTP/1.1 200 OK")) << both;
+  EXPECT_TRUE(both.ends_with("{\"files\":[]}"));
+}
+
+TEST_F(LiveServerTest, PathsOutsideTheRoutesAreNotFound) {
+  for (const char* target : {"/nothing", "/index.html", "/assets/", "/assets/../live.js", "/assets/%2e%2e/live.js",
+                             "/assets/%2E%2E%2Flive.js", "/assets\\live.js", "/assets//live.js", "/files/02.json",
+                             "/files/0.json", "/files/-1.json", "/files/1234567890.json", "/files/.json",
+                             "/files/2.json.bak", "/events/x", "http://x/run.json"}) {
+    EXPECT_TRUE(get(server_.port(), target).starts_with("HTTP/1.1 404 ")) << target;
+  }
+}
+
+TEST_F(LiveServerTest, RefusesOtherMethodsBodiesAndOversizeHeaders) {
+  for (const std::string method : {"POST", "PUT", "HEAD"}) {
+    const std::string answer = request(server_.port(), method + " / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 405 ")) << answer;
+    EXPECT_TRUE(has(answer, "Allow: GET\r\n")) << method;
+  }
+  // A body is never read, so the connection cannot go on after it.
+  for (const std::string body : {"Content-Length: 5\r\n\r\nhello", "Content-Length: 99999999999\r\n\r\n",
+                                 "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"}) {
+    const std::string answer = request(server_.port(), "GET / HTTP/1.1\r\nHost: x\r\n" + body);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 413 ")) << body << ": " << answer;
+    EXPECT_TRUE(has(answer, "Connection: close\r\n"));
+  }
+  const std::string posted = request(server_.port(), "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\nabcd");
+  EXPECT_TRUE(posted.starts_with("HTTP/1.1 405 ") && has(posted, "Connection: close\r\n")) << posted;
+
+  const std::string start = "GET / HTTP/1.1\r\nHost: x\r\n";
+  const std::string cookie = "Cookie: " + std::string(limits_.headerBytes, 'c') + "\r\n\r\n";
+  EXPECT_TRUE(request(server_.port(), start + cookie).starts_with("HTTP/1.1 431 "));
+  std::string fields = start;
+  for (std::size_t i = 0; i < limits_.headerFields; ++i) fields += "X-" + std::to_string(i) + ": 1\r\n";
+  EXPECT_TRUE(request(server_.port(), fields + "\r\n").starts_with("HTTP/1.1 431 "));
+  // A header without end: refused once past the limit, not waited on.
+  EXPECT_TRUE(request(server_.port(), "GET /" + std::string(4 * limits_.headerBytes, 'a')).starts_with("HTTP/1.1 431"));
+}
+
+TEST_F(LiveServerTest, EventStreamsGetTheRunThenEveryEvent) {
+  Client first(server_.port()), second(server_.port());
+  first.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  second.send("GET /events?again HTTP/1.1\r\nHost: x\r\n\r\n");
+  ASSERT_TRUE(first.readUntil("\r\n\r\n"));
+  EXPECT_TRUE(first.taken().starts_with("HTTP/1.1 200 OK\r\n"));
+  EXPECT_TRUE(has(first.taken(), "Content-Type: text/event-stream; charset=utf-8\r\nCache-Control: no-store\r\n"));
+  // No length and no chunks: the body lasts as long as the connection.
+  EXPECT_FALSE(has(first.taken(), "Content-Length") || has(first.taken(), "Transfer-Encoding")) << first.taken();
+  ASSERT_TRUE(first.readUntil("retry: 2000\n\nevent: run\ndata: {\"files\":[]}\n\n"));
+  EXPECT_EQ(first.taken().find("retry"), 0u);
+  ASSERT_TRUE(second.readUntil("event: run\n"));
+  ASSERT_TRUE(eventually([&] { return server_.counts().streams == 2; }));
+
+  server_.publish("state", "{\"phase\":\n\"transferring\"}");
+  server_.drain(static_cast<int>(std::chrono::milliseconds(kPatience).count()));
+  EXPECT_EQ(server_.counts().backlogBytes, 0u);
+  const char* event = "event: state\ndata: {\"phase\":\ndata: \"transferring\"}\n\n";
+  EXPECT_TRUE(first.readUntil(event));
+  EXPECT_TRUE(second.readUntil(event));
+}
+
+TEST_F(LiveServerTest, StalledStreamIsDroppedWhileAHealthyOneGetsEveryEvent) {
+  Client stalled(server_.port()), healthy(server_.port());
+  stalled.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  healthy.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  ASSERT_TRUE(healthy.readUntil("event: run\n"));
+  ASSERT_TRUE(eventually([&] { return server_.counts().streams == 2; }));
+
+  // Until the stalled connection's socket buffers are full and its queue passes the limit.
+  const std::string pad(limits_.streamBacklogBytes / 4, 'x');
+  int n = 0;
+  for (; n < 4000 && server_.counts().droppedStreams == 0; ++n) {
+    server_.publish("file", "{\"pad\":\"" + pad + "\",\"n\":" + std::to_string(n) + "}");
+    ASSERT_TRUE(healthy.readUntil("\"n\":" + std::to_string(n) + "}\n\n")) << n;
+    // The healthy stream may still hold the event it just sent; the stalled one never more than the limit.
+    EXPECT_LE(server_.counts().backlogBytes, limits_.streamBacklogBytes + pad.size() + 64);
+  }
+  EXPECT_EQ(server_.counts().droppedStreams, 1u) << "after " << n << " events";
+  EXPECT_TRUE(eventually([&] { return server_.counts().streams == 1; }));
+  server_.publish("state", "{\"after\":true}");
+  EXPECT_TRUE(healthy.readUntil("data: {\"after\":true}\n\n"));
+}
+
+TEST_F(LiveServerTest, ConnectionBeyondTheLimitIsClosedAndPlacesFreeAgain) {
+  std::vector<std::unique_ptr<Client>> held;
+  for (int i = 0; i < limits_.connections; ++i) held.push_back(std::make_unique<Client>(server_.port()));
+  ASSERT_TRUE(eventually([&] { return server_.counts().connections == limits_.connections; }));
+  Client extra(server_.port());
+  extra.send("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(extra.readToEnd(), "");
+  EXPECT_TRUE(extra.ended());
+  EXPECT_EQ(server_.counts().refusedConnections, 1u);
+
+  held.erase(held.begin(), held.begin() + 2);
+  ASSERT_TRUE(eventually([&] { return server_.counts().connections == limits_.connections - 2; }));
+  EXPECT_TRUE(get(server_.port(), "/").starts_with("HTTP/1.1 200 OK"));
+}
+
+// Ending closes every connection itself: with time limits of an hour, none ends in time by its own.
+TEST(LiveServerLife, EndsWithAStalledStreamAndAnIdleConnection) {
+  FakeRun run;
+  ServerLimits hourLong;
+  hourLong.requestSeconds = hourLong.writeSeconds = 3600;
+  auto server = std::make_unique<LiveServer>("127.0.0.1", 0, run, kAssets, hourLong);
+  Client stalled(server->port()), idle(server->port());
+  stalled.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  ASSERT_TRUE(eventually([&] { return server->counts().streams == 1 && server->counts().connections == 2; }));
+  for (int i = 0; i < 16; ++i) server->publish("file", std::string(256 * 1024, 'x'));
+  server.reset();  // a server that waited on its connections would hang here until the test's time-out
+  EXPECT_EQ(idle.readToEnd(), "");
+  EXPECT_TRUE(idle.ended());
+}
+
+std::string failureOf(const std::function<void()>& start) {
+  try {
+    start();
+  } catch (const HostFailure& failure) {
+    return failure.what();
+  }
+  return "no failure";
+}
+
+TEST(LiveServerLife, PortInUseOrBadAddressFailsWithOneLine) {
+  FakeRun run;
+  LiveServer first("127.0.0.1", 0, run, kAssets);
+  const std::string where = "127.0.0.1:" + std::to_string(first.port());
+  EXPECT_EQ(failureOf([&] { LiveServer second("127.0.0.1", first.port(), run, kAssets); }),
+            "cannot serve the live view on " + where + ": the port is in use (--live=PORT chooses another)");
+  EXPECT_EQ(
+      failureOf([&] { LiveServer named("localhost", 8765, run, kAssets); }),
+      "cannot serve the live view on localhost:8765: not an IP address (127.0.0.1 or ::1 serve this machine alone)");
+}
+
+}  // namespace
+}  // namespace dorvane::host::live

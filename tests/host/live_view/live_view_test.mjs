@@ -1,0 +1,357 @@
+// The live view in a real browser (Debian's Chromium, driven by playwright-core): the host acquires
+// from the virtual bench with --live=0 and the page must follow the run as it happens.
+//
+//   node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER
+//
+// Two runs: four files taken whole (the page draws each one, catches up after a reload, says
+// finished, and says so when the host ends), and a bench killed after the first file (the page shows
+// the host's error). Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
+// skip) when there is no Chromium. Writes live-view.png (two files in, 1280×900) and bench-killed.png
+// (the error shown) to OUTPUT_FOLDER. The runs happen in a fresh temporary folder, removed after a
+// pass and kept (its path printed) after a failure.
+//
+// Every wait is on something the host or the page reports; its bound is only for a broken program.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+
+const CHROMIUM = '/usr/bin/chromium';
+const SKIP = 77;
+const URL_LINE = /^http:\/\/127\.0\.0\.1:\d+\/$/;
+// After it, and only after it, one Ctrl-C ends the host: before, the first one stops the run.
+const RUN_OVER_LINE = /^the run is over; the live view stays at http:\/\/127\.0\.0\.1:\d+\/ until Ctrl-C$/;
+// A bound for a wait on a program or the page; a pass never comes near it, even on a loaded machine.
+const PATIENCE_MS = 120000;
+
+const [hostArg, benchArg, outputArg] = process.argv.slice(2);
+if (!hostArg || !benchArg || !outputArg) {
+  console.error('usage: node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER');
+  process.exit(2);
+}
+// The programs run in their scenario's folder.
+const hostProgram = path.resolve(hostArg);
+const benchProgram = path.resolve(benchArg);
+if (!fs.existsSync(CHROMIUM)) {
+  console.log(`SKIP: no ${CHROMIUM}: install Debian's chromium package to run the live view's browser test`);
+  process.exit(SKIP);
+}
+let chromium;
+try {
+  ({ chromium } = await import('playwright-core'));
+} catch {
+  console.error('FAIL: playwright-core is not installed: run npm ci --prefix tests/host/live_view');
+  process.exit(1);
+}
+
+const output = path.resolve(outputArg);
+fs.mkdirSync(output, { recursive: true });
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'dorvane-live-view-'));
+const failures = [];
+const fail = (line) => {
+  failures.push(line);
+  console.error(`FAIL: ${line}`);
+};
+const children = new Set();
+let browser = null;
+
+// ---- processes --------------------------------------------------------------------------------
+function start(program, args, options) {
+  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'], ...options });
+  children.add(child);
+  child.lines = [];
+  child.ended = false;  // exited, with all of its output read
+  child.exited = new Promise((resolve) => {
+    const ended = (result) => {
+      if (child.ended) return;
+      children.delete(child);
+      child.ended = true;
+      child.emit('ended');
+      resolve(result);
+    };
+    child.on('close', (code, signal) => ended({ code, signal }));
+    child.on('error', (error) => {
+      child.startError = error;
+      ended({ code: null, signal: null, error });
+    });
+  });
+  for (const stream of [child.stdout, child.stderr]) {
+    let partial = '';
+    const take = (line) => {
+      child.lines.push(line);
+      child.emit('line', line);
+    };
+    stream.setEncoding('utf8');
+    stream.on('data', (chunk) => {
+      const parts = (partial + chunk).split(/\r?\n/);
+      partial = parts.pop();
+      for (const line of parts) take(line);
+    });
+    stream.on('end', () => partial && take(partial));
+  }
+  return child;
+}
+
+function stopAll() {
+  for (const child of children) child.kill('SIGKILL');
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const tail = (child) => child.lines.slice(-5).join(' | ') || '(nothing printed)';
+
+// `promise`, or a failure saying `what()` once PATIENCE_MS have gone by.
+function bounded(promise, what) {
+  let timer;
+  const limit = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(`${what()} (waited ${PATIENCE_MS / 1000} s)`)), PATIENCE_MS);
+  });
+  return Promise.race([promise, limit]).finally(() => clearTimeout(timer));
+}
+
+// The first line of `child`, printed already or to come, that `matches` (a RegExp or a function);
+// a failure saying `what` when the program ends without printing one.
+function lineOf(child, matches, what) {
+  const test = matches instanceof RegExp ? (line) => matches.test(line.trim()) : matches;
+  let stopWatching = () => {};
+  const found = new Promise((resolve, reject) => {
+    const earlier = child.lines.find(test);
+    if (earlier !== undefined) return resolve(earlier);
+    const onLine = (line) => test(line) && resolve(line);
+    const onEnded = () => reject(new Error(`${what}: ${child.startError ? `it did not start (${child.startError.message})` : `it ended first (last lines: ${tail(child)})`}`));
+    if (child.ended) return onEnded();
+    child.on('line', onLine);
+    child.once('ended', onEnded);
+    stopWatching = () => {
+      child.off('line', onLine);
+      child.off('ended', onEnded);
+    };
+  });
+  return bounded(found, () => `${what} (last lines: ${tail(child)})`).finally(() => stopWatching());
+}
+
+// Polls `test` (on what the page shows) until it gives a truthy value.
+async function until(test, what) {
+  const end = Date.now() + PATIENCE_MS;
+  for (;;) {
+    const value = await test();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`${what} (waited ${PATIENCE_MS / 1000} s)`);
+    await sleep(100);
+  }
+}
+
+// A running virtual bench for a run in `dir`, with the host's INI file there.
+async function bench(dir, baud) {
+  fs.mkdirSync(dir);
+  const sim = start(benchProgram, ['--seed', '1', '--baud', String(baud)], { cwd: dir });
+  // Its first line is its pseudo-terminal, printed once it serves.
+  sim.pty = (await lineOf(sim, /^\/dev\//, `the virtual bench ${benchProgram} printed no pseudo-terminal`)).trim();
+  fs.writeFileSync(path.join(dir, 'dorvane.ini'), `[Settings]\nport=49\nbaud=${baud}\npoints=4096\n`);
+  return sim;
+}
+
+// The host acquiring `files` files with the live view on a free port; resolves with it and the URL.
+async function host(dir, sim, files, more = []) {
+  const args = ['acquire', '--ini', path.join(dir, 'dorvane.ini'), '--out', path.join(dir, 'files'), '--prefix', 'run',
+    '--files', String(files), '--scans', '2', '--no-plot', '--live=0', ...more];
+  const child = start(hostProgram, args, { cwd: dir, env: { ...process.env, DORVANE_COM49: sim.pty } });
+  const url = await lineOf(child, URL_LINE, 'the host printed no live view URL (a line like http://127.0.0.1:PORT/)');
+  return { child, url: url.trim() };
+}
+
+// Once the host says the run is over, a Ctrl-C must end it with `status`.
+async function closeLiveView(child, status, what) {
+  await lineOf(child, RUN_OVER_LINE, `${what}: the host never said the run is over`);
+  child.kill('SIGINT');
+  const { code, signal } = await bounded(child.exited,
+    () => `${what}: the host did not exit after a Ctrl-C once the run was over (last lines: ${tail(child)})`);
+  if (code !== status) fail(`${what}: the host ended with ${code ?? signal}, not ${status} (last lines: ${tail(child)})`);
+}
+
+// A picture in OUTPUT_FOLDER, replaced whole: another run of this test may be writing the same one.
+async function picture(page, name) {
+  const file = path.join(output, name);
+  const partial = `${file}.${process.pid}.partial`;
+  fs.writeFileSync(partial, await page.screenshot());
+  fs.renameSync(partial, file);
+}
+
+// ---- the page -----------------------------------------------------------------------------------
+// The page, with what it has shown over time: each newest file drawn and each "file k of N" on its
+// state line, reported by the page at every change, across reloads.
+async function openPage(url) {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
+  const page = await context.newPage();
+  page.problems = [];
+  page.on('pageerror', (error) => page.problems.push(`script error: ${error.message}`));
+  page.on('console', (message) => {
+    // Everything the page asks for must load and run.
+    if (message.type() === 'error') page.problems.push(`console: ${message.text()}`);
+  });
+  page.shown = { newest: [], fileOf: new Set() };
+  await page.exposeFunction('reportShown', (newest, file) => {
+    if (newest && newest !== page.shown.newest.at(-1)) page.shown.newest.push(newest);
+    if (file) page.shown.fileOf.add(file);
+  });
+  await page.addInitScript(() => {
+    let last = '';
+    const report = () => {
+      const newest = Number(document.body?.dataset.newest || 0);
+      const under = /\bfile (\d+) of \d+/.exec(document.getElementById('state-line')?.textContent ?? '');
+      const now = `${newest} ${under ? under[1] : 0}`;
+      if (now === last) return;
+      last = now;
+      window.reportShown(newest, under ? Number(under[1]) : 0);
+    };
+    new MutationObserver(report).observe(document, {
+      subtree: true, childList: true, characterData: true, attributes: true, attributeFilter: ['data-newest'],
+    });
+  });
+  await page.goto(url, { waitUntil: 'load', timeout: PATIENCE_MS });
+  return page;
+}
+
+const look = (page) => page.evaluate(() => ({
+  newest: Number(document.body.dataset.newest || 0),
+  stateLine: document.getElementById('state-line')?.textContent ?? '',
+  phase: document.querySelector('#state-line [data-phase]')?.dataset.phase ?? '',
+  connection: document.getElementById('connection')?.textContent ?? '',
+  banner: (() => {
+    const b = document.getElementById('error-banner');
+    return b && !b.hidden && b.getClientRects().length ? b.textContent : '';
+  })(),
+  listed: [...document.querySelectorAll('#file-list li[data-number]')].map((li) => Number(li.dataset.number)),
+  drawn: ['chart-interferogram', 'chart-zoom', 'chart-spectrum'].map((id) => Number(document.getElementById(id)?.dataset.drawnFiles || 0)),
+}));
+
+// Waits for a condition on the page as `look` sees it.
+async function pageUntil(page, test, what) {
+  let last = null;
+  try {
+    await until(async () => {
+      last = await look(page);
+      return test(last);
+    }, what);
+    return last;
+  } catch (error) {
+    throw new Error(`${error.message}; the page shows: "${last?.stateLine ?? ''}", newest ${last?.newest}, files [${last?.listed ?? ''}]`);
+  }
+}
+
+// Pixels of the newest file's colour (a strong blue) on a chart's canvas: > 0 when a curve is drawn.
+const curvePixels = (page, id) => page.evaluate((chartId) => {
+  const canvas = document.querySelector(`#${chartId} canvas`);
+  if (!canvas || !canvas.width || !canvas.height) return -1;
+  const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+  let count = 0;
+  for (let i = 0; i < pixels.length; i += 4) {
+    if (pixels[i + 3] > 128 && pixels[i + 2] > pixels[i] + 60 && pixels[i + 2] > pixels[i + 1] + 30) count++;
+  }
+  return count;
+}, id);
+
+// ---- a run taken whole --------------------------------------------------------------------------
+async function wholeRun() {
+  const dir = path.join(scratch, 'whole-run');
+  const sim = await bench(dir, 38400);
+  const { child, url } = await host(dir, sim, 4);
+  const page = await openPage(url);
+
+  // The first file drawn on all three charts.
+  await pageUntil(page, (v) => v.newest >= 1 && v.drawn.every((n) => n >= 1),
+    'the charts drew no file (body.dataset.newest and data-drawn-files stayed 0)');
+  for (const id of ['chart-interferogram', 'chart-zoom', 'chart-spectrum']) {
+    const count = await curvePixels(page, id);
+    if (count < 50) fail(`#${id}: its canvas shows no curve in the newest file's colour (${count} pixels): uPlot drew nothing`);
+  }
+
+  // Two files in: the picture, then a reload that must show every file saved so far at once.
+  await pageUntil(page, (v) => v.newest >= 2, 'the page did not draw a second file');
+  await picture(page, 'live-view.png');
+  const before = await (await fetch(new URL('run.json', url))).json();
+  const savedBefore = before.files.map((f) => f.number);
+  await page.reload({ waitUntil: 'load', timeout: PATIENCE_MS });
+  await pageUntil(page, (v) => savedBefore.every((n) => v.listed.includes(n)),
+    `after a reload the file list lacks some of the files saved so far (${savedBefore.join(', ')})`);
+
+  // The rest, up to the end.
+  await pageUntil(page, (v) => /\bfinished\b/.test(v.stateLine), 'the state line never said finished');
+  const end = await pageUntil(page, (v) => v.newest === 4 && v.listed.length === 4,
+    'at the end the page does not draw file 4 with four files listed');
+  if (!/\b4 of 4 files saved\b/.test(end.stateLine)) fail(`at the end the state line reads "${end.stateLine}", not "4 of 4 files saved …"`);
+  const { newest, fileOf } = page.shown;
+  if (newest.at(-1) !== 4 || newest.some((n, i) => i > 0 && n < newest[i - 1]))
+    fail(`the newest file drawn went ${newest.join(' → ')}: it should rise file by file up to 4`);
+  for (const k of [1, 2, 3, 4]) {
+    if (!fileOf.has(k)) fail(`the state line never showed "file ${k} of 4" while file ${k} was under way (it showed file ${[...fileOf].join(', ') || 'none'})`);
+  }
+  for (const problem of page.problems) fail(`the page: ${problem}`);
+
+  // The host ends the live view: the page says so instead of reconnecting for ever.
+  await closeLiveView(child, 0, 'after the run');
+  await pageUntil(page, (v) => /ended/.test(v.connection), 'after the host exited the page did not say it has ended the live view');
+  sim.kill('SIGTERM');
+  await page.context().close();
+}
+
+// ---- a bench that goes away ---------------------------------------------------------------------
+async function benchKilled() {
+  const dir = path.join(scratch, 'bench-killed');
+  // The kill mostly comes while a file is on the line, and the driver gives up at once; between two
+  // files, the time-out ends the run. A file takes about 1.1 s at 115200 baud, far within it.
+  const sim = await bench(dir, 115200);
+  const { child, url } = await host(dir, sim, 4, ['--timeout', '30']);
+  const page = await openPage(url);
+  await pageUntil(page, (v) => v.newest >= 1, 'the page drew no file before the bench was killed');
+  sim.kill('SIGKILL');
+  await lineOf(child, RUN_OVER_LINE, 'after the bench was killed the host never said the run is over');
+  const shown = await pageUntil(page, (v) => v.phase === 'failed' && v.banner.trim() !== '',
+    'no error banner on a failed run after the bench was killed (the host should publish why the acquisition gave up)');
+  const text = shown.banner.trim();
+  await picture(page, 'bench-killed.png');
+  // The banner says what the host says, in words: the same line as the host prints.
+  await lineOf(child, (line) => line.includes(text) || (line.trim() !== '' && text.includes(line.trim())), 'the host printed no line')
+    .catch(() => fail(`the error banner reads "${text}", which the host never printed (its last lines: ${tail(child)})`));
+  if (!/[a-z]{3,} [a-z]{2,}/i.test(text)) fail(`the error banner reads "${text}": expected a sentence, not a code`);
+  for (const problem of page.problems) fail(`the page (bench killed): ${problem}`);
+  await closeLiveView(child, 1, 'after the bench was killed');
+  await page.context().close();
+}
+
+// ---- main ---------------------------------------------------------------------------------------
+// Under ctest's TIMEOUT (tests/host/CMakeLists.txt), so that a hung step still ends the programs.
+const WATCHDOG_S = 540;
+const watchdog = setTimeout(() => {
+  fail(`the test took over ${WATCHDOG_S} s: a step hangs (see the lines above); its folder is kept: ${scratch}`);
+  stopAll();
+  process.exit(1);
+}, WATCHDOG_S * 1000);
+
+const began = Date.now();
+try {
+  browser = await chromium.launch({
+    executablePath: CHROMIUM,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    timeout: PATIENCE_MS,
+  });
+  for (const [name, scenario] of [['whole run', wholeRun], ['bench killed', benchKilled]]) {
+    try {
+      await scenario();
+    } catch (error) {
+      fail(`${name}: ${error.message.split('\n')[0]}`);
+    } finally {
+      stopAll();
+    }
+  }
+} catch (error) {
+  fail(`Chromium did not start (${CHROMIUM}): ${error.message.split('\n')[0]}`);
+} finally {
+  if (browser) await browser.close().catch(() => {});
+  stopAll();
+  clearTimeout(watchdog);
+}
+if (failures.length) console.error(`the runs' folder is kept: ${scratch}`);
+else fs.rmSync(scratch, { recursive: true, force: true });
+console.log(`${failures.length ? 'FAILED' : 'passed'}: live view in Chromium, ${((Date.now() - began) / 1000).toFixed(1)} s`);
+process.exit(failures.length ? 1 : 0);
