@@ -1,4 +1,5 @@
-/*
+/**
+ * @file
  * dorvane.h: the public interface of the dorvane FTIR bench driver (dorvane.dll, libdorvane.so).
  *
  * Every function uses the default C calling convention (cdecl; from Python's ctypes, load the
@@ -25,6 +26,7 @@
  * Whatever the bench sends, each call returns within this much line time, plus at most 45 s for
  * each packet of the bench's replies (the bench decides how long they are); a bench that answers
  * at once takes a small part of it:
+ * @code{.unparsed}
  *   spectrometer_open, getSetup, getRemoteDataList, and "shuttle", "mirror", "iris" as queries
  *                                                             11,971 s (3 h 20 min)
  *   getRemoteData                                             35,911 s (10 h)
@@ -32,6 +34,7 @@
  *   the moves of spectrometer_execute ("shuttle N", "mirror N", "iris N")   394,940 s (110 h)
  *   "movemotor [M]" 383,050 s (106 h); "reset" 754,039 s (210 h); "movemotor M S" 766,009 s (213 h)
  *   spectrometer_startCoadd, to its return                   442,875 s (123 h)
+ * @endcode
  * The other exports do not wait on the bench; spectrometer_stop's bound is its own (below). The
  * fuzz target export_liveness holds each call to its bound (fuzz/export_bounds.h derives them).
  *
@@ -44,6 +47,11 @@
 
 #include <stdint.h>
 
+/** @def DORVANE_API
+ * Marks an export: dllexport while the DLL is built (DORVANE_BUILDING_LIBRARY), dllimport in its
+ * hosts; on Linux, default visibility in a library that hides everything else. */
+/** @def DORVANE_CALL
+ * Every export's calling convention: cdecl on Windows, the platform's C convention elsewhere. */
 #if defined(_WIN32)
 #  if defined(DORVANE_BUILDING_LIBRARY)
 #    define DORVANE_API __declspec(dllexport)
@@ -56,32 +64,32 @@
 #  define DORVANE_CALL
 #endif
 
-/*
- * Result codes that the driver adds to those of the bench protocol.
- *
- * DORVANE_ERROR_NO_NEW_SRQ: a scan was started but the bench did not announce it (or did not
- * stamp its data block) within 30 seconds, or the status could not be read while waiting.
- * DORVANE_ERROR_NULL_POINTER: the export was given a NULL pointer where it writes its results;
- * nothing was done.
- * DORVANE_ERROR_NO_SUCH_BLOCK: getRemoteData was given an index outside the list of blocks that
- * the bench holds; no data was requested.
- * DORVANE_ERROR_PORT_BUSY: an acquisition holds the serial port; the export did not touch it.
- * Stop the acquisition (or wait for its end) first.
- * DORVANE_ERROR_PORT_IN_USE: another program has the serial device open. Close it first.
- * DORVANE_ERROR_PORT_DENIED: the user may not open the serial device. On Linux, add the user to
- * the device's group (often dialout) and log in again.
- * DORVANE_ERROR_NOT_A_SERIAL_PORT: the port's path names a file, a directory or a device that is
- * not a serial port. Check the settings' port (and DORVANE_COM<n> on Linux).
+/**
+ * @name Result codes that the driver adds to those of the bench protocol
+ * @{
  */
+/** A scan was started but the bench did not announce it (or did not stamp its data block) within
+ * 30 seconds, or the status could not be read while waiting. */
 #define DORVANE_ERROR_NO_NEW_SRQ (-23)
+/** The export was given a NULL pointer where it writes its results; nothing was done. */
 #define DORVANE_ERROR_NULL_POINTER (-24)
+/** Another program has the serial device open. Close it first. */
 #define DORVANE_ERROR_PORT_IN_USE (-25)
+/** The user may not open the serial device. On Linux, add the user to the device's group (often
+ * dialout) and log in again. */
 #define DORVANE_ERROR_PORT_DENIED (-26)
+/** The port's path names a file, a directory or a device that is not a serial port. Check the
+ * settings' port (and DORVANE_COM<n> on Linux). */
 #define DORVANE_ERROR_NOT_A_SERIAL_PORT (-27)
+/** getRemoteData was given an index outside the list of blocks that the bench holds; no data was
+ * requested. */
 #define DORVANE_ERROR_NO_SUCH_BLOCK (-30)
+/** An acquisition holds the serial port; the export did not touch it. Stop the acquisition (or
+ * wait for its end) first. */
 #define DORVANE_ERROR_PORT_BUSY (-31)
+/** @} */
 
-/*
+/**
  * What a negative result (or error word) means, as one short phrase: the codes of the bench link,
  * of the bench's requests, of the serial layer and those above. Some numbers have two writers (the
  * serial layer opening the port, the link reading a block); the phrase names both. Never NULL.
@@ -127,12 +135,19 @@ static inline const char* dorvane_error_text(int32_t code) {
   }
 }
 
-/* Values of spectrometer_getStatus. */
+/**
+ * @name Values of spectrometer_getStatus
+ * @{
+ */
+/** No spectrometer_open has succeeded since the library was loaded. */
 #define DORVANE_STATUS_NEVER_OPENED 0
+/** A spectrometer_open has succeeded and no acquisition runs. */
 #define DORVANE_STATUS_IDLE 4
+/** An acquisition runs on the driver's thread and holds the serial port. */
 #define DORVANE_STATUS_ACQUIRING 64
+/** @} */
 
-/*
+/**
  * An event the driver signals. On Windows a Win32 event handle (signalled with SetEvent); on
  * Linux a writable file descriptor, normally an eventfd, cast to a pointer: the driver writes the
  * 8-byte value 1 to it and the host resets it by reading. NULL (0) means no event. The driver
@@ -146,7 +161,7 @@ extern "C" {
 
 /* ---- Open, initialise and close ------------------------------------------------------------ */
 
-/*
+/**
  * Reads the bench's setup record, identifies the bench and prepares the acquisition object.
  * `id` is written to the log only. Returns 0; -1 when no port is set (load the settings first);
  * the serial layer's negative code when the port does not open (opened exclusively, on Linux too:
@@ -155,19 +170,19 @@ extern "C" {
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_open(int32_t id);
 
-/*
+/**
  * Builds the scan settings from the settings, points, gain and scans, and puts them into the
  * bench. Returns 0; 1 when the bench did not take them; the serial layer's negative code when the
  * port does not open; DORVANE_ERROR_PORT_BUSY during an acquisition.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_initialize(void);
 
-/* Stops a running acquisition, releases the acquisition object and closes the port. Returns 1. */
+/** Stops a running acquisition, releases the acquisition object and closes the port. Returns 1. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_close(void);
 
 /* ---- Co-added acquisition ------------------------------------------------------------------- */
 
-/*
+/**
  * Starts an acquisition of spectrometer_getFiles() files (below 1: until stopped) of
  * spectrometer_getScans() scans each, on the driver's own thread, and returns once the first scan
  * has started. After each file the co-add event is signalled; spectrometer_getData then copies
@@ -181,7 +196,7 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_close(void);
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_startCoadd(void);
 
-/*
+/**
  * Ends the acquisition: the file in progress is dropped (a retrieval is ended with ABORT, a scan
  * with STOP SCAN) and the bench is left ready for the next call. The thread sees the stop within
  * 100 ms; the call then rests 1000 ms and returns, in about 1.1 to 1.3 s at 38400 baud. A thread
@@ -190,7 +205,7 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_startCoadd(void);
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_stop(void);
 
-/*
+/**
  * Copies the newest co-add, in volts, into `buffer` (`pts` elements; elements past the co-add's
  * length are set to 0.0) and its time, in milliseconds since 1970-01-01 00:00:00 UTC, into
  * `*timestamp`. Returns 0; 1 when no co-add is stored yet, `pts` is shorter than the co-add
@@ -199,45 +214,57 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_stop(void);
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getData(double* buffer, int32_t pts, double* timestamp);
 
-/* Scans finished in the current file (all at once: the bench reports no per-scan progress). */
+/** Scans finished in the current file (all at once: the bench reports no per-scan progress). */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getScanProgress(void);
-/* Files finished in the current acquisition. */
+/** Files finished in the current acquisition. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getFileProgress(void);
-/* DORVANE_STATUS_NEVER_OPENED, DORVANE_STATUS_IDLE or DORVANE_STATUS_ACQUIRING. */
+/** DORVANE_STATUS_NEVER_OPENED, DORVANE_STATUS_IDLE or DORVANE_STATUS_ACQUIRING. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getStatus(void);
 
 /* ---- Acquisition parameters and notifications ----------------------------------------------- */
 
-/* Always 0. */
+/** Always 0. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getCapabilities(void);
-/* The newest co-add's time in milliseconds since the epoch; 0.0 before the first. */
+/** The newest co-add's time in milliseconds since the epoch; 0.0 before the first. */
 DORVANE_API double DORVANE_CALL spectrometer_getTimestamp(void);
 
-/*
+/**
+ * @name Settings of the next acquisition
  * The setters store their value (no range check) and return what they stored; the value reaches
  * the bench at the next spectrometer_initialize (scans: at the next spectrometer_startCoadd).
  * The gain is an integer code: its fraction is dropped. The resolution is kept for the host only.
+ * @{
  */
+/** The gain code stored. */
 DORVANE_API double DORVANE_CALL spectrometer_getGain(void);
+/** Stores the gain code (the fraction dropped) and returns it. */
 DORVANE_API double DORVANE_CALL spectrometer_setGain(double gain);
+/** The resolution stored, for the host. */
 DORVANE_API double DORVANE_CALL spectrometer_getResolution(void);
+/** Stores the resolution, for the host only, and returns it. */
 DORVANE_API double DORVANE_CALL spectrometer_setResolution(double resolution);
-/* The length of the newest co-add (0 before the first), not the points setting. */
+/** The length of the newest co-add (0 before the first), not the points setting. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getPoints(void);
+/** Stores the points per scan and returns them. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_setPoints(int32_t points);
+/** The scans co-added into each file. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getScans(void);
+/** Stores the scans co-added into each file and returns them. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_setScans(int32_t scans);
+/** The files of the next acquisition (below 1: until stopped). */
 DORVANE_API int32_t DORVANE_CALL spectrometer_getFiles(void);
+/** Stores the files of the next acquisition (below 1: until stopped) and returns them. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_setFiles(int32_t files);
+/** @} */
 
-/* Stored for the host and never signalled. Returns 0. */
+/** Stored for the host and never signalled. Returns 0. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_setScanCompleteEventHandle(dorvane_event_handle event);
-/* The event signalled after each file, and when a scan fails to start. Returns 0. */
+/** The event signalled after each file, and when a scan fails to start. Returns 0. */
 DORVANE_API int32_t DORVANE_CALL spectrometer_setCoaddCompleteEventHandle(dorvane_event_handle event);
 
 /* ---- Command strings ------------------------------------------------------------------------ */
 
-/*
+/**
  * Runs one text command and returns a value whose meaning depends on the command.
  *
  * "@" followed by a path loads the settings from that INI file, section [Settings], integer keys
@@ -246,6 +273,7 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_setCoaddCompleteEventHandle(dorvan
  * its setting to 0 (a missing port leaves the port unset). Returns 0.
  *
  * The other commands (words compared without regard to case) open the port for the call:
+ * @code{.unparsed}
  *   "shuttle", "iris", "mirror"      1 when that accessory is fitted, 0 if not, -1 on failure
  *   "shuttle N", "mirror N"          move to position 1 (N not 0) or 2 (N 0): 1 moved, -1 not
  *                                    fitted, 0 failed
@@ -255,6 +283,7 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_setCoaddCompleteEventHandle(dorvan
  *   "movemotor [M]"                  the motor's position, -1 when unknown
  *   "reset"                          reset the bench: 1 on success
  *   "whoAreYou"                      (family << 16) | model of the bench found at open
+ * @endcode
  * Whatever follows N, or M S, is ignored; "reset" and "whoAreYou" stand alone. dorvane_read_command
  * below reads a command as the driver does.
  * Anything else returns 0 (as does a NULL command); the serial layer's negative code when the
@@ -262,47 +291,47 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_setCoaddCompleteEventHandle(dorvan
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_execute(const char* command);
 
-/*
- * How spectrometer_execute reads a command: the driver itself reads every command with
- * dorvane_read_command, so a host can tell which command a string is, and in which form, exactly
- * as the driver takes it.
- *
- * kind: a command that begins with "@" is the settings load. Any other is compared, without
- * regard to case, with "shuttle", "iris", "reset", "movemotor", "mirror" and "whoAreYou" in that
- * order, and the first that matches is the command: "reset" and "whoAreYou" must be the whole
- * string, the others need only begin it ("irises 25" is the iris). A blank before the word, or a
- * first word longer than 63 characters, makes the command unknown.
- * fields: how many of the first word and the two integers after it were read, the way the format
- * "%s %d %d" reads them: the reading stops at the first that is not there ("iris abc" reads 1
- * field, the iris query). first, second: the integers read, 0 when not read; an integer beyond
- * 32 bits reads as the nearest end of that range.
- */
+/** The command a string is, as dorvane_read_command tells it. */
 typedef enum dorvane_command_kind {
-  DORVANE_COMMAND_UNKNOWN = 0,
-  DORVANE_COMMAND_SETTINGS,
-  DORVANE_COMMAND_SHUTTLE,
-  DORVANE_COMMAND_IRIS,
-  DORVANE_COMMAND_RESET,
-  DORVANE_COMMAND_MOVEMOTOR,
-  DORVANE_COMMAND_MIRROR,
-  DORVANE_COMMAND_WHOAREYOU
+  DORVANE_COMMAND_UNKNOWN = 0, /**< none of the commands below */
+  DORVANE_COMMAND_SETTINGS,    /**< "@" and a path: the settings load */
+  DORVANE_COMMAND_SHUTTLE,     /**< "shuttle" */
+  DORVANE_COMMAND_IRIS,        /**< "iris" */
+  DORVANE_COMMAND_RESET,       /**< "reset" */
+  DORVANE_COMMAND_MOVEMOTOR,   /**< "movemotor" */
+  DORVANE_COMMAND_MIRROR,      /**< "mirror" */
+  DORVANE_COMMAND_WHOAREYOU    /**< "whoAreYou" */
 } dorvane_command_kind;
 
+/** A command string as dorvane_read_command reads it. */
 typedef struct dorvane_command {
+  /** A command that begins with "@" is the settings load. Any other is compared, without regard
+   * to case, with "shuttle", "iris", "reset", "movemotor", "mirror" and "whoAreYou" in that order,
+   * and the first that matches is the command: "reset" and "whoAreYou" must be the whole string,
+   * the others need only begin it ("irises 25" is the iris). A blank before the word, or a first
+   * word longer than 63 characters, makes the command unknown. */
   dorvane_command_kind kind;
+  /** How many of the first word and the two integers after it were read, the way the format
+   * "%s %d %d" reads them: the reading stops at the first that is not there ("iris abc" reads 1
+   * field, the iris query). */
   int32_t fields;
+  /** The first integer read, 0 when not read; an integer beyond 32 bits reads as the nearest end
+   * of that range. */
   int32_t first;
+  /** The second integer read, likewise. */
   int32_t second;
 } dorvane_command;
 
-/* Helpers of dorvane_read_command. */
+/** Helper of dorvane_read_command: a blank as isspace takes it in the C locale. */
 static inline int dorvane_command_blank_(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
+/** Helper of dorvane_read_command: a decimal digit. */
 static inline int dorvane_command_digit_(char c) { return c >= '0' && c <= '9'; }
+/** Helper of dorvane_read_command: an ASCII letter in lower case, any other character as it is. */
 static inline char dorvane_command_lower_(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 
-/* A decimal integer with an optional sign after optional blanks, as "%d" reads it; 0 when none. */
+/** A decimal integer with an optional sign after optional blanks, as "%d" reads it; 0 when none. */
 static inline int dorvane_command_integer_(const char** at, int32_t* value) {
   const char* p = *at;
   int negative;
@@ -322,6 +351,11 @@ static inline int dorvane_command_integer_(const char** at, int32_t* value) {
   return 1;
 }
 
+/**
+ * How spectrometer_execute reads a command: the driver itself reads every command with
+ * dorvane_read_command, so a host can tell which command a string is, and in which form, exactly
+ * as the driver takes it (see dorvane_command for what each field holds).
+ */
 static inline dorvane_command dorvane_read_command(const char* command) {
   static const struct dorvane_command_word_ {
     const char* word;
@@ -362,10 +396,10 @@ static inline dorvane_command dorvane_read_command(const char* command) {
 
 /* ---- Remote data and setup text ------------------------------------------------------------- */
 
-/* The most points a stored block may have: getRemoteData refuses a longer one unread. */
+/** The most points a stored block may have: getRemoteData refuses a longer one unread. */
 #define DORVANE_MOST_BLOCK_POINTS 4194304
 
-/*
+/**
  * Fetches block `index` (0 for the first that getRemoteDataList lists) from the bench's memory
  * as volts: `values` must have room for all its points, DORVANE_MOST_BLOCK_POINTS at the most;
  * `*count` receives their number.
@@ -376,7 +410,7 @@ static inline dorvane_command dorvane_read_command(const char* command) {
  */
 DORVANE_API int32_t DORVANE_CALL getRemoteData(int32_t index, double* values, int32_t* count);
 
-/*
+/**
  * Writes one line per block in the bench's memory ("Tue Mar 14 15:09:26:07\r\n": weekday, month,
  * day, time and hundredths; 24 characters each, at most 255 lines) into `text`, which must hold
  * 6121 bytes. Returns 0; 1 when the status could not be read ("error N getting setup" is then
@@ -385,7 +419,7 @@ DORVANE_API int32_t DORVANE_CALL getRemoteData(int32_t index, double* values, in
  */
 DORVANE_API int32_t DORVANE_CALL getRemoteDataList(char* text);
 
-/*
+/**
  * Writes the bench's setup record as text into `text`, which must hold 1483 bytes: "Bench Setup:"
  * and the first field on the first line, then one "  name value 0xHEX" line per field. The
  * integer is ignored. Returns 0; the setup request's nonzero result when it failed ("error N

@@ -1,4 +1,5 @@
-/*
+/**
+ * @file
  * dorvane_spectra.h: interferograms into spectra (libdorvane_spectra.so, dorvane_spectra.dll).
  *
  * A library of its own beside the driver, which knows nothing of it: it takes an interferogram as
@@ -32,6 +33,11 @@
 
 #include <stdint.h>
 
+/** @def DORVANE_SPECTRA_API
+ * Marks an export: dllexport while the DLL is built (DORVANE_SPECTRA_BUILDING_LIBRARY), dllimport
+ * in its hosts; on Linux, default visibility in a library that hides everything else. */
+/** @def DORVANE_SPECTRA_CALL
+ * Every export's calling convention: cdecl on Windows, the platform's C convention elsewhere. */
 #if defined(_WIN32)
 #  if defined(DORVANE_SPECTRA_BUILDING_LIBRARY)
 #    define DORVANE_SPECTRA_API __declspec(dllexport)
@@ -48,88 +54,109 @@
 extern "C" {
 #endif
 
-/* Results. */
-#define DORVANE_SPECTRA_OK 0
-#define DORVANE_SPECTRA_ERROR_NULL_POINTER (-1)    /* a pointer that must not be NULL was NULL */
-#define DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS (-2)  /* fewer than 2 points, or none on one side for Mertz */
-#define DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS (-3) /* the zero-filled transform would pass 2^24 points */
-#define DORVANE_SPECTRA_ERROR_BAD_OPTION (-4)      /* an option outside its documented values */
-#define DORVANE_SPECTRA_ERROR_NOT_FINITE (-5)      /* a NaN or an infinity among the points */
-#define DORVANE_SPECTRA_ERROR_NO_SIGNAL (-6)       /* every point equal: nothing to transform */
-#define DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL (-7)/* the caller's buffer cannot hold the result */
-#define DORVANE_SPECTRA_ERROR_AXIS_MISMATCH (-8)   /* two spectra on different wavenumber axes */
+/**
+ * @name Results
+ * @{
+ */
+#define DORVANE_SPECTRA_OK 0 /**< success */
+#define DORVANE_SPECTRA_ERROR_NULL_POINTER (-1)    /**< a pointer that must not be NULL was NULL */
+#define DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS (-2)  /**< fewer than 2 points, or none on one side for Mertz */
+#define DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS (-3) /**< the zero-filled transform would pass 2^24 points */
+#define DORVANE_SPECTRA_ERROR_BAD_OPTION (-4)      /**< an option outside its documented values */
+#define DORVANE_SPECTRA_ERROR_NOT_FINITE (-5)      /**< a NaN or an infinity among the points */
+#define DORVANE_SPECTRA_ERROR_NO_SIGNAL (-6)       /**< every point equal: nothing to transform */
+#define DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL (-7)/**< the caller's buffer cannot hold the result */
+#define DORVANE_SPECTRA_ERROR_AXIS_MISMATCH (-8)   /**< two spectra on different wavenumber axes */
+/** @} */
 
-/* Apodization functions, x being the distance from the ZPD over that side's length (0 to 1). */
-#define DORVANE_APODIZATION_BOXCAR 0
-#define DORVANE_APODIZATION_TRIANGULAR 1
-#define DORVANE_APODIZATION_HAPP_GENZEL 2         /* 0.54 + 0.46 cos(pi x) */
-#define DORVANE_APODIZATION_BLACKMAN_HARRIS_3 3   /* 0.42323, 0.49755, 0.07922: the default */
-#define DORVANE_APODIZATION_BLACKMAN_HARRIS_4 4   /* 0.35875, 0.48829, 0.14128, 0.01168 */
-#define DORVANE_APODIZATION_NORTON_BEER_WEAK 5    /* powers of q = 1 - x^2 */
-#define DORVANE_APODIZATION_NORTON_BEER_MEDIUM 6
-#define DORVANE_APODIZATION_NORTON_BEER_STRONG 7
+/**
+ * @name Apodization functions, x being the distance from the ZPD over that side's length (0 to 1)
+ * @{
+ */
+#define DORVANE_APODIZATION_BOXCAR 0              /**< 1: no weighting */
+#define DORVANE_APODIZATION_TRIANGULAR 1          /**< 1 - x */
+#define DORVANE_APODIZATION_HAPP_GENZEL 2         /**< 0.54 + 0.46 cos(pi x) */
+#define DORVANE_APODIZATION_BLACKMAN_HARRIS_3 3   /**< 0.42323, 0.49755, 0.07922: the default */
+#define DORVANE_APODIZATION_BLACKMAN_HARRIS_4 4   /**< 0.35875, 0.48829, 0.14128, 0.01168 */
+#define DORVANE_APODIZATION_NORTON_BEER_WEAK 5    /**< powers of q = 1 - x^2 */
+#define DORVANE_APODIZATION_NORTON_BEER_MEDIUM 6  /**< powers of q = 1 - x^2 */
+#define DORVANE_APODIZATION_NORTON_BEER_STRONG 7  /**< powers of q = 1 - x^2 */
+/** @} */
 
-/* How the ZPD is found. */
-#define DORVANE_ZPD_LARGEST_MAGNITUDE 0 /* the point of largest |value| after the mean is removed: the default */
-#define DORVANE_ZPD_LARGEST 1
-#define DORVANE_ZPD_SMALLEST 2
-#define DORVANE_ZPD_GIVEN 3             /* zpd_index as given */
+/**
+ * @name How the ZPD is found
+ * @{
+ */
+#define DORVANE_ZPD_LARGEST_MAGNITUDE 0 /**< the point of largest |value| after the mean is removed: the default */
+#define DORVANE_ZPD_LARGEST 1           /**< the point of largest value */
+#define DORVANE_ZPD_SMALLEST 2          /**< the point of smallest value */
+#define DORVANE_ZPD_GIVEN 3             /**< zpd_index as given */
+/** @} */
 
-/* Phase correction. */
-#define DORVANE_PHASE_MERTZ 0 /* the default */
-#define DORVANE_PHASE_POWER 1 /* the magnitude spectrum */
+/**
+ * @name Phase correction
+ * @{
+ */
+#define DORVANE_PHASE_MERTZ 0 /**< the default */
+#define DORVANE_PHASE_POWER 1 /**< the magnitude spectrum */
+/** @} */
 
-/* Ratios of a sample spectrum to a background. */
-#define DORVANE_RATIO_TRANSMITTANCE 0 /* S / B */
-#define DORVANE_RATIO_ABSORBANCE 1    /* -log10(S / B) */
+/**
+ * @name Ratios of a sample spectrum to a background
+ * @{
+ */
+#define DORVANE_RATIO_TRANSMITTANCE 0 /**< S / B */
+#define DORVANE_RATIO_ABSORBANCE 1    /**< -log10(S / B) */
+/** @} */
 
+/** The options of every processing step: each field's comment gives its values and its default. */
 typedef struct dorvane_spectrum_options {
-  double laser_wavenumber;  /* sigmaL, cm-1; 15798.0 */
-  int32_t undersampling;    /* r: 1, 2, 4 or 8; 2 */
-  int32_t remove_dc;        /* nonzero: subtract the mean first; 1 */
-  int32_t zpd_search;       /* DORVANE_ZPD_...; largest magnitude */
-  int32_t zpd_index;        /* with DORVANE_ZPD_GIVEN: 0 .. points - 1 */
-  int32_t apodization;      /* DORVANE_APODIZATION_...; Blackman-Harris 3-term */
-  int32_t zero_fill;        /* 1, 2, 4 or 8; 2 */
-  int32_t phase;            /* DORVANE_PHASE_...; Mertz */
-  double phase_resolution;  /* cm-1, Mertz only; 32; above 0 */
+  double laser_wavenumber;  /**< sigmaL, cm-1; 15798.0 */
+  int32_t undersampling;    /**< r: 1, 2, 4 or 8; 2 */
+  int32_t remove_dc;        /**< nonzero: subtract the mean first; 1 */
+  int32_t zpd_search;       /**< DORVANE_ZPD_...; largest magnitude */
+  int32_t zpd_index;        /**< with DORVANE_ZPD_GIVEN: 0 .. points - 1 */
+  int32_t apodization;      /**< DORVANE_APODIZATION_...; Blackman-Harris 3-term */
+  int32_t zero_fill;        /**< 1, 2, 4 or 8; 2 */
+  int32_t phase;            /**< DORVANE_PHASE_...; Mertz */
+  double phase_resolution;  /**< cm-1, Mertz only; 32; above 0 */
 } dorvane_spectrum_options;
 
-/* The wavenumber axis of a spectrum: point k lies at first_wavenumber + k * wavenumber_step. */
+/** The wavenumber axis of a spectrum: point k lies at first_wavenumber + k * wavenumber_step. */
 typedef struct dorvane_spectrum_axis {
-  double first_wavenumber; /* cm-1; 0 for a spectrum from an interferogram */
-  double wavenumber_step;  /* cm-1: 1 / (N dx) */
-  int32_t points;          /* N/2 + 1 */
+  double first_wavenumber; /**< cm-1; 0 for a spectrum from an interferogram */
+  double wavenumber_step;  /**< cm-1: 1 / (N dx) */
+  int32_t points;          /**< N/2 + 1 */
 } dorvane_spectrum_axis;
 
-/* What processing found and chose, for the record. */
+/** What processing found and chose, for the record. */
 typedef struct dorvane_spectrum_info {
-  dorvane_spectrum_axis axis;
-  int32_t zpd_index;       /* the ZPD used, in the interferogram's points */
-  int32_t transform_points;/* N */
-  int32_t phase_points;    /* the double-sided stretch the phase came from (Mertz), else 0 */
-  double mean;             /* the mean removed (0 when remove_dc is 0) */
+  dorvane_spectrum_axis axis; /**< the spectrum's axis */
+  int32_t zpd_index;       /**< the ZPD used, in the interferogram's points */
+  int32_t transform_points;/**< N */
+  int32_t phase_points;    /**< the double-sided stretch the phase came from (Mertz), else 0 */
+  double mean;             /**< the mean removed (0 when remove_dc is 0) */
 } dorvane_spectrum_info;
 
-/* The defaults above. */
+/** The defaults above (given in each field's comment of dorvane_spectrum_options). */
 DORVANE_SPECTRA_API void DORVANE_SPECTRA_CALL dorvane_spectrum_default_options(dorvane_spectrum_options* options);
 
-/* The axis that dorvane_spectrum_process gives an interferogram of `points` points, so that the
+/** The axis that dorvane_spectrum_process gives an interferogram of `points` points, so that the
  * caller can size its buffer; checks the options and the point count as processing would. */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_axis_for(int32_t points,
     const dorvane_spectrum_options* options, dorvane_spectrum_axis* axis);
 
-/* The ZPD that processing would use (after removing the mean when the options say so). */
+/** The ZPD that processing would use (after removing the mean when the options say so). */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_find_zpd(const double* interferogram,
     int32_t points, const dorvane_spectrum_options* options, int32_t* zpd_index);
 
-/* The single-beam spectrum of `interferogram` into spectrum[0 .. axis.points - 1]; `capacity` is
+/** The single-beam spectrum of `interferogram` into spectrum[0 .. axis.points - 1]; `capacity` is
  * the number of doubles the buffer holds. `info` may be NULL. */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_process(const double* interferogram,
     int32_t points, const dorvane_spectrum_options* options, double* spectrum, int32_t capacity,
     dorvane_spectrum_info* info);
 
-/* Transmittance or absorbance of `sample` against `background`, both of `axis.points` points on
+/** Transmittance or absorbance of `sample` against `background`, both of `axis.points` points on
  * the same axis (their axes compared first: DORVANE_SPECTRA_ERROR_AXIS_MISMATCH otherwise), into
  * result[0 .. axis.points - 1]. A point where the ratio is undefined (a background of zero or
  * below, a non-finite value, or a ratio of zero or below for absorbance) is missing: NaN, to be
@@ -138,7 +165,7 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_ratio(const do
     const dorvane_spectrum_axis* sample_axis, const double* background,
     const dorvane_spectrum_axis* background_axis, int32_t kind, double* result, int32_t capacity);
 
-/* The bands of a spectrum (absorbance, say) between low and high cm-1: the local maxima that reach
+/** The bands of a spectrum (absorbance, say) between low and high cm-1: the local maxima that reach
  * min_height and stand at least min_prominence above the higher of the lowest points that separate
  * them from a higher point (or the range's end) on either side, as topographers measure a summit; so
  * noise on a band's flank is no band. Each position is refined by the parabola through the maximum
@@ -149,13 +176,13 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_find_bands(con
     const dorvane_spectrum_axis* axis, double low, double high, double min_height, double min_prominence,
     double* positions, double* heights, int32_t capacity, int32_t* count);
 
-/* The band positions (cm-1) of polystyrene film, the standard that FTIR users check a wavenumber
+/** The band positions (cm-1) of polystyrene film, the standard that FTIR users check a wavenumber
  * axis against (those certified for NIST SRM 1921), from the highest down: up to `capacity` into
  * positions; *count is how many there are. */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectra_polystyrene_bands(double* positions,
     int32_t capacity, int32_t* count);
 
-/* One short phrase for a result code. Never NULL. */
+/** One short phrase for a result code. Never NULL. */
 DORVANE_SPECTRA_API const char* DORVANE_SPECTRA_CALL dorvane_spectra_error_text(int32_t code);
 
 #ifdef __cplusplus
