@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dorvane.h"
 #include "runtime/log_file.h"
 
 namespace dorvane::bench {
@@ -151,8 +152,8 @@ std::int32_t swapScanSettings(ScanSettings& settings);
 // the model code. Logs the two bytes.
 std::int32_t decodeBench(runtime::LogFile& log, const BenchSetup& setup, std::int32_t& benchModel);
 
-// The setup text: at most 1482 characters and the terminator.
-inline constexpr std::size_t kSetupTextSize = 1483;
+// The setup text: at most 1482 characters and the terminator, as getSetup promises its hosts.
+inline constexpr std::size_t kSetupTextSize = DORVANE_SETUP_TEXT_SIZE;
 // The dump as log lines: the banner, then one line per field.
 void dumpSetup(runtime::LogFile& log, const BenchSetup& setup);
 // The dump as text in `text` (kSetupTextSize bytes at least): the banner and the first field share

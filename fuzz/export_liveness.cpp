@@ -156,7 +156,7 @@ class Script {
   std::atomic<unsigned> killAtRequest_{0};
   unsigned requestsSeen_ = 0;
   // getRemoteDataList's text is the longer; getRemoteData's values may be as many as a block can hold.
-  static inline std::array<char, 6121> text_{};
+  static inline std::array<char, DORVANE_REMOTE_DATA_LIST_SIZE> text_{};
   static inline std::vector<double> values_ = std::vector<double>(DORVANE_MOST_BLOCK_POINTS);
 };
 

@@ -399,6 +399,12 @@ static inline dorvane_command dorvane_read_command(const char* command) {
 /** The most points a stored block may have: getRemoteData refuses a longer one unread. */
 #define DORVANE_MOST_BLOCK_POINTS 4194304
 
+/** The bytes getRemoteDataList's text must hold: 255 lines of 24 characters and the terminator. */
+#define DORVANE_REMOTE_DATA_LIST_SIZE 6121
+
+/** The bytes getSetup's text must hold: at most 1482 characters and the terminator. */
+#define DORVANE_SETUP_TEXT_SIZE 1483
+
 /**
  * Fetches block `index` (0 for the first that getRemoteDataList lists) from the bench's memory
  * as volts: `values` must have room for all its points, DORVANE_MOST_BLOCK_POINTS at the most;
@@ -413,16 +419,17 @@ DORVANE_API int32_t DORVANE_CALL getRemoteData(int32_t index, double* values, in
 /**
  * Writes one line per block in the bench's memory ("Tue Mar 14 15:09:26:07\r\n": weekday, month,
  * day, time and hundredths; 24 characters each, at most 255 lines) into `text`, which must hold
- * 6121 bytes. Returns 0; 1 when the status could not be read ("error N getting setup" is then
- * the text); the serial layer's code when the port does not open ("serial comm. error N ");
+ * DORVANE_REMOTE_DATA_LIST_SIZE (6121) bytes. Returns 0; 1 when the status could not be read
+ * ("error N getting setup" is then the text); the serial layer's code when the port does not open
+ * ("serial comm. error N ");
  * DORVANE_ERROR_NULL_POINTER; DORVANE_ERROR_PORT_BUSY during an acquisition (a line says so).
  */
 DORVANE_API int32_t DORVANE_CALL getRemoteDataList(char* text);
 
 /**
- * Writes the bench's setup record as text into `text`, which must hold 1483 bytes: "Bench Setup:"
- * and the first field on the first line, then one "  name value 0xHEX" line per field. The
- * integer is ignored. Returns 0; the setup request's nonzero result when it failed ("error N
+ * Writes the bench's setup record as text into `text`, which must hold DORVANE_SETUP_TEXT_SIZE
+ * (1483) bytes: "Bench Setup:" and the first field on the first line, then one "  name value 0xHEX"
+ * line per field. The integer is ignored. Returns 0; the setup request's nonzero result when it failed ("error N
  * getting setup" is then the text); the serial layer's code when the port does not open;
  * DORVANE_ERROR_NULL_POINTER; DORVANE_ERROR_PORT_BUSY during an acquisition (a line says so).
  */

@@ -24,9 +24,13 @@ STATUS_ACQUIRING = 64
 # DORVANE_MOST_BLOCK_POINTS of dorvane.h (the tests hold the two to be the same).
 _LARGEST_COADD = 65535
 MOST_BLOCK_POINTS = 4194304
-# The sizes getRemoteDataList and getSetup write into, with a terminator of our own.
-_BLOCK_LIST_BYTES = 6121 + 1
-_SETUP_BYTES = 1483 + 1
+# The sizes getRemoteDataList and getSetup write into: DORVANE_REMOTE_DATA_LIST_SIZE and
+# DORVANE_SETUP_TEXT_SIZE of dorvane.h (the tests hold them to the header's), and a terminator of
+# our own.
+REMOTE_DATA_LIST_SIZE = 6121
+SETUP_TEXT_SIZE = 1483
+_BLOCK_LIST_BYTES = REMOTE_DATA_LIST_SIZE + 1
+_SETUP_BYTES = SETUP_TEXT_SIZE + 1
 # The driver gives no event for its thread's end after the last file: it closes the port at once, so
 # a short wait for its status covers it.
 _THREAD_END_SECONDS = 5.0
