@@ -1,4 +1,5 @@
 // The acquisition loop: wait on the co-add event (no polling of the driver), fetch, save, repeat.
+// Three threads: the loop fetches, the saver writes each file's data, the picture worker draws.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,14 +12,15 @@
 #include <vector>
 
 #include "dorvane.h"
-#include "platform/event.h"
-#include "platform/mutex.h"
-#include "platform/thread.h"
 #include "host/acquisition/acquire.h"
+#include "host/acquisition/driver_words.h"
+#include "host/acquisition/pictures.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"
-#include "host/acquisition/driver_words.h"
+#include "platform/event.h"
+#include "platform/mutex.h"
+#include "platform/thread.h"
 
 namespace dorvane::host {
 namespace {
@@ -126,31 +128,48 @@ class ProgressLine {
   platform::Mutex lock_;
 };
 
-// Saves on a thread of its own, so that fetching the next co-add never waits for the disk or the
-// plotter: the driver keeps only the newest co-add, and a slow save would let the next replace it.
+// The steps where nobody observes.
+struct NoObserver final : AcquireObserver {
+  void started(std::int32_t, std::int32_t, std::int32_t, std::optional<double>) override {}
+  void scanning(std::int32_t) override {}
+  void transferring(std::int32_t) override {}
+  void saved(const std::shared_ptr<const AcquiredFile>&) override {}
+  void drawn(std::int32_t, const std::vector<std::string>&) override {}
+  void notice(const std::string&) override {}
+  void ended(const std::string&, bool) override {}
+};
+
+std::string stemOf(const SavedFiles& files) { return std::filesystem::path(files.jcamp()).stem().string(); }
+
+// Saves on a thread of its own, so that fetching the next co-add never waits for the disk: the
+// driver keeps only the newest co-add, and a slow save would let the next replace it. The data
+// first; the pictures go to the picture worker, which never holds the saving up.
 class Saver {
  public:
-  Saver(OutputFolder& output, ProgressLine& progress, const SavedFileHandler& onSaved)
-      : output_(output), progress_(progress), onSaved_(onSaved) {
+  Saver(const AcquireOptions& options, OutputFolder& output, ProgressLine& progress, AcquireObserver& observer)
+      : options_(options), output_(output), progress_(progress), observer_(observer) {
+    if (output_.pictures()) pictures_.emplace([this](const AcquiredFile& file) { return drawPictures(file); });
     if (!worker_.start([this] { return work(); }, platform::ThreadPriority::normal)) {
       throw HostFailure("cannot start the thread that saves the files");
     }
   }
-  ~Saver() { finish(); }
+  ~Saver() { finish(false); }
 
   void push(AcquiredFile file, std::string stem) {
     platform::ScopedLock hold(lock_);
     queue_.emplace_back(std::move(file), std::move(stem));
     changed_.set();
   }
-  // Saves what was handed over and ends the thread. The first failure's line, or empty.
-  std::string finish() {
+  // Saves what was handed over and ends the thread; the pictures' worker draws the file waiting
+  // too when `drawWaiting`, else only finishes the one it draws. The first failure's line, or empty.
+  std::string finish(bool drawWaiting) {
     {
       platform::ScopedLock hold(lock_);
       closing_ = true;
       changed_.set();
     }
-    worker_.join();
+    if (worker_.joinable()) worker_.join();
+    if (pictures_) pictures_->finish(drawWaiting);
     return failure_;
   }
   bool failed() {
@@ -158,49 +177,110 @@ class Saver {
     return !failure_.empty();
   }
   std::int32_t saved() const { return saved_; }
+  // After finish: "" or the line that tells how many pictures were drawn and how to draw the rest.
+  std::string picturesLeft() const;
 
  private:
-  std::uint32_t work() {
-    for (;;) {
-      changed_.wait(platform::kWaitForever);
-      std::pair<AcquiredFile, std::string> next;
-      {
-        platform::ScopedLock hold(lock_);
-        if (queue_.empty()) {
-          if (closing_) return 0;
-          // Reset under the lock that push and finish set it under: no change goes unseen.
-          changed_.reset();
-          continue;
-        }
-        next = std::move(queue_.front());
-        queue_.pop_front();
-      }
-      auto& [file, stem] = next;
-      std::string more;
-      try {
-        file.files = output_.save(file.record, stem);
-        ++saved_;
-        more = onSaved_(file);
-      } catch (const std::exception& failure) {
-        platform::ScopedLock hold(lock_);
-        failure_ = failure.what();
-        return 0;
-      }
-      progress_.print("saved " + file.record.title + ": " + file.files.csv + more);
-    }
-  }
+  std::uint32_t work();
+  void save(AcquiredFile& file, const std::string& stem);
+  void addSpectrum(AcquiredFile& file);
+  bool drawPictures(const AcquiredFile& file);
 
+  const AcquireOptions& options_;
   OutputFolder& output_;
   ProgressLine& progress_;
-  const SavedFileHandler& onSaved_;
+  AcquireObserver& observer_;
   platform::Mutex lock_;
   platform::Event changed_;  // set while there is something to save, or the end to see
   std::deque<std::pair<AcquiredFile, std::string>> queue_;
   bool closing_ = false;
   std::string failure_;
   std::atomic<std::int32_t> saved_{0};
+  std::atomic<bool> plotterMissing_{false};
+  std::optional<PictureWorker> pictures_;
   platform::Thread worker_;
 };
+
+std::uint32_t Saver::work() {
+  for (;;) {
+    changed_.wait(platform::kWaitForever);
+    std::pair<AcquiredFile, std::string> next;
+    {
+      platform::ScopedLock hold(lock_);
+      if (queue_.empty()) {
+        if (closing_) return 0;
+        // Reset under the lock that push and finish set it under: no change goes unseen.
+        changed_.reset();
+        continue;
+      }
+      next = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    try {
+      save(next.first, next.second);
+    } catch (const std::exception& failure) {
+      platform::ScopedLock hold(lock_);
+      failure_ = failure.what();
+      return 0;
+    }
+  }
+}
+
+void Saver::save(AcquiredFile& file, const std::string& stem) {
+  file.files = output_.save(file.record, stem, SetPart::Data);
+  if (options_.spectra) addSpectrum(file);
+  ++saved_;
+  auto shared = std::make_shared<const AcquiredFile>(std::move(file));
+  observer_.saved(shared);
+  std::string more;
+  if (shared->spectrum && !shared->spectrumFiles.paths.empty()) {
+    more = "; " + std::string(spectrumKindName(shared->spectrum->kind)) + ": " + shared->spectrumFiles.csv();
+  }
+  progress_.print("saved " + shared->record.title + ": " + shared->files.csv() + more);
+  if (pictures_) pictures_->offer(std::move(shared));
+}
+
+// A spectrum that cannot be made fails the file only when it is to be saved; the live view, which
+// shows it otherwise, says why it has none.
+void Saver::addSpectrum(AcquiredFile& file) {
+  try {
+    file.spectrum = options_.spectra->make(file.record, file.files.jcamp());
+  } catch (const HostFailure& failure) {
+    if (options_.saveSpectra) throw;
+    file.spectrumError = failure.what();
+    return;
+  }
+  if (options_.saveSpectra) {
+    file.spectrumFiles = output_.save(*file.spectrum, spectrumStem(file.files.jcamp(), file.spectrum->kind), SetPart::Data);
+  }
+}
+
+bool Saver::drawPictures(const AcquiredFile& file) {
+  try {
+    std::vector<std::string> drawn = output_.save(file.record, stemOf(file.files), SetPart::Pictures).paths;
+    if (file.spectrum && !file.spectrumFiles.paths.empty()) {
+      const SavedFiles more = output_.save(*file.spectrum, stemOf(file.spectrumFiles), SetPart::Pictures);
+      drawn.insert(drawn.end(), more.paths.begin(), more.paths.end());
+    }
+    if (drawn.empty()) {
+      plotterMissing_ = true;
+      return false;
+    }
+    observer_.drawn(file.number, drawn);
+    return true;
+  } catch (const HostFailure& failure) {
+    progress_.print(std::string("dorvane: ") + failure.what());
+    observer_.notice(failure.what());
+    return false;
+  }
+}
+
+std::string Saver::picturesLeft() const {
+  if (!pictures_ || plotterMissing_ || pictures_->drawn() >= saved_) return {};
+  return "pictures drawn for " + std::to_string(pictures_->drawn()) + " of " + counted(saved_, "file") +
+         " (the others were overtaken by newer files or failed); draw the rest with: dorvane plot " +
+         shownPath((std::filesystem::path(output_.path()) / (options_.prefix + "-*" + std::string(kRecordExtension))).string());
+}
 
 int defaultTimeoutSeconds(const FileTime& expected, std::int32_t scans) {
   const double file = expected.scanSeconds.value_or(kAssumedScanSeconds * scans) + expected.transferSeconds;
@@ -213,6 +293,217 @@ std::string expectedText(const FileTime& expected, std::int32_t scans) {
   return text + " and " + secondsText(expected.transferSeconds) + " of transfer";
 }
 
+// Checked before the bench is touched: the points, the folder, and the first file's names.
+std::int32_t checkedPoints(const AcquireOptions& options) {
+  const std::optional<std::int32_t> points = options.points ? options.points : options.settings.points;
+  if (!points) {
+    throw HostFailure(shownPath(options.settings.path) + ": no points= in [Settings] and no --points: give the points per "
+                      "scan, 1 to " + std::to_string(kLargestPointsRequest));
+  }
+  if (*points > kLargestPointsRequest) throw HostFailure(tooManyPoints("--points " + std::to_string(*points)), kExitUsage);
+  return *points;
+}
+
+// What the bench is set up for, asked before the acquisition holds the port.
+struct BenchPlan {
+  std::int32_t files = 0, scans = 0;
+  std::string setupText;
+  FileTime expected;
+  int timeoutSeconds = 0;
+};
+
+// Hands the settings to the driver, opens the bench and sets it up; the port stays open in `bench`.
+BenchPlan setUpBench(const AcquireOptions& options, std::int32_t points, CompletionEvent& coaddDone,
+                     std::optional<OpenBench>& bench) {
+  spectrometer_setCoaddCompleteEventHandle(coaddDone.handle());
+  spectrometer_setPoints(points);
+  if (options.gain) spectrometer_setGain(*options.gain);
+  if (options.scans) spectrometer_setScans(*options.scans);
+  if (options.files) spectrometer_setFiles(*options.files);
+  BenchPlan plan;
+  plan.files = spectrometer_getFiles();
+  plan.scans = spectrometer_getScans();
+
+  bench.emplace(options.settings);
+  if (stopRequested()) throw stoppedBy(" before the acquisition began; the port is closed");
+  if (const std::int32_t result = spectrometer_initialize(); result != 0) {
+    throw HostFailure(callFailed("spectrometer_initialize", result, result == 1 ? "the bench did not take the scan settings" : nullptr));
+  }
+  // Asked now: while the acquisition runs, the port is its own.
+  plan.setupText = bench->setupText();
+  if (const std::optional<std::int64_t> scanMs = setupValue(plan.setupText, "scanTime"); scanMs && *scanMs > 0) {
+    plan.expected.scanSeconds = static_cast<double>(*scanMs) * plan.scans / 1000;
+  }
+  plan.expected.transferSeconds = transferSeconds(points + kBenchAddedPoints, bytesPerPoint(plan.scans), options.settings.baud);
+  plan.timeoutSeconds = options.timeoutSeconds.value_or(defaultTimeoutSeconds(plan.expected, plan.scans));
+  const double fileSeconds = plan.expected.scanSeconds.value_or(0) + plan.expected.transferSeconds;
+  if (options.timeoutSeconds && plan.expected.scanSeconds && *options.timeoutSeconds < fileSeconds) {
+    std::cerr << "dorvane: --timeout " << *options.timeoutSeconds << " s is shorter than a file is expected to take ("
+              << expectedText(plan.expected, plan.scans) << ")" << std::endl;
+  }
+  if (stopRequested()) throw stoppedBy(" before the acquisition began; the port is closed");
+  return plan;
+}
+
+// The acquisition from its first scan to its end: the loop waits on the co-add event, fetches each
+// file and hands it to the saver.
+class Acquisition {
+ public:
+  Acquisition(const AcquireOptions& options, const BenchPlan& plan, std::int32_t benchIdentity, CompletionEvent& coaddDone,
+              FilePhase& phase, ProgressLine& progress, Saver& saver, AcquireObserver& observer)
+      : options_(options), plan_(plan), benchIdentity_(benchIdentity), coaddDone_(coaddDone), phase_(phase),
+        progress_(progress), saver_(saver), observer_(observer), volts_(kLargestCoadd) {}
+
+  // Runs until the files are in, a stop or a failure; returns the files saved, or throws.
+  std::int32_t run();
+
+ private:
+  bool waitForNext();
+  bool collect();
+  AcquiredFile fetched(std::int32_t count, double timestamp) const;
+  void tell(const std::string& line) {
+    progress_.print("dorvane: " + line);
+    observer_.notice(line);
+  }
+  std::int32_t end();
+
+  const AcquireOptions& options_;
+  const BenchPlan& plan_;
+  const std::int32_t benchIdentity_;
+  CompletionEvent& coaddDone_;
+  FilePhase& phase_;
+  ProgressLine& progress_;
+  Saver& saver_;
+  AcquireObserver& observer_;
+  std::vector<double> volts_;
+  std::int32_t seen_ = 0;  // files the driver reported complete and the host has dealt with
+  double lastTimestamp_ = -1;
+  Clock::time_point lastFileAt_ = Clock::now();
+  double fileStartedAt_ = phase_.now();
+  // Why the acquisition ended early, and the exit status; none while it runs.
+  std::string ending_;
+  int endingStatus_ = kExitFailure;
+  bool stopping_ = false;  // a stop was asked for while a file was on its way: take it first
+  double stopBy_ = 0;
+};
+
+std::int32_t Acquisition::run() {
+  while (ending_.empty() && (plan_.files <= 0 || seen_ < plan_.files)) {
+    if (!waitForNext()) break;
+  }
+  return end();
+}
+
+// One turn of the loop; false when the loop is to end.
+bool Acquisition::waitForNext() {
+  progress_.redraw(seen_, fileStartedAt_, plan_.expected);
+  const CompletionEvent::Wake wake = coaddDone_.wait(kProgressTickMs, stopping_ ? 2 : 1);
+  if (wake == CompletionEvent::Wake::StopRequested) {
+    if (!stopping_ && phase_.transferring && stopRequestCount() == 1) {
+      stopping_ = true;
+      stopBy_ = phase_.now() + phase_.transferLeft() + kTransferGraceSeconds;
+      return true;
+    }
+    return false;
+  }
+  if (saver_.failed()) {
+    ending_ = "saving failed";
+    return false;
+  }
+  const std::int32_t before = seen_;
+  if (!collect()) return false;
+  if (seen_ > before) return !stopping_;
+  // The scan count is the file's once the bench is done: from then on the file is on the line.
+  if (!phase_.transferring && spectrometer_getScanProgress() >= plan_.scans &&
+      std::chrono::duration<double>(Clock::now() - lastFileAt_).count() > kNextScanStartSeconds) {
+    phase_.transferStartedAt = phase_.now();
+    phase_.transferring = true;
+    observer_.transferring(seen_ + 1);
+  }
+  if (stopping_ && phase_.now() > stopBy_) return false;
+  if (spectrometer_getStatus() != DORVANE_STATUS_ACQUIRING && spectrometer_getFileProgress() == seen_) {
+    ending_ = "the acquisition ended early: the bench did not start a scan (the driver's log tells why)";
+  } else if (Clock::now() - lastFileAt_ > std::chrono::seconds(plan_.timeoutSeconds)) {
+    ending_ = "no file from the bench in " + std::to_string(plan_.timeoutSeconds) +
+              " s: it may have stopped answering (--timeout sets the wait)";
+  }
+  return true;
+}
+
+// Fetches the newest co-add if the driver counts one more than the host has; false when it failed.
+bool Acquisition::collect() {
+  const std::int32_t complete = spectrometer_getFileProgress();
+  if (complete <= seen_) return true;
+  lastFileAt_ = Clock::now();
+  fileStartedAt_ = phase_.now();
+  phase_.transferring = false;
+  const std::int32_t count = spectrometer_getPoints();
+  double timestamp = 0;
+  if (spectrometer_getData(volts_.data(), kLargestCoadd, &timestamp) != 0 || count <= 0 || count > kLargestCoadd) {
+    ending_ = callFailed("spectrometer_getData", 1, "no co-add to fetch after the driver signalled one");
+    return false;
+  }
+  if (complete > seen_ + 1) {
+    tell(counted(complete - seen_ - 1, "file") + " before file " + std::to_string(complete) +
+         " were replaced by newer ones before they could be fetched");
+  }
+  seen_ = complete;
+  if (plan_.files <= 0 || seen_ < plan_.files) observer_.scanning(seen_ + 1);
+  if (timestamp == lastTimestamp_) {
+    // The driver counts a file whose retrieval failed, but has no new co-add for it.
+    tell("file " + std::to_string(seen_) + " could not be retrieved from the bench; skipped");
+    return true;
+  }
+  lastTimestamp_ = timestamp;
+  saver_.push(fetched(count, timestamp), numbered(options_.prefix, seen_));
+  return true;
+}
+
+AcquiredFile Acquisition::fetched(std::int32_t count, double timestamp) const {
+  AcquiredFile file;
+  file.number = seen_;
+  InterferogramRecord& record = file.record;
+  record.title = fileTitle(seen_, plan_.files);
+  record.volts.assign(volts_.begin(), volts_.begin() + count);
+  record.timestampMs = timestamp;
+  record.scans = plan_.scans;
+  record.gain = static_cast<std::int32_t>(spectrometer_getGain());
+  record.benchIdentity = benchIdentity_;
+  record.setupText = plan_.setupText;
+  record.laserWavenumber = defaultLaserWavenumber();
+  record.undersampling = undersamplingOf(options_.settings.lasersamp);
+  applyNotes(record, options_.notes);
+  return file;
+}
+
+// The stop, the last file, the saves and pictures finished, and the line for how it ended.
+std::int32_t Acquisition::end() {
+  const bool stopped = stopRequested() && ending_.empty() && (plan_.files <= 0 || seen_ < plan_.files);
+  if (stopped) {
+    spectrometer_stop();
+    // A file the driver finished while the stop was on its way is the user's too.
+    collect();
+    endingStatus_ = stopCause().exitStatus;
+  }
+  if (!ending_.empty() || stopped) spectrometer_close();
+  const std::string saveFailure = saver_.finish(!stopped && ending_.empty());
+  progress_.finish();
+  if (const std::string left = saver_.picturesLeft(); !left.empty()) std::cout << left << std::endl;
+  std::string failure;
+  if (!saveFailure.empty()) {
+    spectrometer_close();
+    failure = saveFailure + "; the acquisition is stopped and the port closed (" + counted(saver_.saved(), "file") + " saved)";
+  } else if (stopped && ending_.empty()) {
+    failure = "stopped after " + counted(saver_.saved(), "file") + " (" + stopCause().what + "), saved in " +
+              shownPath(options_.folder) + "; the port is closed";
+  } else if (!ending_.empty()) {
+    failure = ending_ + " after " + counted(saver_.saved(), "file") + " saved; the port is closed";
+  }
+  observer_.ended(failure, stopped && saveFailure.empty());
+  if (!failure.empty()) throw HostFailure(failure, saveFailure.empty() ? endingStatus_ : kExitFailure);
+  return saver_.saved();
+}
+
 }  // namespace
 
 double transferSeconds(std::int64_t points, int bytesPerPoint, std::int32_t baud) {
@@ -223,49 +514,19 @@ double transferSeconds(std::int64_t points, int bytesPerPoint, std::int32_t baud
   return static_cast<double>(points) * bytesPerPoint * kBitsPerByte * kPacketShare / baud;
 }
 
-std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSaved) {
-  const std::string settingsName = shownPath(options.settings.path);
-  const std::optional<std::int32_t> points = options.points ? options.points : options.settings.points;
-  if (!points) {
-    throw HostFailure(settingsName + ": no points= in [Settings] and no --points: give the points per scan, 1 to " +
-                      std::to_string(kLargestPointsRequest));
-  }
-  if (*points > kLargestPointsRequest) throw HostFailure(tooManyPoints("--points " + std::to_string(*points)), kExitUsage);
+std::int32_t acquire(const AcquireOptions& options) {
+  const std::int32_t points = checkedPoints(options);
   OutputFolder output(options.folder, options.plot, options.overwrite ? Existing::Replace : Existing::Keep);
   // An earlier run's files under the same names are found before the first scan, not at the save.
   if (const std::string taken = output.inTheWay(numbered(options.prefix, 1)); !taken.empty()) {
     throw HostFailure(taken + "; or choose another --prefix");
   }
   CompletionEvent coaddDone;
-  spectrometer_setCoaddCompleteEventHandle(coaddDone.handle());
-  spectrometer_setPoints(*points);
-  if (options.gain) spectrometer_setGain(*options.gain);
-  if (options.scans) spectrometer_setScans(*options.scans);
-  if (options.files) spectrometer_setFiles(*options.files);
-  const std::int32_t files = spectrometer_getFiles();
-  const std::int32_t scans = spectrometer_getScans();
-
-  OpenBench bench(options.settings);
-  if (stopRequested()) throw stoppedBy(" before the acquisition began; the port is closed");
-  if (const std::int32_t result = spectrometer_initialize(); result != 0) {
-    throw HostFailure(callFailed("spectrometer_initialize", result, result == 1 ? "the bench did not take the scan settings" : nullptr));
-  }
-  // Asked now: while the acquisition runs, the port is its own.
-  const std::string setupText = bench.setupText();
-  FileTime expected;
-  if (const std::optional<std::int64_t> scanMs = setupValue(setupText, "scanTime"); scanMs && *scanMs > 0) {
-    expected.scanSeconds = static_cast<double>(*scanMs) * scans / 1000;
-  }
-  expected.transferSeconds = transferSeconds(*points + kBenchAddedPoints, bytesPerPoint(scans), options.settings.baud);
-  const int timeoutSeconds = options.timeoutSeconds.value_or(defaultTimeoutSeconds(expected, scans));
-  if (options.timeoutSeconds && expected.scanSeconds && *options.timeoutSeconds < *expected.scanSeconds + expected.transferSeconds) {
-    std::cerr << "dorvane: --timeout " << *options.timeoutSeconds << " s is shorter than a file is expected to take ("
-              << expectedText(expected, scans) << ")" << std::endl;
-  }
-  if (stopRequested()) throw stoppedBy(" before the acquisition began; the port is closed");
+  std::optional<OpenBench> bench;
+  const BenchPlan plan = setUpBench(options, points, coaddDone, bench);
 
   FilePhase phase;
-  phase.transferSeconds = expected.transferSeconds;
+  phase.transferSeconds = plan.expected.transferSeconds;
   // Ctrl-C while the bench sends a file lets the file arrive; shown at once, whatever the loop does.
   setStopNotice([&phase](int count) -> std::string {
     if (count > 1 || !phase.transferring) return "stopping…";
@@ -279,138 +540,19 @@ std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSa
   if (const std::int32_t result = spectrometer_startCoadd(); result != 0) {
     throw HostFailure(callFailed("spectrometer_startCoadd", result, "the bench did not start its first scan"));
   }
-  ProgressLine progress(files, scans, phase);
-  // The observer hears what the progress line shows.
-  struct NoObserver final : AcquireObserver {
-    void started(std::int32_t, std::int32_t, std::int32_t, std::optional<double>) override {}
-    void scanning(std::int32_t) override {}
-    void transferring(std::int32_t) override {}
-    void notice(const std::string&) override {}
-  } noObserver;
+  ProgressLine progress(plan.files, plan.scans, phase);
+  NoObserver noObserver;
   AcquireObserver& observer = options.observer ? *options.observer : noObserver;
-  observer.started(bench.identity(), files, scans,
+  const FileTime& expected = plan.expected;
+  observer.started(bench->identity(), plan.files, plan.scans,
                    expected.scanSeconds ? std::optional<double>(*expected.scanSeconds + expected.transferSeconds) : std::nullopt);
   observer.scanning(1);
-  progress.print("acquiring " + (files > 0 ? counted(files, "file") : "files") + " of " + counted(scans, "scan") +
-                 (files > 0 ? "" : " until Ctrl-C") + " from bench " + benchName(bench.identity()) + " (a file takes about " +
+  progress.print("acquiring " + (plan.files > 0 ? counted(plan.files, "file") : "files") + " of " + counted(plan.scans, "scan") +
+                 (plan.files > 0 ? "" : " until Ctrl-C") + " from bench " + benchName(bench->identity()) + " (a file takes about " +
                  secondsText(expected.scanSeconds.value_or(0) + expected.transferSeconds) + ": " +
-                 expectedText(expected, scans) + " at " + std::to_string(options.settings.baud) + " baud)");
-  Saver saver(output, progress, onSaved);
-  std::int32_t seen = 0;  // files the driver reported complete and the host has dealt with
-  double lastTimestamp = -1;
-  std::vector<double> volts(kLargestCoadd);
-  Clock::time_point lastFileAt = Clock::now();
-  double fileStartedAt = phase.now();
-  // Why the acquisition ended early, and the exit status; none while it runs.
-  std::string ending;
-  int endingStatus = kExitFailure;
-  bool stopping = false;  // a stop was asked for while a file was on its way: take it first
-  double stopBy = 0;
-
-  // Fetches the newest co-add if the driver counts one more than the host has; false when it failed.
-  const auto collect = [&]() -> bool {
-    const std::int32_t complete = spectrometer_getFileProgress();
-    if (complete <= seen) return true;
-    lastFileAt = Clock::now();
-    fileStartedAt = phase.now();
-    phase.transferring = false;
-    const std::int32_t count = spectrometer_getPoints();
-    double timestamp = 0;
-    if (spectrometer_getData(volts.data(), kLargestCoadd, &timestamp) != 0 || count <= 0 || count > kLargestCoadd) {
-      ending = callFailed("spectrometer_getData", 1, "no co-add to fetch after the driver signalled one");
-      return false;
-    }
-    const auto tell = [&](const std::string& line) {
-      progress.print("dorvane: " + line);
-      observer.notice(line);
-    };
-    if (complete > seen + 1) {
-      tell(counted(complete - seen - 1, "file") + " before file " + std::to_string(complete) +
-           " were replaced by newer ones before they could be fetched");
-    }
-    seen = complete;
-    if (files <= 0 || seen < files) observer.scanning(seen + 1);
-    if (timestamp == lastTimestamp) {
-      // The driver counts a file whose retrieval failed, but has no new co-add for it.
-      tell("file " + std::to_string(seen) + " could not be retrieved from the bench; skipped");
-      return true;
-    }
-    lastTimestamp = timestamp;
-    AcquiredFile file{seen, {}, {}};
-    file.record.title = fileTitle(seen, files);
-    file.record.volts.assign(volts.begin(), volts.begin() + count);
-    file.record.timestampMs = timestamp;
-    file.record.scans = scans;
-    file.record.gain = static_cast<std::int32_t>(spectrometer_getGain());
-    file.record.benchIdentity = bench.identity();
-    file.record.setupText = setupText;
-    file.record.laserWavenumber = defaultLaserWavenumber();
-    file.record.undersampling = undersamplingOf(options.settings.lasersamp);
-    applyNotes(file.record, options.notes);
-    saver.push(std::move(file), numbered(options.prefix, seen));
-    return true;
-  };
-
-  while (ending.empty() && (files <= 0 || seen < files)) {
-    progress.redraw(seen, fileStartedAt, expected);
-    const CompletionEvent::Wake wake = coaddDone.wait(kProgressTickMs, stopping ? 2 : 1);
-    if (wake == CompletionEvent::Wake::StopRequested) {
-      if (!stopping && phase.transferring && stopRequestCount() == 1) {
-        stopping = true;
-        stopBy = phase.now() + phase.transferLeft() + kTransferGraceSeconds;
-        continue;
-      }
-      break;
-    }
-    if (saver.failed()) {
-      ending = "saving failed";
-      break;
-    }
-    const std::int32_t before = seen;
-    if (!collect()) break;
-    if (seen > before) {
-      if (stopping) break;
-      continue;
-    }
-    // The scan count is the file's once the bench is done: from then on the file is on the line.
-    if (!phase.transferring && spectrometer_getScanProgress() >= scans &&
-        std::chrono::duration<double>(Clock::now() - lastFileAt).count() > kNextScanStartSeconds) {
-      phase.transferStartedAt = phase.now();
-      phase.transferring = true;
-      observer.transferring(seen + 1);
-    }
-    if (stopping && phase.now() > stopBy) break;
-    if (spectrometer_getStatus() != DORVANE_STATUS_ACQUIRING && spectrometer_getFileProgress() == seen) {
-      ending = "the acquisition ended early: the bench did not start a scan (the driver's log tells why)";
-    } else if (Clock::now() - lastFileAt > std::chrono::seconds(timeoutSeconds)) {
-      ending = "no file from the bench in " + std::to_string(timeoutSeconds) +
-               " s: it may have stopped answering (--timeout sets the wait)";
-    }
-  }
-
-  const bool stopped = stopRequested() && ending.empty() && (files <= 0 || seen < files);
-  if (stopped) {
-    spectrometer_stop();
-    // A file the driver finished while the stop was on its way is the user's too.
-    collect();
-    endingStatus = stopCause().exitStatus;
-  }
-  if (!ending.empty() || stopped) spectrometer_close();
-  const std::string saveFailure = saver.finish();
-  progress.finish();
-  if (!saveFailure.empty()) {
-    spectrometer_close();
-    throw HostFailure(saveFailure + "; the acquisition is stopped and the port closed (" + counted(saver.saved(), "file") + " saved)");
-  }
-  if (stopped && ending.empty()) {
-    throw HostFailure("stopped after " + counted(saver.saved(), "file") + " (" + stopCause().what + "), saved in " +
-                          shownPath(options.folder) + "; the port is closed",
-                      endingStatus);
-  }
-  if (!ending.empty()) {
-    throw HostFailure(ending + " after " + counted(saver.saved(), "file") + " saved; the port is closed", endingStatus);
-  }
-  return saver.saved();
+                 expectedText(expected, plan.scans) + " at " + std::to_string(options.settings.baud) + " baud)");
+  Saver saver(options, output, progress, observer);
+  return Acquisition(options, plan, bench->identity(), coaddDone, phase, progress, saver, observer).run();
 }
 
 }  // namespace dorvane::host

@@ -1,18 +1,32 @@
 // dorvane acquire: a co-added acquisition on the driver's thread, each file fetched when the driver
-// signals it and saved at once.
+// signals it, its data saved at once and its pictures drawn when the plotter can.
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/acquisition/session.h"
+#include "host/acquisition/spectrum.h"
 
 namespace dorvane::host {
 
-// Told of the acquisition's course as it goes, e.g. by the live view; called on the acquiring
-// thread (the saved files come through the SavedFileHandler, on the saving thread). Must not block.
+// A file as the acquisition fetched and saved it.
+struct AcquiredFile {
+  std::int32_t number = 0;  // 1 for the acquisition's first file
+  InterferogramRecord record;
+  SavedFiles files;  // its data files; the pictures come later (AcquireObserver::drawn)
+  // Its spectrum, when the acquisition makes them (AcquireOptions::spectra), or why there is none.
+  std::optional<SpectrumRecord> spectrum;
+  std::string spectrumError;
+  SavedFiles spectrumFiles;  // when the spectrum is saved too
+};
+
+// Told of the acquisition's course as it goes, e.g. by the live view. Each step is called on the
+// thread that takes it: the acquiring thread, the saving thread (saved) or the picture thread
+// (drawn). Must not block.
 class AcquireObserver {
  public:
   virtual ~AcquireObserver() = default;
@@ -22,8 +36,14 @@ class AcquireObserver {
                        std::optional<double> fileSeconds) = 0;
   virtual void scanning(std::int32_t number) = 0;      // the bench co-adds file `number`
   virtual void transferring(std::int32_t number) = 0;  // file `number` is on the line
+  // The file's data files are written (and its spectrum made, when the acquisition makes them).
+  virtual void saved(const std::shared_ptr<const AcquiredFile>& file) = 0;
+  // The pictures of file `number` are drawn.
+  virtual void drawn(std::int32_t number, const std::vector<std::string>& pictures) = 0;
   // A problem the acquisition goes on after, in words (a file that could not be retrieved).
   virtual void notice(const std::string& line) = 0;
+  // The end: `failure` empty when the acquisition went as asked; `stopped` for a stop the user asked for.
+  virtual void ended(const std::string& failure, bool stopped) = 0;
 };
 
 struct AcquireOptions {
@@ -38,24 +58,22 @@ struct AcquireOptions {
   std::optional<int> timeoutSeconds;
   CheckedSettings settings;  // the settings file as loadSettings handed it to the driver
   RecordNotes notes;         // sample, operator and comment, written into every file
+  // Makes each file's spectrum on the saving thread; with `saveSpectra` it is saved beside its
+  // interferogram (a failure to make it then stops the acquisition as a failed save does).
+  std::shared_ptr<const SpectrumMaker> spectra;
+  bool saveSpectra = false;
   AcquireObserver* observer = nullptr;
 };
 
-struct AcquiredFile {
-  std::int32_t number;  // 1 for the acquisition's first file
-  InterferogramRecord record;
-  SavedFiles files;
-};
-
 // Runs the acquisition with the settings already loaded, reporting progress on stdout (a progress
-// line with the phase on a terminal, a line per file otherwise) and handing each saved file to
-// `onSaved` on the thread that saves them; what it returns (e.g. "; spectrum x.csv") ends the file's
-// "saved" line, and a HostFailure it throws stops the acquisition as a failed save does. Returns the
-// number of files saved. Ctrl-C while the bench transfers a file lets that file arrive first (a
-// second Ctrl-C stops at once). Throws HostFailure (a stop request: its exit status) with the port
-// closed and every file fetched so far complete on the disk.
-using SavedFileHandler = std::function<std::string(const AcquiredFile&)>;
-std::int32_t acquire(const AcquireOptions& options, const SavedFileHandler& onSaved);
+// line with the phase on a terminal, a line per file otherwise). Each fetched file's data files
+// are written at once; its pictures are drawn on a thread of their own, which draws the newest file
+// and passes over those overtaken when files come faster than pictures (a line at the end says how
+// to draw the rest). Returns the number of files saved. Ctrl-C while the bench transfers a file
+// lets that file arrive first (a second Ctrl-C stops at once); a stop waits only for the picture
+// being drawn. Throws HostFailure (a stop request: its exit status) with the port closed and every
+// file fetched so far complete on the disk.
+std::int32_t acquire(const AcquireOptions& options);
 
 // The time the bench's line takes to carry `points` points of `bytesPerPoint` bytes at `baud`: ten
 // bits a byte and the packets' own bytes.

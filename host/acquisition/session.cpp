@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <fstream>
 #include <iostream>
 #include <vector>
@@ -67,14 +68,27 @@ OpenBench::OpenBench(const CheckedSettings& settings) {
 OpenBench::~OpenBench() { spectrometer_close(); }
 
 std::string OpenBench::setupText() const {
-  std::vector<char> text(1483 + 1, '\0');  // the export's documented size, and a terminator of our own
+  std::vector<char> text(DORVANE_SETUP_TEXT_SIZE + 1, '\0');  // and a terminator of our own
   const std::int32_t result = getSetup(text.data(), 0);
   if (result != 0) throw HostFailure(callFailed("getSetup", result) + " (" + text.data() + ")");
   return text.data();
 }
 
-OutputFolder::OutputFolder(const std::string& folder, bool plot, Existing existing)
-    : folder_(folder), plot_(plot), existing_(existing) {
+std::vector<std::string> storedBlockDates() {
+  std::vector<char> text(DORVANE_REMOTE_DATA_LIST_SIZE + 1, '\0');  // and a terminator of our own
+  const std::int32_t result = getRemoteDataList(text.data());
+  if (result != 0) throw HostFailure(callFailed("getRemoteDataList", result, result == 1 ? "the bench's status could not be read" : nullptr));
+  std::vector<std::string> dates;
+  std::istringstream lines(text.data());
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) dates.push_back(line);
+  }
+  return dates;
+}
+
+OutputFolder::OutputFolder(const std::string& folder, bool pictures, Existing existing)
+    : folder_(folder), pictures_(pictures), existing_(existing) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) throw HostFailure("cannot create the output folder " + folder + ": " + error.message());
@@ -86,18 +100,24 @@ OutputFolder::OutputFolder(const std::string& folder, bool plot, Existing existi
 
 std::string OutputFolder::base(const std::string& stem) const { return (std::filesystem::path(folder_) / stem).string(); }
 
-SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::string& stem) {
-  return keptSet(saveInterferogramSet(record, base(stem), plot_, existing_), plotterMissingTold_);
+SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::string& stem, SetPart part) {
+  return keptSet(saveInterferogramSet(record, base(stem), pictures_, existingFor(part), part), plotterMissingTold_);
+}
+
+SavedFiles OutputFolder::save(const SpectrumRecord& spectrum, const std::string& stem, SetPart part) {
+  return keptSet(saveSpectrumSet(spectrum, base(stem), pictures_, existingFor(part), part), plotterMissingTold_);
 }
 
 std::string OutputFolder::inTheWay(const std::string& stem) const {
-  const std::string names = base(stem);
-  return nameInTheWay({names + ".csv", names + ".jdx", names + ".png"}, existing_);
+  return nameInTheWay(setNames(base(stem)), existing_);
 }
 
 SavedFiles keptSet(const SavedSet& set, bool& told) {
-  if (set.plotterMissing && !told) std::cerr << "dorvane: " << kNoPlotter << "\n";
-  told = told || set.plotterMissing;
+  // Written only when missing: the data's saves and the pictures' run on threads of their own.
+  if (set.plotterMissing) {
+    if (!told) std::cerr << "dorvane: " << kNoPlotter << "\n";
+    told = true;
+  }
   if (!set.failure.empty()) throw HostFailure(set.failure);
   return set.files;
 }

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/files/interferogram_files.h"
+#include "host/files/formats.h"
 #include "host/files/plot.h"
 #include "host/acquisition/settings_file.h"
 
@@ -45,31 +47,41 @@ class OpenBench {
   std::int32_t identity_ = 0;
 };
 
+// The dates of the blocks in the bench's memory, newest first, as getRemoteDataList lists them; the
+// bench must be open. Throws HostFailure when the list cannot be read.
+std::vector<std::string> storedBlockDates();
+
 // The files of a saved set, its notice that gnuplot is missing said once on stderr (`told`
 // remembers); throws HostFailure with the set's failure line.
 SavedFiles keptSet(const SavedSet& set, bool& told);
 
-// Where the file sets of interferograms go: <folder>/<stem>.csv, .jdx and .png, each set written
-// whole or not at all (saveInterferogramSet).
+// Where the file sets of interferograms and their spectra go: <folder>/<stem> and each format's
+// extension, each set written whole or not at all (formats.h).
 class OutputFolder {
  public:
   // Creates the folder if needed and proves that a file can be made in it. With Existing::Keep no
-  // set replaces a file at one of its names (--overwrite asks for Existing::Replace).
-  OutputFolder(const std::string& folder, bool plot, Existing existing = Existing::Keep);
+  // set replaces a file at one of its names (--overwrite asks for Existing::Replace). `pictures`:
+  // the sets have pictures (none with --no-plot).
+  OutputFolder(const std::string& folder, bool pictures, Existing existing = Existing::Keep);
 
-  // Throws HostFailure with the one line, e.g. "cannot write PATH: the file exists (--overwrite
-  // replaces it)", nothing of the set written.
-  SavedFiles save(const InterferogramRecord& record, const std::string& stem);
+  // The set of `stem`, or the part asked for of it. Throws HostFailure with the one line, e.g.
+  // "cannot write PATH: the file exists (--overwrite replaces it)", nothing of the set written.
+  // The pictures of a set whose data is saved are drawn with Existing::Keep: their names were the
+  // set's when its data was written, so whatever stands there now is not the host's.
+  SavedFiles save(const InterferogramRecord& record, const std::string& stem, SetPart part = SetPart::All);
+  SavedFiles save(const SpectrumRecord& spectrum, const std::string& stem, SetPart part = SetPart::All);
   // "" or the line save would refuse the stem's set with as the folder stands now: for checking
   // the first name before an acquisition starts rather than after its first file.
   std::string inTheWay(const std::string& stem) const;
   const std::string& path() const { return folder_; }
+  bool pictures() const { return pictures_; }
 
  private:
   std::string base(const std::string& stem) const;
+  Existing existingFor(SetPart part) const { return part == SetPart::Pictures ? Existing::Keep : existing_; }
 
   std::string folder_;
-  bool plot_;
+  bool pictures_;
   Existing existing_;
   bool plotterMissingTold_ = false;
 };

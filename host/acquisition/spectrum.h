@@ -87,16 +87,4 @@ class SpectrumSaver {
   bool plotterMissingTold_ = false;
 };
 
-struct SpectrumCommand {
-  std::vector<std::string> files;
-  std::string background;  // empty: single-beam spectra
-  ProcessingOptions processing;
-  std::string folder;  // empty: beside each file
-  bool overwrite = false;
-  bool plot = true;
-};
-// dorvane spectrum: each file that cannot be read or processed gets one line on stderr and nothing
-// written; the others are saved. Returns the exit status.
-int runSpectrumCommand(const SpectrumCommand& command);
-
 }  // namespace dorvane::host

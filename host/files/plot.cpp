@@ -1,5 +1,5 @@
 // The PNG plot: gnuplot started without a shell, its script fed through its standard input, its
-// chatter kept aside and shown only when it fails; and the file sets it completes.
+// chatter kept aside and shown only when it fails.
 #include "host/files/plot.h"
 
 #include <algorithm>
@@ -132,30 +132,6 @@ std::optional<FileSetMember> plotMember(const std::string& pngPath, bool empty,
                        }};
 }
 
-// A record's set from its members' makers: CSV, JCAMP-DX and, when asked and gnuplot is there, PNG.
-template <typename Record>
-SavedSet saveSet(const Record& record, const std::string& base, bool plot, Existing existing,
-                 FileSetMember (*csv)(const Record&, const std::string&), FileSetMember (*jcamp)(const Record&, const std::string&),
-                 std::optional<FileSetMember> (*plotter)(const Record&, const std::string&)) {
-  try {
-    SavedSet saved;
-    saved.files = {base + ".csv", base + ".jdx", {}};
-    std::vector<FileSetMember> members{csv(record, saved.files.csv), jcamp(record, saved.files.jcamp)};
-    const std::string png = base + ".png";
-    std::optional<FileSetMember> drawn = plot ? plotter(record, png) : std::nullopt;
-    saved.plotterMissing = plot && !drawn;
-    if (drawn) {
-      members.push_back(std::move(*drawn));
-      saved.files.png = png;
-    }
-    saved.failure = writeFileSet(members, existing, drawn ? std::vector<std::string>{} : std::vector<std::string>{png});
-    if (!saved.failure.empty()) saved.files = {};
-    return saved;
-  } catch (const std::exception& thrown) {
-    return {thrownFailure(base + ".csv", thrown), {}, false};
-  }
-}
-
 }  // namespace
 
 std::optional<FileSetMember> interferogramPlot(const InterferogramRecord& record, const std::string& pngPath) {
@@ -165,14 +141,6 @@ std::optional<FileSetMember> interferogramPlot(const InterferogramRecord& record
 std::optional<FileSetMember> spectrumPlot(const SpectrumRecord& record, const std::string& pngPath) {
   const bool empty = record.values.empty() || record.wavenumbers.size() != record.values.size();
   return plotMember(pngPath, empty, [&record](const std::string& path) { return spectrumScript(record, path); });
-}
-
-SavedSet saveInterferogramSet(const InterferogramRecord& record, const std::string& base, bool plot, Existing existing) {
-  return saveSet(record, base, plot, existing, interferogramCsv, interferogramJcamp, interferogramPlot);
-}
-
-SavedSet saveSpectrumSet(const SpectrumRecord& record, const std::string& base, bool plot, Existing existing) {
-  return saveSet(record, base, plot, existing, spectrumCsv, spectrumJcamp, spectrumPlot);
 }
 
 }  // namespace dorvane::host

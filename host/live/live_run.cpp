@@ -1,5 +1,6 @@
 // The run the live view shows: its state and its files' names under a lock, each change pushed to
-// the pages, and a file's data read back from the disk when a page asks for it.
+// the pages; a file's data built as it is saved, from what the acquisition holds, and read back
+// from the disk only for `dorvane view` or a file no longer held.
 #include "host/live/live_run.h"
 
 #include <algorithm>
@@ -19,8 +20,8 @@ namespace {
 constexpr std::size_t kMostDrawnPoints = 4096;
 // The centre burst's view: every point this far either side of it.
 constexpr std::int32_t kZoomHalfWidth = 256;
-// The files' data kept as sent, the newest ones.
-constexpr std::size_t kCachedFiles = 8;
+// The files' data kept as sent, the newest ones: every page asks for the newest file as it arrives.
+constexpr std::size_t kHeldFiles = 16;
 
 double steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -144,9 +145,13 @@ void LiveRun::attach(LiveServer* server) {
 void LiveRun::setBackground(const InterferogramRecord& background, const std::string& name) {
   auto maker = std::make_shared<SpectrumMaker>(processing_);
   maker->setBackground(background, name);
+  setBackground(std::move(maker), name);
+}
+
+void LiveRun::setBackground(std::shared_ptr<const SpectrumMaker> ratioed, const std::string& name) {
   {
     platform::ScopedLock hold(lock_);
-    ratioed_ = std::move(maker);
+    ratioed_ = std::move(ratioed);
     backgroundName_ = fileName(name);
   }
   publishState();
@@ -200,22 +205,69 @@ void LiveRun::notice(const std::string& line) {
   publishState();
 }
 
-void LiveRun::saved(std::int32_t number, const std::string& time, const std::string& interferogramPath,
-                    const std::vector<std::string>& savedPaths) {
+void LiveRun::listed(std::int32_t number, const std::string& time, const std::string& interferogramPath,
+                     const std::vector<std::string>& savedPaths) {
   File file{number, std::filesystem::path(interferogramPath).stem().string(), time, interferogramPath, {}, false};
   for (const std::string& path : savedPaths) {
     if (!path.empty()) file.saved.push_back(fileName(path));
   }
+  add(std::move(file), std::nullopt);
+}
+
+void LiveRun::saved(const std::shared_ptr<const AcquiredFile>& file) { show(file->number, *file); }
+
+void LiveRun::show(std::int32_t number, const AcquiredFile& acquired) {
+  const std::string path = acquired.files.jcamp();
+  File file{number, std::filesystem::path(path).stem().string(), recordTimeText(acquired.record), path, {}, false};
+  for (const std::vector<std::string>* paths : {&acquired.files.paths, &acquired.spectrumFiles.paths}) {
+    for (const std::string& saved : *paths) file.saved.push_back(fileName(saved));
+  }
+  std::shared_ptr<const SpectrumMaker> ratioed;
+  {
+    platform::ScopedLock hold(lock_);
+    ratioed = ratioed_;
+  }
+  // Built here, on the saving thread: the server's thread only sends it.
+  std::string data;
+  if (acquired.spectrum || !acquired.spectrumError.empty()) {
+    data = dataJson(number, file.name, acquired.record.volts, acquired.spectrum ? &*acquired.spectrum : nullptr,
+                    acquired.spectrumError);
+  } else {
+    data = dataJson(number, file.name, acquired.record, ratioed ? *ratioed : singleBeam_, path);
+  }
+  add(std::move(file), std::move(data));
+}
+
+void LiveRun::drawn(std::int32_t number, const std::vector<std::string>& pictures) {
+  std::string entry;
+  {
+    platform::ScopedLock hold(lock_);
+    const auto found = std::find_if(saved_.begin(), saved_.end(), [number](const File& f) { return f.number == number; });
+    if (found == saved_.end()) return;
+    for (const std::string& picture : pictures) found->saved.push_back(fileName(picture));
+    entry = fileEntryJson(*found);
+    // The page takes a file it knows again as the new word on it.
+    if (server_) server_->publish("file", entry);
+  }
+}
+
+void LiveRun::add(File file, std::optional<std::string> data) {
   std::string entry = fileEntryJson(file);
   {
     platform::ScopedLock hold(lock_);
     file.againstBackground = ratioed_ != nullptr;
     lastSavedAt_ = steadySeconds();
+    if (data) keepData(file.number, std::move(*data));
     // Numbers are the run's, given by the caller: the demo renumbers its second acquisition's file.
     saved_.push_back(std::move(file));
     if (server_) server_->publish("file", entry);
   }
   publishState();
+}
+
+void LiveRun::keepData(std::int32_t number, std::string data) {
+  held_.emplace_back(number, std::move(data));
+  if (held_.size() > kHeldFiles) held_.pop_front();
 }
 
 void LiveRun::ended(const std::string& failure, bool stopped) {
@@ -310,8 +362,8 @@ std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
   std::shared_ptr<const SpectrumMaker> ratioed;
   {
     platform::ScopedLock hold(lock_);
-    for (const auto& [cached, json] : cache_) {
-      if (cached == number) return json;
+    for (const auto& [heldNumber, json] : held_) {
+      if (heldNumber == number) return json;
     }
     const auto found = std::find_if(saved_.begin(), saved_.end(), [number](const File& f) { return f.number == number; });
     if (found == saved_.end()) return std::nullopt;
@@ -319,19 +371,39 @@ std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
     if (file.againstBackground) ratioed = ratioed_;
   }
   // Read back from the disk, the path the run was told: a page names only a number.
-  std::string json = "{";
-  appendField(json, "number", file.number);
-  appendField(json, "name", file.name);
   InterferogramRecord record;
   try {
     record = readForSpectrum(file.path, "", processing_);
   } catch (const std::exception& failure) {
     // Moved or removed since it was saved: the page says so in the spectrum's place.
+    std::string json = "{";
+    appendField(json, "number", file.number);
+    appendField(json, "name", file.name);
     json += ",\"points\":0,\"interferogram\":null,\"zoom\":null,\"spectrum\":null";
     appendField(json, "spectrumError", failure.what());
     return json + "}";
   }
-  const std::vector<double>& volts = record.volts;
+  std::string json = dataJson(file.number, file.name, record, ratioed ? *ratioed : singleBeam_, file.path);
+  platform::ScopedLock hold(lock_);
+  keepData(number, json);
+  return json;
+}
+
+std::string LiveRun::dataJson(std::int32_t number, const std::string& name, const InterferogramRecord& record,
+                              const SpectrumMaker& maker, const std::string& path) {
+  try {
+    const SpectrumRecord spectrum = maker.make(record, path);
+    return dataJson(number, name, record.volts, &spectrum, "");
+  } catch (const std::exception& failure) {
+    return dataJson(number, name, record.volts, nullptr, failure.what());
+  }
+}
+
+std::string LiveRun::dataJson(std::int32_t number, const std::string& name, const std::vector<double>& volts,
+                              const SpectrumRecord* spectrum, const std::string& spectrumError) {
+  std::string json = "{";
+  appendField(json, "number", number);
+  appendField(json, "name", name);
   const auto pointIndex = [](std::size_t i) { return static_cast<double>(i); };
   appendField(json, "points", static_cast<std::int64_t>(volts.size()));
   appendKey(json, "interferogram");
@@ -344,27 +416,20 @@ std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
   }
   appendKey(json, "zoom");
   appendSeries(json, zoom, pointIndex, volts);
-  std::string spectrumError;
-  try {
-    const SpectrumRecord spectrum = (ratioed ? *ratioed : singleBeam_).make(record, file.path);
+  if (spectrum) {
     appendKey(json, "spectrum");
     json += '{';
-    appendField(json, "kind", spectrumKindName(spectrum.kind));
+    appendField(json, "kind", spectrumKindName(spectrum->kind));
     json += ',';
     std::string series;
-    appendSeries(series, drawnPoints(spectrum.values), [&spectrum](std::size_t i) { return spectrum.wavenumbers[i]; },
-                 spectrum.values);
+    appendSeries(series, drawnPoints(spectrum->values), [spectrum](std::size_t i) { return spectrum->wavenumbers[i]; },
+                 spectrum->values);
     json += series.substr(1);  // the series' fields inside the spectrum's object
-  } catch (const std::exception& failure) {
+  } else {
     json += ",\"spectrum\":null";
-    spectrumError = failure.what();
   }
   appendField(json, "spectrumError", spectrumError);
   json += '}';
-
-  platform::ScopedLock hold(lock_);
-  cache_.emplace_back(number, json);
-  if (cache_.size() > kCachedFiles) cache_.pop_front();
   return json;
 }
 

@@ -1,6 +1,8 @@
 // The run as the live view shows it: what the acquisition (or `dorvane view`) tells it, kept under
-// a lock and pushed to the pages through the server as it changes. A file's data is read back from
-// its saved file when a page asks for it, so the run holds only names however long it lasts.
+// a lock and pushed to the pages through the server as it changes. A saved file's data for the pages
+// is built from what the acquisition holds as the file is saved, and kept for the newest files; an
+// older one, and every file of `dorvane view`, is read back from its saved file when a page asks,
+// so the run holds only names however long it lasts.
 //
 // The JSON the pages get (numbers are plain JSON numbers; absent values are null):
 //   state: {"mode": "acquire" | "view", "bench": "bench family 9 model 60" | "",
@@ -50,6 +52,9 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   // Files saved from now on are shown against this interferogram (absorbance or transmittance, as
   // `processing` says). Throws HostFailure: "the background NAME: what is wrong".
   void setBackground(const InterferogramRecord& background, const std::string& name);
+  // The same with the maker the acquisition makes its spectra with, its background set already:
+  // a file that comes without its spectrum is shown with this one.
+  void setBackground(std::shared_ptr<const SpectrumMaker> ratioed, const std::string& name);
 
   // The acquisition's course (AcquireObserver). A second `started` (the demo acquires twice) keeps
   // the run's start and its count of files.
@@ -58,15 +63,19 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   void scanning(std::int32_t number) override;
   void transferring(std::int32_t number) override;
   void notice(const std::string& line) override;
+  void saved(const std::shared_ptr<const AcquiredFile>& file) override;  // shown as file `file->number`
+  void drawn(std::int32_t number, const std::vector<std::string>& pictures) override;
+  // The end: `failure` empty when the run went as asked; `stopped` for a stop the user asked for.
+  void ended(const std::string& failure, bool stopped) override;
   // The files the run will have, when its acquisitions are told fewer (the demo's two).
   void expectFiles(std::int32_t files);
 
-  // A file saved whole: its interferogram at `interferogramPath` (read back when a page asks), and
-  // every file of its set (and of its spectrum's).
-  void saved(std::int32_t number, const std::string& time, const std::string& interferogramPath,
-             const std::vector<std::string>& savedPaths);
-  // The end: `failure` empty when the run went as asked; `stopped` for a stop the user asked for.
-  void ended(const std::string& failure, bool stopped);
+  // A saved file shown as file `number` of the run (the demo numbers its acquisitions' files).
+  void show(std::int32_t number, const AcquiredFile& file);
+  // `dorvane view`: a file found saved, its interferogram at `interferogramPath` (read back when a
+  // page asks), and every file of its set.
+  void listed(std::int32_t number, const std::string& time, const std::string& interferogramPath,
+              const std::vector<std::string>& savedPaths);
   // `dorvane view`: the bench named by the files, and the phase "viewing".
   void viewing(std::int32_t benchIdentity);
 
@@ -82,6 +91,13 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   };
   std::string stateJsonLocked() const;
   static std::string fileEntryJson(const File& file);
+  // A file's data for the pages, its spectrum given or made by `maker`.
+  static std::string dataJson(std::int32_t number, const std::string& name, const std::vector<double>& volts,
+                              const SpectrumRecord* spectrum, const std::string& spectrumError);
+  static std::string dataJson(std::int32_t number, const std::string& name, const InterferogramRecord& record,
+                              const SpectrumMaker& maker, const std::string& path);
+  void add(File file, std::optional<std::string> data);
+  void keepData(std::int32_t number, std::string data);  // under the lock
   void publishState();
 
   const Mode mode_;
@@ -103,8 +119,8 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   std::optional<double> startedAt_;  // seconds on the steady clock
   double lastSavedAt_ = 0;
   std::vector<File> saved_;
-  // The newest files' data as sent: every page asks for the newest file as it arrives.
-  std::deque<std::pair<std::int32_t, std::string>> cache_;
+  // The newest files' data as sent.
+  std::deque<std::pair<std::int32_t, std::string>> held_;
 };
 
 }  // namespace dorvane::host::live

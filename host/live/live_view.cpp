@@ -10,6 +10,7 @@
 
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
+#include "host/files/formats.h"
 #include "host/files/interferogram_reader.h"
 #include "host/live/live_assets.h"
 #include "host/text/text.h"
@@ -59,8 +60,14 @@ void LiveView::holdUntilStopped(int stopsDuringRun) {
   waitForStopRequest(stopsDuringRun);
 }
 
-int runWithLiveView(LiveRun* run, LiveView* view, const std::function<void()>& work) {
-  if (!view) {
+LiveSession::LiveSession(const LiveViewOptions& options, const std::string& folder, const ProcessingOptions& processing) {
+  if (!options.port) return;
+  run_.emplace(LiveRun::Mode::Acquire, folder, processing);
+  view_.emplace(*run_, options);
+}
+
+int LiveSession::perform(const std::function<void()>& work) {
+  if (!view_) {
     work();
     return 0;
   }
@@ -71,14 +78,14 @@ int runWithLiveView(LiveRun* run, LiveView* view, const std::function<void()>& w
   try {
     work();
     stopsDuringRun = stopRequestCount();
-    run->ended("", false);
+    run_->ended("", false);
   } catch (const HostFailure& failure) {
     stopsDuringRun = stopRequestCount();
     std::cerr << "dorvane: " << failure.what() << std::endl;
-    run->ended(failure.what(), stopRequested());
+    run_->ended(failure.what(), stopRequested());
     status = failure.exitStatus();
   }
-  view->holdUntilStopped(stopsDuringRun);
+  view_->holdUntilStopped(stopsDuringRun);
   return status;
 }
 
@@ -100,7 +107,7 @@ int runViewCommand(const ViewCommand& command) {
     std::vector<std::string> added;
     for (const fs::directory_entry& entry : fs::directory_iterator(command.folder, error)) {
       const std::string path = entry.path().string();
-      if (entry.path().extension() == ".jdx" && !seen.count(path)) added.push_back(path);
+      if (entry.path().extension() == kRecordExtension && !seen.count(path)) added.push_back(path);
     }
     std::sort(added.begin(), added.end());
     for (const std::string& path : added) {
@@ -108,12 +115,7 @@ int runViewCommand(const ViewCommand& command) {
       const InterferogramReading reading = readInterferogramFile(path);
       if (!reading.failure.empty()) continue;
       if (!benchIdentity) benchIdentity = reading.record.benchIdentity;
-      std::vector<std::string> saved;
-      for (const char* extension : {".csv", ".jdx", ".png"}) {
-        const fs::path sibling = fs::path(path).replace_extension(extension);
-        if (fs::exists(sibling, error)) saved.push_back(sibling.string());
-      }
-      run.saved(++shown, recordTimeText(reading.record), path, saved);
+      run.listed(++shown, recordTimeText(reading.record), path, savedSiblings(path));
     }
     if (!added.empty()) run.viewing(benchIdentity);
   };

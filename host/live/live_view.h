@@ -37,10 +37,26 @@ class LiveView {
   LiveServer server_;
 };
 
-// Runs `work` (an acquisition, the demo) with the live view of `run` when `view` is given, else as
-// it is. With the view, a failure is said on stderr and shown on the page, which stays until Ctrl-C;
-// returns the exit status (0 when `work` succeeded). Without it, failures propagate.
-int runWithLiveView(LiveRun* run, LiveView* view, const std::function<void()>& work);
+// A run on view when the options name a port (--live), or no run at all: what the acquire and demo
+// commands share.
+class LiveSession {
+ public:
+  // With a port: the run, served, its URL printed. Throws HostFailure when the address cannot be
+  // served, or for processing options the spectra library refuses.
+  LiveSession(const LiveViewOptions& options, const std::string& folder, const ProcessingOptions& processing);
+
+  // Null without a view.
+  LiveRun* run() { return run_ ? &*run_ : nullptr; }
+
+  // Runs `work` (an acquisition, the demo). Without a view it is run as it is and failures
+  // propagate. With the view a failure is said on stderr and shown on the page, which stays until
+  // Ctrl-C; returns the exit status (0 when `work` succeeded).
+  int perform(const std::function<void()>& work);
+
+ private:
+  std::optional<LiveRun> run_;
+  std::optional<LiveView> view_;
+};
 
 struct ViewCommand {
   std::string folder;

@@ -22,6 +22,7 @@
 #include "tests/support/test_support.h"
 #include "tests/host/saved_files.h"
 #include "host/files/interferogram_reader.h"
+#include "host/files/formats.h"
 #include "host/files/plot.h"
 #include "host/files/spectrum_files.h"
 
@@ -358,7 +359,7 @@ TEST(HostFilesPlot, TheGnuplotOnThePathAtTheCallIsTheOneUsed) {
   const SavedSet missing = saveInterferogramSet(record, base, true, Existing::Keep);
   EXPECT_EQ(missing.failure, "");
   EXPECT_TRUE(missing.plotterMissing);
-  EXPECT_EQ(missing.files.png, "");
+  EXPECT_EQ(missing.files.png(), "");
   EXPECT_EQ(namesIn(scratch.path()), (std::set<std::string>{"bin", "x.csv", "x.jdx"}));
 
   // One that quits unread: the rest of a long script must not kill the host with SIGPIPE.

@@ -405,8 +405,10 @@
 
   function onFile(event) {
     const entry = parse(event);
-    if (!addFile(entry)) return;
+    const isNew = addFile(entry);
     renderFiles();
+    // The same file again tells of more of its files saved (its pictures, drawn after its data).
+    if (!isNew) return;
     renderState();
     draw();
   }

@@ -1,0 +1,99 @@
+// dorvane acquire: files co-added on the driver's thread, each saved as it comes, with its spectrum
+// when asked and on the live view with --live.
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "dorvane.h"
+#include "host/acquisition/acquire.h"
+#include "host/cli/options.h"
+#include "host/live/live_view.h"
+#include "host/os/host_failure.h"
+#include "host/text/text.h"
+
+namespace dorvane::host::cli {
+namespace {
+
+struct AcquireCommand {
+  std::string ini = "dorvane.ini";
+  OutputOptions output;
+  AcquireOptions acquisition;
+  ProcessingText processing;
+  bool spectrum = false;
+  std::string background;
+  live::LiveViewOptions live;
+};
+
+// "interferogram-20261207-105326": each acquisition names its files after the moment it began.
+std::string timedPrefix() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto nowMs = static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  return utcTimeText("interferogram-%Y%m%d-%H%M%S", nowMs);
+}
+
+int runAcquire(AcquireCommand& command) {
+  AcquireOptions& acquisition = command.acquisition;
+  acquisition.settings = loadSettings(command.ini);
+  acquisition.folder = command.output.folder;
+  acquisition.plot = !command.output.noPlot;
+  acquisition.overwrite = command.output.overwrite;
+  acquisition.notes = command.output.notes;
+  if (acquisition.prefix.empty()) acquisition.prefix = timedPrefix();
+  const ProcessingOptions processing = command.processing.resolved();
+  std::optional<InterferogramRecord> background;
+  if (!command.background.empty()) background = readForSpectrum(command.background, "the background ", processing);
+  // One maker for the files and the live view: each spectrum, and the background's, made once.
+  acquisition.saveSpectra = command.spectrum || background;
+  std::shared_ptr<SpectrumMaker> maker;
+  if (acquisition.saveSpectra || command.live.port) {
+    maker = std::make_shared<SpectrumMaker>(processing);
+    if (background) maker->setBackground(*background, shownPath(command.background));
+    acquisition.spectra = maker;
+  }
+  live::LiveSession live(command.live, acquisition.folder, processing);
+  if (live::LiveRun* run = live.run()) {
+    if (background) run->setBackground(maker, command.background);
+    acquisition.observer = run;
+  }
+  const int status = live.perform([&] {
+    const std::int32_t saved = acquire(acquisition);
+    std::cout << counted(saved, "file") << " saved in " << acquisition.folder << std::endl;
+  });
+  // After the live view, a Ctrl-C was what ended it; without, one that came late still counts.
+  return live.run() ? status : afterBenchCalls(status);
+}
+
+void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
+  command->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
+  command->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
+  command->add_option("--points", acquisition.points,
+                      "points per scan, 1 to " + std::to_string(kLargestPointsRequest) +
+                          " (the bench adds 64; default: the settings file's)")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)")->check(CLI::Range(0, 3));
+  command->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
+  command->add_option("--timeout", acquisition.timeoutSeconds,
+                      "seconds to wait for a file before giving up (default: twice what a file is expected to "
+                      "take, and 30 s more)")
+      ->check(CLI::PositiveNumber);
+}
+
+}  // namespace
+
+void addAcquireCommand(CommandLine& line) {
+  auto options = std::make_shared<AcquireCommand>();
+  CLI::App* command = line.app.add_subcommand("acquire", "co-add files on the driver's thread and save each one");
+  addSettingsOption(command, options->ini);
+  addOutputOptions(command, options->output);
+  addAcquisitionOptions(command, options->acquisition);
+  command->add_flag("--spectrum", options->spectrum, "save each file's spectrum beside it as well");
+  command->add_option("--background", options->background,
+                      "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
+  addProcessingOptions(command, options->processing);
+  addLiveOptions(command, options->live);
+  line.add(command, [options] { return runAcquire(*options); });
+}
+
+}  // namespace dorvane::host::cli

@@ -1,0 +1,241 @@
+// dorvane demo: the virtual bench with a polystyrene film, a background and a sample acquired,
+// saved and drawn, and the absorbance with its bands found and listed.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dorvane.h"
+#include "host/acquisition/acquire.h"
+#include "host/acquisition/driver_words.h"
+#include "host/cli/options.h"
+#include "host/live/live_view.h"
+#include "host/os/host_failure.h"
+#include "host/os/host_os.h"
+#include "host/text/text.h"
+
+namespace dorvane::host::cli {
+namespace {
+
+// The demo's absorbance: the stretch drawn, the one searched for bands (below 600 cm-1 the bench's
+// detector sees too little light for a ratio above the noise), the bands that count (absorbance and
+// height above the surrounding baseline), and how far a band may lie from the listed position to be
+// taken for it in the listing.
+constexpr double kDemoLowWavenumber = 450;
+constexpr double kDemoHighWavenumber = 4000;
+constexpr double kBandSearchLow = 600;
+constexpr double kBandHeight = 0.02;
+constexpr double kBandProminence = 0.02;
+constexpr double kBandMatchWindow = 4;
+// The polystyrene film's published band positions (cm-1), which the virtual bench's film has: a host
+// knows the film, not the bench.
+std::vector<double> polystyreneBands() {
+  std::int32_t count = 0;
+  dorvane_spectra_polystyrene_bands(nullptr, 0, &count);
+  std::vector<double> positions(static_cast<std::size_t>(std::max(count, 0)));
+  dorvane_spectra_polystyrene_bands(positions.data(), static_cast<std::int32_t>(positions.size()), &count);
+  return positions;
+}
+
+ProcessingOptions demoProcessing() {
+  ProcessingOptions processing;
+  processing.range = WavenumberRange{kDemoLowWavenumber, kDemoHighWavenumber};
+  return processing;
+}
+
+struct DemoOptions {
+  std::string folder = "dorvane-demo";
+  std::int32_t scans = 16;
+  std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
+  live::LiveViewOptions live;
+};
+
+// One of the demo's acquisitions as it went: its file with its pictures, and the live view told of
+// it as the run's file `offset` + its own number (each acquisition counts from 1).
+class DemoFile final : public AcquireObserver {
+ public:
+  DemoFile(live::LiveRun* run, std::int32_t offset) : run_(run), offset_(offset) {}
+
+  std::shared_ptr<const AcquiredFile> file;  // read once the acquisition has returned
+  std::vector<std::string> pictures;
+
+  void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
+               std::optional<double> fileSeconds) override {
+    if (run_) run_->started(benchIdentity, files, scans, fileSeconds);
+  }
+  void scanning(std::int32_t own) override {
+    if (run_) run_->scanning(offset_ + own);
+  }
+  void transferring(std::int32_t own) override {
+    if (run_) run_->transferring(offset_ + own);
+  }
+  void saved(const std::shared_ptr<const AcquiredFile>& saved) override {
+    file = saved;
+    if (run_) run_->show(offset_ + saved->number, *saved);
+  }
+  void drawn(std::int32_t own, const std::vector<std::string>& drawn) override {
+    pictures = drawn;
+    if (run_) run_->drawn(offset_ + own, drawn);
+  }
+  void notice(const std::string& line) override {
+    if (run_) run_->notice(line);
+  }
+  // The demo's run goes on after its first acquisition; its end is the demo's.
+  void ended(const std::string&, bool) override {}
+
+ private:
+  live::LiveRun* run_;
+  std::int32_t offset_;
+};
+
+// The virtual bench with the film, and a settings file for it with the driver's log switched on.
+struct DemoBench {
+  std::filesystem::path folder;
+  std::string benchLog, ini;
+  std::unique_ptr<VirtualBench> bench;
+};
+
+DemoBench startDemoBench(const DemoOptions& options) {
+  std::error_code error;
+  std::filesystem::create_directories(options.folder, error);
+  if (error) throw HostFailure("cannot create the demo folder " + options.folder + ": " + error.message());
+  DemoBench demo;
+  demo.folder = std::filesystem::absolute(options.folder);
+  std::vector<std::string> benchArguments{"--seed", "1", "--sample", "polystyrene"};
+  benchArguments.insert(benchArguments.end(), options.benchOptions.begin(), options.benchOptions.end());
+  demo.benchLog = (demo.folder / "virtual-bench.log").string();
+  demo.bench = std::make_unique<VirtualBench>(benchArguments, demo.benchLog);
+  const std::string& device = demo.bench->device();
+  setEnvironment("DORVANE_COM" + std::to_string(kVirtualBenchPort), device);
+
+  // The settings a bench of this kind would be run with, and the driver's log switched on.
+  demo.ini = (demo.folder / "dorvane.ini").string();
+  std::ofstream settings(demo.ini, std::ios::trunc);
+  settings << "; written by dorvane demo for the virtual bench on " << device << "\n"
+           << "[Settings]\nport=" << kVirtualBenchPort << "\nbaud=38400\nlog=1\nfvel=4\nrvel=4\npoints=16384\n"
+           << "gain=0\nlasersamp=2\nlturn=1000\nqturn=300\ndetector=1\niris=50\n";
+  if (!settings.flush()) throw HostFailure("cannot write the settings file " + demo.ini);
+  std::cout << "virtual bench with a polystyrene film on " << device << "; settings in " << demo.ini << "\n";
+  return demo;
+}
+
+// One file through the driver with the shuttle at `position`. The command string names position 1
+// with any argument but 0, which names position 2.
+void acquireWithShuttle(int position, const std::string& where, AcquireOptions acquisition, DemoFile& demoFile) {
+  const std::string command = position == 2 ? "shuttle 0" : "shuttle 1";
+  std::cout << "moving the shuttle to position " << position << " (" << where << ") with \"" << command
+            << "\"; the bench settles for 10 s" << std::endl;
+  const CommandOutcome moved = commandOutcome(command, spectrometer_execute(command.c_str()));
+  if (moved.failed) throw HostFailure("the shuttle did not move to position " + std::to_string(position) + ": " + moved.meaning);
+  if (stopRequested()) throw stoppedBy("; the port is closed");
+  acquisition.observer = &demoFile;
+  acquire(acquisition);
+  if (!demoFile.file) throw HostFailure("the virtual bench sent no " + acquisition.prefix + " file");
+}
+
+// The picture of a saved file, or "" when none was drawn.
+std::string pictureOf(const std::vector<std::string>& pictures) {
+  const auto png = std::find_if(pictures.begin(), pictures.end(), [](const std::string& p) { return p.ends_with(".png"); });
+  return png == pictures.end() ? std::string() : *png;
+}
+
+void report(const DemoOptions& options, const DemoBench& demo, const DemoFile& backgroundFile, const DemoFile& sampleFile,
+            const SpectrumRecord& absorbance, const SavedFiles& spectrumFiles) {
+  const AcquiredFile& sample = *sampleFile.file;
+  const std::filesystem::path& folder = demo.folder;
+  const std::string& ini = demo.ini;
+  const std::string& benchLog = demo.benchLog;
+  std::cout << "\ntwo interferograms from the virtual bench (" << benchName(sample.record.benchIdentity) << "), "
+            << options.scans << " scans each:\n";
+  for (const DemoFile* demoFile : {&backgroundFile, &sampleFile}) {
+    const AcquiredFile* file = demoFile->file.get();
+    const std::vector<double>& volts = file->record.volts;
+    const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
+    const std::optional<std::int32_t> zpd = zpdIndexOf(volts);
+    std::cout << "  " << fileName(file->files.csv()) << ": " << volts.size() << " points at " << recordTimeText(file->record)
+              << ", " << *low << " V to " << *high << " V, centre burst at point " << (zpd ? std::to_string(*zpd) : "?")
+              << "\n    " << file->files.csv() << "\n    " << file->files.jcamp() << "\n";
+    if (const std::string png = pictureOf(demoFile->pictures); !png.empty()) std::cout << "    " << png << "\n";
+  }
+  std::cout << "the polystyrene absorbance:\n    " << spectrumFiles.csv() << "\n    " << spectrumFiles.jcamp() << "\n";
+  if (!spectrumFiles.png().empty()) std::cout << "    " << spectrumFiles.png() << "\n";
+
+  std::cout << "polystyrene bands (cm-1), as the bench lists them and as found in the absorbance:\n";
+  for (const double listed : polystyreneBands()) {
+    const auto nearest = std::min_element(absorbance.bands.begin(), absorbance.bands.end(), [listed](double a, double b) {
+      return std::fabs(a - listed) < std::fabs(b - listed);
+    });
+    char line[96];
+    if (nearest != absorbance.bands.end() && std::fabs(*nearest - listed) <= kBandMatchWindow) {
+      std::snprintf(line, sizeof line, "  %7.1f  found %8.2f  (%+.2f)", listed, *nearest, *nearest - listed);
+    } else {
+      std::snprintf(line, sizeof line, "  %7.1f  not found within %.0f cm-1", listed, kBandMatchWindow);
+    }
+    std::cout << line << "\n";
+  }
+  const std::string library = driverLibraryPath();
+  std::cout << "settings:   " << ini << "\n"
+            << "bench log:  " << benchLog << "\n";
+  if (!library.empty()) {
+    std::cout << "driver log: " << (std::filesystem::path(library).parent_path() / "dorvane_log.txt").string() << "\n";
+  }
+  std::cout << "everything is in " << folder.string() << std::endl;
+}
+
+void runDemo(const DemoOptions& options, live::LiveRun* live) {
+  DemoBench demo = startDemoBench(options);
+  AcquireOptions acquisition;
+  acquisition.files = 1;
+  acquisition.scans = options.scans;
+  acquisition.folder = demo.folder.string();
+  acquisition.settings = loadSettings(demo.ini);
+  // The demo's folder is its own: a second demo replaces the first one's files.
+  acquisition.overwrite = true;
+  if (live) live->expectFiles(2);
+  DemoFile backgroundFile(live, 0), sampleFile(live, 1);
+  acquisition.prefix = "background";
+  acquireWithShuttle(2, "the open beam, for the background", acquisition, backgroundFile);
+  const AcquiredFile& background = *backgroundFile.file;
+  // The sample's absorbance made once, as it is saved: for the live view and for the bands below.
+  auto maker = std::make_shared<SpectrumMaker>(demoProcessing());
+  maker->setBackground(background.record, background.files.jcamp());
+  if (live) live->setBackground(maker, background.files.jcamp());
+  acquisition.prefix = "polystyrene";
+  acquisition.spectra = maker;
+  acquireWithShuttle(1, "the film in the beam, for the sample", acquisition, sampleFile);
+  demo.bench->stop();
+
+  const AcquiredFile& sample = *sampleFile.file;
+  if (!sample.spectrum) throw HostFailure(sample.spectrumError);
+  SpectrumRecord absorbance = *sample.spectrum;
+  absorbance.bands = findBands(absorbance, kBandSearchLow, kDemoHighWavenumber, kBandHeight, kBandProminence);
+  const SavedFiles spectrumFiles = SpectrumSaver(Existing::Replace, true)
+                                       .save(absorbance, demo.folder.string(), spectrumStem(sample.files.jcamp(), absorbance.kind));
+  report(options, demo, backgroundFile, sampleFile, absorbance, spectrumFiles);
+}
+
+}  // namespace
+
+void addDemoCommand(CommandLine& line) {
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App* command = line.app.add_subcommand(
+      "demo", "the virtual bench with a polystyrene film: a background and a sample acquired, saved and drawn, and "
+              "the absorbance with its bands");
+  command->add_option("--out", options->folder, "the folder for everything the demo writes")->capture_default_str();
+  command->add_option("--scans", options->scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
+  addLiveOptions(command, options->live);
+  line.add(command, [options] {
+    catchStopRequests();
+    // The demo's run on view: its absorbance over the range it draws.
+    live::LiveSession live(options->live, options->folder, demoProcessing());
+    const int status = live.perform([&] { runDemo(*options, live.run()); });
+    return live.run() ? status : afterBenchCalls(status);
+  });
+}
+
+}  // namespace dorvane::host::cli
