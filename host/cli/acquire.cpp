@@ -8,7 +8,7 @@
 
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
-#include "host/cli/options.h"
+#include "host/cli/commands.h"
 #include "host/live/live_view.h"
 #include "host/os/host_failure.h"
 #include "host/text/text.h"
@@ -16,22 +16,14 @@
 namespace dorvane::host::cli {
 namespace {
 
-struct AcquireCommand {
-  std::string ini = "dorvane.ini";
-  OutputOptions output;
-  AcquireOptions acquisition;
-  ProcessingText processing;
-  bool spectrum = false;
-  std::string background;
-  live::LiveViewOptions live;
-};
-
 // "interferogram-20261207-105326": each acquisition names its files after the moment it began.
 std::string timedPrefix() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   const auto nowMs = static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
   return utcTimeText("interferogram-%Y%m%d-%H%M%S", nowMs);
 }
+
+}  // namespace
 
 int runAcquire(AcquireCommand& command) {
   AcquireOptions& acquisition = command.acquisition;
@@ -65,35 +57,7 @@ int runAcquire(AcquireCommand& command) {
   return live.run() ? status : afterBenchCalls(status);
 }
 
-void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
-  command->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
-  command->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
-  command->add_option("--points", acquisition.points,
-                      "points per scan, 1 to " + std::to_string(kLargestPointsRequest) +
-                          " (the bench adds 64; default: the settings file's)")
-      ->check(CLI::PositiveNumber);
-  command->add_option("--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)")->check(CLI::Range(0, 3));
-  command->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
-  command->add_option("--timeout", acquisition.timeoutSeconds,
-                      "seconds to wait for a file before giving up (default: twice what a file is expected to "
-                      "take, and 30 s more)")
-      ->check(CLI::PositiveNumber);
-}
 
-}  // namespace
 
-void addAcquireCommand(CommandLine& line) {
-  auto options = std::make_shared<AcquireCommand>();
-  CLI::App* command = line.app.add_subcommand("acquire", "co-add files on the driver's thread and save each one");
-  addSettingsOption(command, options->ini);
-  addOutputOptions(command, options->output);
-  addAcquisitionOptions(command, options->acquisition);
-  command->add_flag("--spectrum", options->spectrum, "save each file's spectrum beside it as well");
-  command->add_option("--background", options->background,
-                      "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
-  addProcessingOptions(command, options->processing);
-  addLiveOptions(command, options->live);
-  line.add(command, [options] { return runAcquire(*options); });
-}
 
 }  // namespace dorvane::host::cli

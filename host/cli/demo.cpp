@@ -13,7 +13,7 @@
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
 #include "host/acquisition/driver_words.h"
-#include "host/cli/options.h"
+#include "host/cli/commands.h"
 #include "host/live/live_view.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
@@ -26,8 +26,7 @@ namespace {
 // detector sees too little light for a ratio above the noise), the bands that count (absorbance and
 // height above the surrounding baseline), and how far a band may lie from the listed position to be
 // taken for it in the listing.
-constexpr double kDemoLowWavenumber = 450;
-constexpr double kDemoHighWavenumber = 4000;
+constexpr WavenumberRange kDemoRange{450, 4000};
 constexpr double kBandSearchLow = 600;
 constexpr double kBandHeight = 0.02;
 constexpr double kBandProminence = 0.02;
@@ -42,18 +41,15 @@ std::vector<double> polystyreneBands() {
   return positions;
 }
 
+}  // namespace
+
 ProcessingOptions demoProcessing() {
   ProcessingOptions processing;
-  processing.range = WavenumberRange{kDemoLowWavenumber, kDemoHighWavenumber};
+  processing.range = kDemoRange;
   return processing;
 }
 
-struct DemoOptions {
-  std::string folder = "dorvane-demo";
-  std::int32_t scans = 16;
-  std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
-  live::LiveViewOptions live;
-};
+namespace {
 
 // One of the demo's acquisitions as it went: its file with its pictures, and the live view told of
 // it as the run's file `offset` + its own number (each acquisition counts from 1).
@@ -111,7 +107,10 @@ DemoBench startDemoBench(const DemoOptions& options) {
   demo.benchLog = (demo.folder / "virtual-bench.log").string();
   demo.bench = std::make_unique<VirtualBench>(benchArguments, demo.benchLog);
   const std::string& device = demo.bench->device();
-  setEnvironment("DORVANE_COM" + std::to_string(kVirtualBenchPort), device);
+  // Appended rather than concatenated: GCC 12 at -O3 takes the concatenation for an overlapping copy.
+  std::string portVariable = "DORVANE_COM";
+  portVariable += std::to_string(kVirtualBenchPort);
+  setEnvironment(portVariable, device);
 
   // The settings a bench of this kind would be run with, and the driver's log switched on.
   demo.ini = (demo.folder / "dorvane.ini").string();
@@ -213,7 +212,7 @@ void runDemo(const DemoOptions& options, live::LiveRun* live) {
   const AcquiredFile& sample = *sampleFile.file;
   if (!sample.spectrum) throw HostFailure(sample.spectrumError);
   SpectrumRecord absorbance = *sample.spectrum;
-  absorbance.bands = findBands(absorbance, kBandSearchLow, kDemoHighWavenumber, kBandHeight, kBandProminence);
+  absorbance.bands = findBands(absorbance, kBandSearchLow, kDemoRange.high, kBandHeight, kBandProminence);
   const SavedFiles spectrumFiles = SpectrumSaver(Existing::Replace, true)
                                        .save(absorbance, demo.folder.string(), spectrumStem(sample.files.jcamp(), absorbance.kind));
   report(options, demo, backgroundFile, sampleFile, absorbance, spectrumFiles);
@@ -221,21 +220,13 @@ void runDemo(const DemoOptions& options, live::LiveRun* live) {
 
 }  // namespace
 
-void addDemoCommand(CommandLine& line) {
-  auto options = std::make_shared<DemoOptions>();
-  CLI::App* command = line.app.add_subcommand(
-      "demo", "the virtual bench with a polystyrene film: a background and a sample acquired, saved and drawn, and "
-              "the absorbance with its bands");
-  command->add_option("--out", options->folder, "the folder for everything the demo writes")->capture_default_str();
-  command->add_option("--scans", options->scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
-  addLiveOptions(command, options->live);
-  line.add(command, [options] {
-    catchStopRequests();
-    // The demo's run on view: its absorbance over the range it draws.
-    live::LiveSession live(options->live, options->folder, demoProcessing());
-    const int status = live.perform([&] { runDemo(*options, live.run()); });
-    return live.run() ? status : afterBenchCalls(status);
-  });
+int runDemoCommand(DemoOptions& options) {
+  catchStopRequests();
+  // The demo's run on view: its absorbance over the range it draws.
+  live::LiveSession live(options.live, options.folder, demoProcessing());
+  const int status = live.perform([&] { runDemo(options, live.run()); });
+  return live.run() ? status : afterBenchCalls(status);
 }
+
 
 }  // namespace dorvane::host::cli

@@ -5,30 +5,13 @@
 #include "dorvane.h"
 #include "host/acquisition/driver_words.h"
 #include "host/acquisition/session.h"
-#include "host/cli/options.h"
+#include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"
 
 namespace dorvane::host::cli {
 namespace {
-
-// What exec's help lists: each command and what its result means.
-constexpr const char* kCommandResults =
-    "Commands (words compare without regard to case; a word only has to begin the command, except reset and\n"
-    "whoAreYou; what follows the number is ignored) and what their results mean:\n"
-    "  shuttle           1: the bench has a shuttle; 0: it has none; -1: the bench could not be asked\n"
-    "  shuttle N         move the shuttle to position 1 (N not 0) or 2 (N 0); 1: moved, -1: no shuttle, 0: failed\n"
-    "  iris              1: the bench has an iris; 0: it has none; -1: the bench could not be asked\n"
-    "  iris N            set the aperture to N; 1: set (or no iris fitted), 0: failed\n"
-    "  mirror            1: the bench has a beam mirror; 0: it has none; -1: the bench could not be asked\n"
-    "  mirror N          move the mirror to position 1 (N not 0) or 2 (N 0); 1: moved, -1: no mirror, 0: failed\n"
-    "  movemotor M S     move motor 2 (M not 0) or 1 (M 0) by S steps; its new position, 0: failed\n"
-    "  movemotor M       the position of motor 2 (M not 0) or 1; -1: not known\n"
-    "  reset             reset the bench (it forgets its stored blocks); 1: done\n"
-    "  whoAreYou         the bench found at the last opening: family << 16 | model; 0: none yet\n"
-    "  @FILE             load the settings file FILE; 0\n"
-    "A negative result of any but movemotor is the serial layer's code: the line says what it means.";
 
 // Prints the result with its meaning; false when the result tells of a failure.
 bool executeCommand(const std::string& iniPath, const std::string& command) {
@@ -52,14 +35,23 @@ bool executeCommand(const std::string& iniPath, const std::string& command) {
 
 }  // namespace
 
-void addExecCommand(CommandLine& line) {
-  auto ini = std::make_shared<std::string>("dorvane.ini");
-  auto text = std::make_shared<std::string>();
-  CLI::App* command = line.app.add_subcommand("exec", "run a command string, e.g. \"shuttle 1\", and explain its result");
-  addSettingsOption(command, *ini);
-  command->add_option("COMMAND", *text, "the command string")->required();
-  command->footer(kCommandResults);
-  line.add(command, [ini, text] { return executeCommand(*ini, *text) ? afterBenchCalls(0) : kExitFailure; });
-}
+const char* const kCommandResults =
+    "Commands (words compare without regard to case; a word only has to begin the command, except reset and\n"
+    "whoAreYou; what follows the number is ignored) and what their results mean:\n"
+    "  shuttle           1: the bench has a shuttle; 0: it has none; -1: the bench could not be asked\n"
+    "  shuttle N         move the shuttle to position 1 (N not 0) or 2 (N 0); 1: moved, -1: no shuttle, 0: failed\n"
+    "  iris              1: the bench has an iris; 0: it has none; -1: the bench could not be asked\n"
+    "  iris N            set the aperture to N; 1: set (or no iris fitted), 0: failed\n"
+    "  mirror            1: the bench has a beam mirror; 0: it has none; -1: the bench could not be asked\n"
+    "  mirror N          move the mirror to position 1 (N not 0) or 2 (N 0); 1: moved, -1: no mirror, 0: failed\n"
+    "  movemotor M S     move motor 2 (M not 0) or 1 (M 0) by S steps; its new position, 0: failed\n"
+    "  movemotor M       the position of motor 2 (M not 0) or 1; -1: not known\n"
+    "  reset             reset the bench (it forgets its stored blocks); 1: done\n"
+    "  whoAreYou         the bench found at the last opening: family << 16 | model; 0: none yet\n"
+    "  @FILE             load the settings file FILE; 0\n"
+    "A negative result of any but movemotor is the serial layer's code: the line says what it means.";
+
+int runExec(ExecOptions& options) { return executeCommand(options.iniPath, options.command) ? afterBenchCalls(0) : kExitFailure; }
+
 
 }  // namespace dorvane::host::cli

@@ -9,7 +9,7 @@
 #include "dorvane.h"
 #include "host/acquisition/driver_words.h"
 #include "host/acquisition/session.h"
-#include "host/cli/options.h"
+#include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"
@@ -46,12 +46,6 @@ class WaitingLine {
   platform::Event done_;
   platform::Thread worker_;
   bool started_ = false;
-};
-
-struct FetchOptions {
-  std::string iniPath = "dorvane.ini";
-  std::int32_t index = 0;  // the block's place in the bench's list, newest first
-  OutputOptions output;
 };
 
 // Saves the block as stored-block-<its time>.*: block numbers shift with every acquisition.
@@ -115,16 +109,10 @@ void fetchStoredBlock(const FetchOptions& options) {
 
 }  // namespace
 
-void addFetchCommand(CommandLine& line) {
-  auto options = std::make_shared<FetchOptions>();
-  CLI::App* command = line.app.add_subcommand("fetch", "fetch a stored block and save it");
-  addSettingsOption(command, options->iniPath);
-  addOutputOptions(command, options->output);
-  command->add_option("INDEX", options->index, "the block's number in 'dorvane list'")->required()->check(CLI::NonNegativeNumber);
-  line.add(command, [options] {
-    fetchStoredBlock(*options);
-    return afterBenchCalls(0);
-  });
+int runFetch(FetchOptions& options) {
+  fetchStoredBlock(options);
+  return afterBenchCalls(0);
 }
+
 
 }  // namespace dorvane::host::cli

@@ -1,18 +1,209 @@
 // dorvane: the command-line host of the driver. It uses the driver as any host would, through
 // dorvane.h and the shared library, to look at a bench, acquire and save interferograms, read the
-// bench's stored blocks, and run the virtual bench. This file parses and dispatches; each command
-// is a source of its own.
+// bench's stored blocks, and run the virtual bench. This file parses the command line and hands
+// each command to its source (commands.h); only it knows the parser.
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <iostream>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "host/cli/options.h"
+#include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 
 namespace {
 
 using namespace dorvane::host;
+using namespace dorvane::host::cli;
+
+// A command as registered: its place on the command line, and its options, which live as long as
+// the command line does.
+template <typename Options>
+struct Registered {
+  CLI::App* command;
+  Options& options;
+};
+
+// The program's command line: each command's options and what runs it.
+struct CommandLine {
+  CLI::App& app;
+  std::vector<std::pair<CLI::App*, std::function<int()>>> commands;
+
+  template <typename Options>
+  Registered<Options> add(const std::string& name, const std::string& description, int (*run)(Options&),
+                          Options initial = {}) {
+    auto options = std::make_shared<Options>(std::move(initial));
+    CLI::App* command = app.add_subcommand(name, description);
+    commands.emplace_back(command, [options, run] { return run(*options); });
+    return {command, *options};
+  }
+};
+
+void addSettingsOption(CLI::App* command, std::string& ini) {
+  command->add_option("--ini", ini, "the settings file (INI, section [Settings])")->capture_default_str();
+}
+
+// --out, --no-plot, --overwrite and the notes every saved file carries.
+void addOutputOptions(CLI::App* command, OutputOptions& output) {
+  command->add_option("--out", output.folder, "the folder for the saved files")->capture_default_str();
+  command->add_flag("--no-plot", output.noPlot, "save CSV and JCAMP-DX only, no PNG");
+  command->add_flag("--overwrite", output.overwrite, "replace files of the same names (otherwise they are kept and nothing is written)");
+  command->add_option("--sample", output.notes.sample, "the sample's name, written into the files (and their JCAMP-DX title)");
+  command->add_option("--operator", output.notes.operatorName, "who made the measurement, written into the files");
+  command->add_option("--comment", output.notes.comment, "a comment written into the files");
+}
+
+// The processing options of the spectrum subcommand, acquire --spectrum and view.
+void addProcessingOptions(CLI::App* command, ProcessingText& text) {
+  ProcessingOptions& processing = text.processing;
+  command->add_option("--ratio", text.ratio, "with --background: transmittance (S/B) or absorbance (-log10 S/B)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"transmittance", "absorbance"}));
+  command->add_option("--apodization", processing.apodization, "the apodization function")
+      ->capture_default_str()
+      ->check(CLI::IsMember(apodizationNames()));
+  command->add_option("--zero-fill", processing.zeroFill, "zero-filling factor: 1, 2, 4 or 8 (default 2)")
+      ->check(CLI::IsMember({1, 2, 4, 8}));
+  command->add_option("--phase", processing.phase, "phase correction: mertz, or power (the magnitude spectrum)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"mertz", "power"}));
+  command->add_option("--phase-resolution", processing.phaseResolution,
+                      "Mertz: the resolution of the phase, cm-1 (default 32)")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--range", text.range, "write and draw only LO:HI cm-1, e.g. 400:4000");
+}
+
+// --live[=PORT] and --live-bind, for the subcommands that acquire.
+void addLiveOptions(CLI::App* command, live::LiveViewOptions& options) {
+  command->add_option("--live", options.port,
+                      "watch the run in a browser: serve its live view on 127.0.0.1:PORT (default " +
+                          std::to_string(live::kDefaultLivePort) + "; 0: any free port) and, when the run is over, "
+                          "until Ctrl-C")
+      ->expected(0, 1)
+      ->default_str(std::to_string(live::kDefaultLivePort))
+      ->option_text("[=PORT]");
+  command->add_option("--live-bind", options.bind,
+                      "the address the live view listens on, e.g. 0.0.0.0 for every network (anyone who can reach it "
+                      "can watch; default: loopback only)");
+}
+
+void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
+  command->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
+  command->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
+  command->add_option("--points", acquisition.points,
+                      "points per scan, 1 to " + std::to_string(kLargestPointsRequest) +
+                          " (the bench adds 64; default: the settings file's)")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)")->check(CLI::Range(0, 3));
+  command->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
+  command->add_option("--timeout", acquisition.timeoutSeconds,
+                      "seconds to wait for a file before giving up (default: twice what a file is expected to "
+                      "take, and 30 s more)")
+      ->check(CLI::PositiveNumber);
+}
+
+void addInfoCommand(CommandLine& line) {
+  auto [command, ini] = line.add<std::string>("info", "open the bench, print its identity and setup, close", showInfo,
+                                              "dorvane.ini");
+  addSettingsOption(command, ini);
+}
+
+void addListCommand(CommandLine& line) {
+  auto [command, ini] = line.add<std::string>("list", "list the blocks stored in the bench's memory", listStoredBlocks,
+                                              "dorvane.ini");
+  addSettingsOption(command, ini);
+}
+
+void addFetchCommand(CommandLine& line) {
+  auto [command, options] = line.add<FetchOptions>("fetch", "fetch a stored block and save it", runFetch);
+  addSettingsOption(command, options.iniPath);
+  addOutputOptions(command, options.output);
+  command->add_option("INDEX", options.index, "the block's number in 'dorvane list'")->required()->check(CLI::NonNegativeNumber);
+}
+
+void addExecCommand(CommandLine& line) {
+  auto [command, options] = line.add<ExecOptions>("exec", "run a command string, e.g. \"shuttle 1\", and explain its result",
+                                                  runExec);
+  addSettingsOption(command, options.iniPath);
+  command->add_option("COMMAND", options.command, "the command string")->required();
+  command->footer(kCommandResults);
+}
+
+void addSpectrumCommand(CommandLine& line) {
+  auto [command, spectrum] = line.add<SpectrumCommand>(
+      "spectrum", "turn interferogram files (dorvane's CSV or JCAMP-DX) into spectra: single beam, or with "
+                  "--background absorbance (--ratio transmittance for transmittance)",
+      runSpectrumCommand);
+  command->add_option("FILE", spectrum.files, "the interferogram files")->required();
+  command->add_option("--background", spectrum.background, "an interferogram of the open beam to ratio against");
+  addProcessingOptions(command, spectrum.processing);
+  command->add_option("--laser-wavenumber", spectrum.processing.processing.laserWavenumber,
+                      "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--undersampling", spectrum.processing.processing.undersampling,
+                      "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)")
+      ->check(CLI::IsMember({1, 2, 4, 8}));
+  command->add_option("--out", spectrum.folder, "the folder for the spectra (default: beside each file)");
+  command->add_flag("--overwrite", spectrum.overwrite, "replace spectrum files that exist");
+  command->add_flag("--no-plot", spectrum.noPlot, "save CSV and JCAMP-DX only, no PNG");
+}
+
+void addSimCommand(CommandLine& line) {
+  auto [command, benchOptions] = line.add<std::vector<std::string>>(
+      "sim", "serve the virtual bench until Ctrl-C and say how to reach it", serveVirtualBench);
+  command->add_option("BENCH-OPTIONS", benchOptions, "dorvane-benchsim's options, after --, e.g. -- --faults 0.01");
+  command->prefix_command();
+}
+
+void addDemoCommand(CommandLine& line) {
+  auto [command, options] = line.add<DemoOptions>(
+      "demo", "the virtual bench with a polystyrene film: a background and a sample acquired, saved and drawn, and "
+              "the absorbance with its bands",
+      runDemoCommand);
+  command->add_option("--out", options.folder, "the folder for everything the demo writes")->capture_default_str();
+  command->add_option("--scans", options.scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
+  addLiveOptions(command, options.live);
+}
+
+void addViewCommand(CommandLine& line) {
+  auto [command, options] = line.add<ViewText>(
+      "view", "serve the live view of interferograms already saved in a folder (and of those saved there later) "
+              "until Ctrl-C",
+      runView);
+  live::ViewCommand& view = options.view;
+  command->add_option("FOLDER", view.folder, "the folder of the files")->required();
+  command->add_option("--background", view.background, "an interferogram of the open beam to ratio against");
+  addProcessingOptions(command, options.processing);
+  command->add_option("--port", view.live.port, "the port to serve on (default " +
+                                                     std::to_string(live::kDefaultLivePort) + "; 0: any free port)");
+  command->add_option("--bind", view.live.bind, "the address to listen on (default: loopback only)");
+}
+
+void addAcquireCommand(CommandLine& line) {
+  auto [command, options] =
+      line.add<AcquireCommand>("acquire", "co-add files on the driver's thread and save each one", runAcquire);
+  addSettingsOption(command, options.ini);
+  addOutputOptions(command, options.output);
+  addAcquisitionOptions(command, options.acquisition);
+  command->add_flag("--spectrum", options.spectrum, "save each file's spectrum beside it as well");
+  command->add_option("--background", options.background,
+                      "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
+  addProcessingOptions(command, options.processing);
+  addLiveOptions(command, options.live);
+}
+
+void addPlotCommand(CommandLine& line) {
+  auto [command, plot] = line.add<PlotCommand>(
+      "plot", "draw the PNG picture of saved interferogram or spectrum files (CSV or JCAMP-DX) beside them, e.g. those "
+              "an acquisition had no time to draw",
+      runPlot);
+  command->add_option("FILE", plot.files, "the saved files")->required();
+  command->add_flag("--overwrite", plot.overwrite, "draw pictures that exist again (otherwise they are kept)");
+}
 
 int run(int argc, char** argv) {
   CLI::App app{"dorvane: look at an FTIR bench, acquire and save interferograms, read its stored data.\n"
@@ -26,10 +217,9 @@ int run(int argc, char** argv) {
   app.add_flag("--debug", driverDebug,
                "show the driver's debug lines (on Linux it sets DORVANE_DEBUG, which sends them to stderr; on "
                "Windows they go to a debugger)");
-  cli::CommandLine line{app, {}};
-  for (const auto add : {cli::addInfoCommand, cli::addAcquireCommand, cli::addListCommand, cli::addFetchCommand,
-                         cli::addExecCommand, cli::addSpectrumCommand, cli::addSimCommand, cli::addDemoCommand,
-                         cli::addViewCommand, cli::addPlotCommand}) {
+  CommandLine line{app, {}};
+  for (const auto add : {addInfoCommand, addAcquireCommand, addListCommand, addFetchCommand, addExecCommand,
+                         addSpectrumCommand, addSimCommand, addDemoCommand, addViewCommand, addPlotCommand}) {
     add(line);
   }
   try {

@@ -1,17 +1,83 @@
-// dorvane plot: the pictures of files already saved, drawn beside them.
-#include "host/cli/options.h"
-#include "host/cli/plot_command.h"
+// dorvane plot: each file read back by the reader of its kind and its picture drawn as a set of one.
+#include "host/cli/commands.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <set>
+
+#include "host/files/interferogram_reader.h"
+#include "host/files/plot.h"
+#include "host/files/spectrum_reader.h"
+#include "host/files/whole_file.h"
+#include "host/os/file_system.h"
+#include "host/os/host_failure.h"
+#include "host/os/host_os.h"
+#include "host/text/text.h"
 
 namespace dorvane::host::cli {
+namespace {
 
-void addPlotCommand(CommandLine& line) {
-  auto plot = std::make_shared<PlotCommand>();
-  CLI::App* command = line.app.add_subcommand(
-      "plot", "draw the PNG picture of saved interferogram or spectrum files (CSV or JCAMP-DX) beside them, e.g. those "
-              "an acquisition had no time to draw");
-  command->add_option("FILE", plot->files, "the saved files")->required();
-  command->add_flag("--overwrite", plot->overwrite, "draw pictures that exist again (otherwise they are kept)");
-  line.add(command, [plot] { return runPlotCommand(*plot); });
+enum class Outcome { Drawn, Kept, Failed };
+
+Outcome failed(const std::string& path, const std::string& failure) {
+  std::cerr << "dorvane: " << shownPath(path) << ": " << failure << std::endl;
+  return Outcome::Failed;
+}
+
+// Writes the picture of `path` that `member` draws (none: gnuplot is not installed, which ends the
+// command, since no other file could be drawn either).
+Outcome writePicture(const std::optional<FileSetMember>& member, const std::string& path, Existing existing) {
+  if (!member) throw HostFailure(kNoPlotter);
+  const std::string failure = writeFileSet({*member}, existing);
+  if (failure.empty()) {
+    std::cout << "drew " << shownPath(member->path) << std::endl;
+    return Outcome::Drawn;
+  }
+  // The set's refusal of a taken name: a picture drawn before, which is kept.
+  if (failure == cannotWrite(member->path, kFileExists)) return Outcome::Kept;
+  return failed(path, failure);
+}
+
+Outcome plotFile(const std::string& path, const std::string& png, Existing existing) {
+  if (isSavedSpectrum(path)) {
+    const SpectrumReading spectrum = readSpectrumFile(path);
+    if (!spectrum.failure.empty()) return failed(path, spectrum.failure);
+    return writePicture(spectrumPlot(spectrum.record, png), path, existing);
+  }
+  // Anything else is the interferogram reader's to refuse, with what is wrong with it.
+  const InterferogramReading interferogram = readInterferogramFile(path);
+  if (!interferogram.failure.empty()) return failed(path, interferogram.failure);
+  return writePicture(interferogramPlot(interferogram.record, png), path, existing);
+}
+
+}  // namespace
+
+int runPlot(PlotCommand& command) {
+  const Existing existing = command.overwrite ? Existing::Replace : Existing::Keep;
+  std::set<std::string> pictures;  // drawn or kept: the other files of their stem are passed over
+  std::int64_t drawn = 0, kept = 0, failures = 0;
+  for (const std::string& path : command.files) {
+    // Each picture is drawn whole before Ctrl-C is heeded.
+    if (stopRequested()) throw stoppedBy(" before " + shownPath(path));
+    const std::string png = std::filesystem::path(path).replace_extension(".png").string();
+    if (pictures.contains(png)) continue;
+    const Outcome outcome = plotFile(path, png, existing);
+    if (outcome == Outcome::Failed) {
+      ++failures;
+    } else {
+      ++(outcome == Outcome::Drawn ? drawn : kept);
+      pictures.insert(png);
+    }
+  }
+  std::cout << counted(drawn, "picture") << " drawn";
+  if (kept > 0) {
+    std::cout << ", " << kept << " kept ("
+              << (kept == 1 ? "it exists; --overwrite draws it again)" : "they exist; --overwrite draws them again)");
+  }
+  std::cout << std::endl;
+  return failures == 0 ? 0 : kExitFailure;
 }
 
 }  // namespace dorvane::host::cli

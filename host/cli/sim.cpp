@@ -6,16 +6,16 @@
 #include "dorvane.h"
 #include "host/acquisition/driver_words.h"
 #include "host/acquisition/session.h"
-#include "host/cli/options.h"
+#include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"
 
 namespace dorvane::host::cli {
-namespace {
 
-// Serves the virtual bench (with dorvane-benchsim's own options) until Ctrl-C.
-void serveVirtualBench(const std::vector<std::string>& benchOptions) {
+int serveVirtualBench(std::vector<std::string>& benchOptions) {
+  // A bare "--" before the bench's options is the separator, not one of them.
+  if (!benchOptions.empty() && benchOptions.front() == "--") benchOptions.erase(benchOptions.begin());
   catchStopRequests();
   VirtualBench bench(benchOptions, "/dev/null");
   std::cout << "The virtual bench is serving on " << bench.device() << ".\n"
@@ -28,21 +28,8 @@ void serveVirtualBench(const std::vector<std::string>& benchOptions) {
   const int status = bench.stop();
   if (!stopped) throw HostFailure("the virtual bench ended by itself (status " + std::to_string(status) + ")");
   std::cout << "the virtual bench has stopped" << std::endl;
+  return 0;
 }
 
-}  // namespace
-
-void addSimCommand(CommandLine& line) {
-  auto benchOptions = std::make_shared<std::vector<std::string>>();
-  CLI::App* command = line.app.add_subcommand("sim", "serve the virtual bench until Ctrl-C and say how to reach it");
-  command->add_option("BENCH-OPTIONS", *benchOptions, "dorvane-benchsim's options, after --, e.g. -- --faults 0.01");
-  command->prefix_command();
-  line.add(command, [benchOptions] {
-    // A bare "--" before the bench's options is the separator, not one of them.
-    if (!benchOptions->empty() && benchOptions->front() == "--") benchOptions->erase(benchOptions->begin());
-    serveVirtualBench(*benchOptions);
-    return 0;
-  });
-}
 
 }  // namespace dorvane::host::cli

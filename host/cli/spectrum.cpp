@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/acquisition/spectrum.h"
-#include "host/cli/options.h"
+#include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"
@@ -16,18 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct SpectrumCommand {
-  std::vector<std::string> files;
-  std::string background;  // empty: single-beam spectra
-  ProcessingText processing;
-  std::string folder;  // empty: beside each file
-  bool overwrite = false;
-  bool noPlot = false;
-};
+}  // namespace
 
-// Each file that cannot be read or processed gets one line on stderr and nothing written; the
-// others are saved. Returns the exit status.
-int runSpectrumCommand(const SpectrumCommand& command) {
+int runSpectrumCommand(SpectrumCommand& command) {
   const ProcessingOptions processing = command.processing.resolved();
   SpectrumMaker maker(processing);
   if (!command.background.empty()) {
@@ -57,26 +48,5 @@ int runSpectrumCommand(const SpectrumCommand& command) {
   return failures == 0 ? 0 : kExitFailure;
 }
 
-}  // namespace
-
-void addSpectrumCommand(CommandLine& line) {
-  auto spectrum = std::make_shared<SpectrumCommand>();
-  CLI::App* command = line.app.add_subcommand(
-      "spectrum", "turn interferogram files (dorvane's CSV or JCAMP-DX) into spectra: single beam, or with "
-                  "--background absorbance (--ratio transmittance for transmittance)");
-  command->add_option("FILE", spectrum->files, "the interferogram files")->required();
-  command->add_option("--background", spectrum->background, "an interferogram of the open beam to ratio against");
-  addProcessingOptions(command, spectrum->processing);
-  command->add_option("--laser-wavenumber", spectrum->processing.processing.laserWavenumber,
-                      "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)")
-      ->check(CLI::PositiveNumber);
-  command->add_option("--undersampling", spectrum->processing.processing.undersampling,
-                      "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)")
-      ->check(CLI::IsMember({1, 2, 4, 8}));
-  command->add_option("--out", spectrum->folder, "the folder for the spectra (default: beside each file)");
-  command->add_flag("--overwrite", spectrum->overwrite, "replace spectrum files that exist");
-  command->add_flag("--no-plot", spectrum->noPlot, "save CSV and JCAMP-DX only, no PNG");
-  line.add(command, [spectrum] { return runSpectrumCommand(*spectrum); });
-}
 
 }  // namespace dorvane::host::cli

@@ -1,4 +1,4 @@
-# The package installed offline with pip into a virtual environment, as the README says, with the
+# The package installed offline with pip into a virtual environment, as docs/python.md says, with the
 # libraries copied beside it: found there without DORVANE_LIBRARY.
 import os
 import shutil

@@ -1,0 +1,116 @@
+// The commands of dorvane: each a source of its own with its options and the function that runs
+// it, which returns the exit status or throws HostFailure with one line. main.cpp puts them on the
+// command line; nothing here knows the parser.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/acquisition/acquire.h"
+#include "host/acquisition/session.h"
+#include "host/acquisition/spectrum.h"
+#include "host/live/live_view.h"
+
+namespace dorvane::host::cli {
+
+// Where and how a command that saves files saves them.
+struct OutputOptions {
+  std::string folder = ".";
+  bool noPlot = false;
+  bool overwrite = false;
+  RecordNotes notes;
+  Existing existing() const { return overwrite ? Existing::Replace : Existing::Keep; }
+};
+
+// The processing options as given, and the ProcessingOptions they make.
+struct ProcessingText {
+  ProcessingOptions processing;
+  std::string range;
+  std::string ratio = "absorbance";
+  // Throws HostFailure (bad options) for a --range that is not LO:HI.
+  ProcessingOptions resolved() const;
+};
+
+// The bench calls cannot be cut short: a Ctrl-C during one is honoured once it returns, with
+// "stopped by Ctrl-C; the port is closed". Else `status`.
+int afterBenchCalls(int status);
+
+// The settings file's port for the virtual bench: its device is named in DORVANE_COM<port>.
+inline constexpr int kVirtualBenchPort = 49;
+
+// info and list: the settings file is all they take.
+int showInfo(std::string& iniPath);
+int listStoredBlocks(std::string& iniPath);
+
+struct FetchOptions {
+  std::string iniPath = "dorvane.ini";
+  std::int32_t index = 0;  // the block's place in the bench's list, newest first
+  OutputOptions output;
+};
+// Saves the block as stored-block-<its time>.*: block numbers shift with every acquisition.
+int runFetch(FetchOptions& options);
+
+struct ExecOptions {
+  std::string iniPath = "dorvane.ini";
+  std::string command;
+};
+// Prints the result with its meaning; kExitFailure when the result tells of a failure.
+int runExec(ExecOptions& options);
+// What exec's help lists: each command and what its result means.
+extern const char* const kCommandResults;
+
+struct AcquireCommand {
+  std::string ini = "dorvane.ini";
+  OutputOptions output;
+  AcquireOptions acquisition;
+  ProcessingText processing;
+  bool spectrum = false;
+  std::string background;
+  live::LiveViewOptions live;
+};
+int runAcquire(AcquireCommand& command);
+
+struct SpectrumCommand {
+  std::vector<std::string> files;
+  std::string background;  // empty: single-beam spectra
+  ProcessingText processing;
+  std::string folder;  // empty: beside each file
+  bool overwrite = false;
+  bool noPlot = false;
+};
+// Each file that cannot be read or processed gets one line on stderr and nothing written; the
+// others are saved.
+int runSpectrumCommand(SpectrumCommand& command);
+
+// Serves the virtual bench (with dorvane-benchsim's own options) until Ctrl-C.
+int serveVirtualBench(std::vector<std::string>& benchOptions);
+
+struct DemoOptions {
+  std::string folder = "dorvane-demo";
+  std::int32_t scans = 16;
+  std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
+  live::LiveViewOptions live;
+};
+int runDemoCommand(DemoOptions& options);
+// How the demo makes its absorbance: the library's defaults, over the range of the film's bands.
+ProcessingOptions demoProcessing();
+
+struct ViewText {
+  live::ViewCommand view;
+  ProcessingText processing;
+};
+int runView(ViewText& options);
+
+struct PlotCommand {
+  std::vector<std::string> files;  // the host's interferogram or spectrum files, CSV or JCAMP-DX
+  bool overwrite = false;          // draw a picture that exists again instead of keeping it
+};
+// Draws <FILE without its extension>.png beside each file, once for files of the same stem (x.csv
+// and x.jdx). A picture that exists is kept and counted, not refused: the command is meant for globs
+// over files of which some were drawn. A file that cannot be read or drawn is said on stderr and the
+// others go on. Returns 0 when every picture was drawn or kept, else kExitFailure; throws HostFailure
+// when gnuplot is not installed (kNoPlotter) or at a stop request (between two files).
+int runPlot(PlotCommand& command);
+
+}  // namespace dorvane::host::cli
