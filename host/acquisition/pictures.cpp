@@ -14,7 +14,6 @@ PictureWorker::PictureWorker(Draw draw) : draw_(std::move(draw)) {
 }
 
 void PictureWorker::offer(std::shared_ptr<const AcquiredFile> file) {
-  ++offered_;
   platform::ScopedLock hold(lock_);
   waiting_ = std::move(file);
   changed_.set();

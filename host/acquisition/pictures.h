@@ -30,7 +30,7 @@ class PictureWorker {
   // the thread.
   void finish(bool drawWaiting);
 
-  std::int32_t offered() const { return offered_; }
+  // The files drawn; read after finish.
   std::int32_t drawn() const { return drawn_; }
 
  private:
@@ -42,7 +42,6 @@ class PictureWorker {
   std::shared_ptr<const AcquiredFile> waiting_;
   bool closing_ = false;
   bool drawWaiting_ = false;
-  std::int32_t offered_ = 0;  // on the offering thread only
   std::int32_t drawn_ = 0;    // on the worker's thread until finish
   platform::Thread worker_;
 };
