@@ -17,6 +17,7 @@
 #include "link/byte_order.h"
 #include "tests/support/packets.h"
 #include "host/files/interferogram_files.h"
+#include "host/files/spectrum_files.h"
 #include "host/files/whole_file.h"
 
 using namespace dorvane;
@@ -204,6 +205,20 @@ void fileSeeds() {
        host::interferogramJcamp(record, (folder / "interferogram.jdx").string())},
       host::Existing::Replace);
   if (!failure.empty()) std::fprintf(stderr, "make_seeds: %s\n", failure.c_str());
+
+  // A spectrum with a missing point, as `dorvane plot` reads it back.
+  host::SpectrumRecord spectrum;
+  spectrum.title = "absorbance of sample-001.jdx against background-001.jdx";
+  spectrum.kind = host::SpectrumKind::Absorbance;
+  for (int i = 0; i < 24; ++i) {
+    spectrum.wavenumbers.push_back(400 + 150.0 * i);
+    spectrum.values.push_back(i == 5 ? std::nan("") : 0.2 * std::sin(i * 0.4));
+  }
+  const std::string spectrumFailure = host::writeFileSet(
+      {host::spectrumCsv(spectrum, (folder / "spectrum.csv").string()),
+       host::spectrumJcamp(spectrum, (folder / "spectrum.jdx").string())},
+      host::Existing::Replace);
+  if (!spectrumFailure.empty()) std::fprintf(stderr, "make_seeds: %s\n", spectrumFailure.c_str());
 }
 
 }  // namespace

@@ -227,7 +227,7 @@ std::uint32_t Saver::work() {
 }
 
 void Saver::save(AcquiredFile& file, const std::string& stem) {
-  file.files = output_.save(file.record, stem, SetPart::Data);
+  file.files = output_.save(file.record, stem, SetMembers::Data);
   if (options_.spectra) addSpectrum(file);
   ++saved_;
   auto shared = std::make_shared<const AcquiredFile>(std::move(file));
@@ -251,15 +251,15 @@ void Saver::addSpectrum(AcquiredFile& file) {
     return;
   }
   if (options_.saveSpectra) {
-    file.spectrumFiles = output_.save(*file.spectrum, spectrumStem(file.files.jcamp(), file.spectrum->kind), SetPart::Data);
+    file.spectrumFiles = output_.save(*file.spectrum, spectrumStem(file.files.jcamp(), file.spectrum->kind), SetMembers::Data);
   }
 }
 
 bool Saver::drawPictures(const AcquiredFile& file) {
   try {
-    std::vector<std::string> drawn = output_.save(file.record, stemOf(file.files), SetPart::Pictures).paths;
+    std::vector<std::string> drawn = output_.save(file.record, stemOf(file.files), SetMembers::Pictures).paths;
     if (file.spectrum && !file.spectrumFiles.paths.empty()) {
-      const SavedFiles more = output_.save(*file.spectrum, stemOf(file.spectrumFiles), SetPart::Pictures);
+      const SavedFiles more = output_.save(*file.spectrum, stemOf(file.spectrumFiles), SetMembers::Pictures);
       drawn.insert(drawn.end(), more.paths.begin(), more.paths.end());
     }
     if (drawn.empty()) {

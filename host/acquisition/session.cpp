@@ -100,12 +100,12 @@ OutputFolder::OutputFolder(const std::string& folder, bool pictures, Existing ex
 
 std::string OutputFolder::base(const std::string& stem) const { return (std::filesystem::path(folder_) / stem).string(); }
 
-SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::string& stem, SetPart part) {
-  return keptSet(saveInterferogramSet(record, base(stem), pictures_, existingFor(part), part), plotterMissingTold_);
+SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::string& stem, SetMembers members) {
+  return keptSet(saveInterferogramSet(record, base(stem), pictures_, existingFor(members), members), plotterMissingTold_);
 }
 
-SavedFiles OutputFolder::save(const SpectrumRecord& spectrum, const std::string& stem, SetPart part) {
-  return keptSet(saveSpectrumSet(spectrum, base(stem), pictures_, existingFor(part), part), plotterMissingTold_);
+SavedFiles OutputFolder::save(const SpectrumRecord& spectrum, const std::string& stem, SetMembers members) {
+  return keptSet(saveSpectrumSet(spectrum, base(stem), pictures_, existingFor(members), members), plotterMissingTold_);
 }
 
 std::string OutputFolder::inTheWay(const std::string& stem) const {

@@ -64,12 +64,12 @@ class OutputFolder {
   // the sets have pictures (none with --no-plot).
   OutputFolder(const std::string& folder, bool pictures, Existing existing = Existing::Keep);
 
-  // The set of `stem`, or the part asked for of it. Throws HostFailure with the one line, e.g.
+  // The set of `stem`, or the members asked for of it. Throws HostFailure with the one line, e.g.
   // "cannot write PATH: the file exists (--overwrite replaces it)", nothing of the set written.
   // The pictures of a set whose data is saved are drawn with Existing::Keep: their names were the
   // set's when its data was written, so whatever stands there now is not the host's.
-  SavedFiles save(const InterferogramRecord& record, const std::string& stem, SetPart part = SetPart::All);
-  SavedFiles save(const SpectrumRecord& spectrum, const std::string& stem, SetPart part = SetPart::All);
+  SavedFiles save(const InterferogramRecord& record, const std::string& stem, SetMembers members = SetMembers::All);
+  SavedFiles save(const SpectrumRecord& spectrum, const std::string& stem, SetMembers members = SetMembers::All);
   // "" or the line save would refuse the stem's set with as the folder stands now: for checking
   // the first name before an acquisition starts rather than after its first file.
   std::string inTheWay(const std::string& stem) const;
@@ -78,7 +78,7 @@ class OutputFolder {
 
  private:
   std::string base(const std::string& stem) const;
-  Existing existingFor(SetPart part) const { return part == SetPart::Pictures ? Existing::Keep : existing_; }
+  Existing existingFor(SetMembers members) const { return members == SetMembers::Pictures ? Existing::Keep : existing_; }
 
   std::string folder_;
   bool pictures_;

@@ -70,14 +70,14 @@ std::vector<std::string> apodizationNames() {
 WavenumberRange parseRange(const std::string& text) {
   const std::size_t colon = text.find(':');
   const auto number = [&text](std::size_t from, std::size_t to, double& value) {
-    const std::string part = text.substr(from, to - from);
+    const std::string piece = text.substr(from, to - from);
     std::size_t used = 0;
     try {
-      value = std::stod(part, &used);
+      value = std::stod(piece, &used);
     } catch (const std::exception&) {
       return false;
     }
-    return used == part.size() && std::isfinite(value);
+    return used == piece.size() && std::isfinite(value);
   };
   WavenumberRange range{};
   if (colon == std::string::npos || !number(0, colon, range.low) || !number(colon + 1, text.size(), range.high) ||

@@ -52,7 +52,7 @@ class SpectrumMaker {
   void setBackground(const InterferogramRecord& background, const std::string& name);
 
   // The single beam of `interferogram`, or its ratio against the background; `name` is its file's
-  // (the files record its last part). Cut to the range. Throws HostFailure: "NAME: what is wrong".
+  // (the files record its name alone). Cut to the range. Throws HostFailure: "NAME: what is wrong".
   SpectrumRecord make(const InterferogramRecord& interferogram, const std::string& name) const;
 
  private:

@@ -18,38 +18,38 @@ std::optional<FileSetMember> always(const Record& record, const std::string& pat
 
 constexpr std::array kFormats{
     OutputFormat{".csv", FormatRole::Data, always<InterferogramRecord, interferogramCsv>,
-                 always<SpectrumRecord, spectrumCsv>, true},
+                 always<SpectrumRecord, spectrumCsv>},
     OutputFormat{kRecordExtension, FormatRole::Data, always<InterferogramRecord, interferogramJcamp>,
-                 always<SpectrumRecord, spectrumJcamp>, true},
-    OutputFormat{".png", FormatRole::Picture, interferogramPlot, spectrumPlot, false},
+                 always<SpectrumRecord, spectrumJcamp>},
+    OutputFormat{".png", FormatRole::Picture, interferogramPlot, spectrumPlot},
 };
 
-bool written(const OutputFormat& format, bool pictures, SetPart part) {
-  if (format.role == FormatRole::Picture) return pictures && part != SetPart::Data;
-  return part != SetPart::Pictures;
+bool written(const OutputFormat& format, bool pictures, SetMembers members) {
+  if (format.role == FormatRole::Picture) return pictures && members != SetMembers::Data;
+  return members != SetMembers::Pictures;
 }
 
 template <typename Record>
-SavedSet saveSet(const Record& record, const std::string& base, bool pictures, Existing existing, SetPart part,
+SavedSet saveSet(const Record& record, const std::string& base, bool pictures, Existing existing, SetMembers members,
                  std::optional<FileSetMember> (*OutputFormat::*writer)(const Record&, const std::string&)) {
   try {
     SavedSet saved;
-    std::vector<FileSetMember> members;
+    std::vector<FileSetMember> writing;
     std::vector<std::string> leftOut;
     for (const OutputFormat& format : kFormats) {
       const std::string path = base + std::string(format.extension);
-      const bool asked = written(format, pictures, part);
+      const bool asked = written(format, pictures, members);
       std::optional<FileSetMember> member = asked ? (format.*writer)(record, path) : std::nullopt;
       if (member) {
-        members.push_back(std::move(*member));
+        writing.push_back(std::move(*member));
         saved.files.paths.push_back(path);
         continue;
       }
       saved.plotterMissing = saved.plotterMissing || asked;
-      if (part != SetPart::Pictures) leftOut.push_back(path);
+      if (members != SetMembers::Pictures) leftOut.push_back(path);
     }
-    if (members.empty()) return saved;
-    saved.failure = writeFileSet(members, existing, leftOut);
+    if (writing.empty()) return saved;
+    saved.failure = writeFileSet(writing, existing, leftOut);
     if (!saved.failure.empty()) saved.files = {};
     return saved;
   } catch (const std::exception& thrown) {
@@ -71,13 +71,13 @@ std::string SavedFiles::path(std::string_view extension) const {
 }
 
 SavedSet saveInterferogramSet(const InterferogramRecord& record, const std::string& base, bool pictures,
-                              Existing existing, SetPart part) {
-  return saveSet(record, base, pictures, existing, part, &OutputFormat::interferogram);
+                              Existing existing, SetMembers members) {
+  return saveSet(record, base, pictures, existing, members, &OutputFormat::interferogram);
 }
 
 SavedSet saveSpectrumSet(const SpectrumRecord& record, const std::string& base, bool pictures, Existing existing,
-                         SetPart part) {
-  return saveSet(record, base, pictures, existing, part, &OutputFormat::spectrum);
+                         SetMembers members) {
+  return saveSet(record, base, pictures, existing, members, &OutputFormat::spectrum);
 }
 
 std::vector<std::string> setNames(const std::string& base) {

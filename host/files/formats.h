@@ -25,9 +25,9 @@ struct OutputFormat {
   // now (a picture without gnuplot).
   std::optional<FileSetMember> (*interferogram)(const InterferogramRecord& record, const std::string& path);
   std::optional<FileSetMember> (*spectrum)(const SpectrumRecord& record, const std::string& path);
-  // readInterferogramFile reads an interferogram back from it.
-  bool readBack;
 };
+// Reading back goes by a file's content, not its extension: readInterferogramFile and
+// readSpectrumFile take the data formats' files alike.
 
 std::span<const OutputFormat> outputFormats();
 
@@ -52,17 +52,17 @@ struct SavedSet {
 };
 
 // Which of a set's members a write makes.
-enum class SetPart { All, Data, Pictures };
+enum class SetMembers { All, Data, Pictures };
 
 // Writes a record's file set at <base><extension>, the pictures only with `pictures`. Every name of
 // the set counts, also those this write makes no member for (a picture not drawn, or drawn later):
 // with Existing::Keep a file there refuses the set, with Existing::Replace an old one is removed,
 // so that no file of an old set stays beside the new one. A picture written on its own
-// (SetPart::Pictures) counts only its own names.
+// (SetMembers::Pictures) counts only its own names.
 SavedSet saveInterferogramSet(const InterferogramRecord& record, const std::string& base, bool pictures,
-                              Existing existing, SetPart part = SetPart::All);
+                              Existing existing, SetMembers members = SetMembers::All);
 SavedSet saveSpectrumSet(const SpectrumRecord& record, const std::string& base, bool pictures, Existing existing,
-                         SetPart part = SetPart::All);
+                         SetMembers members = SetMembers::All);
 
 // Every name of the set at `base`, for the check before the first file (nameInTheWay).
 std::vector<std::string> setNames(const std::string& base);

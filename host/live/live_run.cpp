@@ -239,16 +239,17 @@ void LiveRun::show(std::int32_t number, const AcquiredFile& acquired) {
 }
 
 void LiveRun::drawn(std::int32_t number, const std::vector<std::string>& pictures) {
-  std::string entry;
-  {
-    platform::ScopedLock hold(lock_);
-    const auto found = std::find_if(saved_.begin(), saved_.end(), [number](const File& f) { return f.number == number; });
-    if (found == saved_.end()) return;
-    for (const std::string& picture : pictures) found->saved.push_back(fileName(picture));
-    entry = fileEntryJson(*found);
-    // The page takes a file it knows again as the new word on it.
-    if (server_) server_->publish("file", entry);
-  }
+  platform::ScopedLock hold(lock_);
+  File* file = savedLocked(number);
+  if (!file) return;
+  for (const std::string& picture : pictures) file->saved.push_back(fileName(picture));
+  // The page takes a file it knows again as the new word on it.
+  if (server_) server_->publish("file", fileEntryJson(*file));
+}
+
+LiveRun::File* LiveRun::savedLocked(std::int32_t number) {
+  const auto found = std::find_if(saved_.begin(), saved_.end(), [number](const File& f) { return f.number == number; });
+  return found == saved_.end() ? nullptr : &*found;
 }
 
 void LiveRun::add(File file, std::optional<std::string> data) {
@@ -365,8 +366,8 @@ std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
     for (const auto& [heldNumber, json] : held_) {
       if (heldNumber == number) return json;
     }
-    const auto found = std::find_if(saved_.begin(), saved_.end(), [number](const File& f) { return f.number == number; });
-    if (found == saved_.end()) return std::nullopt;
+    const File* found = savedLocked(number);
+    if (!found) return std::nullopt;
     file = *found;
     if (file.againstBackground) ratioed = ratioed_;
   }

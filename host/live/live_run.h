@@ -97,6 +97,7 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   static std::string dataJson(std::int32_t number, const std::string& name, const InterferogramRecord& record,
                               const SpectrumMaker& maker, const std::string& path);
   void add(File file, std::optional<std::string> data);
+  File* savedLocked(std::int32_t number);  // under the lock; null when the run has no such file
   void keepData(std::int32_t number, std::string data);  // under the lock
   void publishState();
 
