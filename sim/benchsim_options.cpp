@@ -107,6 +107,12 @@ std::optional<double> parseBetween(std::string_view text, double low, double hig
 std::optional<double> parseChance(std::string_view text) { return parseBetween(text, 0, 1); }
 // The source's temperature in kelvin: a glowing source, neither a room nor a lamp's filament.
 std::optional<double> parseTemperature(std::string_view text) { return parseBetween(text, 300, 3000); }
+// The gas cell's time constant in seconds: above 0, and at most an hour (anything longer is a typo).
+std::optional<double> parseFillTime(std::string_view text) {
+  const std::optional<double> seconds = parseBetween(text, 0, 3600);
+  if (!seconds || *seconds == 0) return std::nullopt;
+  return seconds;
+}
 
 // A validator from a parser: the value is good when the parser makes something of it.
 template <typename Parse>
@@ -174,13 +180,23 @@ void describe(CLI::App& app, BenchsimOptions& o) {
   app.add_option_function<std::string>(
          "--sample",
          [&bench](const std::string& text) {
-           bench.sample = text == "polystyrene" ? Sample::Polystyrene : Sample::None;
+           bench.sample = text == "polystyrene" ? Sample::Polystyrene
+                          : text == "co2-cell"  ? Sample::CarbonDioxideCell
+                                                : Sample::None;
          },
          "The sample the shuttle holds: in the beam at power-on and at shuttle position 1, out of it at "
-         "position 2; always in on a bench without a shuttle")
+         "position 2; always in on a bench without a shuttle. co2-cell: a gas cell that fills with carbon "
+         "dioxide from the first scan through it")
       ->type_name("NAME")
-      ->check(CLI::IsMember({"none", "polystyrene"}))
+      ->check(CLI::IsMember({"none", "polystyrene", "co2-cell"}))
       ->default_str("none");
+  app.add_option_function<std::string>(
+         "--fill-time",
+         [&bench](const std::string& text) { bench.fillTime = std::chrono::duration<double>(*parseFillTime(text)); },
+         "With --sample co2-cell: the cell's time constant in seconds, its fill being 1 - exp(-t / SECONDS)")
+      ->type_name("SECONDS")
+      ->check(parsesWith(parseFillTime, "a time in seconds above 0 and up to 3600"))
+      ->default_str(std::to_string(static_cast<int>(kDefaultFillTime.count())));
   app.add_option_function<std::string>(
          "--temperature", [&bench](const std::string& text) { bench.temperature = *parseTemperature(text); },
          "The source's temperature in kelvin, from 300 to 3000")
@@ -229,6 +245,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
   try {
     app.parse(reversed);
+    if (app.count("--fill-time") > 0 && options.instrument.sample != Sample::CarbonDioxideCell)
+      throw CLI::ValidationError("--fill-time", "it times the gas cell: give it with --sample co2-cell");
   } catch (const CLI::CallForHelp&) {
     return {std::nullopt, 0, app.help()};
   } catch (const CLI::ParseError& error) {

@@ -284,6 +284,11 @@ void Instrument::startScan(const Bytes& request) {
   Scan scan{now + options_.allocation, std::nullopt, srqWanted, std::exchange(nextTrouble_, ScanTrouble::None),
             opticsNow()};
   if (scan.trouble != ScanTrouble::NeverFinishes) scan.endsAt = scan.allocatedAt + scans * options_.perScan;
+  if (scan.optics.inBeam == Sample::CarbonDioxideCell) {
+    if (!cellFillingSince_) cellFillingSince_ = now;
+    const auto midway = scan.allocatedAt + scans * options_.perScan / 2;
+    scan.optics.cellFillStep = cellFillStep(midway - *cellFillingSince_, options_.fillTime);
+  }
   scan_ = scan;
   if (scan.srqWanted & data_def::startScanSRQ) raiseSrq();
 }

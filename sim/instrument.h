@@ -56,6 +56,9 @@ struct InstrumentOptions {
   // moved to position 2, the open beam: at power-on (position 0), at position 1, and always on a
   // bench without a shuttle.
   Sample sample = Sample::None;
+  // The gas cell's time constant: it begins to fill when a scan first looks through it, and each
+  // block sees it as it stands halfway through the block's scans.
+  std::chrono::duration<double> fillTime = kDefaultFillTime;
   double temperature = kDefaultTemperature;  // K, the source's
   bool reportsNewSrq = true;  // false: a bench whose status never shows newSrq
 
@@ -185,6 +188,7 @@ class Instrument {
   std::array<std::int32_t, 32> positions_{};  // the iris's is the setup's iris field
   ScanTrouble nextTrouble_ = ScanTrouble::None;
   std::uint32_t lastStamp_ = 0;
+  std::optional<Clock::time_point> cellFillingSince_;  // none: no scan has looked through the gas cell
   std::mt19937_64 random_;
   CleanScans cleanScans_;
 

@@ -70,6 +70,7 @@ std::vector<double> cleanInterferogram(std::uint32_t points, const ScanOptics& o
       std::size_t{2} * points, static_cast<std::size_t>(std::ceil(kShortestPathCm / dx))));
   const double step = 1 / (static_cast<double>(n) * dx);
   const double burstAt = zpdIndex(points, optics.singleSided) + kZpdLag;
+  const double fill = static_cast<double>(optics.cellFillStep) / kCellFillSteps;
 
   std::vector<std::complex<double>> spectrum(n / 2 + 1);
   double openBeamSum = 0;
@@ -80,7 +81,7 @@ std::vector<double> cleanInterferogram(std::uint32_t points, const ScanOptics& o
     openBeamSum += open;
     // The phase of bin k, less whole turns, so that it stays exact for long scans.
     const double turns = std::fmod(static_cast<double>(k) * burstAt, static_cast<double>(n)) / static_cast<double>(n);
-    spectrum[k] = std::polar(open * transmittance(optics.inBeam, wavenumber),
+    spectrum[k] = std::polar(open * transmittance(optics.inBeam, wavenumber, fill),
                              kPhaseOffset - 2 * std::numbers::pi * turns);
   }
   std::vector<double> wave(n);
@@ -98,8 +99,17 @@ const std::vector<double>& CleanScans::get(std::uint32_t points, const ScanOptic
     return entry.points == points && entry.optics == optics;
   });
   if (found != entries_.end()) return found->scan;
+  const auto sameButFill = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+    ScanOptics filledAlike = entry.optics;
+    filledAlike.cellFillStep = optics.cellFillStep;
+    return entry.points == points && filledAlike == optics;
+  });
+  if (sameButFill != entries_.end())
+    entries_.erase(sameButFill);
+  else if (entries_.size() == kCleanScansKept)
+    entries_.pop_back();
   entries_.push_front({points, optics, cleanInterferogram(points, optics)});
-  if (entries_.size() > kCleanScansKept) entries_.pop_back();
+  ++worked_;
   return entries_.front().scan;
 }
 

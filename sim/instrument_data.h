@@ -36,6 +36,7 @@ struct ScanOptics {
   bool singleSided = false;
   Sample inBeam = Sample::None;
   double temperature = kDefaultTemperature;  // K, the source's
+  unsigned cellFillStep = 0;  // the gas cell's fill in 1/kCellFillSteps of full; 0 for other samples
   bool operator==(const ScanOptics&) const = default;
 };
 
@@ -46,10 +47,12 @@ struct ScanOptics {
 std::vector<double> cleanInterferogram(std::uint32_t points, const ScanOptics& optics = {});
 
 // The clean scans of the last few configurations: each takes a few ms to work out and is the same
-// for every scan, while a host alternates a background and a sample.
+// for every scan, while a host alternates a background and a sample. A filling gas cell's new step
+// takes the place of its last one, so it never pushes the other configurations out.
 class CleanScans {
  public:
   const std::vector<double>& get(std::uint32_t points, const ScanOptics& optics);
+  std::size_t worked() const { return worked_; }  // how many scans were worked out, not found kept
 
  private:
   struct Entry {
@@ -58,6 +61,7 @@ class CleanScans {
     std::vector<double> scan;
   };
   std::deque<Entry> entries_;  // the latest first
+  std::size_t worked_ = 0;
 };
 
 // The co-add of `scans` scans of `clean`, each with the detector's noise drawn from `random` and

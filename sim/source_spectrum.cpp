@@ -1,6 +1,7 @@
 // The virtual bench's source, optics, air and sample: every line and band it shows, in one place.
 #include "sim/source_spectrum.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -40,12 +41,19 @@ const std::array<Band, std::size(kPolystyreneShapes)> kPolystyrene = [] {
 // bend (667 cm-1) as the sharp Q branch between two low humps. A hump is a Gaussian in wavenumber.
 struct Hump {
   double centre;  // cm-1
-  double depth;   // optical depth at the centre
+  double depth;   // at the centre: an optical depth in the air, an absorbance in the gas cell
   double width;   // cm-1, where the depth has fallen to 1/e
 };
 constexpr Hump kCarbonDioxideHumps[] = {{2338.0, 0.30, 7.0}, {2361.0, 0.30, 6.0},
                                         {654.0, 0.12, 7.0},  {681.0, 0.12, 7.0}};
 constexpr Band kCarbonDioxideQ{667.4, 0.30, 1.5};  // depth here an optical depth
+
+// The gas cell full of carbon dioxide, in absorbance (decadic), on top of the air's: the same bands
+// drawn deeper. The stretch's P and R branches peak at 1.0 at 2340 and 2360 cm-1 with 0.26 between
+// them at 2350, all of it within 2310-2390 cm-1; the bend's Q branch reaches 0.51 at 667.4 cm-1
+// between P and R shoulders of 0.15.
+constexpr Hump kCellHumps[] = {{2340.0, 1.0, 7.0}, {2360.0, 1.0, 7.0}, {654.0, 0.15, 7.0}, {681.0, 0.15, 7.0}};
+constexpr Band kCellQ{667.4, 0.50, 1.5};
 
 // Water vapour's bend (1300-1950 cm-1) and stretches (3450-4000 cm-1): each a comb of lines about
 // 9 cm-1 apart under a P and an R branch envelope, moved by up to 3 cm-1 and weakened by up to 60 %
@@ -88,6 +96,11 @@ double lorentzian(const Band& band, double wavenumber) {
   return band.depth * w2 / (offset * offset + w2);
 }
 
+double gaussian(const Hump& hump, double wavenumber) {
+  const double u = (wavenumber - hump.centre) / hump.width;
+  return hump.depth * std::exp(-u * u);
+}
+
 std::vector<Band> waterLines() {
   std::vector<Band> lines;
   for (const WaterBand& band : kWaterBands) {
@@ -111,10 +124,7 @@ std::vector<Band> waterLines() {
 double airOpticalDepth(double wavenumber) {
   static const std::vector<Band> water = waterLines();
   double depth = lorentzian(kCarbonDioxideQ, wavenumber);
-  for (const Hump& hump : kCarbonDioxideHumps) {
-    const double u = (wavenumber - hump.centre) / hump.width;
-    depth += hump.depth * std::exp(-u * u);
-  }
+  for (const Hump& hump : kCarbonDioxideHumps) depth += gaussian(hump, wavenumber);
   for (const Band& line : water) depth += lorentzian(line, wavenumber);
   return depth;
 }
@@ -141,11 +151,28 @@ double openBeam(double wavenumber, double temperature, double foldingLimit) {
   return planck(wavenumber, temperature) * passed * std::exp(-airOpticalDepth(wavenumber));
 }
 
-double transmittance(Sample sample, double wavenumber) {
-  if (sample == Sample::None) return 1;
+double transmittance(Sample sample, double wavenumber, double fill) {
   double absorbance = 0;
-  for (const Band& band : kPolystyrene) absorbance += lorentzian(band, wavenumber);
+  switch (sample) {
+    case Sample::None: return 1;
+    case Sample::Polystyrene:
+      for (const Band& band : kPolystyrene) absorbance += lorentzian(band, wavenumber);
+      break;
+    case Sample::CarbonDioxideCell:
+      absorbance = lorentzian(kCellQ, wavenumber);
+      for (const Hump& hump : kCellHumps) absorbance += gaussian(hump, wavenumber);
+      absorbance *= fill;
+      break;
+  }
   return std::pow(10.0, -absorbance);
+}
+
+double cellFill(std::chrono::duration<double> elapsed, std::chrono::duration<double> fillTime) {
+  return -std::expm1(-std::max(elapsed.count(), 0.0) / fillTime.count());
+}
+
+unsigned cellFillStep(std::chrono::duration<double> elapsed, std::chrono::duration<double> fillTime) {
+  return static_cast<unsigned>(std::lround(cellFill(elapsed, fillTime) * kCellFillSteps));
 }
 
 }  // namespace dorvane::sim

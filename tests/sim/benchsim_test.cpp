@@ -67,6 +67,10 @@ TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
   EXPECT_EQ(o.instrument.seed, 18446744073709551615u);
   EXPECT_EQ(o.link.baud, 115200u);
   EXPECT_EQ(o.linkPath, "/tmp/bench");
+  const InstrumentOptions cell = parsed({"--fill-time", "12.5", "--sample", "co2-cell"}).instrument;
+  EXPECT_EQ(cell.sample, Sample::CarbonDioxideCell);
+  EXPECT_EQ(cell.fillTime.count(), 12.5);
+  EXPECT_EQ(parsed({"--sample", "co2-cell"}).instrument.fillTime, kDefaultFillTime);
   EXPECT_EQ(parsed({"--accessories", "none"}).instrument.deviceMask, 0u);
   EXPECT_EQ(parsed({"--accessories", "mirror,shuttle"}).instrument.deviceMask,
             (1u << device::beamMirror) | (1u << device::shuttle));
@@ -79,6 +83,9 @@ TEST(BenchsimCommandLine, BadValuesAreRefusedOnOneLine) {
       {"--volts", "7"},     {"--per-scan", "2s"},    {"--accessories", "iris,lamp"}, {"--accessories", "iris,"},
       {"--faults", "1.5"},  {"--faults", "nan"},     {"--seed", "-1"},              {"--baud", "0x"},
       {"--sample", "pvc"},  {"--temperature", "0"},  {"--temperature", "nan"},
+      {"--sample", "co2-cell", "--fill-time", "0"},    {"--sample", "co2-cell", "--fill-time", "-2"},
+      {"--sample", "co2-cell", "--fill-time", "abc"},  {"--sample", "co2-cell", "--fill-time", "3601"},
+      {"--sample", "polystyrene", "--fill-time", "10"}, {"--fill-time", "10"},
       {"--link"},           {"--bogus"},             {"extra"},
   };
   for (const auto& arguments : cases) {

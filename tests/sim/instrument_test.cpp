@@ -458,6 +458,43 @@ TEST_F(InstrumentTest, BlockIsTheScanOfTheSetupsSamplingAndSymmetryWithTheShuttl
   }
 }
 
+// The gas cell begins to fill at the first scan through it, not at power-on nor at a background
+// taken before it with the shuttle out, and a block sees it halfway through the block's scans.
+TEST_F(InstrumentTest, GasCellFillsFromTheFirstScanThroughIt) {
+  constexpr std::uint32_t kPoints = 4096;
+  InstrumentOptions options;
+  options.dataPoints = kPoints;
+  options.sample = Sample::CarbonDioxideCell;
+  options.fillTime = std::chrono::milliseconds(500);
+  options.perScan = std::chrono::milliseconds(100);
+  start(options);
+  ASSERT_TRUE(move(device::shuttle, 2, 0, 1));
+  ASSERT_TRUE(arrives(link::kSrq));
+  startScan();
+  ASSERT_NE(newestFlagsWhenFinished() & data_def::done, 0) << "the background, 100 ms with the cell out";
+  ASSERT_TRUE(move(device::shuttle, 1, 0, 1));
+  ASSERT_TRUE(arrives(link::kSrq));
+  const std::uint32_t stamp = startScan();
+  ASSERT_NE(newestFlagsWhenFinished() & data_def::done, 0);
+  ASSERT_EQ(bench->blocks().front().scans, 1);
+
+  const std::vector<std::uint32_t> counts = bench->blockCounts(stamp);
+  auto rmsFrom = [&](unsigned step) {
+    ScanOptics cell{2, false, Sample::CarbonDioxideCell};
+    cell.cellFillStep = step;
+    const std::vector<double> clean = cleanInterferogram(kPoints, cell);
+    double squares = 0;
+    for (std::size_t i = 0; i < clean.size() && i < counts.size(); ++i) squares += std::pow(counts[i] - clean[i], 2);
+    return std::sqrt(squares / kPoints);
+  };
+  // 50 ms into the fill: 256 (1 - exp(-0.1)) = 24.4 steps. A clock started at the background would
+  // be 150 ms or more in (66 steps or more); an empty cell is step 0. Each is 7 counts or more from
+  // the block, the detector's noise alone 4.
+  EXPECT_LT(rmsFrom(24), 4.5);
+  EXPECT_GT(rmsFrom(0), 6);
+  EXPECT_GT(rmsFrom(66), 6);
+}
+
 TEST_F(InstrumentTest, RequestsTheBenchCannotServeAreRefusedOrFlagged) {
   start();
   ASSERT_TRUE(send({0x80, 0x82, 0, 0, 0x30, 0x39}));
@@ -581,6 +618,46 @@ TEST(PolystyreneBands, EachAbsorbancePeakLiesAtItsListedCentre) {
     EXPECT_NEAR(peak, band.centre, 0.05);
     EXPECT_LE(absorbance(peak), 1.05) << band.centre;
   }
+}
+
+TEST(GasCell, AbsorbanceIsTheFillTimesTheFullCellsInItsBandsAlone) {
+  auto absorbance = [](double wavenumber, double fill) {
+    return -std::log10(transmittance(Sample::CarbonDioxideCell, wavenumber, fill));
+  };
+  // Full: the stretch's P and R branches at about 1 with a dip between, the bend's Q branch at 0.5.
+  EXPECT_NEAR(absorbance(2340, 1), 1, 0.01);
+  EXPECT_NEAR(absorbance(2360, 1), 1, 0.01);
+  EXPECT_LT(absorbance(2350, 1), 0.3);
+  EXPECT_NEAR(absorbance(667.4, 1), 0.5, 0.01);
+  for (const double outside : {1000.0, 2250.0, 2450.0, 3000.0}) EXPECT_LT(absorbance(outside, 1), 1e-3) << outside;
+  for (const double at : {667.4, 681.0, 2330.0, 2340.0, 2360.0}) {
+    EXPECT_EQ(transmittance(Sample::CarbonDioxideCell, at, 0), 1) << at;
+    EXPECT_NEAR(absorbance(at, 0.37), 0.37 * absorbance(at, 1), 1e-12) << at;
+  }
+  EXPECT_EQ(transmittance(Sample::Polystyrene, 1601.2, 0.2), transmittance(Sample::Polystyrene, 1601.2))
+      << "the film ignores the cell's fill";
+
+  using std::chrono::seconds;
+  EXPECT_EQ(cellFill(seconds(0), seconds(30)), 0);
+  EXPECT_DOUBLE_EQ(cellFill(seconds(30), seconds(30)), 1 - std::exp(-1.0));
+  EXPECT_EQ(cellFillStep(seconds(30) * std::log(2.0), seconds(30)), kCellFillSteps / 2);
+  EXPECT_EQ(cellFillStep(std::chrono::hours(1), seconds(30)), kCellFillSteps);
+}
+
+// The filling cell's steps each replace the last, so the open beam's scan stays kept for the
+// backgrounds between them.
+TEST(CleanScans, AFillingCellNeverPushesOutTheOtherConfigurations) {
+  CleanScans scans;
+  const ScanOptics open{2, false, Sample::None};
+  ScanOptics cell{2, false, Sample::CarbonDioxideCell};
+  scans.get(1024, open);
+  for (unsigned step = 1; step <= 5; ++step) {
+    cell.cellFillStep = step;
+    scans.get(1024, cell);
+    scans.get(1024, open);
+  }
+  scans.get(1024, cell);
+  EXPECT_EQ(scans.worked(), 6u) << "the open beam once, each of the cell's steps once";
 }
 
 TEST(CoAdd, NoiseGrowsAsTheRootOfTheScansSoTheSignalToNoiseRatioDoesToo) {
