@@ -28,6 +28,70 @@ double polynomial(std::initializer_list<double> coefficients, double q) {
   return value;
 }
 
+// The window at x (0 to 1) given c = cos(pi x), which only the cosine windows read: cos 2c and cos 3c
+// come from it (Chebyshev).
+double windowFromCosine(Apodization apodization, double x, double c) {
+  const double q = 1 - x * x;
+  switch (apodization) {
+    case Apodization::Boxcar: return 1;
+    case Apodization::Triangular: return 1 - x;
+    case Apodization::HappGenzel: return 0.54 + 0.46 * c;
+    case Apodization::BlackmanHarris3: return 0.42323 + 0.49755 * c + 0.07922 * (2 * c * c - 1);
+    case Apodization::BlackmanHarris4:
+      return 0.35875 + 0.48829 * c + 0.14128 * (2 * c * c - 1) + 0.01168 * (4 * c * c - 3) * c;
+    case Apodization::NortonBeerWeak: return polynomial({0.384093, -0.087577, 0.703484}, q);
+    case Apodization::NortonBeerMedium: return polynomial({0.152442, -0.136176, 0.983734}, q);
+    case Apodization::NortonBeerStrong: return polynomial({0.045335, 0, 0.554883, 0, 0.399782}, q);
+  }
+  return 1;
+}
+
+bool readsCosine(Apodization apodization) {
+  return apodization == Apodization::HappGenzel || apodization == Apodization::BlackmanHarris3 ||
+         apodization == Apodization::BlackmanHarris4;
+}
+
+// Multiplies zpd[d * direction], d = from .. to-1, by the window at x = d / side (1 past the side's
+// end). The cosines come in runs of kRun: cos(a + i t) = cos a cos i t - sin a sin i t, with cos a and
+// sin a computed anew for each run and cos i t, sin i t from a table, so two cosines a run instead of
+// one a point, and no error carried from one run to the next.
+void windowOneSide(double* zpd, std::ptrdiff_t direction, std::size_t from, std::size_t to, std::size_t side,
+                   Apodization apodization) {
+  if (side == 0) {  // only the ZPD itself lies on a side of no points
+    if (from == 0 && to > 0) *zpd *= windowFromCosine(apodization, 0, 1);
+    return;
+  }
+  constexpr std::size_t kRun = 64;
+  const double toX = 1 / static_cast<double>(side);
+  const bool cosine = readsCosine(apodization);
+  double runCos[kRun], runSin[kRun];
+  if (cosine) {
+    for (std::size_t i = 0; i < kRun; ++i) {
+      runCos[i] = std::cos(std::numbers::pi * static_cast<double>(i) * toX);
+      runSin[i] = std::sin(std::numbers::pi * static_cast<double>(i) * toX);
+    }
+  }
+  for (std::size_t start = from; start < to; start += kRun) {
+    const std::size_t end = std::min(to, start + kRun);
+    const double angle = std::numbers::pi * static_cast<double>(start) * toX;
+    const double startCos = cosine ? std::cos(angle) : 1, startSin = cosine ? std::sin(angle) : 0;
+    for (std::size_t d = start; d < end; ++d) {
+      const std::size_t i = d - start;
+      const double x = d >= side ? 1.0 : static_cast<double>(d) * toX;
+      const double c = d >= side ? -1.0 : cosine ? startCos * runCos[i] - startSin * runSin[i] : 0;
+      zpd[static_cast<std::ptrdiff_t>(d) * direction] *= windowFromCosine(apodization, x, c);
+    }
+  }
+}
+
+// The size of a complex number; the plain root of the squares where they neither overflow nor lose
+// precision (std::abs calls hypot, which costs as much as the rest of a bin's work).
+double magnitudeOf(std::complex<double> z) {
+  const double squares = z.real() * z.real() + z.imag() * z.imag();
+  constexpr double kSmallest = std::numeric_limits<double>::min();
+  return squares > kSmallest && squares <= std::numeric_limits<double>::max() ? std::sqrt(squares) : std::abs(z);
+}
+
 // Index of `offset` points from the ZPD in a transform whose first point is the ZPD.
 std::size_t wrapped(std::ptrdiff_t offset, std::size_t length) {
   return offset >= 0 ? static_cast<std::size_t>(offset) : length - static_cast<std::size_t>(-offset);
@@ -49,9 +113,15 @@ Error checkOptions(const Options& options) {
 
 Error checkInterferogram(std::span<const double> points) {
   if (points.size() < 2) return Error::TooFewPoints;
-  if (!std::all_of(points.begin(), points.end(), [](double v) { return std::isfinite(v); })) return Error::NotFinite;
-  const auto [low, high] = std::minmax_element(points.begin(), points.end());
-  return *low == *high ? Error::NoSignal : Error::None;
+  // One pass for both: v - v is 0 for a finite v and NaN otherwise.
+  const double first = points[0];
+  bool finite = true, differs = false;
+  for (const double v : points) {
+    finite &= v - v == 0;
+    differs |= v != first;
+  }
+  if (!finite) return Error::NotFinite;
+  return differs ? Error::None : Error::NoSignal;
 }
 
 double removeDc(std::span<double> points) {
@@ -85,26 +155,7 @@ std::size_t findZpd(std::span<const double> points, ZpdSearch search, std::size_
 
 double apodizationAt(Apodization apodization, double x) {
   x = std::clamp(x, 0.0, 1.0);
-  const double q = 1 - x * x;
-  // cos 2c and cos 3c from cos c (Chebyshev), one cosine a point.
-  const auto c1 = [x] { return std::cos(std::numbers::pi * x); };
-  switch (apodization) {
-    case Apodization::Boxcar: return 1;
-    case Apodization::Triangular: return 1 - x;
-    case Apodization::HappGenzel: return 0.54 + 0.46 * c1();
-    case Apodization::BlackmanHarris3: {
-      const double c = c1();
-      return 0.42323 + 0.49755 * c + 0.07922 * (2 * c * c - 1);
-    }
-    case Apodization::BlackmanHarris4: {
-      const double c = c1();
-      return 0.35875 + 0.48829 * c + 0.14128 * (2 * c * c - 1) + 0.01168 * (4 * c * c - 3) * c;
-    }
-    case Apodization::NortonBeerWeak: return polynomial({0.384093, -0.087577, 0.703484}, q);
-    case Apodization::NortonBeerMedium: return polynomial({0.152442, -0.136176, 0.983734}, q);
-    case Apodization::NortonBeerStrong: return polynomial({0.045335, 0, 0.554883, 0, 0.399782}, q);
-  }
-  return 1;
+  return windowFromCosine(apodization, x, readsCosine(apodization) ? std::cos(std::numbers::pi * x) : 0);
 }
 
 bool needsMertzRamp(std::size_t points, std::size_t zpd) {
@@ -120,12 +171,9 @@ SideLengths apodizationSides(std::size_t points, std::size_t zpd, Phase phase) {
 }
 
 void apodize(std::span<double> points, std::size_t zpd, Apodization apodization, SideLengths sides) {
-  for (std::size_t j = 0; j < points.size(); ++j) {
-    const std::size_t distance = j < zpd ? zpd - j : j - zpd;
-    const std::size_t side = j < zpd ? sides.left : sides.right;
-    const double x = side == 0 ? 0.0 : static_cast<double>(distance) / static_cast<double>(side);
-    points[j] *= apodizationAt(apodization, x);
-  }
+  if (zpd >= points.size() || apodization == Apodization::Boxcar) return;
+  windowOneSide(points.data() + zpd, 1, 0, points.size() - zpd, sides.right, apodization);
+  windowOneSide(points.data() + zpd, -1, 1, zpd + 1, sides.left, apodization);
 }
 
 void applyMertzRamp(std::span<double> points, std::size_t zpd) {
@@ -148,10 +196,12 @@ std::size_t transformLength(std::size_t points, int zeroFill) {
 }
 
 void rotateIntoTransform(std::span<const double> points, std::size_t zpd, std::span<double> transform) {
-  std::fill(transform.begin(), transform.end(), 0.0);
-  for (std::size_t j = 0; j < points.size(); ++j)
-    transform[wrapped(static_cast<std::ptrdiff_t>(j) - static_cast<std::ptrdiff_t>(zpd), transform.size())] =
-        points[j];
+  // The ZPD and what follows it first, the points before it at the end, zeros between: each point of
+  // the transform written once.
+  const std::size_t after = points.size() - zpd;
+  std::copy(points.begin() + static_cast<std::ptrdiff_t>(zpd), points.end(), transform.begin());
+  std::fill(transform.begin() + static_cast<std::ptrdiff_t>(after), transform.end() - static_cast<std::ptrdiff_t>(zpd), 0.0);
+  std::copy(points.begin(), points.begin() + static_cast<std::ptrdiff_t>(zpd), transform.end() - static_cast<std::ptrdiff_t>(zpd));
 }
 
 std::size_t phaseHalfLength(const Options& options, std::size_t points, std::size_t zpd) {
@@ -179,19 +229,24 @@ void correctPhase(std::span<const std::complex<double>> spectrum, std::span<cons
   // Both lengths are powers of two, so each bin of F falls a whole fraction of the way between two of
   // the phase transform's.
   const std::size_t ratio = (spectrum.size() - 1) / (phaseSpectrum.size() - 1);
-  for (std::size_t k = 0; k < real.size(); ++k) {
-    const std::size_t i = k / ratio;
-    const double f = static_cast<double>(k % ratio) / static_cast<double>(ratio);
+  const auto project = [](std::complex<double> bin, std::complex<double> g) {
+    const double size = magnitudeOf(g);
+    return size > 0 ? (bin.real() * g.real() + bin.imag() * g.imag()) / size : bin.real();
+  };
+  const double toFraction = 1 / static_cast<double>(ratio);  // exact: a power of two
+  // Phase bin by phase bin, so that no point needs a division to find its place between two.
+  for (std::size_t i = 0, k = 0; k < real.size(); ++i) {
     const std::complex<double> a = phaseSpectrum[i];
-    const std::complex<double> g = f == 0 ? a : a + (phaseSpectrum[i + 1] - a) * f;
-    const std::complex<double> bin = spectrum[k];
-    const double size = std::abs(g);
-    real[k] = size > 0 ? (bin.real() * g.real() + bin.imag() * g.imag()) / size : bin.real();
+    real[k] = project(spectrum[k], a);
+    ++k;
+    if (k == real.size()) break;
+    const std::complex<double> rise = phaseSpectrum[i + 1] - a;
+    for (std::size_t s = 1; s < ratio; ++s, ++k) real[k] = project(spectrum[k], a + rise * (static_cast<double>(s) * toFraction));
   }
 }
 
 void magnitude(std::span<const std::complex<double>> spectrum, std::span<double> real) {
-  for (std::size_t k = 0; k < real.size(); ++k) real[k] = std::abs(spectrum[k]);
+  for (std::size_t k = 0; k < real.size(); ++k) real[k] = magnitudeOf(spectrum[k]);
 }
 
 Axis axisFor(const Sampling& sampling, std::size_t length) {
@@ -217,7 +272,9 @@ Error process(std::span<const double> interferogram, const Options& options, Spe
   const std::shared_ptr<const RealFft> plan = realFftFor(length);
   const RealFft& fft = *plan;
   const std::size_t bins = length / 2 + 1;
-  std::vector<double> transform(length);
+  // Buffers every point of which is written before it is read: not filled with zeros first.
+  const std::unique_ptr<double[]> transformStore = std::make_unique_for_overwrite<double[]>(length);
+  const std::span<double> transform(transformStore.get(), length);
   std::vector<std::complex<double>> phaseBins;
   std::size_t phaseHalf = 0;
   if (mertz) {
@@ -233,15 +290,17 @@ Error process(std::span<const double> interferogram, const Options& options, Spe
   apodize(points, zpd, options.apodization, apodizationSides(n, zpd, options.phase));
   if (mertz && needsMertzRamp(n, zpd)) applyMertzRamp(points, zpd);
   rotateIntoTransform(points, zpd, transform);
-  std::vector<std::complex<double>> bins_(bins);
-  fft.forward(transform, bins_);
+  const std::unique_ptr<double[]> binStore = std::make_unique_for_overwrite<double[]>(2 * bins);
+  // Two doubles a complex number, as std::complex guarantees.
+  const std::span<std::complex<double>> transformed(reinterpret_cast<std::complex<double>*>(binStore.get()), bins);
+  fft.forwardOverwriting(transform, transformed);
 
   Spectrum result;
   result.values.resize(bins);
   if (mertz) {
-    correctPhase(bins_, phaseBins, result.values);
+    correctPhase(transformed, phaseBins, result.values);
   } else {
-    magnitude(bins_, result.values);
+    magnitude(transformed, result.values);
   }
   if (!std::all_of(result.values.begin(), result.values.end(), [](double v) { return std::isfinite(v); }))
     return Error::NotFinite;  // finite points so large that their transform overflows
