@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "host/acquisition/acquire.h"
 #include "host/acquisition/driver_words.h"
 #include "host/acquisition/pictures.h"
+#include "host/acquisition/tracking.h"
+#include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"
@@ -110,6 +113,14 @@ class ProgressLine {
     platform::ScopedLock hold(lock_);
     std::cout << line << std::flush;
   }
+  // Between the files of a timed series.
+  void waiting(std::int32_t number, double seconds) {
+    if (!terminal_) return;
+    const std::string line = "\r\033[K" + fileTitle(number, files_) + ": starts in " + secondsText(seconds) + "; " +
+                             secondsText(secondsSince(started_)) + " elapsed";
+    platform::ScopedLock hold(lock_);
+    std::cout << line << std::flush;
+  }
   void print(const std::string& text) {
     platform::ScopedLock hold(lock_);
     if (terminal_) std::cout << "\r\033[K";
@@ -141,13 +152,56 @@ struct NoObserver final : AcquireObserver {
 
 std::string stemOf(const SavedFiles& files) { return std::filesystem::path(files.jcamp()).stem().string(); }
 
+// Now, in ms since 1970 UTC: when a file began, as its record keeps it.
+double wallClockMs() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+// The series table, made at the first row: its header names what the spectra are.
+class SeriesTable {
+ public:
+  SeriesTable(const AcquireOptions& options, const OutputFolder& output)
+      : options_(options), existing_(options.overwrite ? Existing::Replace : Existing::Keep),
+        path_((std::filesystem::path(output.path()) / seriesFileName(options.prefix)).string()) {}
+
+  // The first file began at `originMs`: the rows count their seconds from it.
+  void startsAt(double originMs) { originMs_ = originMs; }
+
+  const std::string& path() const { return path_; }
+  // "" or the line the table's name would be refused with, for the check before the first scan.
+  std::string inTheWay() const { return nameInTheWay({path_}, existing_); }
+
+  SeriesRow add(const AcquiredFile& file, const std::string& stem) {
+    SeriesRow row;
+    row.seconds = (file.record.startedMs - originMs_) / 1000;
+    row.file = stem;
+    if (file.spectrum) {
+      row.bands = measureBands(*file.spectrum, options_.tracks);
+    } else {
+      row.bands.resize(options_.tracks.size());  // no spectrum: the row says so with empty values
+    }
+    if (!file_) file_.emplace(path_, seriesHeader(options_.tracks, spectrumKindName(options_.spectra->kind())), existing_);
+    file_->append(row);
+    return row;
+  }
+
+ private:
+  const AcquireOptions& options_;
+  Existing existing_;
+  double originMs_ = 0;
+  std::string path_;
+  std::optional<SeriesFile> file_;
+};
+
 // Saves on a thread of its own, so that fetching the next co-add never waits for the disk: the
 // driver keeps only the newest co-add, and a slow save would let the next replace it. The data
 // first; the pictures go to the picture worker, which never holds the saving up.
 class Saver {
  public:
-  Saver(const AcquireOptions& options, OutputFolder& output, ProgressLine& progress, AcquireObserver& observer)
-      : options_(options), output_(output), progress_(progress), observer_(observer) {
+  Saver(const AcquireOptions& options, OutputFolder& output, ProgressLine& progress, AcquireObserver& observer,
+        SeriesTable* series)
+      : options_(options), output_(output), progress_(progress), observer_(observer), series_(series) {
     if (output_.pictures()) pictures_.emplace([this](const AcquiredFile& file) { return drawPictures(file); });
     if (!worker_.start([this] { return work(); }, platform::ThreadPriority::normal)) {
       throw HostFailure("cannot start the thread that saves the files");
@@ -190,6 +244,7 @@ class Saver {
   OutputFolder& output_;
   ProgressLine& progress_;
   AcquireObserver& observer_;
+  SeriesTable* series_;
   platform::Mutex lock_;
   platform::Event changed_;  // set while there is something to save, or the end to see
   std::deque<std::pair<AcquiredFile, std::string>> queue_;
@@ -229,6 +284,7 @@ std::uint32_t Saver::work() {
 void Saver::save(AcquiredFile& file, const std::string& stem) {
   file.files = output_.save(file.record, stem, SetMembers::Data);
   if (options_.spectra) addSpectrum(file);
+  if (series_) file.row = series_->add(file, stem);
   ++saved_;
   auto shared = std::make_shared<const AcquiredFile>(std::move(file));
   observer_.saved(shared);
@@ -323,6 +379,8 @@ BenchPlan setUpBench(const AcquireOptions& options, std::int32_t points, Complet
   BenchPlan plan;
   plan.files = spectrometer_getFiles();
   plan.scans = spectrometer_getScans();
+  // A timed series starts each file on its own: the driver acquires one at a time.
+  if (options.everySeconds) spectrometer_setFiles(1);
 
   bench.emplace(options.settings);
   if (stopRequested()) throw stoppedBy(" before the acquisition began; the port is closed");
@@ -349,16 +407,18 @@ BenchPlan setUpBench(const AcquireOptions& options, std::int32_t points, Complet
 // file and hands it to the saver.
 class Acquisition {
  public:
+  // The first file was started at `startedMs` (wall clock), `phase.origin` on the steady clock.
   Acquisition(const AcquireOptions& options, const BenchPlan& plan, std::int32_t benchIdentity, CompletionEvent& coaddDone,
-              FilePhase& phase, ProgressLine& progress, Saver& saver, AcquireObserver& observer)
+              FilePhase& phase, ProgressLine& progress, Saver& saver, AcquireObserver& observer, double startedMs)
       : options_(options), plan_(plan), benchIdentity_(benchIdentity), coaddDone_(coaddDone), phase_(phase),
-        progress_(progress), saver_(saver), observer_(observer), volts_(kLargestCoadd) {}
+        progress_(progress), saver_(saver), observer_(observer), volts_(kLargestCoadd), fileStartedMs_(startedMs) {}
 
   // Runs until the files are in, a stop or a failure; returns the files saved, or throws.
   std::int32_t run();
 
  private:
   bool waitForNext();
+  bool startOnSchedule();
   bool collect();
   AcquiredFile fetched(std::int32_t count, double timestamp) const;
   void tell(const std::string& line) {
@@ -377,6 +437,9 @@ class Acquisition {
   AcquireObserver& observer_;
   std::vector<double> volts_;
   std::int32_t seen_ = 0;  // files the driver reported complete and the host has dealt with
+  std::int32_t driverSeen_ = 0;  // of them, those of the driver's current acquisition
+  std::int32_t starts_ = 1;      // acquisitions started: one, or one a file in a timed series
+  double fileStartedMs_;         // when the file under way began (wall clock)
   double lastTimestamp_ = -1;
   Clock::time_point lastFileAt_ = Clock::now();
   double fileStartedAt_ = phase_.now();
@@ -389,9 +452,41 @@ class Acquisition {
 
 std::int32_t Acquisition::run() {
   while (ending_.empty() && (plan_.files <= 0 || seen_ < plan_.files)) {
+    if (options_.everySeconds && driverSeen_ > 0 && !startOnSchedule()) break;
     if (!waitForNext()) break;
   }
   return end();
+}
+
+// A timed series: waits for the next file's time on the schedule that began with the first file,
+// then starts it; a file that is late already starts at once, and says by how much. False when the
+// loop is to end.
+bool Acquisition::startOnSchedule() {
+  // Waking this much late is the loop's own doing, not the file's: no notice for it.
+  constexpr double kOwnLateness = 0.05;
+  const double every = *options_.everySeconds;
+  const double due = every * starts_;
+  for (double now = phase_.now(); now < due; now = phase_.now()) {
+    progress_.waiting(seen_ + 1, due - now);
+    const int waitMs = static_cast<int>(std::ceil(std::min<double>(kProgressTickMs, (due - now) * 1000)));
+    if (coaddDone_.wait(waitMs) == CompletionEvent::Wake::StopRequested) return false;
+  }
+  if (const double late = phase_.now() - due; late > kOwnLateness) {
+    tell("the schedule slipped: file " + std::to_string(seen_ + 1) + " starts " + secondsText(late) + " late (--every " +
+         numberText(every) + " s is shorter than file " + std::to_string(seen_) + " took)");
+  }
+  fileStartedMs_ = wallClockMs();
+  if (const std::int32_t result = spectrometer_startCoadd(); result != 0) {
+    const std::string meaning = "the bench did not start file " + std::to_string(seen_ + 1);
+    ending_ = callFailed("spectrometer_startCoadd", result, meaning.c_str());
+    return false;
+  }
+  ++starts_;
+  driverSeen_ = 0;
+  lastFileAt_ = Clock::now();
+  fileStartedAt_ = phase_.now();
+  observer_.scanning(seen_ + 1);
+  return true;
 }
 
 // One turn of the loop; false when the loop is to end.
@@ -421,7 +516,7 @@ bool Acquisition::waitForNext() {
     observer_.transferring(seen_ + 1);
   }
   if (stopping_ && phase_.now() > stopBy_) return false;
-  if (spectrometer_getStatus() != DORVANE_STATUS_ACQUIRING && spectrometer_getFileProgress() == seen_) {
+  if (spectrometer_getStatus() != DORVANE_STATUS_ACQUIRING && spectrometer_getFileProgress() == driverSeen_) {
     ending_ = "the acquisition ended early: the bench did not start a scan (the driver's log tells why)";
   } else if (Clock::now() - lastFileAt_ > std::chrono::seconds(plan_.timeoutSeconds)) {
     ending_ = "no file from the bench in " + std::to_string(plan_.timeoutSeconds) +
@@ -433,9 +528,12 @@ bool Acquisition::waitForNext() {
 // Fetches the newest co-add if the driver counts one more than the host has; false when it failed.
 bool Acquisition::collect() {
   const std::int32_t complete = spectrometer_getFileProgress();
-  if (complete <= seen_) return true;
+  if (complete <= driverSeen_) return true;
   lastFileAt_ = Clock::now();
   fileStartedAt_ = phase_.now();
+  const double startedMs = fileStartedMs_;
+  // Back to back, the bench begins the next file as soon as this one is done.
+  fileStartedMs_ = wallClockMs();
   phase_.transferring = false;
   const std::int32_t count = spectrometer_getPoints();
   double timestamp = 0;
@@ -443,19 +541,22 @@ bool Acquisition::collect() {
     ending_ = callFailed("spectrometer_getData", 1, "no co-add to fetch after the driver signalled one");
     return false;
   }
-  if (complete > seen_ + 1) {
-    tell(counted(complete - seen_ - 1, "file") + " before file " + std::to_string(complete) +
+  if (complete > driverSeen_ + 1) {
+    tell(counted(complete - driverSeen_ - 1, "file") + " before file " + std::to_string(seen_ + complete - driverSeen_) +
          " were replaced by newer ones before they could be fetched");
   }
-  seen_ = complete;
-  if (plan_.files <= 0 || seen_ < plan_.files) observer_.scanning(seen_ + 1);
+  seen_ += complete - driverSeen_;
+  driverSeen_ = complete;
+  if (!options_.everySeconds && (plan_.files <= 0 || seen_ < plan_.files)) observer_.scanning(seen_ + 1);
   if (timestamp == lastTimestamp_) {
     // The driver counts a file whose retrieval failed, but has no new co-add for it.
     tell("file " + std::to_string(seen_) + " could not be retrieved from the bench; skipped");
     return true;
   }
   lastTimestamp_ = timestamp;
-  saver_.push(fetched(count, timestamp), numbered(options_.prefix, seen_));
+  AcquiredFile file = fetched(count, timestamp);
+  file.record.startedMs = startedMs;
+  saver_.push(std::move(file), numbered(options_.prefix, seen_));
   return true;
 }
 
@@ -521,6 +622,12 @@ std::int32_t acquire(const AcquireOptions& options) {
   if (const std::string taken = output.inTheWay(numbered(options.prefix, 1)); !taken.empty()) {
     throw HostFailure(taken + "; or choose another --prefix");
   }
+  std::optional<SeriesTable> series;
+  if (!options.tracks.empty()) {
+    if (!options.spectra) throw std::logic_error("tracked bands need the spectra made");
+    series.emplace(options, output);
+    if (const std::string taken = series->inTheWay(); !taken.empty()) throw HostFailure(taken + "; or choose another --prefix");
+  }
   CompletionEvent coaddDone;
   std::optional<OpenBench> bench;
   const BenchPlan plan = setUpBench(options, points, coaddDone, bench);
@@ -537,9 +644,12 @@ std::int32_t acquire(const AcquireOptions& options) {
     ~NoticeReset() { setStopNotice({}); }
   } noticeReset;
 
+  const double startedMs = wallClockMs();
+  phase.origin = Clock::now();
   if (const std::int32_t result = spectrometer_startCoadd(); result != 0) {
     throw HostFailure(callFailed("spectrometer_startCoadd", result, "the bench did not start its first scan"));
   }
+  if (series) series->startsAt(startedMs);
   ProgressLine progress(plan.files, plan.scans, phase);
   NoObserver noObserver;
   AcquireObserver& observer = options.observer ? *options.observer : noObserver;
@@ -548,11 +658,14 @@ std::int32_t acquire(const AcquireOptions& options) {
                    expected.scanSeconds ? std::optional<double>(*expected.scanSeconds + expected.transferSeconds) : std::nullopt);
   observer.scanning(1);
   progress.print("acquiring " + (plan.files > 0 ? counted(plan.files, "file") : "files") + " of " + counted(plan.scans, "scan") +
-                 (plan.files > 0 ? "" : " until Ctrl-C") + " from bench " + benchName(bench->identity()) + " (a file takes about " +
+                 (plan.files > 0 ? "" : " until Ctrl-C") +
+                 (options.everySeconds ? ", one every " + numberText(*options.everySeconds) + " s," : "") + " from bench " + benchName(bench->identity()) + " (a file takes about " +
                  secondsText(expected.scanSeconds.value_or(0) + expected.transferSeconds) + ": " +
                  expectedText(expected, plan.scans) + " at " + std::to_string(options.settings.baud) + " baud)");
-  Saver saver(options, output, progress, observer);
-  return Acquisition(options, plan, bench->identity(), coaddDone, phase, progress, saver, observer).run();
+  Saver saver(options, output, progress, observer, series ? &*series : nullptr);
+  const std::int32_t saved = Acquisition(options, plan, bench->identity(), coaddDone, phase, progress, saver, observer, startedMs).run();
+  if (series) std::cout << "the series of the tracked bands: " << shownPath(series->path()) << std::endl;
+  return saved;
 }
 
 }  // namespace dorvane::host

@@ -10,6 +10,7 @@
 
 #include "host/acquisition/session.h"
 #include "host/acquisition/spectrum.h"
+#include "host/files/series_file.h"
 
 namespace dorvane::host {
 
@@ -22,6 +23,8 @@ struct AcquiredFile {
   std::optional<SpectrumRecord> spectrum;
   std::string spectrumError;
   SavedFiles spectrumFiles;  // when the spectrum is saved too
+  // Its row of the series table, when the acquisition tracks bands (AcquireOptions::tracks).
+  std::optional<SeriesRow> row;
 };
 
 // Told of the acquisition's course as it goes, e.g. by the live view. Each step is called on the
@@ -62,6 +65,12 @@ struct AcquireOptions {
   // interferogram (a failure to make it then stops the acquisition as a failed save does).
   std::shared_ptr<const SpectrumMaker> spectra;
   bool saveSpectra = false;
+  // A file starts every this many seconds, the first at once; one that takes longer makes the next
+  // start at once, with a notice of the slip. None: files follow each other as the bench makes them.
+  std::optional<double> everySeconds;
+  // Bands measured in each file's spectrum (`spectra` makes them), a row a file in the table
+  // <prefix>-series.csv, each row committed to the disk as it is written.
+  std::vector<TrackedBand> tracks;
   AcquireObserver* observer = nullptr;
 };
 

@@ -67,10 +67,10 @@ std::vector<std::string> apodizationNames() {
   return names;
 }
 
-WavenumberRange parseRange(const std::string& text) {
+std::optional<WavenumberRange> rangeOf(std::string_view text) {
   const std::size_t colon = text.find(':');
   const auto number = [&text](std::size_t from, std::size_t to, double& value) {
-    const std::string piece = text.substr(from, to - from);
+    const std::string piece(text.substr(from, to - from));
     std::size_t used = 0;
     try {
       value = std::stod(piece, &used);
@@ -80,12 +80,20 @@ WavenumberRange parseRange(const std::string& text) {
     return used == piece.size() && std::isfinite(value);
   };
   WavenumberRange range{};
-  if (colon == std::string::npos || !number(0, colon, range.low) || !number(colon + 1, text.size(), range.high) ||
+  if (colon == std::string_view::npos || !number(0, colon, range.low) || !number(colon + 1, text.size(), range.high) ||
       range.low < 0 || range.low >= range.high) {
+    return std::nullopt;
+  }
+  return range;
+}
+
+WavenumberRange parseRange(const std::string& text) {
+  const std::optional<WavenumberRange> range = rangeOf(text);
+  if (!range) {
     throw HostFailure("--range " + printableAscii(text) + ": give it as LO:HI in cm-1, 0 <= LO < HI, e.g. 400:4000",
                       kExitUsage);
   }
-  return range;
+  return *range;
 }
 
 std::string spectrumStem(const std::string& interferogramPath, SpectrumKind kind) {
@@ -157,7 +165,7 @@ SpectrumRecord SpectrumMaker::make(const InterferogramRecord& interferogram, con
   SingleBeam beam = singleBeam(interferogram, name);
   const std::string source = fileName(name);
   SpectrumRecord spectrum;
-  spectrum.kind = background_ ? options_.ratio : SpectrumKind::SingleBeam;
+  spectrum.kind = kind();
   spectrum.title = std::string(spectrumKindName(spectrum.kind)) + " of " + source;
   if (background_) {
     spectrum.title += " against " + backgroundName_;

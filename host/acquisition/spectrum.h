@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dorvane_spectra.h"
@@ -31,7 +32,9 @@ struct ProcessingOptions {
 };
 
 std::vector<std::string> apodizationNames();
-// "LO:HI" in cm-1; throws HostFailure (bad options) for anything else.
+// "LO:HI" in cm-1 with 0 <= LO < HI; none for anything else.
+std::optional<WavenumberRange> rangeOf(std::string_view text);
+// The same for --range; throws HostFailure (bad options) for anything else.
 WavenumberRange parseRange(const std::string& text);
 
 // Reads an interferogram file for processing; `role` is "" or e.g. "the background ". A file that
@@ -54,6 +57,8 @@ class SpectrumMaker {
   // The single beam of `interferogram`, or its ratio against the background; `name` is its file's
   // (the files record its name alone). Cut to the range. Throws HostFailure: "NAME: what is wrong".
   SpectrumRecord make(const InterferogramRecord& interferogram, const std::string& name) const;
+  // What make gives: the single beam, or with a background the ratio the options ask for.
+  SpectrumKind kind() const { return background_ ? options_.ratio : SpectrumKind::SingleBeam; }
 
  private:
   struct SingleBeam {

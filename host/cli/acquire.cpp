@@ -8,6 +8,8 @@
 
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
+#include "host/acquisition/tracking.h"
+#include "host/files/file_text.h"
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"
 #include "host/os/host_failure.h"
@@ -15,6 +17,9 @@
 
 namespace dorvane::host::cli {
 namespace {
+
+// A day: a longer wait between files is a typo.
+constexpr double kLongestEvery = 86400;
 
 // "interferogram-20261207-105326": each acquisition names its files after the moment it began.
 std::string timedPrefix() {
@@ -33,13 +38,20 @@ int runAcquire(AcquireCommand& command) {
   acquisition.overwrite = command.output.overwrite;
   acquisition.notes = command.output.notes;
   if (acquisition.prefix.empty()) acquisition.prefix = timedPrefix();
+  if (const std::optional<double>& every = acquisition.everySeconds; every && !(*every > 0 && *every <= kLongestEvery)) {
+    throw HostFailure("--every " + numberText(*every) + ": give the seconds from the start of one file to the next, "
+                      "above 0 and at most " + numberText(kLongestEvery), kExitUsage);
+  }
   const ProcessingOptions processing = command.processing.resolved();
+  acquisition.tracks = parseTracks(command.tracks);
+  checkTracksWithin(acquisition.tracks, spectrumAxisFor(processing, defaultLaserWavenumber(),
+                                                        undersamplingOf(acquisition.settings.lasersamp)));
   std::optional<InterferogramRecord> background;
   if (!command.background.empty()) background = readForSpectrum(command.background, "the background ", processing);
   // One maker for the files and the live view: each spectrum, and the background's, made once.
   acquisition.saveSpectra = command.spectrum || background;
   std::shared_ptr<SpectrumMaker> maker;
-  if (acquisition.saveSpectra || command.live.port) {
+  if (acquisition.saveSpectra || command.live.port || !acquisition.tracks.empty()) {
     maker = std::make_shared<SpectrumMaker>(processing);
     if (background) maker->setBackground(*background, shownPath(command.background));
     acquisition.spectra = maker;
@@ -56,8 +68,5 @@ int runAcquire(AcquireCommand& command) {
   // After the live view, a Ctrl-C was what ended it; without, one that came late still counts.
   return live.run() ? status : afterBenchCalls(status);
 }
-
-
-
 
 }  // namespace dorvane::host::cli

@@ -67,9 +67,21 @@ struct AcquireCommand {
   ProcessingText processing;
   bool spectrum = false;
   std::string background;
+  std::vector<std::string> tracks;  // NAME=LO:HI
   live::LiveViewOptions live;
 };
 int runAcquire(AcquireCommand& command);
+
+struct SeriesCommand {
+  std::string folder;
+  std::vector<std::string> tracks;  // NAME=LO:HI
+  std::string background;           // empty: single-beam spectra
+  ProcessingText processing;
+  std::string out;  // empty: FOLDER/PREFIX-series.csv
+  bool overwrite = false;
+};
+// Writes the table whole or not at all: a foreign or unreadable file refuses the folder.
+int runSeries(SeriesCommand& command);
 
 struct SpectrumCommand {
   std::vector<std::string> files;

@@ -91,6 +91,14 @@ void addLiveOptions(CLI::App* command, live::LiveViewOptions& options) {
                       "can watch; default: loopback only)");
 }
 
+// --track NAME=LO:HI, repeatable, for acquire, series and view.
+void addTrackOption(CLI::App* command, std::vector<std::string>& tracks) {
+  command->add_option("--track", tracks,
+                      "follow a band: its area above the straight line through LO and HI cm-1, its peak height and "
+                      "position, a row a file in PREFIX-series.csv (repeatable)")
+      ->type_name("NAME=LO:HI");
+}
+
 void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
   command->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
   command->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
@@ -100,6 +108,9 @@ void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
       ->check(CLI::PositiveNumber);
   command->add_option("--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)")->check(CLI::Range(0, 3));
   command->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
+  command->add_option("--every", acquisition.everySeconds,
+                      "start a file every SECONDS, the first at once (a file that takes longer starts the next at once)")
+      ->type_name("SECONDS");
   command->add_option("--timeout", acquisition.timeoutSeconds,
                       "seconds to wait for a file before giving up (default: twice what a file is expected to "
                       "take, and 30 s more)")
@@ -192,8 +203,23 @@ void addAcquireCommand(CommandLine& line) {
   command->add_flag("--spectrum", options.spectrum, "save each file's spectrum beside it as well");
   command->add_option("--background", options.background,
                       "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
+  addTrackOption(command, options.tracks);
   addProcessingOptions(command, options.processing);
   addLiveOptions(command, options.live);
+}
+
+void addSeriesCommand(CommandLine& line) {
+  auto [command, series] = line.add<SeriesCommand>(
+      "series", "the table of tracked bands (as acquire --track writes it) from the interferograms saved in a folder, "
+                "in the order of their names",
+      runSeries);
+  command->add_option("FOLDER", series.folder, "the folder of the files")->required();
+  addTrackOption(command, series.tracks);
+  command->get_option("--track")->required();
+  command->add_option("--background", series.background, "an interferogram of the open beam to ratio against");
+  addProcessingOptions(command, series.processing);
+  command->add_option("--out", series.out, "the table's file (default: FOLDER/PREFIX-series.csv)");
+  command->add_flag("--overwrite", series.overwrite, "replace the table if it exists");
 }
 
 void addPlotCommand(CommandLine& line) {
@@ -219,7 +245,8 @@ int run(int argc, char** argv) {
                "Windows they go to a debugger)");
   CommandLine line{app, {}};
   for (const auto add : {addInfoCommand, addAcquireCommand, addListCommand, addFetchCommand, addExecCommand,
-                         addSpectrumCommand, addSimCommand, addDemoCommand, addViewCommand, addPlotCommand}) {
+                         addSpectrumCommand, addSeriesCommand, addSimCommand, addDemoCommand, addViewCommand,
+                         addPlotCommand}) {
     add(line);
   }
   try {

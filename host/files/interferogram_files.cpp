@@ -107,6 +107,9 @@ std::string csvText(const InterferogramRecord& record) {
     text += "# time: " + utcClockText(record.timestampMs) + " UTC (" + numberText(record.timestampMs) +
             " ms since 1970-01-01 00:00:00 UTC)\n";
   }
+  if (timestampKnown(record.startedMs)) {
+    text += "# started: " + isoUtcText(record.startedMs) + " (" + numberText(record.startedMs) + " ms since 1970-01-01 00:00:00 UTC)\n";
+  }
   if (!record.benchDate.empty()) text += "# bench date: " + trimmed(printableAscii(record.benchDate)) + "\n";
   if (!timestampKnown(record.timestampMs) && record.benchDate.empty()) text += "# time: unknown\n";
   text += "# scans: " + countText(record.scans) + "\n";
@@ -234,6 +237,7 @@ std::string jcampText(const InterferogramRecord& record) {
   // A label of its own, which readers keep; "$$" comment lines they drop or run into the label before.
   if (const std::string comment = saidText(record.comment); !comment.empty()) appendLabel(text, "$COMMENT", jcampValue(comment));
   if (timestampKnown(record.timestampMs)) appendLabel(text, "$TIMESTAMP MS", numberText(record.timestampMs));
+  if (timestampKnown(record.startedMs)) appendLabel(text, "$STARTED MS", numberText(record.startedMs));
   if (record.scans) appendLabel(text, "$SCANS", std::to_string(*record.scans));
   appendLabel(text, "$VALUES", kMeanVolts);
   if (record.gain) appendLabel(text, "$GAIN", std::to_string(*record.gain));

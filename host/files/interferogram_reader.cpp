@@ -72,6 +72,14 @@ double longDateMs(std::string_view value) {
   return static_cast<double>(days.count() + hour * 3600 + minute * 60 + second) * 1000;
 }
 
+// When the host asked for the file: ms since 1970 UTC, within the years a clock can read.
+void setStartedMs(InterferogramRecord& record, const Lines& lines, std::string_view text) {
+  constexpr double kEndOfYear9999Ms = 253402300800000.0;
+  const double value = finiteValue(lines, text);
+  if (value <= 0 || value >= kEndOfYear9999Ms) bad(lines.at() + "the start time " + quoted(text) + " is no time");
+  record.startedMs = value;
+}
+
 void addPoint(InterferogramRecord& record, const Lines& lines, double value) {
   if (record.volts.size() == kLargestInterferogramPoints) {
     bad(lines.at() + "more than " + std::to_string(kLargestInterferogramPoints) + " points");
@@ -96,6 +104,12 @@ InterferogramRecord readCsv(std::string_view text) {
       setLaserWavenumber(record, lines, value.substr(0, value.size() - 5));
     } else if (name == "undersampling") {
       setUndersampling(record, lines, value.substr(0, value.find(' ')));
+    } else if (name == "started") {
+      // "2026-12-08T10:53:26.208Z (1796727206208 ms since ...)": the number is the time.
+      const std::size_t open = value.find(" (");
+      if (open == std::string_view::npos) bad(lines.at() + "the start time has no ms since 1970");
+      const std::string_view ms = value.substr(open + 2);
+      setStartedMs(record, lines, ms.substr(0, ms.find(' ')));
     }
   });
   record.volts.reserve(static_cast<std::size_t>(declared.value_or(0)));
@@ -131,6 +145,8 @@ InterferogramRecord readJcamp(std::string_view text) {
     } else if (name == "YFACTOR") {
       factor = finiteValue(lines, value);
       if (*factor <= 0) bad(lines.at() + "##YFACTOR " + quoted(value) + " is not above 0");
+    } else if (name == "$STARTED MS") {
+      setStartedMs(record, lines, value);
     } else if (name == "$SCANS") {
       record.scans = static_cast<std::int32_t>(integerIn(lines, "scan count", value, 1, INT32_MAX));
     } else if (name == "$GAIN") {

@@ -49,6 +49,26 @@ class TemporaryFile {
   std::string target_;
 };
 
+// A file that grows at its end, each addition committed to the disk before append returns: what was
+// added before a crash or a power cut stays (a table written a row at a time).
+class AppendingFile {
+ public:
+  AppendingFile(const AppendingFile&) = delete;
+  AppendingFile& operator=(const AppendingFile&) = delete;
+  ~AppendingFile();
+
+  // Opens the file at `path`, which exists; null, and the system's reason in `reason`, when it cannot.
+  static std::unique_ptr<AppendingFile> open(const std::string& path, std::string& reason);
+  // Adds `bytes` at the end and commits them: "" or "cannot write PATH: REASON".
+  std::string append(std::string_view bytes);
+
+ private:
+  AppendingFile(std::intptr_t file, std::string path) : file_(file), path_(std::move(path)) {}
+
+  std::intptr_t file_;  // a descriptor, or a Win32 HANDLE
+  std::string path_;
+};
+
 // The rest of the system's part, for the file set.
 namespace file_system {
 

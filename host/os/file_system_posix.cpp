@@ -78,6 +78,29 @@ std::string TemporaryFile::commit() {
   return result == 0 ? std::string() : std::strerror(errno);
 }
 
+AppendingFile::~AppendingFile() { ::close(static_cast<int>(file_)); }
+
+std::unique_ptr<AppendingFile> AppendingFile::open(const std::string& path, std::string& reason) {
+  const int file = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (file < 0) {
+    reason = std::strerror(errno);
+    return nullptr;
+  }
+  return std::unique_ptr<AppendingFile>(new AppendingFile(file, path));
+}
+
+std::string AppendingFile::append(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(static_cast<int>(file_), bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return cannotWrite(path_, std::strerror(errno));
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return ::fdatasync(static_cast<int>(file_)) == 0 ? std::string() : cannotWrite(path_, std::strerror(errno));
+}
+
 namespace file_system {
 
 Occupant occupantOf(const std::string& path) {

@@ -86,6 +86,32 @@ std::string TemporaryFile::commit() {
   return closed ? std::string() : lastErrorText();
 }
 
+AppendingFile::~AppendingFile() { CloseHandle(handleOf(file_)); }
+
+std::unique_ptr<AppendingFile> AppendingFile::open(const std::string& path, std::string& reason) {
+  // GENERIC_WRITE, which FlushFileBuffers needs; append moves to the end before each write. Others
+  // may read the file meanwhile, not write it.
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = lastErrorText();
+    return nullptr;
+  }
+  return std::unique_ptr<AppendingFile>(new AppendingFile(reinterpret_cast<std::intptr_t>(file), path));
+}
+
+std::string AppendingFile::append(std::string_view bytes) {
+  constexpr std::size_t kLargestWrite = 1u << 30;
+  if (!SetFilePointerEx(handleOf(file_), LARGE_INTEGER{}, nullptr, FILE_END)) return cannotWrite(path_, lastErrorText());
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const auto chunk = static_cast<DWORD>(std::min(bytes.size(), kLargestWrite));
+    if (!WriteFile(handleOf(file_), bytes.data(), chunk, &written, nullptr)) return cannotWrite(path_, lastErrorText());
+    bytes.remove_prefix(written);
+  }
+  return FlushFileBuffers(handleOf(file_)) ? std::string() : cannotWrite(path_, lastErrorText());
+}
+
 namespace file_system {
 
 Occupant occupantOf(const std::string& path) {
