@@ -24,7 +24,7 @@ import time
 
 def http_get(port, path, timeout=30):
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n".encode())
+        s.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n\r\n".encode())
         data = b""
         while chunk := s.recv(65536):
             data += chunk
@@ -42,7 +42,7 @@ class Viewer(threading.Thread):
     def run(self):
         try:
             s = socket.create_connection(("127.0.0.1", self.port), timeout=60)
-            s.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            s.sendall(f"GET /events HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode())
             buffer = b""
             while self.running:
                 chunk = s.recv(65536)
@@ -62,7 +62,7 @@ def stalled_viewer(port):
     s = socket.socket()
     s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
     s.connect(("127.0.0.1", port))
-    s.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+    s.sendall(f"GET /events HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
     return s
 
 

@@ -14,6 +14,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <cctype>
 #include <chrono>
 #include <deque>
 #include <iterator>
@@ -136,14 +137,40 @@ void addSafetyFields(Message& message, std::string_view contentType) {
   message.set("Content-Security-Policy", "default-src 'self'; style-src 'self' 'unsafe-inline'");
 }
 
+// A name of letters, digits, '-', '.' and '_': what a browser sends for a host name or an IPv4
+// address. Commas (two fields folded into one), userinfo, spaces and percent signs are not.
+bool plainName(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_';
+  });
+}
+
+// "[" hex digits, ':' and '.' "]": an IPv6 address as a browser writes it, without a zone.
+bool bracketedAddress(std::string_view name) {
+  return name.size() > 2 && name.front() == '[' && name.back() == ']' &&
+         std::all_of(name.begin() + 1, name.end() - 1,
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; });
+}
+
+bool ipLiteral(std::string_view name) {
+  ErrorCode error;
+  if (bracketedAddress(name)) {
+    asio::ip::make_address_v6(std::string(name.substr(1, name.size() - 2)), error);
+  } else {
+    asio::ip::make_address_v4(std::string(name), error);
+  }
+  return !error;
+}
+
 class Session;
 
 // Everything of the server but its thread's owner. The io_context's thread alone touches `sessions`
 // and the sockets; the counts are atomics that any thread reads.
 class Server {
  public:
-  Server(LiveContent& content, std::span<const Asset> assets, ServerLimits limits)
-      : content(content), assets(assets), limits(limits) {}
+  Server(HostNames hosts, LiveContent& content, std::span<const Asset> assets, ServerLimits limits)
+      : hosts(std::move(hosts)), content(content), assets(assets), limits(limits) {}
 
   void accept();
   void deliver(const Text& text);
@@ -154,6 +181,7 @@ class Server {
     return found == assets.end() ? nullptr : &*found;
   }
 
+  const HostNames hosts;
   LiveContent& content;
   const std::span<const Asset> assets;
   const ServerLimits limits;
@@ -165,6 +193,7 @@ class Server {
   std::atomic<std::size_t> backlogBytes{0};
   std::atomic<std::uint64_t> droppedStreams{0};
   std::atomic<std::uint64_t> refusedConnections{0};
+  std::atomic<std::uint64_t> refusedHosts{0};
   std::atomic<int> publishesUnderWay{0};  // posted to the thread, not yet in the streams' queues
   std::unordered_set<Session*> sessions;
 
@@ -268,6 +297,12 @@ class Session : public std::enable_shared_from_this<Session> {
     if (static_cast<std::size_t>(std::distance(request.begin(), request.end())) > server_.limits.headerFields) {
       return refuse(http::status::request_header_fields_too_large, request.version());
     }
+    // Before any route, the event stream's included: a page of another site that reached us by
+    // rebinding its own name learns nothing, not even which routes there are.
+    const HostCheck host = request.count(http::field::host) != 1
+                               ? HostCheck::malformed
+                               : checkHost(server_.hosts, server_.port, request[http::field::host]);
+    if (host != HostCheck::ours) return refuseHost(host, request.version());
     const bool hasBody = parser_->chunked() || parser_->content_length().value_or(0) > 0;
     if (request.method() != http::verb::get) {
       auto response = text(http::status::method_not_allowed, request.version(), "text/plain", "GET only\n");
@@ -313,6 +348,17 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string reason(http::obsolete_reason(status));
     reason += '\n';
     send(text(status, version, "text/plain", std::move(reason)), false);
+  }
+
+  void refuseHost(HostCheck host, unsigned version) {
+    ++server_.refusedHosts;
+    std::string line = host == HostCheck::malformed ? "a request needs one Host field that names this server"
+                                                    : "this server answers only under its own names";
+    line += ": open the live view at the address dorvane printed, ";
+    line += server_.url;
+    line += '\n';
+    const http::status status = host == HostCheck::malformed ? http::status::bad_request : http::status::forbidden;
+    send(text(status, version, "text/plain", std::move(line)), false);
   }
 
   void send(const std::shared_ptr<Response>& response, bool keepAlive) {
@@ -462,9 +508,64 @@ struct LiveServer::State : Server {
   using Server::Server;
 };
 
-LiveServer::LiveServer(const std::string& address, std::uint16_t port, LiveContent& content,
+bool loopbackAddress(const std::string& address) {
+  ErrorCode error;
+  const asio::ip::address ip = asio::ip::make_address(address, error);
+  return !error && ip.is_loopback();
+}
+
+HostNames hostNamesFor(const std::string& bindAddress, std::span<const std::string> machineNames) {
+  HostNames accepted;
+  ErrorCode error;
+  const asio::ip::address ip = asio::ip::make_address(bindAddress, error);
+  if (error) return accepted;  // nothing is served there
+  if (ip.is_loopback() || ip.is_unspecified()) accepted.names = {"127.0.0.1", "localhost", "[::1]"};
+  if (!ip.is_unspecified()) accepted.names.push_back(ip.is_v6() ? "[" + ip.to_string() + "]" : ip.to_string());
+  if (!ip.is_loopback()) {
+    for (const std::string& name : machineNames) {
+      if (name.empty()) continue;
+      std::string lower = name;
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      accepted.names.push_back(std::move(lower));
+    }
+  }
+  // A wildcard bind answers on every address of the machine, too many to list. An IP literal is
+  // safe to answer: rebinding needs a name the attacking site controls, and no DNS answer turns
+  // into a Host that is an address.
+  accepted.anyIpLiteral = ip.is_unspecified();
+  return accepted;
+}
+
+HostCheck checkHost(const HostNames& accepted, std::uint16_t port, std::string_view value) {
+  // "name", "name:port", "[address]" or "[address]:port".
+  std::string_view name = value;
+  std::optional<std::string_view> portText;
+  const bool bracketed = value.starts_with('[');
+  if (const std::size_t colon = bracketed ? value.find("]:") : value.find(':'); colon != std::string_view::npos) {
+    name = value.substr(0, bracketed ? colon + 1 : colon);
+    portText = value.substr(bracketed ? colon + 2 : colon + 1);
+  }
+  if (!(bracketed ? bracketedAddress(name) : plainName(name))) return HostCheck::malformed;
+  if (portText) {
+    constexpr std::size_t kLongestPort = 5;
+    if (portText->empty() || portText->size() > kLongestPort ||
+        !std::all_of(portText->begin(), portText->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return HostCheck::malformed;
+    }
+    // Decimal as browsers write it: "08765" is not a form of 8765 they send.
+    if (*portText != std::to_string(port)) return HostCheck::foreign;
+  } else if (port != 80) {
+    return HostCheck::foreign;
+  }
+  const bool listed = std::any_of(accepted.names.begin(), accepted.names.end(),
+                                  [&](const std::string& ours) { return beast::iequals(ours, name); });
+  return listed || (accepted.anyIpLiteral && ipLiteral(name)) ? HostCheck::ours : HostCheck::foreign;
+}
+
+LiveServer::LiveServer(const std::string& address, std::uint16_t port, HostNames hosts, LiveContent& content,
                        std::span<const Asset> assets, ServerLimits limits)
-    : state_(std::make_unique<State>(content, assets, limits)) {
+    : state_(std::make_unique<State>(std::move(hosts), content, assets, limits)) {
   State& s = *state_;
   const auto cannot = [&](const std::string& why) {
     std::string line = "cannot serve the live view on ";
@@ -542,7 +643,7 @@ void LiveServer::drain(int ms) {
 
 LiveServer::Counts LiveServer::counts() const {
   const Server& s = *state_;
-  return {s.connections, s.streams, s.backlogBytes, s.droppedStreams, s.refusedConnections};
+  return {s.connections, s.streams, s.backlogBytes, s.droppedStreams, s.refusedConnections, s.refusedHosts};
 }
 
 }  // namespace dorvane::host::live

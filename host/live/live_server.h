@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dorvane::host::live {
 
@@ -42,13 +43,39 @@ struct ServerLimits {
   int writeSeconds = 10;                         // to take a whole response (not the event stream)
 };
 
+// The names the server answers to. A browser sends the name it opened the page at as Host; a site
+// that points a name of its own at this machine (DNS rebinding) sends that name, and is refused
+// before any route, so it never reads the run through the user's browser.
+struct HostNames {
+  std::vector<std::string> names;  // lower case, IPv6 addresses in brackets: "127.0.0.1", "localhost", "[::1]"
+  bool anyIpLiteral = false;       // any IPv4 address, or IPv6 address in brackets, too
+};
+
+// 127.0.0.0/8 and ::1: the addresses only this machine reaches.
+bool loopbackAddress(const std::string& address);
+
+// The names of a server bound to `bindAddress`: the address itself; 127.0.0.1, localhost and [::1]
+// when it serves loopback (a loopback address, 0.0.0.0 or ::); beyond loopback, `machineNames`
+// too (in any case). A wildcard bind (0.0.0.0, ::) also answers any IP literal.
+HostNames hostNamesFor(const std::string& bindAddress, std::span<const std::string> machineNames);
+
+enum class HostCheck {
+  ours,
+  foreign,    // well-formed, but another name or port: 403
+  malformed,  // empty, not a host[:port] of letters, digits, '-', '.', '_' (no comma, no userinfo): 400
+};
+// The value of a request's one Host field against the names and the port served. Names match
+// whole and without regard to case; the port must be the port served, left out only for port 80
+// (as browsers do).
+HostCheck checkHost(const HostNames& accepted, std::uint16_t port, std::string_view value);
+
 class LiveServer {
  public:
-  // Listens on `address`:`port` (0: any free port) and starts serving. Throws HostFailure with one
-  // line when it cannot, e.g. "cannot serve the live view on 127.0.0.1:8765: the port is in use
-  // (--live=PORT chooses another)".
-  LiveServer(const std::string& address, std::uint16_t port, LiveContent& content, std::span<const Asset> assets,
-             ServerLimits limits = {});
+  // Listens on `address`:`port` (0: any free port) and starts serving requests whose Host is one of
+  // `hosts`. Throws HostFailure with one line when it cannot, e.g. "cannot serve the live view on
+  // 127.0.0.1:8765: the port is in use (--live=PORT chooses another)".
+  LiveServer(const std::string& address, std::uint16_t port, HostNames hosts, LiveContent& content,
+             std::span<const Asset> assets, ServerLimits limits = {});
   // Closes every connection and ends the thread.
   ~LiveServer();
   LiveServer(const LiveServer&) = delete;
@@ -73,6 +100,7 @@ class LiveServer {
     std::size_t backlogBytes = 0;
     std::uint64_t droppedStreams = 0;  // cut off for a backlog over the limit
     std::uint64_t refusedConnections = 0;
+    std::uint64_t refusedHosts = 0;  // requests refused for their Host field (400 or 403)
   };
   Counts counts() const;
 

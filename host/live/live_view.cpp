@@ -25,7 +25,11 @@ constexpr int kFolderLookMs = 2000;
 // What the pages get to take the last state before the program ends.
 constexpr int kLastStateMs = 1000;
 
-bool loopback(const std::string& address) { return address.rfind("127.", 0) == 0 || address == "::1"; }
+// The names the view answers to; the machine's own names only off loopback, where the network may
+// use them.
+HostNames servedNames(const std::string& bind) {
+  return hostNamesFor(bind, loopbackAddress(bind) ? std::vector<std::string>{} : machineNames());
+}
 
 // Blocks until there have been more stop requests than `stopsBefore`.
 void waitForStopRequest(int stopsBefore) {
@@ -38,13 +42,17 @@ void waitForStopRequest(int stopsBefore) {
 }  // namespace
 
 LiveView::LiveView(LiveRun& run, const LiveViewOptions& options)
-    : run_(run), server_(options.bind, options.port.value_or(kDefaultLivePort), run, liveAssets()) {
-  if (!loopback(options.bind)) {
+    : run_(run),
+      server_(options.bind, options.port.value_or(kDefaultLivePort), servedNames(options.bind), run, liveAssets()) {
+  if (!loopbackAddress(options.bind)) {
     const std::string who = options.bind == "0.0.0.0" || options.bind == "::"
                                 ? "anyone who can reach this machine on any of its networks"
                                 : "anyone who can reach " + options.bind;
     std::cerr << "dorvane: the live view is not on loopback: " << who << " can watch the run at port "
-              << server_.port() << " (no password; leave out --live-bind to keep it on this machine)" << std::endl;
+              << server_.port()
+              << " (no password; guarding it against DNS rebinding and anyone on the network is then yours; leave out "
+                 "--live-bind to keep it on this machine)"
+              << std::endl;
   }
   run_.attach(&server_);
   std::cout << "live view (open it in a browser):\n" << server_.url() << std::endl;

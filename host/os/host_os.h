@@ -63,6 +63,9 @@ bool stdoutIsTerminal();
 // The folder of the running program, and that of the loaded driver library (its log is kept there).
 std::string programFolder();
 std::string driverLibraryPath();
+// The machine's own names, as a browser on the network may know it ("lab-pc"; on Windows its DNS
+// name "lab-pc.lab.example" too); none when the system tells none.
+std::vector<std::string> machineNames();
 // Sets an environment variable of this process: how the driver finds a port's device.
 void setEnvironment(const std::string& name, const std::string& value);
 

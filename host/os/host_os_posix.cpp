@@ -162,6 +162,12 @@ std::string driverLibraryPath() {
   return error ? std::string(info.dli_fname) : path.string();
 }
 
+std::vector<std::string> machineNames() {
+  char name[256] = {};  // POSIX names are at most 255 bytes
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return {};
+  return {name};
+}
+
 void setEnvironment(const std::string& name, const std::string& value) {
   if (::setenv(name.c_str(), value.c_str(), 1) != 0) throw HostFailure(systemError(("cannot set " + name).c_str()));
 }

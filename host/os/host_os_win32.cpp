@@ -127,6 +127,19 @@ std::string driverLibraryPath() {
   return length == 0 || length >= MAX_PATH ? std::string() : std::string(name, length);
 }
 
+std::vector<std::string> machineNames() {
+  std::vector<std::string> names;
+  for (const COMPUTER_NAME_FORMAT format : {ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
+    char name[256] = {};  // DNS names are at most 255 bytes
+    DWORD size = sizeof name;
+    if (GetComputerNameExA(format, name, &size) && size > 0 && size < sizeof name &&
+        (names.empty() || names.front() != name)) {
+      names.emplace_back(name, size);
+    }
+  }
+  return names;
+}
+
 void setEnvironment(const std::string& name, const std::string& value) {
   if (!SetEnvironmentVariableA(name.c_str(), value.c_str())) throw HostFailure(systemError("cannot set " + name));
 }

@@ -89,13 +89,16 @@ class Client {
   bool ended_ = false;
 };
 
+// The Host field of a browser that opened the page at the address the server printed.
+std::string hostField(std::uint16_t port) { return "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"; }
+
 std::string request(std::uint16_t port, const std::string& head) {
   Client client(port);
   client.send(head);
   return client.readToEnd();
 }
 std::string get(std::uint16_t port, const std::string& target) {
-  return request(port, "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  return request(port, "GET " + target + " HTTP/1.1\r\n" + hostField(port) + "Connection: close\r\n\r\n");
 }
 bool has(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
 
@@ -108,7 +111,7 @@ class LiveServerTest : public ::testing::Test {
   }
   FakeRun run_;
   ServerLimits limits_ = smallLimits();
-  LiveServer server_{"127.0.0.1", 0, run_, kAssets, limits_};
+  LiveServer server_{"127.0.0.1", 0, hostNamesFor("127.0.0.1", {}), run_, kAssets, limits_};
 };
 
 TEST_F(LiveServerTest, RoutesServeThePageAssetsRunAndFiles) {
@@ -131,8 +134,8 @@ TEST_F(LiveServerTest, RoutesServeThePageAssetsRunAndFiles) {
 
   // Keep-alive: the second request on the same connection is answered after the first.
   const std::string both = request(server_.port(),
-                                   "GET /assets/live.js HTTP/1.1\r\nHost: x\r\n\r\n"
-                                   "GET /run.json HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+                                   "GET /assets/live.js HTTP/1.1\r\n" + hostField(server_.port()) + "\r\n"
+                                   "GET /run.json HTTP/1.1\r\n" + hostField(server_.port()) + "Connection: close\r\n\r\n");
   EXPECT_TRUE(has(both, "start();HTTP/1.1 200 OK")) << both;
   EXPECT_TRUE(both.ends_with("{\"files\":[]}"));
 }
@@ -148,21 +151,23 @@ TEST_F(LiveServerTest, PathsOutsideTheRoutesAreNotFound) {
 
 TEST_F(LiveServerTest, RefusesOtherMethodsBodiesAndOversizeHeaders) {
   for (const std::string method : {"POST", "PUT", "HEAD"}) {
-    const std::string answer = request(server_.port(), method + " / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const std::string answer =
+        request(server_.port(), method + " / HTTP/1.1\r\n" + hostField(server_.port()) + "Connection: close\r\n\r\n");
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 405 ")) << answer;
     EXPECT_TRUE(has(answer, "Allow: GET\r\n")) << method;
   }
   // A body is never read, so the connection cannot go on after it.
   for (const std::string body : {"Content-Length: 5\r\n\r\nhello", "Content-Length: 99999999999\r\n\r\n",
                                  "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"}) {
-    const std::string answer = request(server_.port(), "GET / HTTP/1.1\r\nHost: x\r\n" + body);
+    const std::string answer = request(server_.port(), "GET / HTTP/1.1\r\n" + hostField(server_.port()) + body);
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 413 ")) << body << ": " << answer;
     EXPECT_TRUE(has(answer, "Connection: close\r\n"));
   }
-  const std::string posted = request(server_.port(), "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\nabcd");
+  const std::string posted =
+      request(server_.port(), "POST / HTTP/1.1\r\n" + hostField(server_.port()) + "Content-Length: 4\r\n\r\nabcd");
   EXPECT_TRUE(posted.starts_with("HTTP/1.1 405 ") && has(posted, "Connection: close\r\n")) << posted;
 
-  const std::string start = "GET / HTTP/1.1\r\nHost: x\r\n";
+  const std::string start = "GET / HTTP/1.1\r\n" + hostField(server_.port());
   const std::string cookie = "Cookie: " + std::string(limits_.headerBytes, 'c') + "\r\n\r\n";
   EXPECT_TRUE(request(server_.port(), start + cookie).starts_with("HTTP/1.1 431 "));
   std::string fields = start;
@@ -172,10 +177,101 @@ TEST_F(LiveServerTest, RefusesOtherMethodsBodiesAndOversizeHeaders) {
   EXPECT_TRUE(request(server_.port(), "GET /" + std::string(4 * limits_.headerBytes, 'a')).starts_with("HTTP/1.1 431"));
 }
 
+// A site that points a name of its own at 127.0.0.1 (DNS rebinding) must not read the run through
+// the user's browser: the Host field is checked before any route, the event stream's included.
+TEST_F(LiveServerTest, RequestsUnderAnotherNameAreRefusedBeforeAnyRoute) {
+  const std::string port = std::to_string(server_.port());
+  const std::string ours = "Host: 127.0.0.1:" + port + "\r\n";
+  const struct {
+    std::string fields;
+    std::string status;
+  } refused[] = {{"Host: evil.example:" + port + "\r\n", "403 "},
+                 {"Host: localhost.evil.example:" + port + "\r\n", "403 "},
+                 {"", "400 "},
+                 {ours + ours, "400 "},
+                 {"Host: 127.0.0.1:" + port + ",evil.example\r\n", "400 "}};
+  for (const auto& [fields, status] : refused) {
+    for (const std::string target : {"/events", "/run.json", "/nothing"}) {
+      const std::string answer = request(server_.port(), "GET " + target + " HTTP/1.1\r\n" + fields + "\r\n");
+      EXPECT_TRUE(answer.starts_with("HTTP/1.1 " + status)) << fields << target << ": " << answer;
+      EXPECT_TRUE(has(answer, "Connection: close\r\n")) << answer;
+      EXPECT_TRUE(answer.ends_with(": open the live view at the address dorvane printed, " + server_.url() + "\n"))
+          << answer;
+    }
+  }
+  EXPECT_EQ(server_.counts().refusedHosts, std::size(refused) * 3);
+  EXPECT_EQ(server_.counts().streams, 0);
+  for (const std::string name : {"localhost", "LOCALHOST", "[::1]"}) {
+    const std::string answer = request(server_.port(), "GET /run.json HTTP/1.1\r\nHost: " + name + ":" + port +
+                                                           "\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 ") && answer.ends_with("{\"files\":[]}")) << name << ": " << answer;
+  }
+}
+
+// Each form of Host against the names of a bind address, the machine being called "Lab-PC".
+TEST(HostNames, OnlyTheNamesOfTheAddressServedAndItsPort) {
+  const std::vector<std::string> machine = {"Lab-PC"};
+  constexpr auto ours = HostCheck::ours, foreign = HostCheck::foreign, malformed = HostCheck::malformed;
+  const struct {
+    const char* bind;
+    const char* host;
+    HostCheck check;
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1:8765", ours},
+      {"127.0.0.1", "LocalHost:8765", ours},
+      {"127.0.0.1", "[::1]:8765", ours},
+      {"127.0.0.1", "localhost.evil.example:8765", foreign},
+      {"127.0.0.1", "127.0.0.1.evil.example:8765", foreign},
+      {"127.0.0.1", "evil-localhost:8765", foreign},
+      {"127.0.0.1", "localhost.:8765", foreign},
+      {"127.0.0.1", "127.0.0.1.:8765", foreign},
+      {"127.0.0.1", "localhost:8766", foreign},
+      {"127.0.0.1", "localhost:08765", foreign},
+      {"127.0.0.1", "localhost", foreign},  // the port is left out only for 80
+      {"127.0.0.1", "192.168.1.20:8765", foreign},
+      {"127.0.0.1", "lab-pc:8765", foreign},  // the machine's name is a network's, not loopback's
+      {"127.0.0.1", "", malformed},
+      {"127.0.0.1", "localhost:8765,evil.example", malformed},
+      {"127.0.0.1", "evil.example, localhost:8765", malformed},
+      {"127.0.0.1", "user@localhost:8765", malformed},
+      {"127.0.0.1", "localhost:", malformed},
+      {"127.0.0.1", "localhost:87a5", malformed},
+      {"127.0.0.1", "localhost:876500", malformed},
+      {"127.0.0.1", "localhost:8765:1", malformed},
+      {"127.0.0.1", ":8765", malformed},
+      {"127.0.0.1", "[::1", malformed},
+      {"127.0.0.1", "[::1]8765", malformed},
+      {"127.0.0.1", "[fe80::1%25eth0]:8765", malformed},
+      {"127.0.0.1", "local host:8765", malformed},
+      {"::1", "[::1]:8765", ours},
+      {"::1", "lab-pc:8765", foreign},
+      {"192.168.1.20", "192.168.1.20:8765", ours},
+      {"192.168.1.20", "LAB-PC:8765", ours},
+      {"192.168.1.20", "lab-pc.evil.example:8765", foreign},
+      {"192.168.1.20", "localhost:8765", foreign},
+      {"192.168.1.20", "192.168.1.21:8765", foreign},
+      {"2001:DB8::5", "[2001:db8::5]:8765", ours},
+      // A wildcard bind: loopback, the machine's name and any IP literal, still never another name.
+      {"0.0.0.0", "localhost:8765", ours},
+      {"0.0.0.0", "lab-pc:8765", ours},
+      {"0.0.0.0", "10.1.2.3:8765", ours},
+      {"::", "[fe80::1]:8765", ours},
+      {"0.0.0.0", "10.1.2.3:8766", foreign},
+      {"0.0.0.0", "10.1.2.3.evil.example:8765", foreign},
+      {"0.0.0.0", "evil.example:8765", foreign},
+  };
+  for (const auto& [bind, host, check] : cases) {
+    EXPECT_EQ(checkHost(hostNamesFor(bind, machine), 8765, host), check) << bind << " serving Host: " << host;
+  }
+  EXPECT_EQ(checkHost(hostNamesFor("127.0.0.1", {}), 80, "localhost"), HostCheck::ours);
+  EXPECT_EQ(checkHost(hostNamesFor("127.0.0.1", {}), 80, "localhost:80"), HostCheck::ours);
+  EXPECT_TRUE(hostNamesFor("not an address", machine).names.empty());
+}
+
 TEST_F(LiveServerTest, EventStreamsGetTheRunThenEveryEvent) {
   Client first(server_.port()), second(server_.port());
-  first.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
-  second.send("GET /events?again HTTP/1.1\r\nHost: x\r\n\r\n");
+  first.send("GET /events HTTP/1.1\r\n" + hostField(server_.port()) + "\r\n");
+  second.send("GET /events?again HTTP/1.1\r\n" + hostField(server_.port()) + "\r\n");
   ASSERT_TRUE(first.readUntil("\r\n\r\n"));
   EXPECT_TRUE(first.taken().starts_with("HTTP/1.1 200 OK\r\n"));
   EXPECT_TRUE(has(first.taken(), "Content-Type: text/event-stream; charset=utf-8\r\nCache-Control: no-store\r\n"));
@@ -196,8 +292,8 @@ TEST_F(LiveServerTest, EventStreamsGetTheRunThenEveryEvent) {
 
 TEST_F(LiveServerTest, StalledStreamIsDroppedWhileAHealthyOneGetsEveryEvent) {
   Client stalled(server_.port()), healthy(server_.port());
-  stalled.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
-  healthy.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  stalled.send("GET /events HTTP/1.1\r\n" + hostField(server_.port()) + "\r\n");
+  healthy.send("GET /events HTTP/1.1\r\n" + hostField(server_.port()) + "\r\n");
   ASSERT_TRUE(healthy.readUntil("event: run\n"));
   ASSERT_TRUE(eventually([&] { return server_.counts().streams == 2; }));
 
@@ -221,7 +317,7 @@ TEST_F(LiveServerTest, ConnectionBeyondTheLimitIsClosedAndPlacesFreeAgain) {
   for (int i = 0; i < limits_.connections; ++i) held.push_back(std::make_unique<Client>(server_.port()));
   ASSERT_TRUE(eventually([&] { return server_.counts().connections == limits_.connections; }));
   Client extra(server_.port());
-  extra.send("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  extra.send("GET / HTTP/1.1\r\n" + hostField(server_.port()) + "\r\n");
   EXPECT_EQ(extra.readToEnd(), "");
   EXPECT_TRUE(extra.ended());
   EXPECT_EQ(server_.counts().refusedConnections, 1u);
@@ -236,9 +332,9 @@ TEST(LiveServerLife, EndsWithAStalledStreamAndAnIdleConnection) {
   FakeRun run;
   ServerLimits hourLong;
   hourLong.requestSeconds = hourLong.writeSeconds = 3600;
-  auto server = std::make_unique<LiveServer>("127.0.0.1", 0, run, kAssets, hourLong);
+  auto server = std::make_unique<LiveServer>("127.0.0.1", 0, hostNamesFor("127.0.0.1", {}), run, kAssets, hourLong);
   Client stalled(server->port()), idle(server->port());
-  stalled.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  stalled.send("GET /events HTTP/1.1\r\n" + hostField(server->port()) + "\r\n");
   ASSERT_TRUE(eventually([&] { return server->counts().streams == 1 && server->counts().connections == 2; }));
   for (int i = 0; i < 16; ++i) server->publish("file", std::string(256 * 1024, 'x'));
   server.reset();  // a server that waited on its connections would hang here until the test's time-out
@@ -257,12 +353,12 @@ std::string failureOf(const std::function<void()>& start) {
 
 TEST(LiveServerLife, PortInUseOrBadAddressFailsWithOneLine) {
   FakeRun run;
-  LiveServer first("127.0.0.1", 0, run, kAssets);
+  LiveServer first("127.0.0.1", 0, {}, run, kAssets);
   const std::string where = "127.0.0.1:" + std::to_string(first.port());
-  EXPECT_EQ(failureOf([&] { LiveServer second("127.0.0.1", first.port(), run, kAssets); }),
+  EXPECT_EQ(failureOf([&] { LiveServer second("127.0.0.1", first.port(), {}, run, kAssets); }),
             "cannot serve the live view on " + where + ": the port is in use (--live=PORT chooses another)");
   EXPECT_EQ(
-      failureOf([&] { LiveServer named("localhost", 8765, run, kAssets); }),
+      failureOf([&] { LiveServer named("localhost", 8765, {}, run, kAssets); }),
       "cannot serve the live view on localhost:8765: not an IP address (127.0.0.1 or ::1 serve this machine alone)");
 }
 
