@@ -13,7 +13,7 @@ namespace dorvane::spectra {
 // k = 0 .. n/2 (n/2 + 1 bins). inverse: x[j] = sum_k X[k] e^(+2 pi i jk / n) over all n bins, the
 // upper ones taken as the conjugates of the lower (the imaginary parts of X[0] and X[n/2] are
 // ignored); no 1/n. Both throw std::invalid_argument for spans of another size. The object does not
-// change after construction, so threads may share it. From 2^14 points forward works on a copy of
+// change after construction, so threads may share it. From 2^17 points forward works on a copy of
 // its input; forwardOverwriting does the same but uses `in` as its working space, leaving it
 // undefined, and saves that copy.
 class RealFft {
