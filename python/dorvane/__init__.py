@@ -5,6 +5,8 @@
         for coadd in bench.acquire(files=3, scans=16):
             print(coadd.index, coadd.time, coadd.volts.max())
 
+dorvane.read(path) reads back a file the host saved (CSV or JCAMP-DX) as numpy arrays and a dict.
+
 The libraries are found through DORVANE_LIBRARY and DORVANE_SPECTRA_LIBRARY (their files' paths),
 then beside this package, then on the system's library path.
 """
@@ -12,6 +14,7 @@ from ._errors import (AcquisitionTimeout, DorvaneError, LibraryNotFound, NO_NEW_
                       NULL_POINTER, PORT_BUSY, PORT_DENIED, PORT_IN_USE, error_text)
 from .bench import (STATUS_ACQUIRING, STATUS_IDLE, STATUS_NEVER_OPENED, Bench, Coadd, StoredBlock, parse_block_list,
                     parse_setup)
+from .files import SavedFile, read
 from .processing import APODIZATIONS, Spectrum, spectrum
 
 __version__ = "0.1.0"
