@@ -4,8 +4,9 @@
 //   node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER
 //
 // Two runs: four files taken whole (the page draws each one, catches up after a reload, says
-// finished, and says so when the host ends), and a bench killed after the first file (the page shows
-// the host's error). Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
+// finished, and says so when the host ends; it works opened at localhost too, and a name that a site
+// points at 127.0.0.1 is refused), and a bench killed after the first file (the page shows the host's
+// error). Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
 // skip) when there is no Chromium. Writes live-view.png (two files in, 1280×900) and bench-killed.png
 // (the error shown) to OUTPUT_FOLDER. The runs happen in a fresh temporary folder, removed after a
 // pass and kept (its path printed) after a failure.
@@ -21,6 +22,9 @@ const SKIP = 77;
 const URL_LINE = /^http:\/\/127\.0\.0\.1:\d+\/$/;
 // After it, and only after it, one Ctrl-C ends the host: before, the first one stops the run.
 const RUN_OVER_LINE = /^the run is over; the live view stays at http:\/\/127\.0\.0\.1:\d+\/ until Ctrl-C$/;
+// A site's own name made to point at 127.0.0.1, as DNS rebinding does: Chromium's resolver rules
+// play the attacker's DNS.
+const REBIND_NAME = 'rebind.example';
 // A bound for a wait on a program or the page; a pass never comes near it, even on a loaded machine.
 const PATIENCE_MS = 120000;
 
@@ -250,12 +254,31 @@ const curvePixels = (page, id) => page.evaluate((chartId) => {
   return count;
 }, id);
 
+// The page, its run and its event stream opened under a rebinding name: each refused with 403 and the
+// line that says where to open the page.
+async function refusedUnderRebindingName(port) {
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  const response = await page.goto(`http://${REBIND_NAME}:${port}/`, { timeout: PATIENCE_MS });
+  const line = (await page.textContent('body')) ?? '';
+  if (response?.status() !== 403 || !line.includes('open the live view at the address dorvane printed')) {
+    fail(`opened as http://${REBIND_NAME}:${port}/ the page was answered ${response?.status()} "${line.trim()}", not refused with 403`);
+  }
+  const statuses = await page.evaluate(() => Promise.all(['/run.json', '/events'].map(async (route) => (await fetch(route)).status)));
+  if (statuses.some((status) => status !== 403)) fail(`under ${REBIND_NAME} /run.json and /events were answered ${statuses.join(' and ')}, not 403`);
+  await context.close();
+}
+
 // ---- a run taken whole --------------------------------------------------------------------------
 async function wholeRun() {
   const dir = path.join(scratch, 'whole-run');
   const sim = await bench(dir, 38400);
   const { child, url } = await host(dir, sim, 4);
   const page = await openPage(url);
+  // The same run under loopback's other name, followed alongside.
+  const port = new URL(url).port;
+  const byName = await openPage(`http://localhost:${port}/`);
+  await refusedUnderRebindingName(port);
 
   // The first file drawn on all three charts.
   await pageUntil(page, (v) => v.newest >= 1 && v.drawn.every((n) => n >= 1),
@@ -268,6 +291,10 @@ async function wholeRun() {
   // Two files in: the picture, then a reload that must show every file saved so far at once.
   await pageUntil(page, (v) => v.newest >= 2, 'the page did not draw a second file');
   await picture(page, 'live-view.png');
+  await pageUntil(byName, (v) => v.newest >= 2 && v.drawn.every((n) => n >= 1),
+    `opened as http://localhost:${port}/ the page did not draw the second file`);
+  for (const problem of byName.problems) fail(`the page at localhost: ${problem}`);
+  await byName.context().close();
   const before = await (await fetch(new URL('run.json', url))).json();
   const savedBefore = before.files.map((f) => f.number);
   await page.reload({ waitUntil: 'load', timeout: PATIENCE_MS });
@@ -332,6 +359,7 @@ try {
   browser = await chromium.launch({
     executablePath: CHROMIUM,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      `--host-resolver-rules=MAP ${REBIND_NAME} 127.0.0.1`,
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     timeout: PATIENCE_MS,
   });
