@@ -92,6 +92,69 @@ double magnitudeOf(std::complex<double> z) {
   return squares > kSmallest && squares <= std::numeric_limits<double>::max() ? std::sqrt(squares) : std::abs(z);
 }
 
+double meanOf(std::span<const double> points) {
+  double sum = 0;
+  for (const double v : points) sum += v;
+  return sum / static_cast<double>(points.size());
+}
+
+// The ZPD of points - mean, found without writing them.
+std::size_t findZpdAbout(std::span<const double> points, ZpdSearch search, std::size_t given, double mean) {
+  if (points.empty()) return 0;
+  const auto below = [mean](double a, double b) { return a - mean < b - mean; };
+  switch (search) {
+    case ZpdSearch::Largest:
+      return static_cast<std::size_t>(std::max_element(points.begin(), points.end(), below) - points.begin());
+    case ZpdSearch::Smallest:
+      return static_cast<std::size_t>(std::min_element(points.begin(), points.end(), below) - points.begin());
+    case ZpdSearch::Given:
+      return given;
+    case ZpdSearch::LargestMagnitude:
+      break;
+  }
+  // Two plain passes, the largest size and then its first place, which the compiler can vectorise.
+  double largest = 0;
+  for (const double v : points) largest = std::max(largest, std::abs(v - mean));
+  std::size_t j = 0;
+  while (j + 1 < points.size() && std::abs(points[j] - mean) != largest) ++j;
+  return j;
+}
+
+// The points held as their two sides from the ZPD, so that the pipeline can shape them where they
+// already lie in the transform: right[d] is d points after the ZPD (d < after, right[0] the ZPD
+// itself), left[-d] d points before it (d = 1 .. before).
+struct TwoSides {
+  double* right;
+  std::size_t after;
+  double* left;
+  std::size_t before;
+};
+
+TwoSides sidesInPlace(std::span<double> points, std::size_t zpd) {
+  return {points.data() + zpd, points.size() - zpd, points.data() + zpd, zpd};
+}
+
+void apodizeSides(TwoSides points, Apodization apodization, SideLengths sides) {
+  if (apodization == Apodization::Boxcar) return;
+  windowOneSide(points.right, 1, 0, points.after, sides.right, apodization);
+  windowOneSide(points.left, -1, 1, points.before + 1, sides.left, apodization);
+}
+
+void rampSides(TwoSides points, std::size_t shortSideLength) {
+  const auto s = static_cast<double>(shortSideLength);
+  if (s == 0) return;
+  const bool longOnRight = points.after - 1 >= points.before;
+  const auto factor = [s](double t) { return t > s ? 2.0 : (t + s) / s; };
+  for (std::size_t d = 0; d < points.after; ++d) {
+    const auto distance = static_cast<double>(d);
+    points.right[d] *= factor(longOnRight ? distance : -distance);
+  }
+  for (std::size_t d = 1; d <= points.before; ++d) {
+    const auto distance = static_cast<double>(d);
+    points.left[-static_cast<std::ptrdiff_t>(d)] *= factor(longOnRight ? -distance : distance);
+  }
+}
+
 // Index of `offset` points from the ZPD in a transform whose first point is the ZPD.
 std::size_t wrapped(std::ptrdiff_t offset, std::size_t length) {
   return offset >= 0 ? static_cast<std::size_t>(offset) : length - static_cast<std::size_t>(-offset);
@@ -126,31 +189,13 @@ Error checkInterferogram(std::span<const double> points) {
 
 double removeDc(std::span<double> points) {
   if (points.empty()) return 0;
-  double sum = 0;
-  for (const double v : points) sum += v;
-  const double mean = sum / static_cast<double>(points.size());
+  const double mean = meanOf(points);
   for (double& v : points) v -= mean;
   return mean;
 }
 
 std::size_t findZpd(std::span<const double> points, ZpdSearch search, std::size_t given) {
-  if (points.empty()) return 0;
-  switch (search) {
-    case ZpdSearch::Largest:
-      return static_cast<std::size_t>(std::max_element(points.begin(), points.end()) - points.begin());
-    case ZpdSearch::Smallest:
-      return static_cast<std::size_t>(std::min_element(points.begin(), points.end()) - points.begin());
-    case ZpdSearch::Given:
-      return given;
-    case ZpdSearch::LargestMagnitude:
-      break;
-  }
-  // Two plain passes, the largest size and then its first place, which the compiler can vectorise.
-  double largest = 0;
-  for (const double v : points) largest = std::max(largest, std::abs(v));
-  std::size_t j = 0;
-  while (j + 1 < points.size() && std::abs(points[j]) != largest) ++j;
-  return j;
+  return findZpdAbout(points, search, given, 0.0);  // v - 0 is v for every v
 }
 
 double apodizationAt(Apodization apodization, double x) {
@@ -171,21 +216,13 @@ SideLengths apodizationSides(std::size_t points, std::size_t zpd, Phase phase) {
 }
 
 void apodize(std::span<double> points, std::size_t zpd, Apodization apodization, SideLengths sides) {
-  if (zpd >= points.size() || apodization == Apodization::Boxcar) return;
-  windowOneSide(points.data() + zpd, 1, 0, points.size() - zpd, sides.right, apodization);
-  windowOneSide(points.data() + zpd, -1, 1, zpd + 1, sides.left, apodization);
+  if (zpd >= points.size()) return;
+  apodizeSides(sidesInPlace(points, zpd), apodization, sides);
 }
 
 void applyMertzRamp(std::span<double> points, std::size_t zpd) {
-  const std::size_t n = points.size();
-  const auto s = static_cast<double>(shortSide(n, zpd));
-  if (s == 0) return;
-  const bool longOnRight = n - 1 - zpd >= zpd;
-  for (std::size_t j = 0; j < n; ++j) {
-    const double d = static_cast<double>(j) - static_cast<double>(zpd);
-    const double t = longOnRight ? d : -d;
-    points[j] *= t > s ? 2.0 : (t + s) / s;
-  }
+  if (zpd >= points.size()) return;
+  rampSides(sidesInPlace(points, zpd), shortSide(points.size(), zpd));
 }
 
 std::size_t transformLength(std::size_t points, int zeroFill) {
@@ -261,10 +298,11 @@ Error process(std::span<const double> interferogram, const Options& options, Spe
   const std::size_t length = transformLength(n, options.zeroFill);
   if (length == 0) return Error::TooManyPoints;
 
-  std::vector<double> points(interferogram.begin(), interferogram.end());
-  const double mean = options.removeDc ? removeDc(points) : 0.0;
+  // The interferogram is read where it lies: the mean is taken off as the points are copied into the
+  // transform, and the window and ramp are applied there.
+  const double mean = options.removeDc ? meanOf(interferogram) : 0.0;
   if (!std::isfinite(mean)) return Error::NotFinite;
-  const std::size_t zpd = findZpd(points, options.zpdSearch, options.zpdIndex);
+  const std::size_t zpd = findZpdAbout(interferogram, options.zpdSearch, options.zpdIndex, mean);
   const bool mertz = options.phase == Phase::Mertz;
   // The Mertz phase needs points on both sides of the ZPD.
   if (mertz && shortSide(n, zpd) == 0) return Error::TooFewPoints;
@@ -272,27 +310,33 @@ Error process(std::span<const double> interferogram, const Options& options, Spe
   const std::shared_ptr<const RealFft> plan = realFftFor(length);
   const RealFft& fft = *plan;
   const std::size_t bins = length / 2 + 1;
-  // Buffers every point of which is written before it is read: not filled with zeros first.
-  const std::unique_ptr<double[]> transformStore = std::make_unique_for_overwrite<double[]>(length);
-  const std::span<double> transform(transformStore.get(), length);
+  // The transform's points and then its bins; every value is written before it is read.
+  const WorkingMemory working(length + 2 * bins);
+  const std::span<double> transform = working.doubles().first(length);
+  const std::span<std::complex<double>> transformed = working.complexes(length, bins);
   std::vector<std::complex<double>> phaseBins;
   std::size_t phaseHalf = 0;
   if (mertz) {
     // From the points before apodization: the phase is the interferogram's, not the window's. It
     // varies slowly, so a transform of the stretch's own length serves, interpolated.
     phaseHalf = phaseHalfLength(options, n, zpd);
+    std::vector<double> around(2 * phaseHalf + 1);
+    for (std::size_t i = 0; i < around.size(); ++i) around[i] = interferogram[zpd - phaseHalf + i] - mean;
     const std::size_t phaseLength = phaseTransformLength(phaseHalf, length);
     std::span<double> stretch(transform.data(), phaseLength);
-    phaseStretch(points, zpd, phaseHalf, stretch);
+    phaseStretch(around, phaseHalf, phaseHalf, stretch);
     phaseBins.resize(phaseLength / 2 + 1);
     realFftFor(phaseLength)->forward(stretch, phaseBins);
   }
-  apodize(points, zpd, options.apodization, apodizationSides(n, zpd, options.phase));
-  if (mertz && needsMertzRamp(n, zpd)) applyMertzRamp(points, zpd);
-  rotateIntoTransform(points, zpd, transform);
-  const std::unique_ptr<double[]> binStore = std::make_unique_for_overwrite<double[]>(2 * bins);
-  // Two doubles a complex number, as std::complex guarantees.
-  const std::span<std::complex<double>> transformed(reinterpret_cast<std::complex<double>*>(binStore.get()), bins);
+  // Rotated as rotateIntoTransform does: the ZPD and what follows it first, the points before it at
+  // the end, zeros between.
+  const std::size_t after = n - zpd;
+  for (std::size_t i = 0; i < after; ++i) transform[i] = interferogram[zpd + i] - mean;
+  std::fill(transform.begin() + static_cast<std::ptrdiff_t>(after), transform.end() - static_cast<std::ptrdiff_t>(zpd), 0.0);
+  for (std::size_t i = 0; i < zpd; ++i) transform[length - zpd + i] = interferogram[i] - mean;
+  const TwoSides sides{transform.data(), after, transform.data() + length, zpd};
+  apodizeSides(sides, options.apodization, apodizationSides(n, zpd, options.phase));
+  if (mertz && needsMertzRamp(n, zpd)) rampSides(sides, shortSide(n, zpd));
   fft.forwardOverwriting(transform, transformed);
 
   Spectrum result;

@@ -81,19 +81,21 @@ TEST(RealFft, MatchesTheDirectSumsBothWays) {
   EXPECT_THROW(RealFft(3), std::invalid_argument);
 }
 
-// From 2^17 points the transform goes in four steps over a matrix (square, and twice as many rows as
-// columns): a wrong turn, index or block shows at bins on the matrix's edges and between them.
+// From 2^18 points the transform goes in four steps over a matrix of 1024 rows (128 and 256 columns),
+// untangled as the rows are read: a wrong turn, index or block shows at bins on the matrix's edges,
+// at row 512 (which pairs with itself) and between them, and the inverse reads all the others.
 TEST(RealFft, LargeTransformsInFourStepsMatchTheDirectSums) {
   std::mt19937_64 random(4);
   std::normal_distribution<double> normal;
-  for (const std::size_t n : {std::size_t{1} << 17, std::size_t{1} << 18}) {
+  for (const std::size_t n : {std::size_t{1} << 18, std::size_t{1} << 19}) {
     std::vector<double> x(n);
     for (double& v : x) v = normal(random);
     const RealFft fft(n);
     std::vector<std::complex<double>> bins(n / 2 + 1);
     fft.forward(x, bins);
     for (const std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{1023},
-                                std::size_t{1024}, n / 4 - 1, n / 4, n / 2 - 1001, n / 2 - 1, n / 2}) {
+                                std::size_t{1024}, std::size_t{512}, std::size_t{1536}, n / 4 - 1, n / 4, n / 4 + 512,
+                                n / 2 - 1001, n / 2 - 512, n / 2 - 1, n / 2}) {
       std::complex<double> sum = 0;
       for (std::size_t j = 0; j < n; ++j) sum += x[j] * std::polar(1.0, -2 * kPi * double(j * k % n) / double(n));
       EXPECT_NEAR(std::abs(bins[k] - sum), 0, 1e-9) << "n " << n << " bin " << k;
