@@ -141,4 +141,73 @@ std::vector<BandMeasure> measureBands(const SpectrumRecord& spectrum, const std:
   return measures;
 }
 
+namespace {
+
+struct RiseFit {
+  ExponentialRise rise;
+  double squares = std::numeric_limits<double>::infinity();
+};
+
+// For a fixed tau the rise is linear in a and b: the normal equations of [1, -exp(-t/tau)].
+RiseFit fitForTau(const std::vector<std::pair<double, double>>& points, double tau) {
+  double n = 0, sumE = 0, sumEE = 0, sumY = 0, sumEY = 0;
+  for (const auto& [t, y] : points) {
+    const double e = -std::exp(-t / tau);
+    n += 1;
+    sumE += e;
+    sumEE += e * e;
+    sumY += y;
+    sumEY += e * y;
+  }
+  const double determinant = n * sumEE - sumE * sumE;
+  RiseFit fit;
+  if (!(std::fabs(determinant) > 0)) return fit;
+  fit.rise = {(sumY * sumEE - sumE * sumEY) / determinant, (n * sumEY - sumE * sumY) / determinant, tau};
+  fit.squares = 0;
+  for (const auto& [t, y] : points) {
+    const double residual = y - (fit.rise.a - fit.rise.b * std::exp(-t / tau));
+    fit.squares += residual * residual;
+  }
+  return fit;
+}
+
+}  // namespace
+
+std::optional<ExponentialRise> fitExponentialRise(const std::vector<double>& seconds, const std::vector<double>& values) {
+  constexpr std::size_t kLeastPoints = 4;
+  constexpr int kGridSteps = 200;      // tau from a fiftieth of the span to twenty spans
+  constexpr int kRefinements = 60;     // golden sections about the grid's best
+  std::vector<std::pair<double, double>> points;
+  for (std::size_t i = 0; i < std::min(seconds.size(), values.size()); ++i) {
+    if (std::isfinite(seconds[i]) && std::isfinite(values[i])) points.emplace_back(seconds[i], values[i]);
+  }
+  if (points.size() < kLeastPoints) return std::nullopt;
+  const auto [first, last] = std::minmax_element(points.begin(), points.end());
+  const double span = last->first - first->first;
+  if (!(span > 0)) return std::nullopt;
+  const double lowest = std::log(span / 50), highest = std::log(span * 20);
+  const double step = (highest - lowest) / kGridSteps;
+  int best = 0;
+  double bestSquares = std::numeric_limits<double>::infinity();
+  for (int i = 0; i <= kGridSteps; ++i) {
+    const double squares = fitForTau(points, std::exp(lowest + i * step)).squares;
+    if (squares < bestSquares) {
+      bestSquares = squares;
+      best = i;
+    }
+  }
+  if (!std::isfinite(bestSquares)) return std::nullopt;
+  double low = lowest + std::max(best - 1, 0) * step, high = lowest + std::min(best + 1, kGridSteps) * step;
+  const double golden = (std::sqrt(5.0) - 1) / 2;
+  for (int i = 0; i < kRefinements; ++i) {
+    const double left = high - golden * (high - low), right = low + golden * (high - low);
+    if (fitForTau(points, std::exp(left)).squares < fitForTau(points, std::exp(right)).squares) {
+      high = right;
+    } else {
+      low = left;
+    }
+  }
+  return fitForTau(points, std::exp((low + high) / 2)).rise;
+}
+
 }  // namespace dorvane::host

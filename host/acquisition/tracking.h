@@ -30,4 +30,9 @@ void checkTracksWithin(const std::vector<TrackedBand>& bands, const WavenumberRa
 BandMeasure measureBand(const SpectrumRecord& spectrum, const TrackedBand& band);
 std::vector<BandMeasure> measureBands(const SpectrumRecord& spectrum, const std::vector<TrackedBand>& bands);
 
+// The rise a - b exp(-t / tau) nearest to the points in least squares (tau searched on a
+// logarithmic scale, a and b solved for each tau); none for fewer than four points with a
+// value or a time span of zero.
+std::optional<ExponentialRise> fitExponentialRise(const std::vector<double>& seconds, const std::vector<double>& values);
+
 }  // namespace dorvane::host

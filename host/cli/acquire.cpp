@@ -59,6 +59,7 @@ int runAcquire(AcquireCommand& command) {
   live::LiveSession live(command.live, acquisition.folder, processing);
   if (live::LiveRun* run = live.run()) {
     if (background) run->setBackground(maker, command.background);
+    run->track(acquisition.tracks);
     acquisition.observer = run;
   }
   const int status = live.perform([&] {

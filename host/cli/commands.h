@@ -103,6 +103,10 @@ struct DemoOptions {
   std::int32_t scans = 16;
   std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
   live::LiveViewOptions live;
+  // --series: the filling gas cell, its time constant, the time between files and their number.
+  bool series = false;
+  double fillTime = 20, every = 2;
+  std::int32_t files = 30;
 };
 int runDemoCommand(DemoOptions& options);
 // How the demo makes its absorbance: the library's defaults, over the range of the film's bands.

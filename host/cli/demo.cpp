@@ -1,5 +1,6 @@
 // dorvane demo: the virtual bench with a polystyrene film, a background and a sample acquired,
-// saved and drawn, and the absorbance with its bands found and listed.
+// saved and drawn, and the absorbance with its bands found and listed; with --series, a gas cell
+// filling with CO2 followed file by file and the time constant of its rise fitted.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,9 @@
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
 #include "host/acquisition/driver_words.h"
+#include "host/acquisition/tracking.h"
+#include "host/files/file_text.h"
+#include "host/files/plot.h"
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"
 #include "host/os/host_failure.h"
@@ -59,6 +63,7 @@ class DemoFile final : public AcquireObserver {
 
   std::shared_ptr<const AcquiredFile> file;  // read once the acquisition has returned
   std::vector<std::string> pictures;
+  std::vector<SeriesRow> rows;  // of a series, in the order saved
 
   void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
                std::optional<double> fileSeconds) override {
@@ -72,6 +77,7 @@ class DemoFile final : public AcquireObserver {
   }
   void saved(const std::shared_ptr<const AcquiredFile>& saved) override {
     file = saved;
+    if (saved->row) rows.push_back(*saved->row);
     if (run_) run_->show(offset_ + saved->number, *saved);
   }
   void drawn(std::int32_t own, const std::vector<std::string>& drawn) override {
@@ -96,13 +102,22 @@ struct DemoBench {
   std::unique_ptr<VirtualBench> bench;
 };
 
-DemoBench startDemoBench(const DemoOptions& options) {
+// What the bench holds and how it is set up: the film and long scans for its bands, or the filling
+// gas cell and short scans that come fast enough to follow it.
+struct DemoSample {
+  std::vector<std::string> benchArguments;
+  std::string name;
+  std::int32_t points = 16384, baud = 38400;
+};
+
+DemoBench startDemoBench(const DemoOptions& options, const DemoSample& sample) {
   std::error_code error;
   std::filesystem::create_directories(options.folder, error);
   if (error) throw HostFailure("cannot create the demo folder " + options.folder + ": " + error.message());
   DemoBench demo;
   demo.folder = std::filesystem::absolute(options.folder);
-  std::vector<std::string> benchArguments{"--seed", "1", "--sample", "polystyrene"};
+  std::vector<std::string> benchArguments{"--seed", "1"};
+  benchArguments.insert(benchArguments.end(), sample.benchArguments.begin(), sample.benchArguments.end());
   benchArguments.insert(benchArguments.end(), options.benchOptions.begin(), options.benchOptions.end());
   demo.benchLog = (demo.folder / "virtual-bench.log").string();
   demo.bench = std::make_unique<VirtualBench>(benchArguments, demo.benchLog);
@@ -116,10 +131,11 @@ DemoBench startDemoBench(const DemoOptions& options) {
   demo.ini = (demo.folder / "dorvane.ini").string();
   std::ofstream settings(demo.ini, std::ios::trunc);
   settings << "; written by dorvane demo for the virtual bench on " << device << "\n"
-           << "[Settings]\nport=" << kVirtualBenchPort << "\nbaud=38400\nlog=1\nfvel=4\nrvel=4\npoints=16384\n"
+           << "[Settings]\nport=" << kVirtualBenchPort << "\nbaud=" << sample.baud << "\nlog=1\nfvel=4\nrvel=4\npoints="
+           << sample.points << "\n"
            << "gain=0\nlasersamp=2\nlturn=1000\nqturn=300\ndetector=1\niris=50\n";
   if (!settings.flush()) throw HostFailure("cannot write the settings file " + demo.ini);
-  std::cout << "virtual bench with a polystyrene film on " << device << "; settings in " << demo.ini << "\n";
+  std::cout << "virtual bench with " << sample.name << " on " << device << "; settings in " << demo.ini << "\n";
   return demo;
 }
 
@@ -187,7 +203,7 @@ void report(const DemoOptions& options, const DemoBench& demo, const DemoFile& b
 }
 
 void runDemo(const DemoOptions& options, live::LiveRun* live) {
-  DemoBench demo = startDemoBench(options);
+  DemoBench demo = startDemoBench(options, {{"--sample", "polystyrene"}, "a polystyrene film"});
   AcquireOptions acquisition;
   acquisition.files = 1;
   acquisition.scans = options.scans;
@@ -218,13 +234,116 @@ void runDemo(const DemoOptions& options, live::LiveRun* live) {
   report(options, demo, backgroundFile, sampleFile, absorbance, spectrumFiles);
 }
 
+// ---- the series: a gas cell filling with CO2, its band followed file by file ------------------
+
+constexpr const char* kSeriesFolder = "series";
+constexpr double kLongestFillTime = 3600;  // the virtual bench's own bound
+constexpr std::int32_t kLeastSeriesFiles = 4;  // what a rise with three unknowns needs
+
+void checkSeriesOptions(const DemoOptions& options) {
+  if (!(options.fillTime > 0 && options.fillTime <= kLongestFillTime)) {
+    throw HostFailure("--fill-time " + numberText(options.fillTime) + ": give the cell's time constant in seconds, above 0 "
+                      "and at most 3600", kExitUsage);
+  }
+  if (!(options.every > 0 && options.every <= options.fillTime * options.files)) {
+    throw HostFailure("--every " + numberText(options.every) + ": give the seconds between files, above 0 and short "
+                      "enough for the files to follow the cell", kExitUsage);
+  }
+  if (options.files < kLeastSeriesFiles) {
+    throw HostFailure("--files " + std::to_string(options.files) + ": a rise is fitted to at least 4 files", kExitUsage);
+  }
+}
+
+// The trend drawn, fitted and told: the band's area against time and the time constant found.
+void reportSeries(const DemoOptions& options, const std::filesystem::path& folder, const TrackedBand& band,
+                  const std::vector<SeriesRow>& rows) {
+  TrendPicture trend;
+  for (const SeriesRow& row : rows) {
+    trend.seconds.push_back(row.seconds);
+    trend.points.push_back(row.bands.front().area);
+  }
+  trend.fit = fitExponentialRise(trend.seconds, trend.points);
+  trend.title = "the " + band.name + " band of a gas cell filling, " + numberText(band.low) + " to " + numberText(band.high) + " cm-1";
+  trend.values = band.name + " area (absorbance x cm-1)";
+  const std::string png = (folder / "cell-trend.png").string();
+  std::string drawn;
+  if (std::optional<FileSetMember> member = trendPlot(trend, png)) {
+    const std::string failure = writeFileSet({*member}, Existing::Replace);
+    drawn = failure.empty() ? png : "none (" + failure + ")";
+  } else {
+    drawn = std::string("none (") + kNoPlotter + ")";
+  }
+  std::cout << "\nthe " << band.name << " band (" << numberText(band.low) << " to " << numberText(band.high)
+            << " cm-1) in " << counted(static_cast<std::int64_t>(rows.size()), "file") << " over "
+            << numberText(std::round(trend.seconds.back() * 10) / 10) << " s:\n";
+  if (trend.fit) {
+    char line[160];
+    const double tau = trend.fit->tau;
+    std::snprintf(line, sizeof line, "  its area rose as a - b exp(-t/tau): fitted tau %.2f s; the bench's fill time %g s (%+.1f %%)",
+                  tau, options.fillTime, 100 * (tau - options.fillTime) / options.fillTime);
+    std::cout << line << "\n";
+  } else {
+    std::cout << "  no rise could be fitted to its area\n";
+  }
+  std::cout << "  table:   " << (folder / seriesFileName("cell")).string() << "\n  picture: " << drawn << "\n"
+            << "  again from the saved files: dorvane series " << folder.string() << " --track " << band.name << "="
+            << numberText(band.low) << ":" << numberText(band.high) << " --background "
+            << (folder / "background-001.jdx").string() << " --out OTHER.csv" << std::endl;
+}
+
+void runSeriesDemo(const DemoOptions& options, live::LiveRun* live) {
+  constexpr std::int32_t kSeriesPoints = 4096;
+  constexpr std::int32_t kSeriesBaud = 115200;
+  const TrackedBand band{"CO2", 2250, 2450};
+  DemoBench demo = startDemoBench(options, {{"--sample", "co2-cell", "--fill-time", numberText(options.fillTime)},
+                                            "a gas cell that fills with CO2", kSeriesPoints, kSeriesBaud});
+  const std::filesystem::path folder = demo.folder / kSeriesFolder;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw HostFailure("cannot create the demo folder " + folder.string() + ": " + error.message());
+  AcquireOptions acquisition;
+  acquisition.files = 1;
+  acquisition.scans = options.scans;
+  acquisition.folder = folder.string();
+  acquisition.settings = loadSettings(demo.ini);
+  acquisition.overwrite = true;
+  if (live) live->expectFiles(1 + options.files);
+  DemoFile backgroundFile(live, 0), cellFile(live, 1);
+  acquisition.prefix = "background";
+  acquireWithShuttle(2, "the open beam, for the background; the cell fills from its first scan", acquisition, backgroundFile);
+  auto maker = std::make_shared<SpectrumMaker>(demoProcessing());
+  maker->setBackground(backgroundFile.file->record, backgroundFile.file->files.jcamp());
+  if (live) {
+    live->setBackground(maker, backgroundFile.file->files.jcamp());
+    live->track({band});
+  }
+  acquisition.prefix = "cell";
+  acquisition.files = options.files;
+  acquisition.everySeconds = options.every;
+  acquisition.spectra = maker;
+  acquisition.saveSpectra = true;
+  acquisition.plot = false;  // the trend is the picture
+  acquisition.tracks = {band};
+  acquireWithShuttle(1, "the cell in the beam, a file every " + numberText(options.every) + " s", acquisition, cellFile);
+  demo.bench->stop();
+  reportSeries(options, folder, band, cellFile.rows);
+}
+
 }  // namespace
 
 int runDemoCommand(DemoOptions& options) {
+  if (options.series) checkSeriesOptions(options);
   catchStopRequests();
   // The demo's run on view: its absorbance over the range it draws.
-  live::LiveSession live(options.live, options.folder, demoProcessing());
-  const int status = live.perform([&] { runDemo(options, live.run()); });
+  const std::string shown = options.series ? (std::filesystem::path(options.folder) / kSeriesFolder).string() : options.folder;
+  live::LiveSession live(options.live, shown, demoProcessing());
+  const int status = live.perform([&] {
+    if (options.series) {
+      runSeriesDemo(options, live.run());
+    } else {
+      runDemo(options, live.run());
+    }
+  });
   return live.run() ? status : afterBenchCalls(status);
 }
 

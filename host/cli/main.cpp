@@ -177,6 +177,12 @@ void addDemoCommand(CommandLine& line) {
       runDemoCommand);
   command->add_option("--out", options.folder, "the folder for everything the demo writes")->capture_default_str();
   command->add_option("--scans", options.scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
+  command->add_flag("--series", options.series,
+                    "a gas cell filling with CO2 instead: a file every few seconds, the 2349 cm-1 band followed, and "
+                    "the time constant of its rise fitted (in FOLDER/series)");
+  command->add_option("--fill-time", options.fillTime, "with --series: the cell's time constant, seconds")->capture_default_str();
+  command->add_option("--every", options.every, "with --series: seconds from one file's start to the next")->capture_default_str();
+  command->add_option("--files", options.files, "with --series: files of the cell")->capture_default_str();
   addLiveOptions(command, options.live);
 }
 

@@ -110,6 +110,31 @@ std::string spectrumScript(const SpectrumRecord& record, const std::string& outp
   return text + "e\nunset output\nquit\n";
 }
 
+std::string trendScript(const TrendPicture& trend, const std::string& outputPath) {
+  std::string text = scriptStart(outputPath, printableAscii(trend.title));
+  text += "set xlabel 'seconds since the first file began'\nset ylabel " + quoted(printableAscii(trend.values)) + "\n";
+  text += "set key bottom right\n$points << EOD\n";
+  for (std::size_t i = 0; i < std::min(trend.seconds.size(), trend.points.size()); ++i) {
+    appendNumber(text, trend.seconds[i]);
+    text += ' ';
+    // gnuplot leaves a gap for NaN.
+    if (std::isfinite(trend.points[i])) {
+      appendNumber(text, trend.points[i]);
+    } else {
+      text += "NaN";
+    }
+    text += '\n';
+  }
+  text += "EOD\nplot $points using 1:2 with linespoints pointtype 7 pointsize 0.8 title 'measured'";
+  if (const std::optional<ExponentialRise>& fit = trend.fit) {
+    char curve[160];
+    std::snprintf(curve, sizeof curve, ", %.17g - %.17g * exp(-x / %.17g) with lines linewidth 2 title 'a - b exp(-t / %.3g s)'",
+                  fit->a, fit->b, fit->tau, fit->tau);
+    text += curve;
+  }
+  return text + "\nunset output\nquit\n";
+}
+
 // gnuplot draws the script that `scriptFor` makes for the temporary file's name, and what it wrote
 // is checked to be a PNG before the set moves it into place.
 std::optional<FileSetMember> plotMember(const std::string& pngPath, bool empty,
@@ -141,6 +166,10 @@ std::optional<FileSetMember> interferogramPlot(const InterferogramRecord& record
 std::optional<FileSetMember> spectrumPlot(const SpectrumRecord& record, const std::string& pngPath) {
   const bool empty = record.values.empty() || record.wavenumbers.size() != record.values.size();
   return plotMember(pngPath, empty, [&record](const std::string& path) { return spectrumScript(record, path); });
+}
+
+std::optional<FileSetMember> trendPlot(const TrendPicture& trend, const std::string& pngPath) {
+  return plotMember(pngPath, trend.points.empty(), [&trend](const std::string& path) { return trendScript(trend, path); });
 }
 
 }  // namespace dorvane::host

@@ -5,8 +5,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/files/interferogram_files.h"
+#include "host/files/series_file.h"
 #include "host/files/spectrum_files.h"
 
 namespace dorvane::host {
@@ -19,5 +21,14 @@ inline constexpr const char* kNoPlotter = "gnuplot is not installed: no plot dra
 // points leave a gap in its line.
 std::optional<FileSetMember> interferogramPlot(const InterferogramRecord& record, const std::string& pngPath);
 std::optional<FileSetMember> spectrumPlot(const SpectrumRecord& record, const std::string& pngPath);
+
+// A tracked band's values against time, points joined, with a fitted rise drawn through them.
+struct TrendPicture {
+  std::string title;
+  std::string values;  // the axis' label, e.g. "CO2 area (absorbance x cm-1)"
+  std::vector<double> seconds, points;
+  std::optional<ExponentialRise> fit;
+};
+std::optional<FileSetMember> trendPlot(const TrendPicture& trend, const std::string& pngPath);
 
 }  // namespace dorvane::host

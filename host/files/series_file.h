@@ -40,6 +40,11 @@ struct SeriesRow {
   std::vector<BandMeasure> bands;  // in the order of the table's bands
 };
 
+// A rise towards a level: a - b exp(-t / tau), t in seconds.
+struct ExponentialRise {
+  double a = 0, b = 0, tau = 0;
+};
+
 // "PREFIX-series.csv".
 std::string seriesFileName(const std::string& prefix);
 

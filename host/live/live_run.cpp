@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "host/acquisition/tracking.h"
 #include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/files/interferogram_files.h"
@@ -142,6 +143,11 @@ void LiveRun::attach(LiveServer* server) {
   server_ = server;
 }
 
+void LiveRun::track(std::vector<TrackedBand> bands) {
+  platform::ScopedLock hold(lock_);
+  bands_ = std::move(bands);
+}
+
 void LiveRun::setBackground(const InterferogramRecord& background, const std::string& name) {
   auto maker = std::make_shared<SpectrumMaker>(processing_);
   maker->setBackground(background, name);
@@ -206,12 +212,36 @@ void LiveRun::notice(const std::string& line) {
 }
 
 void LiveRun::listed(std::int32_t number, const std::string& time, const std::string& interferogramPath,
-                     const std::vector<std::string>& savedPaths) {
+                     const std::vector<std::string>& savedPaths, const InterferogramRecord* record) {
   File file{number, std::filesystem::path(interferogramPath).stem().string(), time, interferogramPath, {}, false};
   for (const std::string& path : savedPaths) {
     if (!path.empty()) file.saved.push_back(fileName(path));
   }
-  add(std::move(file), std::nullopt);
+  std::vector<TrackedBand> bands;
+  std::shared_ptr<const SpectrumMaker> ratioed;
+  {
+    platform::ScopedLock hold(lock_);
+    bands = bands_;
+    ratioed = ratioed_;
+  }
+  if (bands.empty() || !record) {
+    add(std::move(file), std::nullopt);
+    return;
+  }
+  // The spectrum the row is measured in is the one the pages are sent.
+  SeriesRow row{0, file.name, std::vector<BandMeasure>(bands.size())};
+  std::string data;
+  try {
+    const SpectrumRecord spectrum = (ratioed ? *ratioed : singleBeam_).make(*record, interferogramPath);
+    row.bands = measureBands(spectrum, bands);
+    data = dataJson(number, file.name, record->volts, &spectrum, "");
+  } catch (const std::exception& failure) {
+    data = dataJson(number, file.name, record->volts, nullptr, failure.what());
+  }
+  const double timeMs = record->startedMs > 0 ? record->startedMs : record->timestampMs;
+  if (firstFileMs_ == 0) firstFileMs_ = timeMs;
+  row.seconds = timeMs > 0 ? (timeMs - firstFileMs_) / 1000 : std::nan("");
+  add(std::move(file), std::move(data), std::move(row));
 }
 
 void LiveRun::saved(const std::shared_ptr<const AcquiredFile>& file) { show(file->number, *file); }
@@ -229,13 +259,14 @@ void LiveRun::show(std::int32_t number, const AcquiredFile& acquired) {
   }
   // Built here, on the saving thread: the server's thread only sends it.
   std::string data;
+  std::optional<SeriesRow> row = acquired.row;
   if (acquired.spectrum || !acquired.spectrumError.empty()) {
     data = dataJson(number, file.name, acquired.record.volts, acquired.spectrum ? &*acquired.spectrum : nullptr,
                     acquired.spectrumError);
   } else {
     data = dataJson(number, file.name, acquired.record, ratioed ? *ratioed : singleBeam_, path);
   }
-  add(std::move(file), std::move(data));
+  add(std::move(file), std::move(data), std::move(row));
 }
 
 void LiveRun::drawn(std::int32_t number, const std::vector<std::string>& pictures) {
@@ -252,8 +283,9 @@ LiveRun::File* LiveRun::savedLocked(std::int32_t number) {
   return found == saved_.end() ? nullptr : &*found;
 }
 
-void LiveRun::add(File file, std::optional<std::string> data) {
+void LiveRun::add(File file, std::optional<std::string> data, std::optional<SeriesRow> row) {
   std::string entry = fileEntryJson(file);
+  const std::int32_t number = file.number;
   {
     platform::ScopedLock hold(lock_);
     file.againstBackground = ratioed_ != nullptr;
@@ -262,8 +294,32 @@ void LiveRun::add(File file, std::optional<std::string> data) {
     // Numbers are the run's, given by the caller: the demo renumbers its second acquisition's file.
     saved_.push_back(std::move(file));
     if (server_) server_->publish("file", entry);
+    if (row) {
+      rows_.push_back(rowJson(number, *row));
+      if (server_) server_->publish("row", rows_.back());
+    }
   }
   publishState();
+}
+
+std::string LiveRun::rowJson(std::int32_t number, const SeriesRow& row) {
+  std::string json = "{";
+  appendField(json, "number", number);
+  appendField(json, "name", row.file);
+  appendKey(json, "seconds");
+  appendJsonNumber(json, std::round(row.seconds * 1000) / 1000);
+  for (const auto& [key, value] : {std::pair{"area", &BandMeasure::area}, std::pair{"height", &BandMeasure::height},
+                                   std::pair{"position", &BandMeasure::position}}) {
+    appendKey(json, key);
+    json += '[';
+    for (std::size_t i = 0; i < row.bands.size(); ++i) {
+      if (i) json += ',';
+      appendJsonNumber(json, row.bands[i].*value);
+    }
+    json += ']';
+  }
+  json += '}';
+  return json;
 }
 
 void LiveRun::keepData(std::int32_t number, std::string data) {
@@ -354,7 +410,25 @@ std::string LiveRun::runJson() {
     if (i) json += ',';
     json += fileEntryJson(saved_[i]);
   }
-  json += "]}";
+  json += "],\"trend\":{";
+  appendField(json, "kind", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
+  json += ",\"bands\":[";
+  for (std::size_t i = 0; i < bands_.size(); ++i) {
+    if (i) json += ',';
+    json += '{';
+    appendField(json, "name", bands_[i].name);
+    appendKey(json, "low");
+    appendJsonNumber(json, bands_[i].low);
+    appendKey(json, "high");
+    appendJsonNumber(json, bands_[i].high);
+    json += '}';
+  }
+  json += "],\"rows\":[";
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (i) json += ',';
+    json += rows_[i];
+  }
+  json += "]}}";
   return json;
 }
 

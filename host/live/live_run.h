@@ -16,8 +16,12 @@
 //           "spectrum": "single beam" | "absorbance" | "transmittance", "background": its file name or ""}
 //   file:  {"number": k (1 for the first), "name": "run-001", "time": "2026-12-07T10:53:26.208Z",
 //           "saved": ["run-001.csv", "run-001.jdx", "run-001.png", ...]}
-//   /run.json and the event "run": {"state": state, "files": [file, ...]}
-//   events "state" (state) and "file" (file) as they change
+//   row:   {"number": k, "name": "run-001", "seconds": since the first file began,
+//           "area": [a band's area, ...], "height": [...], "position": [cm-1, ...]} (null: none)
+//   trend: {"kind": "absorbance" | ..., "bands": [{"name": "CO2", "low": 2250, "high": 2450}, ...],
+//           "rows": [row, ...]} (no bands: none tracked)
+//   /run.json and the event "run": {"state": state, "files": [file, ...], "trend": trend}
+//   events "state" (state), "file" (file) and "row" (row) as they change
 //   /files/K.json: {"number": k, "name": ..., "points": all of the interferogram's points,
 //           "interferogram": {"x": [point index...], "y": [volts...]} (at most 4096 points: a min/max
 //                            pair for each stretch when there are more),
@@ -37,6 +41,7 @@
 #include "host/acquisition/acquire.h"
 #include "host/live/live_server.h"
 #include "host/acquisition/spectrum.h"
+#include "host/files/series_file.h"
 
 namespace dorvane::host::live {
 
@@ -49,6 +54,9 @@ class LiveRun final : public LiveContent, public AcquireObserver {
 
   // The server to publish each change to; none: changes are only kept.
   void attach(LiveServer* server);
+  // The bands the run follows: the acquisition's rows (AcquiredFile::row), or for `dorvane view`
+  // measured here as files are listed.
+  void track(std::vector<TrackedBand> bands);
   // Files saved from now on are shown against this interferogram (absorbance or transmittance, as
   // `processing` says). Throws HostFailure: "the background NAME: what is wrong".
   void setBackground(const InterferogramRecord& background, const std::string& name);
@@ -73,9 +81,10 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   // A saved file shown as file `number` of the run (the demo numbers its acquisitions' files).
   void show(std::int32_t number, const AcquiredFile& file);
   // `dorvane view`: a file found saved, its interferogram at `interferogramPath` (read back when a
-  // page asks), and every file of its set.
+  // page asks, or `record` as read, which the run measures the tracked bands of), and every file
+  // of its set.
   void listed(std::int32_t number, const std::string& time, const std::string& interferogramPath,
-              const std::vector<std::string>& savedPaths);
+              const std::vector<std::string>& savedPaths, const InterferogramRecord* record = nullptr);
   // `dorvane view`: the bench named by the files, and the phase "viewing".
   void viewing(std::int32_t benchIdentity);
 
@@ -96,7 +105,8 @@ class LiveRun final : public LiveContent, public AcquireObserver {
                               const SpectrumRecord* spectrum, const std::string& spectrumError);
   static std::string dataJson(std::int32_t number, const std::string& name, const InterferogramRecord& record,
                               const SpectrumMaker& maker, const std::string& path);
-  void add(File file, std::optional<std::string> data);
+  void add(File file, std::optional<std::string> data, std::optional<SeriesRow> row = std::nullopt);
+  static std::string rowJson(std::int32_t number, const SeriesRow& row);
   File* savedLocked(std::int32_t number);  // under the lock; null when the run has no such file
   void keepData(std::int32_t number, std::string data);  // under the lock
   void publishState();
@@ -122,6 +132,9 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   std::vector<File> saved_;
   // The newest files' data as sent.
   std::deque<std::pair<std::int32_t, std::string>> held_;
+  std::vector<TrackedBand> bands_;
+  std::vector<std::string> rows_;  // as sent
+  double firstFileMs_ = 0;         // `dorvane view`: the time its rows count from
 };
 
 }  // namespace dorvane::host::live

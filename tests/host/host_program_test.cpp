@@ -79,7 +79,7 @@ class HostOnBench : public ::testing::Test {
   }
 
   std::unique_ptr<ChildProcess> run(std::vector<std::string> arguments, const std::string& ini = "") {
-    if (arguments.size() > 0 && arguments[0] != "demo" && arguments[0] != "plot") {
+    if (arguments.size() > 0 && arguments[0] != "demo" && arguments[0] != "plot" && arguments[0] != "series") {
       arguments.insert(arguments.begin() + 1, {"--ini", ini.empty() ? settings() : ini});
     }
     return std::make_unique<ChildProcess>(DORVANE_HOST, arguments,
@@ -127,10 +127,22 @@ int expectPicturesCounted(const std::string& output, const std::vector<fs::path>
 
 TEST_F(HostOnBench, AcquireSavesEveryFileWithTheBenchsValuesInEachFormat) {
   startBench();
+  // On a schedule shorter than a file takes, with a band tracked.
   auto host = run({"acquire", "--files", "3", "--scans", "4", "--out", out().string(), "--prefix", "run", "--spectrum",
-                   "--sample", "polystyrene film", "--operator", "A. Lab", "--comment", "dry air"});
+                   "--sample", "polystyrene film", "--operator", "A. Lab", "--comment", "dry air", "--every", "0.05",
+                   "--track", "band=1000:2000"});
   ASSERT_EQ(host->wait(), 0) << host->errors();
-  EXPECT_THAT(host->output(), AllOf(HasSubstr("acquiring 3 files of 4 scans"), HasSubstr("3 files saved")));
+  EXPECT_THAT(host->output(), AllOf(HasSubstr("acquiring 3 files of 4 scans, one every 0.05 s,"), HasSubstr("3 files saved"),
+                                    HasSubstr("the schedule slipped: file 2 starts"),
+                                    HasSubstr("the schedule slipped: file 3 starts")));
+  // The rows written as the files came are those `dorvane series` makes of the saved files.
+  const fs::path again = scratch.path() / "again.csv";
+  auto series = run({"series", out().string(), "--track", "band=1000:2000", "--out", again.string()});
+  ASSERT_EQ(series->wait(), 0) << series->errors();
+  const std::string table = readWholeFile(out() / "run-series.csv");
+  EXPECT_EQ(readWholeFile(again), table);
+  EXPECT_THAT(table, ContainsRegex("\nseconds,file,band area,band height,band position\n0\\.000,run-001,[0-9.e+-]+,"
+                                   "[0-9.e+-]+,1[0-9]{3}\\.[0-9]{3}\n[0-9]+\\.[0-9]{3},run-002,.*\n.*,run-003,.*\n$"));
   ASSERT_EQ(instrument->blocks().size(), 3u);
   std::vector<fs::path> stems;
   std::vector<std::string> plot{"plot"};
@@ -245,6 +257,9 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
     return scratch.write(name, "[Settings]\nport=49\nbaud=38400\n" + line + "\n");
   };
   scratch.write("plain-file", "x");
+  const fs::path foreign = scratch.path() / "foreign";
+  fs::create_directories(foreign);
+  std::ofstream(foreign / "notes.csv") << "a,b\n1,2\n";
   const std::vector<Case> cases = {
       {{"acquire", "--bogus"}, "", 2, "--bogus"},
       {{"acquire", "--files", "-3"}, "", 2, "--files"},
@@ -258,6 +273,11 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
       {{"acquire", "--points", "65536"}, "", 2, "--points 65536 is more than the driver can take: the bench adds 64 points to the request and the driver holds at most 65535, so 65471 is the largest"},
       {{"acquire", "--out", (scratch.path() / "plain-file" / "sub").string()}, "", 1, "output folder"},
       {{"fetch", "7"}, "", 1, "no stored block 7"},
+      {{"acquire", "--every", "0"}, "", 2, "--every 0: give the seconds from the start of one file to the next, above 0"},
+      {{"acquire", "--track", "CO2=2450:2250"}, "", 2, "--track CO2=2450:2250: give the range as LO:HI in cm-1"},
+      {{"acquire", "--track", "C,O=1:2"}, "", 2, "the NAME heads the series table's columns"},
+      {{"acquire", "--track", "CO2=2250:9000"}, "", 2, "--track CO2=2250:9000 lies outside the spectra's axis, 0 to 7899 cm-1"},
+      {{"series", foreign.string(), "--track", "CO2=2250:2450"}, "", 1, "notes.csv: not a file of dorvane's"},
   };
   for (const Case& c : cases) {
     auto host = run(c.arguments, c.ini);
@@ -567,6 +587,33 @@ TEST(HostDemo, FindsThePolystyreneBandsWithinAQuarterOfTheResolution) {
     EXPECT_TRUE(isPng((folder / name).string())) << name;
   }
   EXPECT_THAT(leftovers(folder), ::testing::IsEmpty());
+}
+
+// A gas cell filling with CO2 on the demo's bench, followed file by file on a schedule: the time
+// constant fitted to the band's area is the bench's within a tenth.
+TEST(HostDemo, SeriesFindsTheFillingCellsTimeConstant) {
+  ScratchDirectory scratch;
+  const fs::path folder = scratch.path() / "demo";
+  const fs::path library = scratch.path() / "lib";
+  fs::create_directories(library);
+  fs::copy_file(DORVANE_LIBRARY, library / DORVANE_LIBRARY_LINKED_NAME);
+  const ScopedEnvironmentVariable own("LD_LIBRARY_PATH", library.string());
+  constexpr double kFillTime = 6;
+  ChildProcess demo(DORVANE_HOST, {"demo", "--series", "--fill-time", "6", "--every", "0.75", "--files", "16", "--out",
+                                   folder.string()});
+  ASSERT_EQ(demo.wait(), 0) << demo.errors();
+  const std::string& shown = demo.output();
+  const std::string said = "fitted tau ";
+  const std::size_t at = shown.find(said);
+  ASSERT_NE(at, std::string::npos) << shown;
+  EXPECT_NEAR(std::stod(shown.substr(at + said.size())), kFillTime, 0.1 * kFillTime) << shown;
+  const fs::path series = folder / "series";
+  EXPECT_TRUE(isPng((series / "cell-trend.png").string()));
+  std::ifstream table(series / "cell-series.csv");
+  int rows = 0;
+  for (std::string line; std::getline(table, line);) rows += line.starts_with("cell-") || line.find(",cell-") != std::string::npos;
+  EXPECT_EQ(rows, 16);
+  EXPECT_THAT(leftovers(series), ::testing::IsEmpty());
 }
 
 }  // namespace
