@@ -74,6 +74,20 @@ std::string script(const InterferogramRecord& record, const std::string& outputP
   return text + "unset multiplot\nunset output\nquit\n";
 }
 
+// "x y" lines of inline data; a value that is not a number is gnuplot's NaN, a gap in the line.
+void appendPoints(std::string& text, const std::vector<double>& x, const std::vector<double>& y) {
+  for (std::size_t i = 0; i < std::min(x.size(), y.size()); ++i) {
+    appendNumber(text, x[i]);
+    text += ' ';
+    if (std::isfinite(y[i])) {
+      appendNumber(text, y[i]);
+    } else {
+      text += "NaN";
+    }
+    text += '\n';
+  }
+}
+
 // High wavenumbers on the left; each band a dashed line with its position beside it.
 std::string spectrumScript(const SpectrumRecord& record, const std::string& outputPath) {
   std::string text = scriptStart(outputPath, printableAscii(record.title));
@@ -96,17 +110,7 @@ std::string spectrumScript(const SpectrumRecord& record, const std::string& outp
   }
   text += "plot '-' using 1:2 with lines notitle\n";
   text.reserve(text.size() + record.values.size() * 48 + 32);
-  for (std::size_t i = 0; i < record.values.size(); ++i) {
-    appendNumber(text, record.wavenumbers[i]);
-    text += ' ';
-    // gnuplot leaves a gap for NaN.
-    if (std::isfinite(record.values[i])) {
-      appendNumber(text, record.values[i]);
-    } else {
-      text += "NaN";
-    }
-    text += '\n';
-  }
+  appendPoints(text, record.wavenumbers, record.values);
   return text + "e\nunset output\nquit\n";
 }
 
@@ -114,17 +118,7 @@ std::string trendScript(const TrendPicture& trend, const std::string& outputPath
   std::string text = scriptStart(outputPath, printableAscii(trend.title));
   text += "set xlabel 'seconds since the first file began'\nset ylabel " + quoted(printableAscii(trend.values)) + "\n";
   text += "set key bottom right\n$points << EOD\n";
-  for (std::size_t i = 0; i < std::min(trend.seconds.size(), trend.points.size()); ++i) {
-    appendNumber(text, trend.seconds[i]);
-    text += ' ';
-    // gnuplot leaves a gap for NaN.
-    if (std::isfinite(trend.points[i])) {
-      appendNumber(text, trend.points[i]);
-    } else {
-      text += "NaN";
-    }
-    text += '\n';
-  }
+  appendPoints(text, trend.seconds, trend.points);
   text += "EOD\nplot $points using 1:2 with linespoints pointtype 7 pointsize 0.8 title 'measured'";
   if (const std::optional<ExponentialRise>& fit = trend.fit) {
     char curve[160];

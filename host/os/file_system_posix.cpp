@@ -22,6 +22,19 @@ std::string folderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// Every byte, through interruptions; false with errno set when the system refuses.
+bool writeAll(int file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(file, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 }  // namespace
 
 TemporaryFile::~TemporaryFile() {
@@ -51,15 +64,7 @@ std::unique_ptr<TemporaryFile> TemporaryFile::createBeside(const std::string& ta
 }
 
 std::string TemporaryFile::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(static_cast<int>(file_), bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return cannotWrite(target_, std::strerror(errno));
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return {};
+  return writeAll(static_cast<int>(file_), bytes) ? std::string() : cannotWrite(target_, std::strerror(errno));
 }
 
 std::string TemporaryFile::readStart(std::size_t count) {
@@ -90,14 +95,7 @@ std::unique_ptr<AppendingFile> AppendingFile::open(const std::string& path, std:
 }
 
 std::string AppendingFile::append(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(static_cast<int>(file_), bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return cannotWrite(path_, std::strerror(errno));
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  if (!writeAll(static_cast<int>(file_), bytes)) return cannotWrite(path_, std::strerror(errno));
   return ::fdatasync(static_cast<int>(file_)) == 0 ? std::string() : cannotWrite(path_, std::strerror(errno));
 }
 

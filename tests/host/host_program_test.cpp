@@ -542,14 +542,23 @@ TEST(HostSpectrum, BadInputOrAnExistingFileGetsOneLineAndWritesNothing) {
 // The whole road: the demo's bench has a polystyrene film, the host takes a background with the
 // shuttle out and a sample with it in, through the driver, and finds the film's bands in the
 // absorbance where the bench put them, within a quarter of the resolution.
-TEST(HostDemo, FindsThePolystyreneBandsWithinAQuarterOfTheResolution) {
+// The demo switches the driver's log on, and the driver writes it beside the library: a copy of the
+// library of its own keeps a demo's log apart from every other test's.
+struct DemoPlace {
+  DemoPlace() {
+    fs::create_directories(library);
+    fs::copy_file(DORVANE_LIBRARY, library / DORVANE_LIBRARY_LINKED_NAME);
+  }
+
   ScratchDirectory scratch;
   const fs::path folder = scratch.path() / "demo";
-  // The demo switches the driver's log on, and the driver writes it beside the library: a copy of
-  // the library of its own keeps this run's log apart from every other test's.
   const fs::path library = scratch.path() / "lib";
-  fs::create_directories(library);
-  fs::copy_file(DORVANE_LIBRARY, library / DORVANE_LIBRARY_LINKED_NAME);
+};
+
+TEST(HostDemo, FindsThePolystyreneBandsWithinAQuarterOfTheResolution) {
+  const DemoPlace place;
+  const fs::path& folder = place.folder;
+  const fs::path& library = place.library;
   // The loader reads the last LD_LIBRARY_PATH of a program's environment, so it is replaced, not added.
   const ScopedEnvironmentVariable own("LD_LIBRARY_PATH", library.string());
   ChildProcess demo(DORVANE_HOST, {"demo", "--out", folder.string()});
@@ -592,12 +601,9 @@ TEST(HostDemo, FindsThePolystyreneBandsWithinAQuarterOfTheResolution) {
 // A gas cell filling with CO2 on the demo's bench, followed file by file on a schedule: the time
 // constant fitted to the band's area is the bench's within a tenth.
 TEST(HostDemo, SeriesFindsTheFillingCellsTimeConstant) {
-  ScratchDirectory scratch;
-  const fs::path folder = scratch.path() / "demo";
-  const fs::path library = scratch.path() / "lib";
-  fs::create_directories(library);
-  fs::copy_file(DORVANE_LIBRARY, library / DORVANE_LIBRARY_LINKED_NAME);
-  const ScopedEnvironmentVariable own("LD_LIBRARY_PATH", library.string());
+  const DemoPlace place;
+  const fs::path& folder = place.folder;
+  const ScopedEnvironmentVariable own("LD_LIBRARY_PATH", place.library.string());
   constexpr double kFillTime = 6;
   ChildProcess demo(DORVANE_HOST, {"demo", "--series", "--fill-time", "6", "--every", "0.75", "--files", "16", "--out",
                                    folder.string()});
