@@ -143,6 +143,7 @@ class ProgressLine {
 struct NoObserver final : AcquireObserver {
   void started(std::int32_t, std::int32_t, std::int32_t, std::optional<double>) override {}
   void scanning(std::int32_t) override {}
+  void waiting(std::int32_t, double) override {}
   void transferring(std::int32_t) override {}
   void saved(const std::shared_ptr<const AcquiredFile>&) override {}
   void drawn(std::int32_t, const std::vector<std::string>&) override {}
@@ -466,6 +467,7 @@ bool Acquisition::startOnSchedule() {
   constexpr double kOwnLateness = 0.05;
   const double every = *options_.everySeconds;
   const double due = every * starts_;
+  if (phase_.now() < due) observer_.waiting(seen_ + 1, due - phase_.now());
   for (double now = phase_.now(); now < due; now = phase_.now()) {
     progress_.waiting(seen_ + 1, due - now);
     const int waitMs = static_cast<int>(std::ceil(std::min<double>(kProgressTickMs, (due - now) * 1000)));

@@ -38,6 +38,8 @@ class AcquireObserver {
   virtual void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
                        std::optional<double> fileSeconds) = 0;
   virtual void scanning(std::int32_t number) = 0;      // the bench co-adds file `number`
+  // A timed series waits `seconds` for file `number`'s time to start it.
+  virtual void waiting(std::int32_t number, double seconds) = 0;
   virtual void transferring(std::int32_t number) = 0;  // file `number` is on the line
   // The file's data files are written (and its spectrum made, when the acquisition makes them).
   virtual void saved(const std::shared_ptr<const AcquiredFile>& file) = 0;

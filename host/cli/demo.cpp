@@ -75,6 +75,9 @@ class DemoFile final : public AcquireObserver {
   void transferring(std::int32_t own) override {
     if (run_) run_->transferring(offset_ + own);
   }
+  void waiting(std::int32_t own, double seconds) override {
+    if (run_) run_->waiting(offset_ + own, seconds);
+  }
   void saved(const std::shared_ptr<const AcquiredFile>& saved) override {
     file = saved;
     if (saved->row) rows.push_back(*saved->row);

@@ -194,6 +194,15 @@ void LiveRun::scanning(std::int32_t number) {
   publishState();
 }
 
+void LiveRun::waiting(std::int32_t number, double) {
+  {
+    platform::ScopedLock hold(lock_);
+    phase_ = "waiting";
+    underWay_ = number;
+  }
+  publishState();
+}
+
 void LiveRun::transferring(std::int32_t number) {
   {
     platform::ScopedLock hold(lock_);
@@ -233,10 +242,15 @@ void LiveRun::listed(std::int32_t number, const std::string& time, const std::st
   std::string data;
   try {
     const SpectrumRecord spectrum = (ratioed ? *ratioed : singleBeam_).make(*record, interferogramPath);
-    row.bands = measureBands(spectrum, bands);
     data = dataJson(number, file.name, record->volts, &spectrum, "");
+    row.bands = measureBands(spectrum, bands);
   } catch (const std::exception& failure) {
-    data = dataJson(number, file.name, record->volts, nullptr, failure.what());
+    if (data.empty()) {
+      data = dataJson(number, file.name, record->volts, nullptr, failure.what());
+    } else {
+      // A band this file's spectrum does not cover: the spectrum is still shown, its row left empty.
+      notice(file.name + ": " + failure.what());
+    }
   }
   const double timeMs = record->startedMs > 0 ? record->startedMs : record->timestampMs;
   if (firstFileMs_ == 0) firstFileMs_ = timeMs;
@@ -360,7 +374,7 @@ std::string LiveRun::stateJsonLocked() const {
   const auto done = static_cast<std::int32_t>(saved_.size());
   // The rest at the pace of the files so far, or at the bench's estimate before the first.
   std::optional<double> remaining;
-  const bool running = phase_ == "scanning" || phase_ == "transferring" || phase_ == "starting";
+  const bool running = phase_ == "scanning" || phase_ == "transferring" || phase_ == "waiting" || phase_ == "starting";
   if (running && files_ > 0 && begun) {
     const std::optional<double> perFile =
         done > 0 ? std::optional<double>((lastSavedAt_ - *startedAt_) / done) : fileSeconds_;

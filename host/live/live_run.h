@@ -7,7 +7,8 @@
 // The JSON the pages get (numbers are plain JSON numbers; absent values are null):
 //   state: {"mode": "acquire" | "view", "bench": "bench family 9 model 60" | "",
 //           "files": n (0: until Ctrl-C), "done": files saved, "scans": per file,
-//           "phase": "starting" | "scanning" | "transferring" | "finished" | "failed" | "stopped" | "viewing",
+//           "phase": "starting" | "scanning" | "transferring" | "waiting" (a timed series, for the
+//                    next file's time) | "finished" | "failed" | "stopped" | "viewing",
 //           "file": the number of the file under way or null,
 //           "elapsed": seconds since the run began, at the moment of sending,
 //           "fileSeconds": what a file is expected to take or null,
@@ -70,6 +71,7 @@ class LiveRun final : public LiveContent, public AcquireObserver {
                std::optional<double> fileSeconds) override;
   void scanning(std::int32_t number) override;
   void transferring(std::int32_t number) override;
+  void waiting(std::int32_t number, double seconds) override;
   void notice(const std::string& line) override;
   void saved(const std::shared_ptr<const AcquiredFile>& file) override;  // shown as file `file->number`
   void drawn(std::int32_t number, const std::vector<std::string>& pictures) override;
