@@ -49,7 +49,8 @@ std::vector<fs::path> seriesFiles(const std::string& folder, const std::string& 
     const fs::path& path = entry.path();
     if (path.extension() == ".csv" && !opensAsHostCsv(path)) throw HostFailure(refusal(path, "not a file of dorvane's"));
     if (path.extension() != kRecordExtension) continue;
-    if (!background.empty() && fs::equivalent(path, background, error)) continue;
+    std::error_code notTheSame;  // a failure to compare is no failure to read the folder
+    if (!background.empty() && fs::equivalent(path, background, notTheSame)) continue;
     if (isSavedSpectrum(path.string())) continue;
     files.push_back(path);
   }
