@@ -1,6 +1,7 @@
 // The live view's page: follows the host's event stream (/events), shows the run's state and files,
 // and draws the newest file's interferogram, centre burst and spectrum with uPlot, with the files
-// the user ticks drawn under it. Every text that comes from the host is set as text, never as HTML.
+// the user ticks drawn under it, and the tracked bands' areas over time when the run tracks bands.
+// Every text that comes from the host is set as text, never as HTML.
 'use strict';
 
 (function () {
@@ -8,6 +9,15 @@
   const ENDED = new Set(['finished', 'failed', 'stopped']);
   const NEWEST_COLOUR = '#0b4f9c';
   const EARLIER_COLOURS = ['#c7895d', '#6f9f8a', '#a48abf', '#b8a35a', '#7d9bbf', '#c27c94', '#8a8f96'];
+  // A tracked band's colour: its curve on the trend and its range shaded on the spectrum.
+  const BAND_COLOURS = ['#d9822b', '#2e8b57', '#8a4fb0', '#c0392b', '#1f8a9e', '#8c6d1f'];
+  const AXIS = {
+    stroke: '#4a5260',
+    grid: { stroke: '#e7e9ed', width: 1 },
+    ticks: { stroke: '#c9cdd3', width: 1, size: 4 },
+    font: '12px system-ui, -apple-system, "Segoe UI", Roboto, sans-serif',
+    labelFont: '600 12px system-ui, -apple-system, "Segoe UI", Roboto, sans-serif',
+  };
 
   const $ = (id) => document.getElementById(id);
 
@@ -21,6 +31,10 @@
   let retryTimer = 0;
   let source = null;
   let reopenTimer = 0;
+  // The bands the run tracks ({name, low, high}; low and high null when unusable, so the band is
+  // drawn but not shaded) and their measures by file number ({number, name, seconds, area: [a band's
+  // area or null, ...]}). A band's place in the list is its place in each row's arrays.
+  const trend = { kind: '', bands: [], rows: new Map() };
 
   // ---- small helpers --------------------------------------------------------------------------
   function el(tag, className, text) {
@@ -252,18 +266,19 @@
     renderLegend(id, layers);
     if (!layers.length) return;
 
-    const grid = { stroke: '#e7e9ed', width: 1 };
-    const ticks = { stroke: '#c9cdd3', width: 1, size: 4 };
-    const font = '12px system-ui, -apple-system, "Segoe UI", Roboto, sans-serif';
-    const labelFont = '600 12px system-ui, -apple-system, "Segoe UI", Roboto, sans-serif';
+    const hooks = { setCursor: [(u) => showReadout(id, u, layers)] };
+    if (id === 'chart-spectrum') {
+      container.dataset.shadedBands = '0';
+      hooks.drawClear = [shadeBands];
+    }
     const opts = {
       ...plotSize(container),
       legend: { show: false },
       cursor: { drag: { x: true, y: false }, points: { size: 6 } },
       scales: { x: { time: false, dir: chart.reversed ? -1 : 1 } },
       axes: [
-        { label: chart.xLabel, stroke: '#4a5260', grid, ticks, font, labelFont, labelSize: 18, size: 30 },
-        { label: yLabel, stroke: '#4a5260', grid, ticks, font, labelFont, labelSize: 20, size: axisSize },
+        { ...AXIS, label: chart.xLabel, labelSize: 18, size: 30 },
+        { ...AXIS, label: yLabel, labelSize: 20, size: axisSize },
       ],
       series: [{ label: chart.xLabel }].concat(layers.map((layer) => ({
         label: layer.name,
@@ -272,21 +287,25 @@
         spanGaps: true,
         points: { show: false },
       }))),
-      hooks: { setCursor: [(u) => showReadout(id, u, layers)] },
+      hooks,
     };
     chart.plot = new uPlot(opts, table(layers.map((layer) => layer.curve)), container);
   }
 
+  // Newest first, as in the list.
   function renderLegend(id, layers) {
+    renderLegendItems(id, [...layers].reverse());
+  }
+
+  function renderLegendItems(id, items) {
     const legend = document.querySelector(`.legend[data-for="${id}"]`);
     legend.replaceChildren();
-    // Newest first, as in the list.
-    for (const layer of [...layers].reverse()) {
-      const item = el('span', layer.newest ? 'legend-item newest' : 'legend-item');
+    for (const item of items) {
+      const node = el('span', item.newest ? 'legend-item newest' : 'legend-item');
       const swatch = el('span', 'swatch');
-      swatch.style.background = layer.colour;
-      item.append(swatch, el('span', '', layer.name));
-      legend.append(item);
+      swatch.style.background = item.colour;
+      node.append(swatch, el('span', '', item.name));
+      legend.append(node);
     }
   }
 
@@ -367,6 +386,138 @@
     else retryTimer = setTimeout(draw, 3000);  // the newest could not be read: ask again
   }
 
+  // ---- tracked bands ------------------------------------------------------------------------------
+  const trendChart = { plot: null, shape: '', rows: [] };
+
+  function bandColour(i) {
+    return BAND_COLOURS[i % BAND_COLOURS.length];
+  }
+
+  function takeTrend(value) {
+    const ok = value && typeof value === 'object';
+    trend.kind = ok && typeof value.kind === 'string' ? value.kind : '';
+    trend.bands = (ok && Array.isArray(value.bands) ? value.bands : []).map((band, i) => {
+      const fields = band && typeof band === 'object' ? band : {};
+      const shaded = isNumber(fields.low) && isNumber(fields.high) && fields.low < fields.high;
+      return {
+        name: typeof fields.name === 'string' && fields.name ? fields.name : `band ${i + 1}`,
+        low: shaded ? fields.low : null,
+        high: shaded ? fields.high : null,
+      };
+    });
+    trend.rows.clear();
+    if (ok && Array.isArray(value.rows)) for (const row of value.rows) takeRow(row);
+  }
+
+  // A row for a file already measured replaces its row. False for a row without a file number or a
+  // time to place it at.
+  function takeRow(row) {
+    if (!row || typeof row !== 'object' || !Number.isInteger(row.number) || row.number < 1 || !isNumber(row.seconds)) return false;
+    const areas = Array.isArray(row.area) ? row.area : [];
+    trend.rows.set(row.number, {
+      number: row.number,
+      name: typeof row.name === 'string' ? row.name : `file ${row.number}`,
+      seconds: row.seconds,
+      area: trend.bands.map((_, i) => (isNumber(areas[i]) ? areas[i] : null)),
+    });
+    return true;
+  }
+
+  // The tracked bands' ranges on the spectrum, under its curves, each named at the top.
+  function shadeBands(u) {
+    const { ctx, bbox } = u;
+    const ratio = window.devicePixelRatio || 1;
+    let shaded = 0;
+    ctx.save();
+    ctx.beginPath();
+    ctx.rect(bbox.left, bbox.top, bbox.width, bbox.height);
+    ctx.clip();
+    ctx.font = `600 ${Math.round(11 * ratio)}px system-ui, -apple-system, "Segoe UI", Roboto, sans-serif`;
+    ctx.textAlign = 'center';
+    ctx.textBaseline = 'top';
+    trend.bands.forEach((band, i) => {
+      if (band.low === null) return;
+      const a = u.valToPos(band.low, 'x', true);
+      const b = u.valToPos(band.high, 'x', true);
+      const left = Math.max(bbox.left, Math.min(a, b));
+      const right = Math.min(bbox.left + bbox.width, Math.max(a, b));
+      if (right <= left) return;  // zoomed away
+      shaded++;
+      ctx.fillStyle = bandColour(i);
+      ctx.globalAlpha = 0.13;
+      ctx.fillRect(left, bbox.top, Math.max(ratio, right - left), bbox.height);
+      ctx.globalAlpha = 1;
+      ctx.fillText(band.name, (left + right) / 2, bbox.top + 3 * ratio);
+    });
+    ctx.restore();
+    $('chart-spectrum').dataset.shadedBands = String(shaded);
+  }
+
+  function trendReadout(u) {
+    const readout = document.querySelector('.readout[data-for="chart-trend"]');
+    const row = trendChart.rows[u.cursor.idx ?? -1];
+    if (!row) {
+      readout.textContent = '';
+      return;
+    }
+    const areas = trend.bands.map((band, i) => `${band.name} ${row.area[i] === null ? '–' : row.area[i].toPrecision(5)}`);
+    readout.textContent = `${row.name}   ${row.seconds.toFixed(1)} s   ${areas.join('   ')}`;
+  }
+
+  // Each band's area against the seconds since the run's first file; shown only when the run tracks bands.
+  function drawTrend() {
+    const container = $('chart-trend');
+    const tracked = trend.bands.length > 0;
+    $('trend-panel').hidden = !tracked;
+    document.querySelector('.charts').classList.toggle('tracking', tracked);
+    $('trend-title').textContent = trend.kind ? `Tracked bands · area in ${trend.kind}` : 'Tracked bands · area';
+    renderLegendItems('chart-trend', trend.bands.map((band, i) => ({
+      name: band.low === null ? band.name : `${band.name} ${band.low}–${band.high} cm⁻¹`,
+      colour: bandColour(i),
+      newest: false,
+    })));
+    const rows = [...trend.rows.values()].sort((a, b) => a.seconds - b.seconds || a.number - b.number);
+    const message = $('trend-message');
+    message.textContent = tracked && !rows.length ? 'No file measured yet' : '';
+    message.hidden = message.textContent === '';
+    trendChart.rows = rows;
+    const data = [rows.map((row) => row.seconds), ...trend.bands.map((_, i) => rows.map((row) => row.area[i]))];
+    const shape = JSON.stringify([trend.kind, trend.bands]);
+    if (trendChart.plot && trendChart.shape === shape && rows.length) {
+      trendChart.plot.setData(data);
+      return;
+    }
+    if (trendChart.plot) {
+      trendChart.plot.destroy();
+      trendChart.plot = null;
+    }
+    container.dataset.trendRows = '0';
+    if (!tracked || !rows.length) return;
+    trendChart.shape = shape;
+    trendChart.plot = new uPlot({
+      ...plotSize(container),
+      legend: { show: false },
+      cursor: { drag: { x: true, y: false }, points: { size: 7 } },
+      scales: { x: { time: false } },
+      axes: [
+        { ...AXIS, label: 'seconds since the first file', labelSize: 18, size: 30 },
+        { ...AXIS, label: trend.kind ? `area (${trend.kind} × cm⁻¹)` : 'area', labelSize: 20, size: axisSize },
+      ],
+      series: [{ label: 'seconds' }].concat(trend.bands.map((band, i) => ({
+        label: band.name,
+        stroke: bandColour(i),
+        width: 1.5,
+        spanGaps: true,
+        points: { show: true, size: 5, fill: bandColour(i) },
+      }))),
+      hooks: {
+        setCursor: [trendReadout],
+        // Said once drawn, for whoever waits on the chart (the browser test, the latency benchmark).
+        draw: [(u) => { container.dataset.trendRows = String(u.data[0].length); }],
+      },
+    }, data, container);
+  }
+
   // ---- the event stream -------------------------------------------------------------------------
   function parse(event) {
     try {
@@ -398,9 +549,15 @@
     // Cached data stays only for files that are still the same file (a new run reuses numbers).
     for (const [n, hit] of cache) if (!files.has(n) || fileKey(files.get(n)) !== hit.key) cache.delete(n);
     if (run.state) takeState(run.state);
+    takeTrend(run.trend);
     setConnection('live', 'live');
     renderFiles();
+    drawTrend();
     draw();
+  }
+
+  function onRow(event) {
+    if (takeRow(parse(event))) drawTrend();
   }
 
   function onFile(event) {
@@ -425,6 +582,7 @@
     source.addEventListener('run', onRun);
     source.addEventListener('file', onFile);
     source.addEventListener('state', onState);
+    source.addEventListener('row', onRow);
     source.addEventListener('open', () => setConnection('live', 'live'));
     source.addEventListener('error', () => {
       if (state && ENDED.has(state.phase)) setConnection('ended', 'the host has ended the live view');
@@ -449,11 +607,11 @@
     });
     const resize = new ResizeObserver((entries) => {
       for (const entry of entries) {
-        const chart = charts[entry.target.id];
+        const chart = entry.target.id === 'chart-trend' ? trendChart : charts[entry.target.id];
         if (chart && chart.plot) chart.plot.setSize(plotSize(entry.target));
       }
     });
-    for (const id of Object.keys(charts)) resize.observe($(id));
+    for (const id of [...Object.keys(charts), 'chart-trend']) resize.observe($(id));
     setInterval(() => { if (state) renderState(); }, 1000);
     open();
   }

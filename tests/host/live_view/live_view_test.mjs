@@ -3,10 +3,10 @@
 //
 //   node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER
 //
-// Two runs: four files taken whole (the page draws each one, catches up after a reload, says
-// finished, and says so when the host ends; it works opened at localhost too, and a name that a site
-// points at 127.0.0.1 is refused), and a bench killed after the first file (the page shows the host's
-// error). Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
+// Two runs: four files taken whole with a band tracked (the page draws each one and its point on
+// the trend with the band shaded on the spectrum, catches up after a reload, says finished, and says
+// so when the host ends; it works opened at localhost too, and a name that a site points at
+// 127.0.0.1 is refused), and a bench killed after the first file (the page shows the host's error). Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
 // skip) when there is no Chromium. Writes live-view.png (two files in, 1280×900) and bench-killed.png
 // (the error shown) to OUTPUT_FOLDER. The runs happen in a fresh temporary folder, removed after a
 // pass and kept (its path printed) after a failure.
@@ -226,6 +226,8 @@ const look = (page) => page.evaluate(() => ({
   })(),
   listed: [...document.querySelectorAll('#file-list li[data-number]')].map((li) => Number(li.dataset.number)),
   drawn: ['chart-interferogram', 'chart-zoom', 'chart-spectrum'].map((id) => Number(document.getElementById(id)?.dataset.drawnFiles || 0)),
+  trendRows: Number(document.getElementById('chart-trend')?.dataset.trendRows || 0),
+  shadedBands: Number(document.getElementById('chart-spectrum')?.dataset.shadedBands || 0),
 }));
 
 // Waits for a condition on the page as `look` sees it.
@@ -242,17 +244,20 @@ async function pageUntil(page, test, what) {
   }
 }
 
-// Pixels of the newest file's colour (a strong blue) on a chart's canvas: > 0 when a curve is drawn.
-const curvePixels = (page, id) => page.evaluate((chartId) => {
+// Pixels of the newest file's colour (a strong blue) on a chart's canvas: > 0 when a curve is drawn;
+// with `tint`, pixels of the first tracked band's faint orange shading instead.
+const curvePixels = (page, id, tint = false) => page.evaluate(([chartId, shading]) => {
   const canvas = document.querySelector(`#${chartId} canvas`);
   if (!canvas || !canvas.width || !canvas.height) return -1;
   const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
   let count = 0;
   for (let i = 0; i < pixels.length; i += 4) {
-    if (pixels[i + 3] > 128 && pixels[i + 2] > pixels[i] + 60 && pixels[i + 2] > pixels[i + 1] + 30) count++;
+    const [r, g, b, a] = pixels.slice(i, i + 4);
+    // The shading is laid faintly on the canvas, which is clear under it.
+    if (shading ? a > 16 && a < 64 && r > b + 100 : a > 128 && b > r + 60 && b > g + 30) count++;
   }
   return count;
-}, id);
+}, [id, tint]);
 
 // The page, its run and its event stream opened under a rebinding name: each refused with 403 and the
 // line that says where to open the page.
@@ -273,7 +278,7 @@ async function refusedUnderRebindingName(port) {
 async function wholeRun() {
   const dir = path.join(scratch, 'whole-run');
   const sim = await bench(dir, 38400);
-  const { child, url } = await host(dir, sim, 4);
+  const { child, url } = await host(dir, sim, 4, ['--track', 'CO2=2250:2450']);
   const page = await openPage(url);
   // The same run under loopback's other name, followed alongside.
   const port = new URL(url).port;
@@ -288,8 +293,12 @@ async function wholeRun() {
     if (count < 50) fail(`#${id}: its canvas shows no curve in the newest file's colour (${count} pixels): uPlot drew nothing`);
   }
 
-  // Two files in: the picture, then a reload that must show every file saved so far at once.
-  await pageUntil(page, (v) => v.newest >= 2, 'the page did not draw a second file');
+  // Two files in: their points on the trend, the band shaded on the spectrum, the picture, then a
+  // reload that must show every file saved so far at once.
+  await pageUntil(page, (v) => v.newest >= 2 && v.trendRows >= 2 && v.shadedBands === 1,
+    'the trend chart did not draw two rows (data-trend-rows) with the band shaded on the spectrum (data-shaded-bands)');
+  if (await curvePixels(page, 'chart-spectrum', true) < 200)
+    fail('#chart-spectrum: the tracked band CO2=2250:2450 is not shaded on its canvas');
   await picture(page, 'live-view.png');
   await pageUntil(byName, (v) => v.newest >= 2 && v.drawn.every((n) => n >= 1),
     `opened as http://localhost:${port}/ the page did not draw the second file`);
@@ -303,8 +312,8 @@ async function wholeRun() {
 
   // The rest, up to the end.
   await pageUntil(page, (v) => /\bfinished\b/.test(v.stateLine), 'the state line never said finished');
-  const end = await pageUntil(page, (v) => v.newest === 4 && v.listed.length === 4,
-    'at the end the page does not draw file 4 with four files listed');
+  const end = await pageUntil(page, (v) => v.newest === 4 && v.listed.length === 4 && v.trendRows === 4,
+    'at the end the page does not draw file 4 with four files listed and four rows on the trend');
   if (!/\b4 of 4 files saved\b/.test(end.stateLine)) fail(`at the end the state line reads "${end.stateLine}", not "4 of 4 files saved …"`);
   const { newest, fileOf } = page.shown;
   if (newest.at(-1) !== 4 || newest.some((n, i) => i > 0 && n < newest[i - 1]))

@@ -3,10 +3,13 @@
 //
 //   node tests/host/live_view/mock_server.mjs [--port 8765] [--files 4] [--seconds 4]
 //        [--fail-after K] [--no-spectrum K] [--unreadable K] [--end-stream] [--bench PIDFILE]
+//        [--track] [--bad-trend]
 //
 // --fail-after K: the run fails once file K is in (the error banner); --no-spectrum K: file K has no
 // spectrum; --unreadable K: file K cannot be read back; --end-stream: the event streams are closed once the run is over (the host has gone);
 // --bench PIDFILE: the run fails, as the host's does, when the process whose id is in PIDFILE ends.
+// --track: two bands tracked, a row each file; --bad-trend: the same with a band and rows of the
+// wrong types among them, which the page must pass over.
 // Like the host it prints the URL, a line when the run is over, and ends on Ctrl-C.
 import http from 'node:http';
 import fs from 'node:fs';
@@ -36,6 +39,8 @@ const noSpectrum = Number(option('--no-spectrum', 0));
 const unreadable = Number(option('--unreadable', 0));
 const endStream = args.includes('--end-stream');
 const benchPidFile = option('--bench', '');
+const badTrend = args.includes('--bad-trend');
+const tracked = badTrend || args.includes('--track');
 
 const began = Date.now();
 let endedAt = 0;
@@ -46,6 +51,9 @@ const state = {
 };
 const saved = [];
 const streams = new Set();
+const trend = { kind: state.spectrum, bands: [], rows: [] };
+if (tracked) trend.bands.push({ name: 'CO2', low: 2250, high: 2450 }, { name: 'H2O', low: 1500, high: 1700 });
+if (badTrend) trend.bands.push({ name: '<b>3</b>', low: 'x', high: null });
 
 function stateJson() {
   const ended = ['finished', 'failed', 'stopped'].includes(state.phase);
@@ -53,7 +61,7 @@ function stateJson() {
   const elapsed = ((ended ? endedAt : Date.now()) - began) / 1000;
   return JSON.stringify({ ...state, elapsed, remaining: ended ? null : Math.max(0, total * secondsPerFile - elapsed) });
 }
-const runJson = () => `{"state":${stateJson()},"files":${JSON.stringify(saved)}}`;
+const runJson = () => `{"state":${stateJson()},"files":${JSON.stringify(saved)},"trend":${JSON.stringify(trend)}}`;
 function publish(event, json) {
   for (const res of streams) res.write(`event: ${event}\ndata: ${json}\n\n`);
 }
@@ -125,6 +133,21 @@ function step(k) {
       saved.push(file);
       state.done = k;
       publish('file', JSON.stringify(file));
+      if (tracked) {
+        // The made-up bands fill as a gas cell does.
+        const seconds = (k - 1) * secondsPerFile;
+        const fill = 1 - Math.exp(-seconds / (2 * secondsPerFile));
+        const row = { number: k, name, seconds, area: [30 * fill, 12 - 4 * fill], height: [0.4 * fill, 0.2], position: [2349.1, 1595.4] };
+        if (badTrend) row.area.push('7');
+        trend.rows.push(row);
+        publish('row', JSON.stringify(row));
+        if (badTrend) {
+          for (const bad of [{ number: '9', seconds: 1, area: [1] }, { number: 9, seconds: 'soon', area: [1] }, { number: 0, seconds: 1 },
+            { number: 9.5, seconds: 1 }, { number: 'x', seconds: 1, area: 'many' }, [], 'row', null]) {
+            publish('row', JSON.stringify(bad));
+          }
+        }
+      }
       if (k === failAfter) return failRun('the bench does not answer (COM49): check its cable and power, then run again');
       step(k + 1);
     }, secondsPerFile * 250);
