@@ -371,6 +371,7 @@ void BenchLink::sendReply(const Reply& reply) {
     }
   }
   bump(&BenchStats::repliesSent);
+  if (reply.onSent) reply.onSent();
 }
 
 // The reply framed for the wire: STX, the data packets, ETX.

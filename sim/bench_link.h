@@ -40,6 +40,9 @@ struct Reply {
   // With it set, the reply is a run of packets rather than one message, and may pass 65535 bytes.
   std::size_t firstPacket = 0;
   bool refused = false;
+  // Called on the link's thread once the driver has acknowledged the reply's last packet, i.e. it
+  // holds the whole reply; never for a reply abandoned or refused.
+  std::function<void()> onSent;
 };
 
 // Gets a whole request message; returns the reply, or nothing for a request that reads nothing

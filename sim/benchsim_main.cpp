@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -30,7 +31,20 @@ void printSummary(const BenchStats& s, std::size_t faults) {
                n(s.syncsReceived), n(s.srqSent), faults);
 }
 
-int serve(const BenchsimOptions& options) {
+// One line per block event, for a script that times a host against the bench: the steady clock is
+// CLOCK_MONOTONIC, which every process on the machine shares.
+void reportBlock(BlockEvent event, const BlockInfo& block) {
+  const char* what = event == BlockEvent::DataAsked                              ? "data asked for"
+                     : event == BlockEvent::DataSent                               ? "data sent"
+                     : (block.flags & dorvane::bench::data_def::done) != 0 ? "done"
+                                                                           : "failed";
+  const auto at = event == BlockEvent::ScanEnded ? block.finishedAt : std::chrono::steady_clock::now();
+  std::fprintf(stderr, "dorvane-benchsim: block %lu of %lu points %s at %.3f ms\n",
+               static_cast<unsigned long>(block.stamp), static_cast<unsigned long>(block.points), what,
+               std::chrono::duration<double, std::milli>(at.time_since_epoch()).count());
+}
+
+int serve(BenchsimOptions options) {
   // Blocked before any thread starts, so every thread inherits the mask and only sigwait takes
   // them. SIGHUP too: a closed terminal should still remove the symlink.
   sigset_t stopSignals;
@@ -42,6 +56,7 @@ int serve(const BenchsimOptions& options) {
   // A reader that closes stdout after the first line must not kill the bench before it tidies up.
   signal(SIGPIPE, SIG_IGN);
 
+  if (options.reportBlocks) options.instrument.onBlock = reportBlock;
   BenchStats stats;
   std::size_t faults = 0;
   {

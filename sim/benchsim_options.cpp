@@ -220,6 +220,9 @@ void describe(CLI::App& app, BenchsimOptions& o) {
   addWhole<std::uint32_t>(app, "--baud", 0, std::numeric_limits<std::uint32_t>::max(), o.link.baud,
                           [&o](std::uint32_t baud) { o.link.baud = baud; },
                           "Line rate that paces the bench's output, 10 bits a byte; 0: unpaced");
+  app.add_flag("--report-blocks", o.reportBlocks,
+               "A line on stderr as each block's scan ends and as the driver asks for its data, with the "
+               "time on the steady clock (CLOCK_MONOTONIC) in ms, for timing a host from outside");
   app.add_option("--link", o.linkPath, "Make PATH a symlink to the pty's slave while the bench runs")
       ->type_name("PATH");
 }

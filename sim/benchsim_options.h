@@ -17,6 +17,7 @@ struct BenchsimOptions {
   BenchLinkOptions link;
   double faultRate = 0;  // the chance of a fault per packet; 0: a clean line
   std::string linkPath;  // where to put a symlink to the pty's slave; empty: none
+  bool reportBlocks = false;  // a line on stderr as each block's scan ends and as its data are asked for
 };
 
 // The faults drawn at `rate` per packet in each direction: a driver packet answered with a NAK or

@@ -309,6 +309,7 @@ std::optional<Reply> Instrument::transmitData(const Bytes& request) {
   if (!block || block->counts.empty()) return Reply::refusal();
 
   const BlockInfo& info = block->info;
+  if (options_.onBlock) options_.onBlock(BlockEvent::DataAsked, info);
   Bytes reply = replyTo(command::dataRequest, bench::kDataHeaderSize + std::size_t{info.points} * info.pointSize);
   const std::size_t at = reply.size();
   reply.insert(reply.end(), block->header.begin(), block->header.end());
@@ -320,7 +321,9 @@ std::optional<Reply> Instrument::transmitData(const Bytes& request) {
   putField(header, field::dataEnd, info.points - 1);
   const std::size_t firstPacket = reply.size();
   packPoints(block->counts, info.pointSize, reply);
-  return Reply(std::move(reply), firstPacket);
+  Reply data(std::move(reply), firstPacket);
+  if (options_.onBlock) data.onSent = [onBlock = options_.onBlock, info] { onBlock(BlockEvent::DataSent, info); };
+  return data;
 }
 
 // The device mask, then the position of each device by number.
@@ -408,6 +411,7 @@ void Instrument::finishScan() {
     block.info.flags |= data_def::done;
   }
   block.info.finishedAt = Clock::now();
+  if (options_.onBlock) options_.onBlock(BlockEvent::ScanEnded, block.info);
   const bool srq = scan_->srqWanted & data_def::endScanSRQ;
   scan_.reset();
   if (srq) raiseSrq();

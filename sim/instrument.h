@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -39,6 +40,14 @@ struct BenchIdentity {
 // Whether a serial number stands for `identity`, i.e. whether an Instrument takes it.
 bool isBenchIdentity(BenchIdentity identity);
 
+struct BlockInfo;
+// What befalls a block that a watcher of the bench is told of.
+enum class BlockEvent {
+  ScanEnded,  // done with its co-add, or failed (its flags say which)
+  DataAsked,  // the driver asked for its data, which now go out on the line
+  DataSent,   // the driver acknowledged the last packet of those data: it holds the block
+};
+
 struct InstrumentOptions {
   // One of 9/60, 9/61, 9/62, 10/61, 11/1, 13/1, 14/1, 15/1, 7/32, 8/51, 8/53, 8/52.
   BenchIdentity identity{9, 60};
@@ -61,6 +70,10 @@ struct InstrumentOptions {
   std::chrono::duration<double> fillTime = kDefaultFillTime;
   double temperature = kDefaultTemperature;  // K, the source's
   bool reportsNewSrq = true;  // false: a bench whose status never shows newSrq
+  // Told of each block's events as they happen, for timing a host from outside (dorvane-benchsim
+  // --report-blocks). Called on the bench's threads, for ScanEnded and DataAsked with its lock
+  // held: it must not call into the instrument.
+  std::function<void(BlockEvent, const BlockInfo&)> onBlock{};
 
   // Timing. An SRQ that falls due while a reply is on the line reaches the driver inside that
   // reply, as it would from a real bench.

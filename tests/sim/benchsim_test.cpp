@@ -38,6 +38,7 @@ TEST(BenchsimCommandLine, NoArgumentsGiveTheDefaultBenchOnACleanUnpacedLine) {
   EXPECT_EQ(o.link.baud, 0u);
   EXPECT_EQ(o.faultRate, 0.0);
   EXPECT_EQ(o.linkPath, "");
+  EXPECT_FALSE(o.reportBlocks);
 }
 
 TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
@@ -46,7 +47,7 @@ TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
                                     "--setup-busy", "11", "--move-busy", "12", "--reset-busy", "13",
                                     "--accessories", "iris,motor2", "--no-new-srq", "--sample", "polystyrene",
                                     "--temperature", "1500.5", "--faults", "0.01", "--seed",
-                                    "18446744073709551615", "--baud", "115200", "--link", "/tmp/bench"});
+                                    "18446744073709551615", "--baud", "115200", "--link", "/tmp/bench", "--report-blocks"});
   EXPECT_EQ(o.instrument.identity, (BenchIdentity{15, 1}));
   EXPECT_EQ(o.instrument.unitNumber, 0x0102);
   EXPECT_EQ(o.instrument.dataPoints, 10u) << "a leading zero is no octal";
@@ -67,6 +68,7 @@ TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
   EXPECT_EQ(o.instrument.seed, 18446744073709551615u);
   EXPECT_EQ(o.link.baud, 115200u);
   EXPECT_EQ(o.linkPath, "/tmp/bench");
+  EXPECT_TRUE(o.reportBlocks);
   const InstrumentOptions cell = parsed({"--fill-time", "12.5", "--sample", "co2-cell"}).instrument;
   EXPECT_EQ(cell.sample, Sample::CarbonDioxideCell);
   EXPECT_EQ(cell.fillTime.count(), 12.5);

@@ -8,10 +8,14 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <numbers>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bench/setup_record.h"
 #include "link/byte_order.h"
@@ -345,6 +349,43 @@ TEST_F(InstrumentTest, ScriptedTroubleFailsTheBlockOrRaisesStatusBits) {
     EXPECT_EQ(newestFlagsWhenFinished() & kFinished, bit);
     EXPECT_TRUE(bench->blockCounts(stamp).empty());
   }
+}
+
+// dorvane-benchsim --report-blocks times a host by these: the end of each scan, each request for
+// its data and the end of their reply.
+TEST_F(InstrumentTest, WatcherIsToldOfEachScansEndAndOfItsDataAskedForAndSent) {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<std::pair<BlockEvent, BlockInfo>> told;
+  InstrumentOptions options;
+  options.dataPoints = 100;
+  options.onBlock = [&](BlockEvent event, const BlockInfo& block) {
+    std::lock_guard hold(lock);
+    told.emplace_back(event, block);
+    changed.notify_all();
+  };
+  start(options);
+  bench->troubleNextScan(ScanTrouble::FailedScan);
+  const std::uint32_t failed = startScan();
+  newestFlagsWhenFinished();
+  const std::uint32_t stamp = startScan();
+  newestFlagsWhenFinished();
+  EXPECT_TRUE(fetch(stamp).complete);
+  std::unique_lock hold(lock);
+  // The reply's end is the bench's to see after the driver's last answer has gone.
+  changed.wait_for(hold, kBound, [&] { return told.size() >= 4; });
+  ASSERT_EQ(told.size(), 4u);
+  EXPECT_EQ(told[0].first, BlockEvent::ScanEnded);
+  EXPECT_EQ(told[0].second.stamp, failed);
+  EXPECT_EQ(told[0].second.flags & kFinished, data_def::failedScan);
+  EXPECT_EQ(told[1].first, BlockEvent::ScanEnded);
+  EXPECT_EQ(told[1].second.stamp, stamp);
+  EXPECT_EQ(told[1].second.flags & kFinished, data_def::done);
+  EXPECT_EQ(told[1].second.finishedAt, bench->blocks()[0].finishedAt);
+  EXPECT_EQ(told[2].first, BlockEvent::DataAsked);
+  EXPECT_EQ(told[2].second.stamp, stamp);
+  EXPECT_EQ(told[3].first, BlockEvent::DataSent);
+  EXPECT_EQ(told[3].second.stamp, stamp);
 }
 
 TEST_F(InstrumentTest, DataReplyCarriesTheHeaderAloneInPacketZeroAndTheStoredCounts) {
