@@ -194,6 +194,10 @@ void addViewCommand(CommandLine& line) {
   live::ViewCommand& view = options.view;
   command->add_option("FOLDER", view.folder, "the folder of the files")->required();
   command->add_option("--background", view.background, "an interferogram of the open beam to ratio against");
+  addTrackOption(command, view.tracks);
+  command->get_option("--track")->description(
+      "follow a band: its area above the straight line through LO and HI cm-1 in each file's spectrum, drawn "
+      "against time (repeatable)");
   addProcessingOptions(command, options.processing);
   command->add_option("--port", view.live.port, "the port to serve on (default " +
                                                      std::to_string(live::kDefaultLivePort) + "; 0: any free port)");

@@ -243,14 +243,17 @@ void LiveRun::listed(std::int32_t number, const std::string& time, const std::st
   try {
     const SpectrumRecord spectrum = (ratioed ? *ratioed : singleBeam_).make(*record, interferogramPath);
     data = dataJson(number, file.name, record->volts, &spectrum, "");
-    row.bands = measureBands(spectrum, bands);
-  } catch (const std::exception& failure) {
-    if (data.empty()) {
-      data = dataJson(number, file.name, record->volts, nullptr, failure.what());
-    } else {
-      // A band this file's spectrum does not cover: the spectrum is still shown, its row left empty.
-      notice(file.name + ": " + failure.what());
+    // A band this file's spectrum does not cover leaves only its own measures empty, and the banner
+    // says why: the spectrum and the other bands are still shown.
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+      try {
+        row.bands[i] = measureBand(spectrum, bands[i]);
+      } catch (const std::exception& failure) {
+        notice(file.name + ": " + failure.what());
+      }
     }
+  } catch (const std::exception& failure) {
+    data = dataJson(number, file.name, record->volts, nullptr, failure.what());
   }
   const double timeMs = record->startedMs > 0 ? record->startedMs : record->timestampMs;
   if (firstFileMs_ == 0) firstFileMs_ = timeMs;

@@ -8,6 +8,7 @@
 #include <set>
 #include <system_error>
 
+#include "host/acquisition/tracking.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/files/formats.h"
@@ -103,6 +104,7 @@ int runViewCommand(const ViewCommand& command) {
     throw HostFailure(shownPath(command.folder) + " is not a folder: give the folder the files were saved in", kExitUsage);
   }
   LiveRun run(LiveRun::Mode::View, command.folder, command.processing);
+  run.track(parseTracks(command.tracks));
   if (!command.background.empty()) {
     run.setBackground(readForSpectrum(command.background, "the background ", command.processing),
                       command.background);
@@ -123,7 +125,7 @@ int runViewCommand(const ViewCommand& command) {
       const InterferogramReading reading = readInterferogramFile(path);
       if (!reading.failure.empty()) continue;
       if (!benchIdentity) benchIdentity = reading.record.benchIdentity;
-      run.listed(++shown, recordTimeText(reading.record), path, savedSiblings(path));
+      run.listed(++shown, recordTimeText(reading.record), path, savedSiblings(path), &reading.record);
     }
     if (!added.empty()) run.viewing(benchIdentity);
   };

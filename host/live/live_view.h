@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/live/live_run.h"
 #include "host/live/live_server.h"
@@ -62,6 +63,7 @@ struct ViewCommand {
   std::string folder;
   ProcessingOptions processing;
   std::string background;  // empty: single-beam spectra
+  std::vector<std::string> tracks;  // NAME=LO:HI, measured in each file's spectrum as it is listed
   LiveViewOptions live;
 };
 // dorvane view: serves the interferograms saved in the folder, and those added to it later, until

@@ -439,7 +439,8 @@ TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
   startBench();
   ASSERT_EQ(run({"acquire", "--files", "2", "--scans", "1", "--no-plot", "--out", out().string(), "--prefix", "run"})->wait(), 0);
   std::ofstream(out() / "notes.jdx") << "##TITLE=not an interferogram\n##END=\n";
-  ChildProcess view(DORVANE_HOST, {"view", out().string(), "--port", "0"});
+  ChildProcess view(DORVANE_HOST, {"view", out().string(), "--port", "0", "--track", "CO2=2250:2450", "--track",
+                                   "Far=9000:9500"});
   std::string url;
   for (std::string line; url.empty() && !(line = view.readLine(kPatienceMs)).empty();) {
     if (line.starts_with("http://127.0.0.1:")) url = line;
@@ -450,6 +451,12 @@ TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
   EXPECT_EQ(listingStatus, "200");
   EXPECT_THAT(listing, ContainsRegex("\"name\":\"run-001\".*\"name\":\"run-002\""));
   EXPECT_THAT(listing, Not(HasSubstr("notes")));
+  // Each file's row of the tracked bands, measured as the file is listed, its time from the first file's; a band
+  // beyond the spectrum's axis is left empty and said in the banner, and takes nothing from the other.
+  EXPECT_THAT(listing, HasSubstr("\"bands\":[{\"name\":\"CO2\",\"low\":2250,\"high\":2450},{\"name\":\"Far\""));
+  EXPECT_THAT(listing, ContainsRegex("\"rows\":\\[\\{\"number\":1,\"name\":\"run-001\",\"seconds\":0,\"area\":\\[-?[0-9][^,]*,null\\]"
+                                     ".*\\{\"number\":2,\"name\":\"run-002\",\"seconds\":[0-9.]+,\"area\":\\[-?[0-9]"));
+  EXPECT_THAT(listing, HasSubstr("\"error\":\"run-002: --track Far=9000:9500 lies outside the spectrum's axis"));
   const auto [file, fileStatus] = fetched(url + "files/2.json");
   EXPECT_EQ(fileStatus, "200");
   EXPECT_THAT(file, AllOf(HasSubstr("\"points\":4160"), HasSubstr("\"spectrum\":{\"kind\":\"single beam\"")));
@@ -458,7 +465,8 @@ TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
   ASSERT_EQ(run({"acquire", "--files", "1", "--scans", "1", "--no-plot", "--out", out().string(), "--prefix", "later"})->wait(), 0);
   // The view looks at its folder now and then; its event stream tells when it has taken the new file.
   ChildProcess events("/usr/bin/curl", {"-s", "-N", url + "events"});
-  EXPECT_TRUE(events.readUntilLineWith("\"number\":3,", kPatienceMs)) << "a file saved in the folder later is shown";
+  EXPECT_TRUE(events.readUntilLineWith("{\"number\":3,\"name\":\"later-001\",\"seconds\":", kPatienceMs))
+      << "a file saved in the folder later is shown, its row of the tracked band after it";
   EXPECT_EQ(fetched(url + "files/3.json").second, "200");
   view.send(SIGINT);
   EXPECT_EQ(view.wait(), 0) << view.errors();
