@@ -348,6 +348,7 @@ void LiveRun::ended(const std::string& failure, bool stopped) {
   {
     platform::ScopedLock hold(lock_);
     phase_ = stopped ? "stopped" : failure.empty() ? "finished" : "failed";
+    endedAt_ = steadySeconds();
     // A stop the user asked for is no error: the phase says it, and the banner keeps the last problem.
     if (!failure.empty() && !stopped) error_ = failure;
     underWay_.reset();
@@ -373,7 +374,7 @@ void LiveRun::publishState() {
 std::string LiveRun::stateJsonLocked() const {
   const double now = steadySeconds();
   const bool begun = startedAt_.has_value();
-  const double elapsed = begun ? now - *startedAt_ : 0;
+  const double elapsed = begun ? endedAt_.value_or(now) - *startedAt_ : 0;
   const auto done = static_cast<std::int32_t>(saved_.size());
   // The rest at the pace of the files so far, or at the bench's estimate before the first.
   std::optional<double> remaining;

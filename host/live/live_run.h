@@ -130,6 +130,7 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   std::string error_;
   std::string backgroundName_;
   std::optional<double> startedAt_;  // seconds on the steady clock
+  std::optional<double> endedAt_;    // the same: the run's elapsed time stops there
   double lastSavedAt_ = 0;
   std::vector<File> saved_;
   // The newest files' data as sent.

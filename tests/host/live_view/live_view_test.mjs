@@ -310,8 +310,10 @@ async function wholeRun() {
   await pageUntil(page, (v) => savedBefore.every((n) => v.listed.includes(n)),
     `after a reload the file list lacks some of the files saved so far (${savedBefore.join(', ')})`);
 
-  // The rest, up to the end.
+  // The rest, up to the end, where the run's elapsed time stops.
   await pageUntil(page, (v) => /\bfinished\b/.test(v.stateLine), 'the state line never said finished');
+  const elapsedAtEnd = async () => (await (await fetch(new URL('run.json', url))).json()).state.elapsed;
+  const endedAfter = await elapsedAtEnd();
   const end = await pageUntil(page, (v) => v.newest === 4 && v.listed.length === 4 && v.trendRows === 4,
     'at the end the page does not draw file 4 with four files listed and four rows on the trend');
   if (!/\b4 of 4 files saved\b/.test(end.stateLine)) fail(`at the end the state line reads "${end.stateLine}", not "4 of 4 files saved …"`);
@@ -322,6 +324,8 @@ async function wholeRun() {
     if (!fileOf.has(k)) fail(`the state line never showed "file ${k} of 4" while file ${k} was under way (it showed file ${[...fileOf].join(', ') || 'none'})`);
   }
   for (const problem of page.problems) fail(`the page: ${problem}`);
+  const laterAfter = await elapsedAtEnd();
+  if (laterAfter !== endedAfter) fail(`the finished run's elapsed time went on from ${endedAfter} s to ${laterAfter} s`);
 
   // The host ends the live view: the page says so instead of reconnecting for ever.
   await closeLiveView(child, 0, 'after the run');
