@@ -22,9 +22,6 @@ struct InterferogramRecord {
   std::string title;          // e.g. "file 2 of 3", "stored block 0"
   std::vector<double> volts;  // exactly as the driver returned them
   double timestampMs = 0;     // ms since 1970-01-01 00:00:00 UTC; 0: unknown (a stored block)
-  // When the host asked for the file, in ms since 1970 UTC: a timed series counts its seconds
-  // from it. 0: not known (a stored block, files saved before the host kept it).
-  double startedMs = 0;
   std::string benchDate;      // the bench's own date line of a stored block; empty otherwise
   std::optional<std::int32_t> scans;  // co-added scans; none: unknown
   std::optional<std::int32_t> gain;   // none: unknown (a stored block)
@@ -39,6 +36,9 @@ struct InterferogramRecord {
   std::string sample;
   std::string operatorName;
   std::string comment;
+  // When the host asked for the file, in ms since 1970 UTC: a timed series counts its seconds
+  // from it. 0: not known (a stored block, files saved before the host kept it).
+  double startedMs = 0;
 };
 
 // The undersampling ratio r for a `lasersamp` setting: 1, 2, 4 and 8 as they are, anything else

@@ -66,7 +66,7 @@ std::vector<double> awkwardVolts() {
 // Taken at 1796640806123 ms: 2026-12-07T10:53:26.123Z, sampled at every second laser zero crossing.
 InterferogramRecord measuredRecord(std::vector<double> volts) {
   return {"file 2 of 3", std::move(volts), 1796640806123, "", 4, 1, (9 << 16) | 60, kSetup, 15798.0, 2,
-          "polystyrene film", "A. Chemist", "after a 10 min purge"};
+          "polystyrene film", "A. Chemist", "after a 10 min purge", 1796640805000};
 }
 
 // One file alone, replacing what is there: a set of one.
@@ -110,13 +110,14 @@ TEST(HostFilesCsv, KeepsEveryValueExactlyUnderAShortHeader) {
   ASSERT_EQ(saveCsv(record, path), "");
 
   const std::vector<std::string> lines = linesOf(readWholeFile(path));
-  ASSERT_EQ(lines.size(), 15 + record.volts.size());
+  ASSERT_EQ(lines.size(), 16 + record.volts.size());
   // The point farthest from the mean, 1e300 at point 7, is the ZPD.
   EXPECT_THAT(
-      std::vector(lines.begin(), lines.begin() + 15),
+      std::vector(lines.begin(), lines.begin() + 16),
       ElementsAre("# dorvane interferogram: file 2 of 3", "# sample: polystyrene film", "# operator: A. Chemist",
                   "# comment: after a 10 min purge", "# date: 2026-12-07",
-                  "# time: 10:53:26.123 UTC (1796640806123 ms since 1970-01-01 00:00:00 UTC)", "# scans: 4",
+                  "# time: 10:53:26.123 UTC (1796640806123 ms since 1970-01-01 00:00:00 UTC)",
+                  "# started: 2026-12-07T10:53:25.000Z (1796640805000 ms since 1970-01-01 00:00:00 UTC)", "# scans: 4",
                   "# values: volts, the mean of the co-added scans", "# gain: 1", "# points: 300",
                   "# bench: family 9 model 60", "# laser wavenumber: 15798 cm-1",
                   "# undersampling: 2 (lasersamp, assumed until a real bench confirms it)",
@@ -248,7 +249,8 @@ TEST(HostFilesJcamp, HeaderComesInOrderWithinEightyColumns) {
       ElementsAre("##TITLE=polystyrene film", "##JCAMP-DX=4.24", "##DATA TYPE=INFRARED INTERFEROGRAM",
                   "##ORIGIN=dorvane", "##OWNER=A. Chemist", "##DATE=26/12/07", "##TIME=10:53:26",
                   "##LONGDATE=2026/12/07 10:53:26 +0000", "##SPECTROMETER/DATA SYSTEM=FTIR bench family 9 model 60",
-                  "##$COMMENT=after a 10 min purge", "##$TIMESTAMP MS=1796640806123", "##$SCANS=4",
+                  "##$COMMENT=after a 10 min purge", "##$TIMESTAMP MS=1796640806123",
+                  "##$STARTED MS=1796640805000", "##$SCANS=4",
                   "##$VALUES=volts, the mean of the co-added scans", "##$GAIN=1", "##$POINTS=300",
                   "##$LASER WAVENUMBER=15798",
                   "##$UNDERSAMPLING=2 $$ lasersamp, assumed until a real bench confirms it",
@@ -393,6 +395,7 @@ TEST(HostFilesRead, ReadsBackEachFormatBitForBitWithItsSampling) {
       EXPECT_EQ(reading.record.laserWavenumber, 15798.0) << format;
       EXPECT_EQ(reading.record.undersampling, 2) << format;
       EXPECT_EQ(reading.record.scans, 4) << format;
+      EXPECT_EQ(reading.record.startedMs, 1796640805000.0) << format;
       // The JCAMP-DX file's title is the sample's, when it has one; it names the bench and the
       // moment to the second, which the live view shows of a saved file.
       EXPECT_EQ(reading.record.title, format == "csv" ? "file 2 of 3" : "polystyrene film") << format;
@@ -445,7 +448,7 @@ TEST(HostFilesRead, ADamagedOrForeignFileIsRefusedSayingWhatIsWrong) {
       {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2J4\n"), "the value \"2J4\" is not a whole number"},
       {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2 -4\n3 8\n"), "the line starts at point 3 where 2 belongs"},
       {replaced(jcamp, "\n0 2 -4 1 8\n", "\n0 2 -4 1 9007199254740993\n"), "the value 9007199254740993 is outside"},
-      {replaced(jcamp, "##YFACTOR=0.5", "##YFACTOR=1E308"), "line 34: the value \"2\" times ##YFACTOR is not a finite number"},
+      {replaced(jcamp, "##YFACTOR=0.5", "##YFACTOR=1E308"), "line 35: the value \"2\" times ##YFACTOR is not a finite number"},
       {replaced(jcamp, "##NPOINTS=4", "##NPOINTS=5"), "it says 5 points but holds 4 (cut short?)"},
       {replaced(jcamp, "##END=", ""), "it ends before ##END= (cut short?)"},
       {replaced(jcamp, "##XYDATA=(X++(Y..Y))", "##XYDATA=(XY..XY)"), "not (X++(Y..Y)) as dorvane writes them"},
