@@ -86,7 +86,7 @@ settings_file() {
 }
 
 # The saved files without the lines that hold the time of the run.
-without_times() { grep -v -e '^# date:' -e '^# time:' -e '^##DATE=' -e '^##TIME=' -e '^##LONGDATE=' -e '^##\$TIMESTAMP MS=' "$1"; }
+without_times() { grep -v -e '^# date:' -e '^# time:' -e '^##DATE=' -e '^##TIME=' -e '^##LONGDATE=' -e '^##\$TIMESTAMP MS=' -e '^# started:' -e '^##\$STARTED MS=' "$1"; }
 
 echo "== Wine stage ($(wine --version)) in $work"
 wineboot --init >/dev/null 2>&1
