@@ -253,7 +253,12 @@ async function run(o, round, browser) {
     });
   });
   fs.rmSync(folder, { recursive: true, force: true });
+  return report(o, round, { stamps, files, load, pages });
+}
 
+// The round's figures: each path's median and worst from "done", and beyond the retrieval against
+// the goal. True when every file was measured on every path.
+function report(o, round, { stamps, files, load, pages }) {
   const ms = (v) => `${v.toFixed(0)} ms`;
   const signed = (v) => `${v >= 0 ? '+' : ''}${v.toFixed(0)} ms`;
   const line = (label, values) => (values.length

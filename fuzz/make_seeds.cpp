@@ -215,7 +215,7 @@ void fileSeeds() {
     spectrum.values.push_back(i == 5 ? std::nan("") : 0.2 * std::sin(i * 0.4));
   }
   const std::string spectrumFailure = host::writeFileSet(
-      {host::spectrumCsv(spectrum, (folder / "spectrum.csv").string()),
+      {host::spectrumCsv(spectrum, (folder / "single-beam.csv").string()),
        host::spectrumJcamp(spectrum, (folder / "spectrum.jdx").string())},
       host::Existing::Replace);
   if (!spectrumFailure.empty()) std::fprintf(stderr, "make_seeds: %s\n", spectrumFailure.c_str());

@@ -124,6 +124,36 @@ CLI::Validator parsesWith(Parse parse, std::string want) {
       "");
 }
 
+// What the bench measures: the sample in its shuttle, the gas cell's filling, the source.
+void describeLight(CLI::App& app, InstrumentOptions& bench) {
+  app.add_option_function<std::string>(
+         "--sample",
+         [&bench](const std::string& text) {
+           bench.sample = text == "polystyrene" ? Sample::Polystyrene
+                          : text == "co2-cell"  ? Sample::CarbonDioxideCell
+                                                : Sample::None;
+         },
+         "The sample the shuttle holds: in the beam at power-on and at shuttle position 1, out of it at "
+         "position 2; always in on a bench without a shuttle. co2-cell: a gas cell that fills with carbon "
+         "dioxide from the first scan through it")
+      ->type_name("NAME")
+      ->check(CLI::IsMember({"none", "polystyrene", "co2-cell"}))
+      ->default_str("none");
+  app.add_option_function<std::string>(
+         "--fill-time",
+         [&bench](const std::string& text) { bench.fillTime = std::chrono::duration<double>(*parseFillTime(text)); },
+         "With --sample co2-cell: the cell's time constant in seconds, its fill being 1 - exp(-t / SECONDS)")
+      ->type_name("SECONDS")
+      ->check(parsesWith(parseFillTime, "a time in seconds above 0 and up to 3600"))
+      ->default_str(std::to_string(static_cast<int>(kDefaultFillTime.count())));
+  app.add_option_function<std::string>(
+         "--temperature", [&bench](const std::string& text) { bench.temperature = *parseTemperature(text); },
+         "The source's temperature in kelvin, from 300 to 3000")
+      ->type_name("K")
+      ->check(parsesWith(parseTemperature, "a temperature from 300 to 3000 K"))
+      ->default_str(std::to_string(static_cast<int>(bench.temperature)));
+}
+
 void describe(CLI::App& app, BenchsimOptions& o) {
   InstrumentOptions& bench = o.instrument;
 
@@ -177,32 +207,7 @@ void describe(CLI::App& app, BenchsimOptions& o) {
       ->type_name("LIST")
       ->check(parsesWith(parseAccessories, "all, none or a list of iris, shuttle, mirror, motor1, motor2"))
       ->default_str("all");
-  app.add_option_function<std::string>(
-         "--sample",
-         [&bench](const std::string& text) {
-           bench.sample = text == "polystyrene" ? Sample::Polystyrene
-                          : text == "co2-cell"  ? Sample::CarbonDioxideCell
-                                                : Sample::None;
-         },
-         "The sample the shuttle holds: in the beam at power-on and at shuttle position 1, out of it at "
-         "position 2; always in on a bench without a shuttle. co2-cell: a gas cell that fills with carbon "
-         "dioxide from the first scan through it")
-      ->type_name("NAME")
-      ->check(CLI::IsMember({"none", "polystyrene", "co2-cell"}))
-      ->default_str("none");
-  app.add_option_function<std::string>(
-         "--fill-time",
-         [&bench](const std::string& text) { bench.fillTime = std::chrono::duration<double>(*parseFillTime(text)); },
-         "With --sample co2-cell: the cell's time constant in seconds, its fill being 1 - exp(-t / SECONDS)")
-      ->type_name("SECONDS")
-      ->check(parsesWith(parseFillTime, "a time in seconds above 0 and up to 3600"))
-      ->default_str(std::to_string(static_cast<int>(kDefaultFillTime.count())));
-  app.add_option_function<std::string>(
-         "--temperature", [&bench](const std::string& text) { bench.temperature = *parseTemperature(text); },
-         "The source's temperature in kelvin, from 300 to 3000")
-      ->type_name("K")
-      ->check(parsesWith(parseTemperature, "a temperature from 300 to 3000 K"))
-      ->default_str(std::to_string(static_cast<int>(bench.temperature)));
+  describeLight(app, bench);
   app.add_flag_callback(
       "--no-new-srq", [&bench] { bench.reportsNewSrq = false; },
       "A bench whose status never shows newSrq");

@@ -463,8 +463,9 @@ std::int32_t Acquisition::run() {
 // then starts it; a file that is late already starts at once, and says by how much. False when the
 // loop is to end.
 bool Acquisition::startOnSchedule() {
-  // Waking this much late is the loop's own doing, not the file's: no notice for it.
-  constexpr double kOwnLateness = 0.05;
+  // Waking this much late is the loop's own doing (a wait ends within a tick of the system's
+  // clock, 16 ms on Windows), not the file's: no notice for it.
+  constexpr double kOwnLateness = 0.02;
   const double every = *options_.everySeconds;
   const double due = every * starts_;
   if (phase_.now() < due) observer_.waiting(seen_ + 1, due - phase_.now());

@@ -99,6 +99,16 @@ void addTrackOption(CLI::App* command, std::vector<std::string>& tracks) {
       ->type_name("NAME=LO:HI");
 }
 
+// FOLDER, --background, --track and the processing options: view and series read a folder of saved
+// interferograms alike.
+void addSavedFolderOptions(CLI::App* command, std::string& folder, std::string& background,
+                           std::vector<std::string>& tracks, ProcessingText& processing) {
+  command->add_option("FOLDER", folder, "the folder of the files")->required();
+  command->add_option("--background", background, "an interferogram of the open beam to ratio against");
+  addTrackOption(command, tracks);
+  addProcessingOptions(command, processing);
+}
+
 void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
   command->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
   command->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
@@ -192,13 +202,10 @@ void addViewCommand(CommandLine& line) {
               "until Ctrl-C",
       runView);
   live::ViewCommand& view = options.view;
-  command->add_option("FOLDER", view.folder, "the folder of the files")->required();
-  command->add_option("--background", view.background, "an interferogram of the open beam to ratio against");
-  addTrackOption(command, view.tracks);
+  addSavedFolderOptions(command, view.folder, view.background, view.tracks, options.processing);
   command->get_option("--track")->description(
       "follow a band: its area above the straight line through LO and HI cm-1 in each file's spectrum, drawn "
       "against time (repeatable)");
-  addProcessingOptions(command, options.processing);
   command->add_option("--port", view.live.port, "the port to serve on (default " +
                                                      std::to_string(live::kDefaultLivePort) + "; 0: any free port)");
   command->add_option("--bind", view.live.bind, "the address to listen on (default: loopback only)");
@@ -223,11 +230,8 @@ void addSeriesCommand(CommandLine& line) {
       "series", "the table of tracked bands (as acquire --track writes it) from the interferograms saved in a folder, "
                 "in the order of their names",
       runSeries);
-  command->add_option("FOLDER", series.folder, "the folder of the files")->required();
-  addTrackOption(command, series.tracks);
+  addSavedFolderOptions(command, series.folder, series.background, series.tracks, series.processing);
   command->get_option("--track")->required();
-  command->add_option("--background", series.background, "an interferogram of the open beam to ratio against");
-  addProcessingOptions(command, series.processing);
   command->add_option("--out", series.out, "the table's file (default: FOLDER/PREFIX-series.csv)");
   command->add_flag("--overwrite", series.overwrite, "replace the table if it exists");
 }

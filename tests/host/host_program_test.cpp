@@ -129,10 +129,10 @@ TEST_F(HostOnBench, AcquireSavesEveryFileWithTheBenchsValuesInEachFormat) {
   startBench();
   // On a schedule shorter than a file takes, with a band tracked.
   auto host = run({"acquire", "--files", "3", "--scans", "4", "--out", out().string(), "--prefix", "run", "--spectrum",
-                   "--sample", "polystyrene film", "--operator", "A. Lab", "--comment", "dry air", "--every", "0.05",
+                   "--sample", "polystyrene film", "--operator", "A. Lab", "--comment", "dry air", "--every", "0.001",
                    "--track", "band=1000:2000"});
   ASSERT_EQ(host->wait(), 0) << host->errors();
-  EXPECT_THAT(host->output(), AllOf(HasSubstr("acquiring 3 files of 4 scans, one every 0.05 s,"), HasSubstr("3 files saved"),
+  EXPECT_THAT(host->output(), AllOf(HasSubstr("acquiring 3 files of 4 scans, one every 0.001 s,"), HasSubstr("3 files saved"),
                                     HasSubstr("the schedule slipped: file 2 starts"),
                                     HasSubstr("the schedule slipped: file 3 starts")));
   // The rows written as the files came are those `dorvane series` makes of the saved files.

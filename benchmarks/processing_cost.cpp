@@ -124,7 +124,7 @@ Ours measureOurs(const std::vector<double>& input, int repetitions) {
 // The numpy reference's medians, one line per file: POINTS and the six steps' seconds. Empty when
 // there is no python3 with numpy.
 std::vector<std::vector<double>> measureNumpy(const std::vector<std::string>& files, int repetitions) {
-  std::vector<std::string> arguments{"-B", DORVANE_SPECTRUM_COST_NUMPY, DORVANE_NUMPY_REFERENCE_DIR,
+  std::vector<std::string> arguments{"-B", DORVANE_PROCESSING_COST_NUMPY, DORVANE_NUMPY_REFERENCE_DIR,
                                      std::to_string(repetitions)};
   arguments.insert(arguments.end(), files.begin(), files.end());
   std::vector<std::vector<double>> rows;
@@ -143,7 +143,7 @@ std::vector<std::vector<double>> measureNumpy(const std::vector<std::string>& fi
     errors = e.what();
   }
   if (!errors.empty() || rows.size() != files.size()) {
-    std::printf("numpy: not measured (%s, spectrum_cost_numpy.py: %s)\n", DORVANE_NUMPY_PYTHON, errors.c_str());
+    std::printf("numpy: not measured (%s, processing_cost_numpy.py: %s)\n", DORVANE_NUMPY_PYTHON, errors.c_str());
     rows.clear();
   }
   return rows;

@@ -1,6 +1,6 @@
-# The numpy side of spectrum_cost: times the reference implementation's steps on the interferograms
-# spectrum_cost wrote (raw float64 files), with the default options.
-# Usage: spectrum_cost_numpy.py REFERENCE_DIR REPETITIONS FILE...
+# The numpy side of processing_cost: times the reference implementation's steps on the interferograms
+# processing_cost wrote (raw float64 files), with the default options.
+# Usage: processing_cost_numpy.py REFERENCE_DIR REPETITIONS FILE...
 # Prints per file: POINTS and the median seconds of DC ZPD APODIZE FFT PHASE WHOLE.
 import statistics
 import sys
