@@ -29,6 +29,14 @@ bool Driver::acquisitionHoldsPort() const { return state_.scanThread && state_.s
 
 bool Driver::refusedWhileAcquiring(const char* exportName) {
   if (!acquisitionHoldsPort()) return false;
+  // A thread that has told the host of its last file only closes the port and returns: a host that
+  // starts the next acquisition as soon as it has fetched that file is made to wait for it, not
+  // refused.
+  CScanThread& thread = *state_.scanThread;
+  if (thread.ending()) {
+    log_.print("dorvane.dll %s: waiting for the ending acquisition to close the serial port", exportName);
+    if (thread.waitForEnd(kEndingPatienceMs)) return false;
+  }
   log_.print("dorvane.dll %s: refused, an acquisition holds the serial port", exportName);
   return true;
 }

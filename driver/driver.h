@@ -17,6 +17,10 @@
 
 namespace dorvane::driver {
 
+// How long an export waits for an acquisition that has told its last file to close the port. The
+// thread has only log lines and the port's closing left: this bound is for a port whose close hangs.
+inline constexpr std::uint32_t kEndingPatienceMs = 5000;
+
 struct DriverServices {
   platform::Clock& clock;
   platform::DebugOutput& debugOutput;
@@ -80,7 +84,8 @@ class Driver {
   int debugPrint(const char* format, ...) DORVANE_PRINTF_FORMAT(2, 3);
 
   // True while an acquisition thread holds the serial port. An export that would talk to the
-  // bench then logs that it is refused and returns kErrorPortBusy.
+  // bench then logs that it is refused and returns kErrorPortBusy, unless the thread is only
+  // ending: then it waits up to kEndingPatienceMs for the port.
   bool acquisitionHoldsPort() const;
   bool refusedWhileAcquiring(const char* exportName);
 

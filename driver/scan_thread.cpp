@@ -24,6 +24,7 @@ CScanThread::~CScanThread() {
 CScanThread::Start CScanThread::start(const AcquisitionPlan& plan) {
   if (running()) return Start::noThread;
   plan_ = plan;
+  ending_ = false;
   if (thread_.Start([this] { return run(); })) return Start::started;
   if (!thread_.running() && !thread_.threadDoneEvent.isSet()) return Start::noThread;
   // The thread closes the port on its way out; wait for that rather than race it.
@@ -47,12 +48,14 @@ std::uint32_t CScanThread::run() {
     p.scanStamp = static_cast<std::int32_t>(stamp);
     if (stamp == 0 && thread_.killEvent.isSet()) {
       // A kill in START SCAN's waits ends the scan as a kill while polling does.
+      ending_ = true;
       thread_.threadStartFailedEvent.set();
       stopScan();
       break;
     }
     if (stamp == 0) {
       log.print("could not start scan. error %d", error_);
+      ending_ = true;
       thread_.threadStartFailedEvent.set();
       platform::signalHostEvent(p.coaddCompleteEvent.load());
       break;
@@ -67,16 +70,26 @@ std::uint32_t CScanThread::run() {
     if (plan_.scans >= 1) {
       const int done = pollUntilDone(stamp);
       // A kill while polling ends the acquisition: the interrupted file is neither retrieved nor counted.
-      if (done == 0) break;
+      if (done == 0) {
+        ending_ = true;
+        break;
+      }
       if (done < 0) {
         // The bench gave up on the block: nothing will come of it, and polling on would never end.
         log.print("scan failed on the bench. error %d", error_);
+        ending_ = true;
         platform::signalHostEvent(p.coaddCompleteEvent.load());
         break;
       }
     }
     // A retrieval that the kill cut short is neither counted nor signalled.
-    if (!prepareData(stamp)) break;
+    if (!prepareData(stamp)) {
+      ending_ = true;
+      break;
+    }
+    // Said before the host can see the last file: a host that fetches it and starts the next
+    // acquisition at once finds this thread ending, not running.
+    if (plan_.files != 0 && p._filesComplete + 1 >= plan_.files) ending_ = true;
     ++p._filesComplete;
     if (const std::uintptr_t event = p.coaddCompleteEvent.load(); event != 0) {
       log.print("dorvane.dll scanThread: setting coaddCompleteEvent");

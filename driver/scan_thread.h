@@ -72,6 +72,11 @@ class CScanThread {
 
   bool threadStarted() const { return thread_.threadStarted(); }
   bool running() const { return thread_.running(); }
+  // True once the thread has decided to end (its last file or its failure told to the host, or a
+  // kill seen): from then on it only closes the port and returns.
+  bool ending() const { return ending_.load(); }
+  // Waits up to `ms` for an ending thread to finish; true once it has.
+  bool waitForEnd(std::uint32_t ms) { return thread_.threadDoneEvent.wait(ms); }
   runtime::ScanRing& ring() { return ring_; }
   runtime::CThreadBase& thread() { return thread_; }
 
@@ -91,6 +96,7 @@ class CScanThread {
   bench::StatusTables tables_;  // the blocks as the thread's own status requests list them
   std::uint16_t srqCount_ = 0;  // the thread's own, apart from the retrieval's
   std::int32_t error_ = 0;      // the thread's own error word; only the retrieval uses benchError
+  std::atomic<bool> ending_{false};
   // Declared before the views of the serial layer and the clock that its abort cuts short.
   runtime::CThreadBase thread_;
   runtime::AbortableSerial serial_;

@@ -85,7 +85,9 @@
  * requested. */
 #define DORVANE_ERROR_NO_SUCH_BLOCK (-30)
 /** An acquisition holds the serial port; the export did not touch it. Stop the acquisition (or
- * wait for its end) first. */
+ * wait for its end) first. An acquisition that has already signalled its last file (or its early
+ * end) is not running any more: an export called then waits for its thread to close the port (up to
+ * 5 s) instead of being refused. */
 #define DORVANE_ERROR_PORT_BUSY (-31)
 /** @} */
 
@@ -193,6 +195,13 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_close(void);
  * loses single polls): bound the wait for each file. Returns 0 when the acquisition runs; 1 otherwise
  * (also when one is already running, and when the port does not open: the log names the serial
  * layer's code).
+ *
+ * Back to back: a host may start the next acquisition as soon as the previous one's last file is
+ * signalled (or spectrometer_getFileProgress reaches spectrometer_getFiles()) and fetched. That
+ * acquisition's thread is then only closing the port; this call waits for it (up to 5 s, in practice
+ * well under a millisecond) and is never refused for it. Only an acquisition still running, one with
+ * files left or started for files until stopped, makes it return 1 at once, with
+ * spectrometer_getStatus() still DORVANE_STATUS_ACQUIRING: the driver's refusal, not the bench's.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_startCoadd(void);
 

@@ -50,6 +50,18 @@ struct FileTime {
   double transferSeconds = 0;
 };
 
+// spectrometer_startCoadd's 1 is either the driver's refusal, while an acquisition of its own still
+// runs (the status then says so), or the bench's failure to start a scan.
+std::string startFailed(std::int32_t result, const std::string& what) {
+  if (spectrometer_getStatus() == DORVANE_STATUS_ACQUIRING) {
+    return callFailed("spectrometer_startCoadd", result,
+                      ("the driver refused to start " + what +
+                       ": its previous acquisition still holds the port (the driver's log tells more)")
+                          .c_str());
+  }
+  return callFailed("spectrometer_startCoadd", result, ("the bench did not start " + what).c_str());
+}
+
 std::string numbered(const std::string& prefix, std::int32_t number) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "%03d", static_cast<int>(number));
@@ -480,8 +492,7 @@ bool Acquisition::startOnSchedule() {
   }
   fileStartedMs_ = wallClockMs();
   if (const std::int32_t result = spectrometer_startCoadd(); result != 0) {
-    const std::string meaning = "the bench did not start file " + std::to_string(seen_ + 1);
-    ending_ = callFailed("spectrometer_startCoadd", result, meaning.c_str());
+    ending_ = startFailed(result, "file " + std::to_string(seen_ + 1));
     return false;
   }
   ++starts_;
@@ -649,9 +660,7 @@ std::int32_t acquire(const AcquireOptions& options) {
 
   const double startedMs = wallClockMs();
   phase.origin = Clock::now();
-  if (const std::int32_t result = spectrometer_startCoadd(); result != 0) {
-    throw HostFailure(callFailed("spectrometer_startCoadd", result, "the bench did not start its first scan"));
-  }
+  if (const std::int32_t result = spectrometer_startCoadd(); result != 0) throw HostFailure(startFailed(result, "its first scan"));
   if (series) series->startsAt(startedMs);
   ProgressLine progress(plan.files, plan.scans, phase);
   NoObserver noObserver;

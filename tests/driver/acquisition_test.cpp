@@ -1,13 +1,16 @@
 // Co-added acquisitions through the driver against the virtual bench: the start handshake, the
 // file loop, the host's event, the data and its time stamps, stopping, and the line's trouble.
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <future>
 
 #include "bench/requests.h"
 #include "driver/scan_thread.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "tests/driver/driver_fixture.h"
+#include "tests/support/forwarding_serial.h"
 
 namespace dorvane::testing {
 namespace {
@@ -304,6 +307,59 @@ TEST_F(Acquisition, ABenchThatFallsSilentMidRetrievalEndsTheAcquisitionWithinIts
   EXPECT_TRUE(logHasInOrder({"dorvane.dll scanThread:PrepareData", "ERROR *",
                              "dorvane.dll scanThread: setting coaddCompleteEvent", "could not start scan. error *",
                              "dorvane.dll scanThread:DONE"}));
+}
+
+// A host that starts the next acquisition as soon as it has fetched the last file of the one before
+// is never refused, with the log on (each line committed to the disk) and off.
+TEST_F(Acquisition, BackToBackStartsAreNeverRefused) {
+  openBench();
+  driver->setScans(1);
+  driver->setFiles(1);
+  constexpr int kStarts = 50;
+  for (int start = 1; start <= kStarts; ++start) {
+    if (start == kStarts / 2 + 1) loadSettings("points=4096\nlog=0\n");
+    ASSERT_EQ(driver->startCoadd(), 0) << "start " << start;
+    ASSERT_EQ(event.wait(HostEvent::kFileBoundMs), 1u) << "start " << start;
+    double stamp = 0;
+    ASSERT_TRUE(fetch(stamp)) << "start " << start;
+  }
+  ASSERT_TRUE(waitUntilIdle());
+  EXPECT_EQ(countLogLines("dorvane.dll spectrometer_startCoadd: refused, an acquisition holds the serial port"), 0u);
+}
+
+// The last file's thread held up as it closes the port: a start made then waits for the port, and
+// the acquisition it starts runs as any other.
+TEST_F(Acquisition, AStartWhileTheLastFilesThreadClosesThePortWaitsForIt) {
+  class CloseHeldSerial final : public ForwardingSerial {
+   public:
+    int close(int port) override {
+      if (hold.exchange(false)) release.wait(platform::kWaitForever);
+      return system_.close(port);
+    }
+    std::atomic<bool> hold{false};
+    platform::Event release;
+  } serial;
+  driver = std::make_unique<driver::Driver>(driver::DriverServices{
+      platform::systemClock(), debug, serial, [this] { return (scratch.path() / "libdorvane.so").string(); }});
+  openBench();
+  driver->setScans(1);
+  driver->setFiles(1);
+  serial.hold = true;  // the next close is the thread's own, at its end
+  ASSERT_EQ(driver->startCoadd(), 0);
+  ASSERT_EQ(event.wait(HostEvent::kFileBoundMs), 1u);
+  double stamp = 0;
+  ASSERT_TRUE(fetch(stamp));
+  auto second = std::async(std::launch::async, [this] { return driver->startCoadd(); });
+  const bool waited =
+      waitForLogLine("dorvane.dll spectrometer_startCoadd: waiting for the ending acquisition to close the serial port");
+  serial.release.set();
+  ASSERT_TRUE(waited);
+  EXPECT_EQ(second.get(), 0);
+  EXPECT_EQ(event.wait(HostEvent::kFileBoundMs), 1u);
+  ASSERT_TRUE(waitUntilIdle());
+  EXPECT_EQ(driver->getFileProgress(), 1);
+  EXPECT_EQ(countLogLines("dorvane.dll spectrometer_startCoadd: refused, an acquisition holds the serial port"), 0u);
+  driver.reset();  // before the serial layer it works on
 }
 
 // About one packet in a hundred corrupted, shortened, refused or left unanswered: every file the

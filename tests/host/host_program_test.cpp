@@ -302,6 +302,16 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
   EXPECT_EQ(typo->errors(), "dorvane: " + (scratch.path() / "typo.ini").string() + " line 4: unknown key pionts in [Settings] is ignored\n");
 }
 
+// Every file late for its slot: each acquisition starts as soon as the one before has delivered
+// its file, and none is refused while the one before is still ending.
+TEST_F(HostOnBench, ATimedSeriesWhoseEveryFileSlipsSavesThemAll) {
+  startBench();
+  auto host = run({"acquire", "--files", "8", "--scans", "1", "--every", "0.001", "--out", out().string(), "--no-plot"});
+  ASSERT_EQ(host->wait(), 0) << host->errors();
+  EXPECT_THAT(host->output(), HasSubstr("8 files saved"));
+  EXPECT_EQ(instrument->blocks().size(), 8u);
+}
+
 TEST_F(HostOnBench, ABenchThatVanishesMidAcquisitionEndsItWithinTheTimeout) {
   sim::InstrumentOptions paced;
   paced.perScan = std::chrono::milliseconds(100);

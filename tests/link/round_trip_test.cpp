@@ -14,6 +14,7 @@
 #include "runtime/log_file.h"
 #include "sim/bench_link.h"
 #include "sim/pseudo_terminal.h"
+#include "tests/support/forwarding_serial.h"
 #include "tests/support/test_support.h"
 
 namespace dorvane::testing {
@@ -29,38 +30,14 @@ std::optional<Bytes> echo(const Bytes& request) {
 }
 
 // The system's serial layer, keeping how each wait for input ended.
-class WaitRecordingSerial final : public platform::SerialLibrary {
+class WaitRecordingSerial final : public ForwardingSerial {
  public:
-  int reset(int port, int first, int second) override { return system_.reset(port, first, second); }
-  int lineParameters(int port, int parity, int stopBits, int dataBits) override {
-    return system_.lineParameters(port, parity, stopBits, dataBits);
-  }
-  int baud(int port, int rate) override { return system_.baud(port, rate); }
-  int flow(int port, int mode) override { return system_.flow(port, mode); }
-  int timeouts(int port, std::int32_t interval, std::int32_t multiplier, std::int32_t constant,
-               std::int32_t writeMultiplier, std::int32_t writeConstant) override {
-    return system_.timeouts(port, interval, multiplier, constant, writeMultiplier, writeConstant);
-  }
-  int receiveCount(int port) override { return system_.receiveCount(port); }
-  int getByte(int port) override { return system_.getByte(port); }
-  int readBlock(int port, std::uint8_t* buffer, int count) override { return system_.readBlock(port, buffer, count); }
-  int putByte(int port, std::uint8_t byte) override { return system_.putByte(port, byte); }
-  int putBlock(int port, const std::uint8_t* buffer, int count) override {
-    return system_.putBlock(port, buffer, count);
-  }
-  int clearReceiveQueue(int port) override { return system_.clearReceiveQueue(port); }
-  int portStatus(int port, int mask) override { return system_.portStatus(port, mask); }
-  int close(int port) override { return system_.close(port); }
   platform::InputWait waitForInput(int port, int count, std::uint32_t timeoutMs) override {
     waits.push_back(system_.waitForInput(port, count, timeoutMs));
     return waits.back();
   }
-  int lastSystemError() override { return system_.lastSystemError(); }
 
   std::vector<platform::InputWait> waits;
-
- private:
-  platform::SerialLibrary& system_ = platform::systemSerialLibrary();
 };
 
 class RoundTrip : public ::testing::Test {
