@@ -475,9 +475,6 @@ std::int32_t Acquisition::run() {
 // then starts it; a file that is late already starts at once, and says by how much. False when the
 // loop is to end.
 bool Acquisition::startOnSchedule() {
-  // Waking this much late is the loop's own doing (a wait ends within a tick of the system's
-  // clock, 16 ms on Windows), not the file's: no notice for it.
-  constexpr double kOwnLateness = 0.02;
   const double every = *options_.everySeconds;
   const double due = every * starts_;
   if (phase_.now() < due) observer_.waiting(seen_ + 1, due - phase_.now());
@@ -486,9 +483,13 @@ bool Acquisition::startOnSchedule() {
     const int waitMs = static_cast<int>(std::ceil(std::min<double>(kProgressTickMs, (due - now) * 1000)));
     if (coaddDone_.wait(waitMs) == CompletionEvent::Wake::StopRequested) return false;
   }
-  if (const double late = phase_.now() - due; late > kOwnLateness) {
-    tell("the schedule slipped: file " + std::to_string(seen_ + 1) + " starts " + secondsText(late) + " late (--every " +
-         numberText(every) + " s is shorter than file " + std::to_string(seen_) + " took)");
+  // Said from 0.1 s late as printed (to the tenth): less is the loop's own waking (within a tick of
+  // the system's clock, 16 ms on Windows) or too little to matter, and "0.0 s late" says nothing.
+  if (const double late = phase_.now() - due; std::round(late * 10) >= 1) {
+    const std::string line = "the schedule slipped: file " + std::to_string(seen_ + 1) + " starts " + secondsText(late) +
+                             " late (--every " + numberText(every) + " s is shorter than file " + std::to_string(seen_) + " took)";
+    progress_.print("dorvane: " + line);
+    observer_.remark(line);
   }
   fileStartedMs_ = wallClockMs();
   if (const std::int32_t result = spectrometer_startCoadd(); result != 0) {

@@ -57,8 +57,13 @@ void addOutputOptions(CLI::App* command, OutputOptions& output) {
   command->add_option("--comment", output.notes.comment, "a comment written into the files");
 }
 
-// The processing options of the spectrum subcommand, acquire --spectrum and view.
-void addProcessingOptions(CLI::App* command, ProcessingText& text) {
+// Where a command's interferograms come from: the bench, whose sampling the acquisition knows, or
+// saved files, whose sampling the user may correct.
+enum class Interferograms { FromBench, Saved };
+
+// The processing options of every command that makes spectra: spectrum, series, view and acquire
+// (which takes the laser wavenumber and the undersampling ratio from its own acquisition).
+void addProcessingOptions(CLI::App* command, ProcessingText& text, Interferograms from) {
   ProcessingOptions& processing = text.processing;
   command->add_option("--ratio", text.ratio, "with --background: transmittance (S/B) or absorbance (-log10 S/B)")
       ->capture_default_str()
@@ -75,6 +80,13 @@ void addProcessingOptions(CLI::App* command, ProcessingText& text) {
                       "Mertz: the resolution of the phase, cm-1 (default 32)")
       ->check(CLI::PositiveNumber);
   command->add_option("--range", text.range, "write and draw only LO:HI cm-1, e.g. 400:4000");
+  if (from == Interferograms::FromBench) return;
+  command->add_option("--laser-wavenumber", processing.laserWavenumber,
+                      "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--undersampling", processing.undersampling,
+                      "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)")
+      ->check(CLI::IsMember({1, 2, 4, 8}));
 }
 
 // --live[=PORT] and --live-bind, for the subcommands that acquire.
@@ -106,7 +118,7 @@ void addSavedFolderOptions(CLI::App* command, std::string& folder, std::string& 
   command->add_option("FOLDER", folder, "the folder of the files")->required();
   command->add_option("--background", background, "an interferogram of the open beam to ratio against");
   addTrackOption(command, tracks);
-  addProcessingOptions(command, processing);
+  addProcessingOptions(command, processing, Interferograms::Saved);
 }
 
 void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
@@ -161,13 +173,7 @@ void addSpectrumCommand(CommandLine& line) {
       runSpectrumCommand);
   command->add_option("FILE", spectrum.files, "the interferogram files")->required();
   command->add_option("--background", spectrum.background, "an interferogram of the open beam to ratio against");
-  addProcessingOptions(command, spectrum.processing);
-  command->add_option("--laser-wavenumber", spectrum.processing.processing.laserWavenumber,
-                      "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)")
-      ->check(CLI::PositiveNumber);
-  command->add_option("--undersampling", spectrum.processing.processing.undersampling,
-                      "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)")
-      ->check(CLI::IsMember({1, 2, 4, 8}));
+  addProcessingOptions(command, spectrum.processing, Interferograms::Saved);
   command->add_option("--out", spectrum.folder, "the folder for the spectra (default: beside each file)");
   command->add_flag("--overwrite", spectrum.overwrite, "replace spectrum files that exist");
   command->add_flag("--no-plot", spectrum.noPlot, "save CSV and JCAMP-DX only, no PNG");
@@ -221,7 +227,7 @@ void addAcquireCommand(CommandLine& line) {
   command->add_option("--background", options.background,
                       "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
   addTrackOption(command, options.tracks);
-  addProcessingOptions(command, options.processing);
+  addProcessingOptions(command, options.processing, Interferograms::FromBench);
   addLiveOptions(command, options.live);
 }
 

@@ -23,6 +23,8 @@ constexpr std::size_t kMostDrawnPoints = 4096;
 constexpr std::int32_t kZoomHalfWidth = 256;
 // The files' data kept as sent, the newest ones: every page asks for the newest file as it arrives.
 constexpr std::size_t kHeldFiles = 16;
+// The remarks on the run's course the pages show: the newest few, for they tell of the moment.
+constexpr std::size_t kHeldRemarks = 3;
 
 double steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -108,6 +110,13 @@ void appendSeries(std::string& json, const std::vector<std::size_t>& indices, X 
   json += "]}";
 }
 
+// Whether two paths name one file (a saved file and the background named on the command line).
+bool sameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code notTheSame;
+  return a == b || std::filesystem::equivalent(a, b, notTheSame);
+}
+
 // The points to draw of `values`: all of them when few, else the lowest and the highest of each
 // stretch in their order, so that no peak or band is lost at any zoom the page offers.
 std::vector<std::size_t> drawnPoints(const std::vector<double>& values) {
@@ -144,8 +153,11 @@ void LiveRun::attach(LiveServer* server) {
 }
 
 void LiveRun::track(std::vector<TrackedBand> bands) {
-  platform::ScopedLock hold(lock_);
-  bands_ = std::move(bands);
+  {
+    platform::ScopedLock hold(lock_);
+    bands_ = std::move(bands);
+  }
+  publishTrend();
 }
 
 void LiveRun::setBackground(const InterferogramRecord& background, const std::string& name) {
@@ -159,8 +171,12 @@ void LiveRun::setBackground(std::shared_ptr<const SpectrumMaker> ratioed, const 
     platform::ScopedLock hold(lock_);
     ratioed_ = std::move(ratioed);
     backgroundName_ = fileName(name);
+    backgroundPath_ = name;
+    // The demo's background is a file of its run, saved before it is known as the background.
+    for (File& file : saved_) file.isBackground = sameFile(file.path, name);
   }
   publishState();
+  publishTrend();  // its kind is the spectra's
 }
 
 void LiveRun::started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
@@ -216,6 +232,15 @@ void LiveRun::notice(const std::string& line) {
   {
     platform::ScopedLock hold(lock_);
     error_ = line;
+  }
+  publishState();
+}
+
+void LiveRun::remark(const std::string& line) {
+  {
+    platform::ScopedLock hold(lock_);
+    remarks_.push_back({startedAt_ ? steadySeconds() - *startedAt_ : 0, line});
+    if (remarks_.size() > kHeldRemarks) remarks_.pop_front();
   }
   publishState();
 }
@@ -303,6 +328,13 @@ LiveRun::File* LiveRun::savedLocked(std::int32_t number) {
 void LiveRun::add(File file, std::optional<std::string> data, std::optional<SeriesRow> row) {
   std::string entry = fileEntryJson(file);
   const std::int32_t number = file.number;
+  std::string backgroundPath;
+  {
+    platform::ScopedLock hold(lock_);
+    backgroundPath = backgroundPath_;
+  }
+  // Looked at on the disk, outside the lock.
+  file.isBackground = sameFile(file.path, backgroundPath);
   {
     platform::ScopedLock hold(lock_);
     file.againstBackground = ratioed_ != nullptr;
@@ -371,6 +403,11 @@ void LiveRun::publishState() {
   if (server_) server_->publish("state", stateJsonLocked());
 }
 
+void LiveRun::publishTrend() {
+  platform::ScopedLock hold(lock_);
+  if (server_) server_->publish("trend", trendJsonLocked());
+}
+
 std::string LiveRun::stateJsonLocked() const {
   const double now = steadySeconds();
   const bool begun = startedAt_.has_value();
@@ -399,10 +436,27 @@ std::string LiveRun::stateJsonLocked() const {
   appendSecondsField(json, "fileSeconds", fileSeconds_);
   appendSecondsField(json, "remaining", remaining);
   appendField(json, "error", error_);
+  appendKey(json, "remarks");
+  json += '[';
+  for (const Remark& remark : remarks_) {
+    if (json.back() != '[') json += ',';
+    json += '{';
+    appendSecondsField(json, "seconds", remark.seconds);
+    appendField(json, "text", remark.text);
+    json += '}';
+  }
+  json += ']';
   appendField(json, "folder", folder_);
   appendField(json, "spectrum", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
   appendField(json, "background", backgroundName_);
-  json += '}';
+  appendKey(json, "backgrounds");
+  json += '[';
+  for (const File& file : saved_) {
+    if (!file.isBackground) continue;
+    if (json.back() != '[') json += ',';
+    appendWhole(json, file.number);
+  }
+  json += "]}";
   return json;
 }
 
@@ -428,7 +482,11 @@ std::string LiveRun::runJson() {
     if (i) json += ',';
     json += fileEntryJson(saved_[i]);
   }
-  json += "],\"trend\":{";
+  return json + "],\"trend\":" + trendJsonLocked() + "}";
+}
+
+std::string LiveRun::trendJsonLocked() const {
+  std::string json = "{";
   appendField(json, "kind", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
   json += ",\"bands\":[";
   for (std::size_t i = 0; i < bands_.size(); ++i) {
@@ -446,7 +504,7 @@ std::string LiveRun::runJson() {
     if (i) json += ',';
     json += rows_[i];
   }
-  json += "]}}";
+  json += "]}";
   return json;
 }
 

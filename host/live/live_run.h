@@ -13,8 +13,14 @@
 //           "elapsed": seconds since the run began, at the moment of sending,
 //           "fileSeconds": what a file is expected to take or null,
 //           "remaining": the estimate of the rest in seconds or null (none for a run until Ctrl-C),
-//           "error": "" or the last error in words, "folder": where the files go,
-//           "spectrum": "single beam" | "absorbance" | "transmittance", "background": its file name or ""}
+//           "error": "" or the last problem in words (a failure, or a file lost on the way),
+//           "remarks": [{"seconds": elapsed when said, "text": "the schedule slipped: ..."}, ...] (the
+//                      newest few words on the run's course that are no problem, oldest first),
+//           "folder": where the files go,
+//           "spectrum": "single beam" | "absorbance" | "transmittance", "background": its file name or "",
+//           "backgrounds": [the numbers of the run's files that are its background (the demo's first)]}
+//          "files", "done" and "file" count every file of the run, its backgrounds too: the pages
+//          count them apart, as the terminal counts an acquisition's own files.
 //   file:  {"number": k (1 for the first), "name": "run-001", "time": "2026-12-07T10:53:26.208Z",
 //           "saved": ["run-001.csv", "run-001.jdx", "run-001.png", ...]}
 //   row:   {"number": k, "name": "run-001", "seconds": since the first file began,
@@ -22,7 +28,9 @@
 //   trend: {"kind": "absorbance" | ..., "bands": [{"name": "CO2", "low": 2250, "high": 2450}, ...],
 //           "rows": [row, ...]} (no bands: none tracked)
 //   /run.json and the event "run": {"state": state, "files": [file, ...], "trend": trend}
-//   events "state" (state), "file" (file) and "row" (row) as they change
+//   events "state" (state), "file" (file), "row" (row) and "trend" (trend: the bands are tracked
+//          or their spectrum's kind changes, e.g. the demo's, known only after its background) as
+//          they change
 //   /files/K.json: {"number": k, "name": ..., "points": all of the interferogram's points,
 //           "interferogram": {"x": [point index...], "y": [volts...]} (at most 4096 points: a min/max
 //                            pair for each stretch when there are more),
@@ -56,10 +64,11 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   // The server to publish each change to; none: changes are only kept.
   void attach(LiveServer* server);
   // The bands the run follows: the acquisition's rows (AcquiredFile::row), or for `dorvane view`
-  // measured here as files are listed.
+  // measured here as files are listed. Pages open already are told them.
   void track(std::vector<TrackedBand> bands);
   // Files saved from now on are shown against this interferogram (absorbance or transmittance, as
-  // `processing` says). Throws HostFailure: "the background NAME: what is wrong".
+  // `processing` says); a file of the run saved at NAME is counted as its background. Throws
+  // HostFailure: "the background NAME: what is wrong".
   void setBackground(const InterferogramRecord& background, const std::string& name);
   // The same with the maker the acquisition makes its spectra with, its background set already:
   // a file that comes without its spectrum is shown with this one.
@@ -73,6 +82,7 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   void transferring(std::int32_t number) override;
   void waiting(std::int32_t number, double seconds) override;
   void notice(const std::string& line) override;
+  void remark(const std::string& line) override;
   void saved(const std::shared_ptr<const AcquiredFile>& file) override;  // shown as file `file->number`
   void drawn(std::int32_t number, const std::vector<std::string>& pictures) override;
   // The end: `failure` empty when the run went as asked; `stopped` for a stop the user asked for.
@@ -99,8 +109,15 @@ class LiveRun final : public LiveContent, public AcquireObserver {
     std::string name, time, path;
     std::vector<std::string> saved;  // file names, without their folder
     bool againstBackground = false;
+    bool isBackground = false;
+  };
+  struct Remark {
+    double seconds;  // since the run began
+    std::string text;
   };
   std::string stateJsonLocked() const;
+  std::string trendJsonLocked() const;
+  void publishTrend();
   static std::string fileEntryJson(const File& file);
   // A file's data for the pages, its spectrum given or made by `maker`.
   static std::string dataJson(std::int32_t number, const std::string& name, const std::vector<double>& volts,
@@ -128,7 +145,9 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   std::string phase_ = "starting";
   std::optional<std::int32_t> underWay_;
   std::string error_;
+  std::deque<Remark> remarks_;  // the newest few
   std::string backgroundName_;
+  std::string backgroundPath_;  // as `samePlace` compares it
   std::optional<double> startedAt_;  // seconds on the steady clock
   std::optional<double> endedAt_;    // the same: the run's elapsed time stops there
   double lastSavedAt_ = 0;

@@ -137,7 +137,8 @@ int runViewCommand(const ViewCommand& command) {
   setStopNotice([](int) { return std::string("closing the live view"); });
   CompletionEvent nothing;
   while (nothing.wait(kFolderLookMs) != CompletionEvent::Wake::StopRequested) look();
-  return 0;
+  // Only a stop request ends the view: its status tells a shell which (130 for Ctrl-C).
+  return stopCause().exitStatus;
 }
 
 }  // namespace dorvane::host::live

@@ -67,7 +67,7 @@ struct ViewCommand {
   LiveViewOptions live;
 };
 // dorvane view: serves the interferograms saved in the folder, and those added to it later, until
-// Ctrl-C. Returns the exit status.
+// Ctrl-C. Returns the exit status of that stop (130 for Ctrl-C, 143 for SIGTERM).
 int runViewCommand(const ViewCommand& command);
 
 }  // namespace dorvane::host::live

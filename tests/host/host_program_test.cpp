@@ -444,13 +444,15 @@ std::pair<std::string, std::string> fetched(const std::string& url) {
 }
 
 // dorvane view: the folder's interferograms (its other files passed over), and those saved there
-// while it serves, each file's data read back from the disk.
+// while it serves, each file's data read back from the disk with the processing options given, until
+// a Ctrl-C ends it as any command's (130).
 TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
   startBench();
   ASSERT_EQ(run({"acquire", "--files", "2", "--scans", "1", "--no-plot", "--out", out().string(), "--prefix", "run"})->wait(), 0);
   std::ofstream(out() / "notes.jdx") << "##TITLE=not an interferogram\n##END=\n";
+  // The files' undersampling taken as 4, not their 2: a spectrum up to 15798 / 4 cm-1.
   ChildProcess view(DORVANE_HOST, {"view", out().string(), "--port", "0", "--track", "CO2=2250:2450", "--track",
-                                   "Far=9000:9500"});
+                                   "Far=9000:9500", "--undersampling", "4"});
   std::string url;
   for (std::string line; url.empty() && !(line = view.readLine(kPatienceMs)).empty();) {
     if (line.starts_with("http://127.0.0.1:")) url = line;
@@ -466,7 +468,7 @@ TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
   EXPECT_THAT(listing, HasSubstr("\"bands\":[{\"name\":\"CO2\",\"low\":2250,\"high\":2450},{\"name\":\"Far\""));
   EXPECT_THAT(listing, ContainsRegex("\"rows\":\\[\\{\"number\":1,\"name\":\"run-001\",\"seconds\":0,\"area\":\\[-?[0-9][^,]*,null\\]"
                                      ".*\\{\"number\":2,\"name\":\"run-002\",\"seconds\":[0-9.]+,\"area\":\\[-?[0-9]"));
-  EXPECT_THAT(listing, HasSubstr("\"error\":\"run-002: --track Far=9000:9500 lies outside the spectrum's axis"));
+  EXPECT_THAT(listing, HasSubstr("\"error\":\"run-002: --track Far=9000:9500 lies outside the spectrum's axis (0 to 3949.5 cm-1)"));
   const auto [file, fileStatus] = fetched(url + "files/2.json");
   EXPECT_EQ(fileStatus, "200");
   EXPECT_THAT(file, AllOf(HasSubstr("\"points\":4160"), HasSubstr("\"spectrum\":{\"kind\":\"single beam\"")));
@@ -479,7 +481,8 @@ TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
       << "a file saved in the folder later is shown, its row of the tracked band after it";
   EXPECT_EQ(fetched(url + "files/3.json").second, "200");
   view.send(SIGINT);
-  EXPECT_EQ(view.wait(), 0) << view.errors();
+  EXPECT_EQ(view.wait(), 130) << view.errors();
+  EXPECT_THAT(view.errors(), HasSubstr("dorvane: closing the live view"));
 }
 
 TEST(HostSim, ServesTheVirtualBenchUntilCtrlCAndSaysHowToReachIt) {

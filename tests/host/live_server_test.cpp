@@ -1,6 +1,7 @@
 // The live view's server through a raw socket, as a browser (or anything else) reaches it: its routes
 // and nothing beyond them, the requests it refuses, the event stream, and the limits that keep a
-// stalled page or a flood of connections from costing the program memory or time.
+// stalled page or a flood of connections from costing the program memory or time; and the run it
+// serves, as a page opened at any moment is told it.
 #include "host/live/live_server.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "host/live/live_run.h"
 #include "host/os/host_failure.h"
 
 namespace dorvane::host::live {
@@ -340,6 +342,38 @@ TEST(LiveServerLife, EndsWithAStalledStreamAndAnIdleConnection) {
   server.reset();  // a server that waited on its connections would hang here until the test's time-out
   EXPECT_EQ(idle.readToEnd(), "");
   EXPECT_TRUE(idle.ended());
+}
+
+// A page opened before the run knows its bands and its background (the demo learns both once its
+// background is in) is told them as they become known; a remark on the run's course (a slip) stays
+// apart from its last problem, the newest few of them.
+TEST(LiveRunOnTheStream, APageOpenedEarlyLearnsTheBandsAndTheBackgroundAndRemarksAreNoError) {
+  LiveRun run(LiveRun::Mode::Acquire, "series", {});
+  LiveServer server("127.0.0.1", 0, hostNamesFor("127.0.0.1", {}), run, kAssets);
+  run.attach(&server);
+  Client page(server.port());
+  page.send("GET /events HTTP/1.1\r\n" + hostField(server.port()) + "\r\n");
+  ASSERT_TRUE(page.readUntil("event: run\n"));
+  ASSERT_TRUE(page.readUntil("\"bands\":[],\"rows\":[]}}\n\n")) << "the run so far knows no band";
+  ASSERT_TRUE(eventually([&] { return server.counts().streams == 1; }));
+
+  run.listed(1, "", "series/background-001.jdx", {});
+  run.setBackground(std::make_shared<SpectrumMaker>(ProcessingOptions{}), "series/background-001.jdx");
+  run.track({{"CO2", 2250, 2450}});
+  run.listed(2, "", "series/cell-001.jdx", {});
+  EXPECT_TRUE(page.readUntil("\"backgrounds\":[1]}\n\n")) << "the file saved first is the background, counted apart";
+  EXPECT_TRUE(page.readUntil("event: trend\ndata: {\"kind\":\"absorbance\",\"bands\":[{\"name\":\"CO2\",\"low\":2250,"
+                             "\"high\":2450}],\"rows\":[]}\n\n"));
+  EXPECT_TRUE(page.readUntil("\"backgrounds\":[1]}\n\n")) << "a later file is no background";
+
+  for (const char* file : {"2", "3", "4", "5"}) run.remark(std::string("the schedule slipped: file ") + file + " starts 0.3 s late");
+  const std::string remarked = run.runJson();
+  EXPECT_TRUE(has(remarked, "\"error\":\"\",\"remarks\":[{\"seconds\":0,\"text\":\"the schedule slipped: file 3 starts "
+                            "0.3 s late\"},{\"seconds\":0,\"text\":\"the schedule slipped: file 4")) << remarked;
+  EXPECT_TRUE(has(remarked, "file 5 starts 0.3 s late\"}],")) << remarked;
+  run.notice("file 6 could not be retrieved from the bench; skipped");
+  EXPECT_TRUE(has(run.runJson(), "\"error\":\"file 6 could not be retrieved from the bench; skipped\",\"remarks\":[{"));
+  run.attach(nullptr);
 }
 
 std::string failureOf(const std::function<void()>& start) {

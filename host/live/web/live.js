@@ -33,7 +33,8 @@
   let reopenTimer = 0;
   // The bands the run tracks ({name, low, high}; low and high null when unusable, so the band is
   // drawn but not shaded) and their measures by file number ({number, name, seconds, area: [a band's
-  // area or null, ...]}). A band's place in the list is its place in each row's arrays.
+  // area or null, ...]}). A band's place in the list is its place in each row's arrays. The host
+  // tells the bands when it knows them: in the run at connection, or later in a "trend" event.
   const trend = { kind: '', bands: [], rows: new Map() };
 
   // ---- small helpers --------------------------------------------------------------------------
@@ -66,6 +67,15 @@
     return `${entry.name}\u0000${entry.time}`;
   }
 
+  // The numbers of the run's files that are its background (the demo takes its own first): counted
+  // apart from the others, as the terminal counts an acquisition's own files.
+  function backgroundNumbers() {
+    const list = state && Array.isArray(state.backgrounds) ? state.backgrounds : [];
+    return new Set(list.filter((n) => Number.isInteger(n) && n > 0));
+  }
+
+  const plural = (n, word) => `${n} ${word}${n === 1 ? '' : 's'}`;
+
   // ---- header -----------------------------------------------------------------------------------
   function renderState() {
     const line = $('state-line');
@@ -76,19 +86,23 @@
 
     const parts = [];
     const phase = typeof state.phase === 'string' ? state.phase : '';
-    const total = isNumber(state.files) ? state.files : 0;
-    const done = isNumber(state.done) ? state.done : 0;
-    const plural = (n, word) => `${n} ${word}${n === 1 ? '' : 's'}`;
+    // The host counts the run's background among its files; the page counts the others, as the
+    // terminal does, and the background apart.
+    const backgrounds = backgroundNumbers();
+    const apart = backgrounds.size;
+    const total = isNumber(state.files) && state.files > apart ? state.files - apart : 0;
+    const done = isNumber(state.done) ? Math.max(0, state.done - apart) : 0;
     if (state.mode === 'view') {
-      parts.push(plural(files.size, 'file'));
+      parts.push(plural(files.size - [...backgrounds].filter((n) => files.has(n)).length, 'file'));
     } else if (ENDED.has(phase)) {
       parts.push(total > 0 ? `${done} of ${plural(total, 'file')} saved` : `${plural(done, 'file')} saved`);
     } else if (isNumber(state.file) || done > 0) {
-      const current = isNumber(state.file) ? state.file : done;
+      const current = isNumber(state.file) ? state.file - [...backgrounds].filter((n) => n < state.file).length : done;
       parts.push(total > 0 ? `file ${current} of ${total}` : `file ${current}`);
     } else {
       parts.push(total > 0 ? `${plural(total, 'file')} to take` : 'files until stopped');
     }
+    if (apart) parts.push(plural(apart, 'background'));
     if (isNumber(state.scans) && state.scans > 0) parts.push(`${plural(state.scans, 'scan')} a file`);
 
     const dt = (performance.now() - stateAt) / 1000;
@@ -119,12 +133,29 @@
     const error = typeof state.error === 'string' ? state.error : '';
     banner.textContent = error;
     banner.hidden = error === '';
+    renderRemarks();
 
     const title = $('spectrum-title');
     let spectrumTitle = 'Spectrum';
     if (typeof state.spectrum === 'string' && state.spectrum) spectrumTitle += ` · ${state.spectrum}`;
     if (typeof state.background === 'string' && state.background) spectrumTitle += ` (background ${state.background})`;
     title.textContent = spectrumTitle;
+  }
+
+  // The host's newest remarks on the run's course (a timed series' slip): no problem, so quiet and
+  // only the latest few, newest first, each with the run's time it was said at.
+  function renderRemarks() {
+    const area = $('remarks');
+    const remarks = (Array.isArray(state.remarks) ? state.remarks : [])
+      .filter((r) => r && typeof r === 'object' && typeof r.text === 'string' && r.text)
+      .reverse();
+    area.replaceChildren(...remarks.map((r) => {
+      const line = el('li', 'remark');
+      line.append(el('span', 'remark-time', isNumber(r.seconds) ? clock(r.seconds) : ''), el('span', '', r.text));
+      return line;
+    }));
+    area.dataset.remarks = String(remarks.length);
+    area.hidden = remarks.length === 0;
   }
 
   function setConnection(status, text) {
@@ -141,6 +172,7 @@
     const full = ticked.size + 1 >= MAX_DRAWN;
     const numbers = [...files.keys()].sort((a, b) => b - a);
 
+    const backgrounds = backgroundNumbers();
     list.replaceChildren();
     for (const n of numbers) {
       const entry = files.get(n);
@@ -169,13 +201,20 @@
       if (colour) swatch.style.background = colour;
       label.append(box, swatch, el('span', 'file-name', typeof entry.name === 'string' ? entry.name : `file ${n}`));
       if (n === newest) label.append(el('span', 'tag', 'newest'));
+      if (backgrounds.has(n)) {
+        li.dataset.background = 'true';
+        label.append(el('span', 'tag', 'background'));
+      }
       li.append(label);
       li.append(el('div', 'file-time', typeof entry.time === 'string' ? entry.time : ''));
       const saved = Array.isArray(entry.saved) ? entry.saved.filter((s) => typeof s === 'string') : [];
       if (saved.length) li.append(el('div', 'file-saved', saved.join('  ')));
       list.append(li);
     }
-    $('file-count').textContent = files.size ? `(${files.size})` : '';
+    const apart = numbers.filter((n) => backgrounds.has(n)).length;
+    $('file-count').textContent = !files.size ? '' : apart
+      ? `(${files.size}: ${plural(apart, 'background')}, ${plural(files.size - apart, 'sample')})`
+      : `(${files.size})`;
     $('hide-earlier').disabled = ticked.size === 0;
     $('overlay-note').textContent = full
       ? `At most ${MAX_DRAWN} files are drawn at once: untick one to draw another.`
@@ -410,7 +449,8 @@
   }
 
   // A row for a file already measured replaces its row. False for a row without a file number or a
-  // time to place it at.
+  // time to place it at. Its areas are kept whole: a band's place in them is read as it is drawn,
+  // so a row that comes before its bands are known is drawn once they are.
   function takeRow(row) {
     if (!row || typeof row !== 'object' || !Number.isInteger(row.number) || row.number < 1 || !isNumber(row.seconds)) return false;
     const areas = Array.isArray(row.area) ? row.area : [];
@@ -418,9 +458,14 @@
       number: row.number,
       name: typeof row.name === 'string' ? row.name : `file ${row.number}`,
       seconds: row.seconds,
-      area: trend.bands.map((_, i) => (isNumber(areas[i]) ? areas[i] : null)),
+      area: areas.map((v) => (isNumber(v) ? v : null)),
     });
     return true;
+  }
+
+  // Band i's area in `row`, or null.
+  function areaOf(row, i) {
+    return i < row.area.length ? row.area[i] : null;
   }
 
   // The tracked bands' ranges on the spectrum, under its curves, each named at the top.
@@ -460,7 +505,7 @@
       readout.textContent = '';
       return;
     }
-    const areas = trend.bands.map((band, i) => `${band.name} ${row.area[i] === null ? '–' : row.area[i].toPrecision(5)}`);
+    const areas = trend.bands.map((band, i) => `${band.name} ${areaOf(row, i) === null ? '–' : areaOf(row, i).toPrecision(5)}`);
     readout.textContent = `${row.name}   ${row.seconds.toFixed(1)} s   ${areas.join('   ')}`;
   }
 
@@ -481,7 +526,7 @@
     message.textContent = tracked && !rows.length ? 'No file measured yet' : '';
     message.hidden = message.textContent === '';
     trendChart.rows = rows;
-    const data = [rows.map((row) => row.seconds), ...trend.bands.map((_, i) => rows.map((row) => row.area[i]))];
+    const data = [rows.map((row) => row.seconds), ...trend.bands.map((_, i) => rows.map((row) => areaOf(row, i)))];
     const shape = JSON.stringify([trend.kind, trend.bands]);
     if (trendChart.plot && trendChart.shape === shape && rows.length) {
       trendChart.plot.setData(data);
@@ -560,6 +605,17 @@
     if (takeRow(parse(event))) drawTrend();
   }
 
+  // The bands told after the page opened (the demo knows them once its background is in), with
+  // every row so far: the trend drawn, and the bands shaded on the spectrum already drawn.
+  function onTrend(event) {
+    const value = parse(event);
+    if (!value) return;
+    takeTrend(value);
+    drawTrend();
+    const spectrum = charts['chart-spectrum'].plot;
+    if (spectrum) spectrum.redraw(false, false);
+  }
+
   function onFile(event) {
     const entry = parse(event);
     const isNew = addFile(entry);
@@ -572,7 +628,10 @@
 
   function onState(event) {
     const value = parse(event);
-    if (value) takeState(value);
+    if (!value) return;
+    const before = [...backgroundNumbers()].join();
+    takeState(value);
+    if ([...backgroundNumbers()].join() !== before) renderFiles();
   }
 
   function open() {
@@ -583,6 +642,7 @@
     source.addEventListener('file', onFile);
     source.addEventListener('state', onState);
     source.addEventListener('row', onRow);
+    source.addEventListener('trend', onTrend);
     source.addEventListener('open', () => setConnection('live', 'live'));
     source.addEventListener('error', () => {
       if (state && ENDED.has(state.phase)) setConnection('ended', 'the host has ended the live view');

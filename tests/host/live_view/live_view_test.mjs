@@ -1,12 +1,17 @@
 // The live view in a real browser (Debian's Chromium, driven by playwright-core): the host acquires
 // from the virtual bench with --live=0 and the page must follow the run as it happens.
 //
-//   node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER
+//   node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER LIBRARY
 //
-// Two runs: four files taken whole with a band tracked (the page draws each one and its point on
+// Four runs: four files taken whole with a band tracked (the page draws each one and its point on
 // the trend with the band shaded on the spectrum, catches up after a reload, says finished, and says
 // so when the host ends; it works opened at localhost too, and a name that a site points at
-// 127.0.0.1 is refused), and a bench killed after the first file (the page shows the host's error). Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
+// 127.0.0.1 is refused); a bench killed after the first file (the page shows the host's error); the
+// demo's series with the page opened before its background is in, when the run knows no band yet
+// (the page must then draw the trend and shade the band, and count the background apart); and the
+// stand-in host (mock_server.mjs) telling the bands late and remarks of slips, which stay apart from
+// the error banner. LIBRARY is the driver the demo runs on, copied so that its log, written beside
+// it, is this test's own. Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
 // skip) when there is no Chromium. Writes live-view.png (two files in, 1280×900) and bench-killed.png
 // (the error shown) to OUTPUT_FOLDER. The runs happen in a fresh temporary folder, removed after a
 // pass and kept (its path printed) after a failure.
@@ -28,9 +33,9 @@ const REBIND_NAME = 'rebind.example';
 // A bound for a wait on a program or the page; a pass never comes near it, even on a loaded machine.
 const PATIENCE_MS = 120000;
 
-const [hostArg, benchArg, outputArg] = process.argv.slice(2);
-if (!hostArg || !benchArg || !outputArg) {
-  console.error('usage: node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER');
+const [hostArg, benchArg, outputArg, libraryArg] = process.argv.slice(2);
+if (!hostArg || !benchArg || !outputArg || !libraryArg) {
+  console.error('usage: node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER LIBRARY');
   process.exit(2);
 }
 // The programs run in their scenario's folder.
@@ -228,6 +233,9 @@ const look = (page) => page.evaluate(() => ({
   drawn: ['chart-interferogram', 'chart-zoom', 'chart-spectrum'].map((id) => Number(document.getElementById(id)?.dataset.drawnFiles || 0)),
   trendRows: Number(document.getElementById('chart-trend')?.dataset.trendRows || 0),
   shadedBands: Number(document.getElementById('chart-spectrum')?.dataset.shadedBands || 0),
+  fileCount: document.getElementById('file-count')?.textContent ?? '',
+  backgroundsListed: [...document.querySelectorAll('#file-list li[data-background]')].map((li) => Number(li.dataset.number)),
+  remarks: [...document.querySelectorAll('#remarks:not([hidden]) li')].map((li) => li.textContent),
 }));
 
 // Waits for a condition on the page as `look` sees it.
@@ -358,6 +366,47 @@ async function benchKilled() {
   await page.context().close();
 }
 
+// ---- the demo's series, the page opened before its bands are known -------------------------------
+async function demoSeries() {
+  const dir = path.join(scratch, 'demo-series');
+  const library = path.join(dir, 'lib');
+  fs.mkdirSync(library, { recursive: true });
+  fs.copyFileSync(path.resolve(libraryArg), path.join(library, path.basename(libraryArg)));
+  const child = start(hostProgram, ['demo', '--series', '--files', '4', '--every', '0.5', '--fill-time', '2', '--out',
+    path.join(dir, 'demo'), '--live=0'], { cwd: dir, env: { ...process.env, LD_LIBRARY_PATH: library } });
+  const url = (await lineOf(child, URL_LINE, 'the demo printed no live view URL')).trim();
+  const page = await openPage(url);
+  await pageUntil(page, (v) => v.connection === 'live', 'the page opened during the demo never connected');
+  // The shuttle settles for 10 s before the background, and the band is told once that is in: a
+  // page connected by now got a run that knows no band.
+  const early = await (await fetch(new URL('run.json', url))).json();
+  if (early.trend.bands.length) fail('the page connected after the demo knew its band: the early page was not tested');
+  const end = await pageUntil(page, (v) => /\bfinished\b/.test(v.stateLine) && v.trendRows === 4 && v.shadedBands === 1,
+    'the page opened before the band was known did not draw its trend (4 rows) with the band shaded on the spectrum');
+  if (!/\b4 of 4 files saved · 1 background\b/.test(end.stateLine))
+    fail(`at the demo's end the state line reads "${end.stateLine}", not "4 of 4 files saved · 1 background …" as the terminal counts`);
+  if (end.fileCount !== '(5: 1 background, 4 samples)' || end.backgroundsListed.join() !== '1')
+    fail(`the file list counts "${end.fileCount}" and marks [${end.backgroundsListed}] as the background, not "(5: 1 background, 4 samples)" and [1]`);
+  for (const problem of page.problems) fail(`the page (demo): ${problem}`);
+  await closeLiveView(child, 0, 'after the demo');
+  await page.context().close();
+}
+
+// ---- the stand-in host: bands told late, rows before them, and slips --------------------------------
+async function standInHost() {
+  const mock = start(process.execPath, [path.join(path.dirname(new URL(import.meta.url).pathname), 'mock_server.mjs'),
+    '--port', '0', '--files', '5', '--seconds', '0.4', '--track-late', '--slips', '--wait-for-page']);
+  const url = (await lineOf(mock, URL_LINE, 'the stand-in host printed no URL')).trim();
+  const page = await openPage(url);
+  const end = await pageUntil(page, (v) => /\bfinished\b/.test(v.stateLine) && v.trendRows === 5 && v.shadedBands === 2
+    && v.remarks.length === 3, 'the page did not draw the bands told late (5 rows, 2 shaded) and the 3 newest remarks');
+  if (end.banner) fail(`remarks of slips stand in the error banner: "${end.banner}"`);
+  if (!/file 5 starts 0\.4 s late/.test(end.remarks[0] ?? '')) fail(`the newest remark is not first: ${end.remarks.join(' | ')}`);
+  for (const problem of page.problems) fail(`the page (stand-in host): ${problem}`);
+  mock.kill('SIGINT');
+  await page.context().close();
+}
+
 // ---- main ---------------------------------------------------------------------------------------
 // Under ctest's TIMEOUT (tests/host/CMakeLists.txt), so that a hung step still ends the programs.
 const WATCHDOG_S = 540;
@@ -376,7 +425,8 @@ try {
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     timeout: PATIENCE_MS,
   });
-  for (const [name, scenario] of [['whole run', wholeRun], ['bench killed', benchKilled]]) {
+  for (const [name, scenario] of [['whole run', wholeRun], ['bench killed', benchKilled], ['demo series', demoSeries],
+    ['stand-in host', standInHost]]) {
     try {
       await scenario();
     } catch (error) {

@@ -3,13 +3,16 @@
 //
 //   node tests/host/live_view/mock_server.mjs [--port 8765] [--files 4] [--seconds 4]
 //        [--fail-after K] [--no-spectrum K] [--unreadable K] [--end-stream] [--bench PIDFILE]
-//        [--track] [--bad-trend]
+//        [--track] [--bad-trend] [--track-late] [--slips] [--wait-for-page]
 //
 // --fail-after K: the run fails once file K is in (the error banner); --no-spectrum K: file K has no
 // spectrum; --unreadable K: file K cannot be read back; --end-stream: the event streams are closed once the run is over (the host has gone);
 // --bench PIDFILE: the run fails, as the host's does, when the process whose id is in PIDFILE ends.
 // --track: two bands tracked, a row each file; --bad-trend: the same with a band and rows of the
-// wrong types among them, which the page must pass over.
+// wrong types among them, which the page must pass over; --track-late: the same bands told only once
+// file 1 is in (a "trend" event, as the demo's host learns them after its background); --slips: from
+// file 2 on each file starts late, a remark on the state (no error); --wait-for-page: the run starts
+// when the first page has connected, so that page has seen it all (the browser test's stand-in host).
 // Like the host it prints the URL, a line when the run is over, and ends on Ctrl-C.
 import http from 'node:http';
 import fs from 'node:fs';
@@ -22,6 +25,7 @@ const assets = {
   'index.html': [path.join(web, 'index.html'), 'text/html'],
   'live.js': [path.join(web, 'live.js'), 'text/javascript'],
   'live.css': [path.join(web, 'live.css'), 'text/css'],
+  'favicon.svg': [path.join(web, 'favicon.svg'), 'image/svg+xml'],
   'uPlot.iife.min.js': [path.join(web, 'node_modules/uplot/dist/uPlot.iife.min.js'), 'text/javascript'],
   'uPlot.min.css': [path.join(web, 'node_modules/uplot/dist/uPlot.min.css'), 'text/css'],
 };
@@ -40,19 +44,23 @@ const unreadable = Number(option('--unreadable', 0));
 const endStream = args.includes('--end-stream');
 const benchPidFile = option('--bench', '');
 const badTrend = args.includes('--bad-trend');
-const tracked = badTrend || args.includes('--track');
+const trackLate = args.includes('--track-late');
+const tracked = badTrend || trackLate || args.includes('--track');
+const slips = args.includes('--slips');
+const waitForPage = args.includes('--wait-for-page');
 
 const began = Date.now();
 let endedAt = 0;
 const state = {
   mode: 'acquire', bench: 'FT-IR bench (family 1, model 2)', files: total, done: 0, scans: 2,
   phase: 'starting', file: null, elapsed: 0, fileSeconds: secondsPerFile, remaining: total * secondsPerFile,
-  error: '', folder: '/home/lab/2026-12-07/run', spectrum: 'single beam', background: '',
+  error: '', remarks: [], folder: '/home/lab/2026-12-07/run', spectrum: 'single beam', background: '', backgrounds: [],
 };
 const saved = [];
 const streams = new Set();
 const trend = { kind: state.spectrum, bands: [], rows: [] };
-if (tracked) trend.bands.push({ name: 'CO2', low: 2250, high: 2450 }, { name: 'H2O', low: 1500, high: 1700 });
+const bands = [{ name: 'CO2', low: 2250, high: 2450 }, { name: 'H2O', low: 1500, high: 1700 }];
+if (tracked && !trackLate) trend.bands.push(...bands);
 if (badTrend) trend.bands.push({ name: '<b>3</b>', low: 'x', high: null });
 
 function stateJson() {
@@ -122,6 +130,11 @@ function step(k) {
   }
   state.phase = 'scanning';
   state.file = k;
+  if (slips && k > 1) {
+    const text = `the schedule slipped: file ${k} starts 0.4 s late (--every ${secondsPerFile / 2} s is shorter than file ${k - 1} took)`;
+    state.remarks = [...state.remarks, { seconds: (Date.now() - began) / 1000, text }].slice(-3);
+    console.log(`mock: ${text}`);
+  }
   publish('state', stateJson());
   setTimeout(() => {
     state.phase = 'transferring';
@@ -148,6 +161,10 @@ function step(k) {
           }
         }
       }
+      if (trackLate && k === 1) {
+        trend.bands.push(...bands);
+        publish('trend', JSON.stringify(trend));
+      }
       if (k === failAfter) return failRun('the bench does not answer (COM49): check its cable and power, then run again');
       step(k + 1);
     }, secondsPerFile * 250);
@@ -168,6 +185,10 @@ const server = http.createServer((req, res) => {
     res.write(`retry: 2000\n\nevent: run\ndata: ${runJson()}\n\n`);
     streams.add(res);
     req.on('close', () => streams.delete(res));
+    if (waitForPage && state.phase === 'starting' && !started) {
+      started = true;
+      step(1);
+    }
     return;
   }
   if (url.pathname === '/run.json') return send(200, 'application/json', runJson());
@@ -175,9 +196,13 @@ const server = http.createServer((req, res) => {
   if (m && saved.some((f) => f.number === Number(m[1]))) return send(200, 'application/json', fileData(Number(m[1])));
   send(404, 'text/plain', 'not found');
 });
+let started = false;
 server.listen(port, '127.0.0.1', () => {
   console.log(`http://127.0.0.1:${server.address().port}/`);
-  setTimeout(() => step(1), 500);
+  if (!waitForPage) {
+    started = true;
+    setTimeout(() => step(1), 500);
+  }
 });
 process.on('SIGINT', () => process.exit(0));
 if (benchPidFile) {
