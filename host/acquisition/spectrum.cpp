@@ -225,24 +225,40 @@ SpectrumRecord SpectrumMaker::make(const InterferogramRecord& interferogram, con
   return spectrum;
 }
 
-std::vector<double> findBands(const SpectrumRecord& spectrum, double low, double high, double minHeight, double minProminence) {
+std::vector<FoundBand> findBandPeaks(const SpectrumRecord& spectrum, double low, double high, double minHeight,
+                                     double minProminence) {
   const std::size_t points = spectrum.values.size();
   if (points < 2 || points > static_cast<std::size_t>(INT32_MAX)) return {};
+  // A transmittance's bands are its dips: the library finds maxima, so it is given the absorbance, where
+  // the thresholds mean what they mean for an absorbance (a point of no transmittance is missing).
+  const bool dips = spectrum.kind == SpectrumKind::Transmittance;
+  std::vector<double> values = spectrum.values;
+  if (dips) std::transform(values.begin(), values.end(), values.begin(), [](double t) { return t > 0 ? -std::log10(t) : NAN; });
   // The record holds an equally spaced stretch of the axis.
   const dorvane_spectrum_axis axis{spectrum.wavenumbers.front(),
                                    (spectrum.wavenumbers.back() - spectrum.wavenumbers.front()) / static_cast<double>(points - 1),
                                    static_cast<std::int32_t>(points)};
   std::int32_t count = 0;
-  if (dorvane_spectrum_find_bands(spectrum.values.data(), &axis, low, high, minHeight, minProminence, nullptr, nullptr, 0,
-                                  &count) != DORVANE_SPECTRA_OK || count <= 0) {
+  if (dorvane_spectrum_find_bands(values.data(), &axis, low, high, minHeight, minProminence, nullptr, nullptr, 0, &count) !=
+          DORVANE_SPECTRA_OK ||
+      count <= 0) {
     return {};
   }
   std::vector<double> positions(static_cast<std::size_t>(count)), heights(static_cast<std::size_t>(count));
-  if (dorvane_spectrum_find_bands(spectrum.values.data(), &axis, low, high, minHeight, minProminence, positions.data(),
+  if (dorvane_spectrum_find_bands(values.data(), &axis, low, high, minHeight, minProminence, positions.data(),
                                   heights.data(), count, &count) != DORVANE_SPECTRA_OK) {
     return {};
   }
-  positions.resize(std::min(positions.size(), static_cast<std::size_t>(count)));
+  std::vector<FoundBand> bands;
+  for (std::size_t i = 0; i < std::min(positions.size(), static_cast<std::size_t>(count)); ++i) {
+    bands.push_back({positions[i], dips ? std::pow(10.0, -heights[i]) : heights[i]});
+  }
+  return bands;
+}
+
+std::vector<double> findBands(const SpectrumRecord& spectrum, double low, double high, double minHeight, double minProminence) {
+  std::vector<double> positions;
+  for (const FoundBand& band : findBandPeaks(spectrum, low, high, minHeight, minProminence)) positions.push_back(band.position);
   return positions;
 }
 

@@ -74,8 +74,17 @@ class SpectrumMaker {
   std::string backgroundName_;
 };
 
+// A band of a spectrum: its position (cm-1) and the spectrum's value there.
+struct FoundBand {
+  double position, height;
+};
 // The bands of a spectrum between low and high cm-1 (dorvane_spectrum_find_bands), highest
-// wavenumber first.
+// wavenumber first: the maxima of an absorbance (or a single beam) that reach minHeight and stand
+// out from their surroundings by minProminence. A transmittance's bands are those of its absorbance
+// (-log10 T), with the same thresholds, so both list the same bands; their heights are transmittances.
+std::vector<FoundBand> findBandPeaks(const SpectrumRecord& spectrum, double low, double high, double minHeight,
+                                     double minProminence);
+// Their positions alone.
 std::vector<double> findBands(const SpectrumRecord& spectrum, double low, double high, double minHeight,
                               double minProminence);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,13 @@ struct SpectrumCommand {
   std::string folder;  // empty: beside each file
   bool overwrite = false;
   bool noPlot = false;
+  // --bands: each spectrum's bands within bandRange listed (and marked on its picture): the maxima
+  // of its absorbance (a transmittance's minima) that stand out by bandProminence and, with
+  // bandHeight, reach it, both in absorbance. The defaults are the demo's.
+  bool bands = false;
+  std::string bandRange = "600:4000";
+  double bandProminence = 0.02;
+  std::optional<double> bandHeight;
 };
 // Each file that cannot be read or processed gets one line on stderr and nothing written; the
 // others are saved.
@@ -125,7 +133,8 @@ struct PlotCommand {
 // Draws <FILE without its extension>.png beside each file, once for files of the same stem (x.csv
 // and x.jdx). A picture that exists is kept and counted, not refused: the command is meant for globs
 // over files of which some were drawn. A file that cannot be read or drawn is said on stderr and the
-// others go on. Returns 0 when every picture was drawn or kept, else kExitFailure; throws HostFailure
+// others go on. A series table (PREFIX-series.csv) gets a picture a band, <FILE without its
+// extension>-<BAND>.png. Returns 0 when every picture was drawn or kept, else kExitFailure; throws HostFailure
 // when gnuplot is not installed (kNoPlotter) or at a stop request (between two files).
 int runPlot(PlotCommand& command);
 

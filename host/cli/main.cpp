@@ -177,6 +177,20 @@ void addSpectrumCommand(CommandLine& line) {
   command->add_option("--out", spectrum.folder, "the folder for the spectra (default: beside each file)");
   command->add_flag("--overwrite", spectrum.overwrite, "replace spectrum files that exist");
   command->add_flag("--no-plot", spectrum.noPlot, "save CSV and JCAMP-DX only, no PNG");
+  command->add_flag("--bands", spectrum.bands,
+                    "with --background: list each spectrum's bands (maxima of absorbance, minima of transmittance), "
+                    "position and height, and mark them on its picture");
+  command->add_option("--band-range", spectrum.bandRange,
+                      "with --bands: where to look, LO:HI cm-1 (where a bench's light is weak, the ratio's noise "
+                      "has peaks of its own)")
+      ->capture_default_str();
+  command->add_option("--band-prominence", spectrum.bandProminence,
+                      "with --bands: how far a band stands out from its surroundings, in absorbance (a "
+                      "transmittance's bands are those of its absorbance, -log10 T)")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  command->add_option("--band-height", spectrum.bandHeight,
+                      "with --bands: only bands whose absorbance reaches this (default: any)");
 }
 
 void addSimCommand(CommandLine& line) {
@@ -245,9 +259,9 @@ void addSeriesCommand(CommandLine& line) {
 void addPlotCommand(CommandLine& line) {
   auto [command, plot] = line.add<PlotCommand>(
       "plot", "draw the PNG picture of saved interferogram or spectrum files (CSV or JCAMP-DX) beside them, e.g. those "
-              "an acquisition had no time to draw",
+              "an acquisition had no time to draw, and a series table's trend, a picture a band",
       runPlot);
-  command->add_option("FILE", plot.files, "the saved files")->required();
+  command->add_option("FILE", plot.files, "the saved files, or PREFIX-series.csv")->required();
   command->add_flag("--overwrite", plot.overwrite, "draw pictures that exist again (otherwise they are kept)");
 }
 

@@ -1,4 +1,7 @@
-// dorvane spectrum: interferogram files turned into spectra, saved beside them or in a folder.
+// dorvane spectrum: interferogram files turned into spectra, saved beside them or in a folder, and
+// with --bands each one's bands listed.
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -6,6 +9,7 @@
 #include <vector>
 
 #include "host/acquisition/spectrum.h"
+#include "host/files/file_text.h"
 #include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
@@ -16,10 +20,43 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The bands of `spectrum` as the command's options ask, marked on its picture and listed a line each.
+void findAndList(SpectrumRecord& spectrum, const SpectrumCommand& command, const WavenumberRange& range,
+                 const std::string& path) {
+  const bool dips = spectrum.kind == SpectrumKind::Transmittance;
+  const double height = command.bandHeight.value_or(-INFINITY);
+  const std::vector<FoundBand> bands = findBandPeaks(spectrum, range.low, range.high, height, command.bandProminence);
+  for (const FoundBand& band : bands) spectrum.bands.push_back(band.position);
+  const std::string kind = spectrumKindName(spectrum.kind);
+  if (bands.empty()) {
+    std::cout << shownPath(path) << ": no band in its " << kind << " from " << numberText(range.low) << " to "
+              << numberText(range.high) << " cm-1 stands out by " << numberText(command.bandProminence) << std::endl;
+    return;
+  }
+  std::cout << shownPath(path) << ": " << counted(static_cast<std::int64_t>(bands.size()), "band") << " in its " << kind
+            << (dips ? " (its minima)" : "") << ", position in cm-1 and " << kind << ":" << std::endl;
+  for (const FoundBand& band : bands) {
+    char line[64];
+    std::snprintf(line, sizeof line, "  %9.2f  %.4f\n", band.position, band.height);
+    std::cout << line;
+  }
+  std::cout.flush();
+}
+
 }  // namespace
 
 int runSpectrumCommand(SpectrumCommand& command) {
   const ProcessingOptions processing = command.processing.resolved();
+  if (command.bands && command.background.empty()) {
+    throw HostFailure("--bands: a single-beam spectrum has no bands to list (its shape is the source's and the "
+                      "detector's); give --background FILE for absorbance (or --ratio transmittance)",
+                      kExitUsage);
+  }
+  const std::optional<WavenumberRange> bandRange = rangeOf(command.bandRange);
+  if (!bandRange) {
+    throw HostFailure("--band-range " + printableAscii(command.bandRange) + ": give it as LO:HI in cm-1, 0 <= LO < HI, e.g. 600:4000",
+                      kExitUsage);
+  }
   SpectrumMaker maker(processing);
   if (!command.background.empty()) {
     maker.setBackground(readForSpectrum(command.background, "the background ", processing), shownPath(command.background));
@@ -35,7 +72,8 @@ int runSpectrumCommand(SpectrumCommand& command) {
     // Each file is saved whole before Ctrl-C is heeded.
     if (stopRequested()) throw stoppedBy(" before " + shownPath(path));
     try {
-      const SpectrumRecord spectrum = maker.make(readForSpectrum(path, "", processing), shownPath(path));
+      SpectrumRecord spectrum = maker.make(readForSpectrum(path, "", processing), shownPath(path));
+      if (command.bands) findAndList(spectrum, command, *bandRange, path);
       const std::string folder = command.folder.empty() ? fs::path(path).parent_path().string() : command.folder;
       const SavedFiles saved = saver.save(spectrum, folder, spectrumStem(path, spectrum.kind));
       std::cout << shownPath(path) << ": " << spectrumKindName(spectrum.kind) << " saved: " << saved.csv() << ", "

@@ -67,6 +67,7 @@ _AXIS = ctypes.POINTER(SpectrumAxis)
 SPECTRA_SIGNATURES = {
     "dorvane_spectrum_default_options": (None, [_OPTIONS]),
     "dorvane_spectrum_axis_for": (I32, [I32, _OPTIONS, _AXIS]),
+    "dorvane_spectrum_find_zpd": (I32, [DOUBLES, I32, _OPTIONS, I32_OUT]),
     "dorvane_spectrum_process": (I32, [DOUBLES, I32, _OPTIONS, DOUBLES, I32, ctypes.POINTER(SpectrumInfo)]),
     "dorvane_spectrum_ratio": (I32, [DOUBLES, _AXIS, DOUBLES, _AXIS, I32, DOUBLES, I32]),
     "dorvane_spectra_error_text": (ctypes.c_char_p, [I32]),

@@ -1,7 +1,9 @@
 """Bench: the driver's one bench as a context manager, its settings, its acquisitions and its stored data."""
 import configparser
+import dataclasses
 import ctypes
 import datetime
+import enum
 import os
 import re
 import sys
@@ -13,12 +15,21 @@ from typing import NamedTuple, Optional
 import numpy as np
 
 from . import _library
-from ._errors import AcquisitionTimeout, DorvaneError, driver_error, error_text
+from ._errors import AcquisitionTimeout, DorvaneError, LibraryNotFound, driver_error, error_text
 from ._event import CoaddEvent
+from .saving import InterferogramRecord, undersampling_of
 
-STATUS_NEVER_OPENED = 0
-STATUS_IDLE = 4
-STATUS_ACQUIRING = 64
+
+class Status(enum.IntEnum):
+    """spectrometer_getStatus's values (DORVANE_STATUS_* of dorvane.h): an int that says its name."""
+    NEVER_OPENED = 0  # no open has succeeded since the library was loaded
+    IDLE = 4          # open, and no acquisition runs
+    ACQUIRING = 64    # an acquisition runs on the driver's thread and holds the serial port
+
+
+STATUS_NEVER_OPENED = Status.NEVER_OPENED
+STATUS_IDLE = Status.IDLE
+STATUS_ACQUIRING = Status.ACQUIRING
 
 # The driver holds a co-add of at most this many points; a stored block may be larger, up to
 # DORVANE_MOST_BLOCK_POINTS of dorvane.h (the tests hold the two to be the same).
@@ -41,10 +52,12 @@ _open_lock = threading.Lock()
 
 
 class Coadd(NamedTuple):
-    """One acquired file: its number (from 1), the co-added interferogram in volts and its UTC time."""
+    """One acquired file: its number (from 1), the co-added interferogram in volts and its UTC time;
+    record: the same with what the host's files say of it (dorvane.save writes it)."""
     index: int
     volts: np.ndarray
     time: datetime.datetime
+    record: Optional[InterferogramRecord] = None
 
 
 class StoredBlock(NamedTuple):
@@ -156,6 +169,7 @@ class Bench:
         self._acquiring = False
         self._device = _device_of(settings["port"])
         self._points = settings.get("points", 0)
+        self._undersampling = undersampling_of(settings.get("lasersamp", 0))
         try:
             self._call_zero("spectrometer_execute", self._driver.spectrometer_execute(self._command("@" + self._settings_path)))
             result = self._driver.spectrometer_open(0)
@@ -245,8 +259,13 @@ class Bench:
 
     @property
     def status(self):
-        """STATUS_NEVER_OPENED, STATUS_IDLE or STATUS_ACQUIRING."""
-        return self._driver.spectrometer_getStatus()
+        """Status.NEVER_OPENED, Status.IDLE or Status.ACQUIRING (ints 0, 4, 64); a value this binding
+        does not know comes as a plain int."""
+        value = self._driver.spectrometer_getStatus()
+        try:
+            return Status(value)
+        except ValueError:
+            return value
 
     @property
     def capabilities(self):
@@ -334,11 +353,17 @@ class Bench:
         if self._acquiring:
             raise DorvaneError(None, None, None, "this Bench is already acquiring")
         driver = self._driver
+        # What every file's record says of the acquisition, asked while the port is still the Bench's:
+        # the settings put into the bench first, so that its setup is the one the files are taken with.
+        self.initialize()
+        plan = InterferogramRecord(volts=None, scans=self.scans, bench_identity=self.identity, setup_text=self.setup_text,
+                                   laser_wavenumber=_default_laser_wavenumber(), undersampling=self._undersampling)
         event = CoaddEvent()
         self._acquiring = True
         finished = False
         try:
             driver.spectrometer_setCoaddCompleteEventHandle(event.handle)
+            started_ms = _wall_clock_ms()
             result = driver.spectrometer_startCoadd()
             self._call_zero("spectrometer_startCoadd", result,
                             "the acquisition did not start (the bench did not start its first scan, the port "
@@ -363,6 +388,8 @@ class Bench:
                                                              "failed (the driver's log tells which)" % seen)
                     continue
                 deadline = None if timeout is None else time.monotonic() + timeout
+                # Back to back, the bench begins the next file as soon as this one is done.
+                file_started_ms, started_ms = started_ms, _wall_clock_ms()
                 count = driver.spectrometer_getPoints()
                 if driver.spectrometer_getData(_doubles(volts), _LARGEST_COADD, ctypes.byref(stamp)) != 0 or \
                         not 0 < count <= _LARGEST_COADD:
@@ -378,7 +405,11 @@ class Bench:
                     continue
                 last_stamp = stamp.value
                 when = datetime.datetime.fromtimestamp(stamp.value / 1000.0, tz=datetime.timezone.utc)
-                yield Coadd(seen, volts[:count].copy(), when)
+                coadd = volts[:count].copy()
+                record = dataclasses.replace(plan, volts=coadd, timestamp_ms=stamp.value, started_ms=file_started_ms,
+                                             title="file %d" % seen + (" of %d" % files if files > 0 else ""),
+                                             gain=int(driver.spectrometer_getGain()))
+                yield Coadd(seen, coadd, when, record)
             finished = True
         finally:
             # One step a clause, so that a second Ctrl-C during the stop still lets the rest run.
@@ -406,6 +437,20 @@ class Bench:
     def stop(self):
         """Stops a running acquisition (another thread's loop ends with the error of its next wait)."""
         return self._driver.spectrometer_stop()
+
+
+def _wall_clock_ms():
+    return float(time.time_ns() // 1000000)
+
+
+def _default_laser_wavenumber():
+    """The spectra library's default reference laser, which the host's files record; None (unknown)
+    when the library cannot be loaded, which acquiring does not need."""
+    try:
+        from .processing import default_options
+        return default_options().laser_wavenumber
+    except LibraryNotFound:
+        return None
 
 
 def _doubles(array):

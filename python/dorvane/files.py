@@ -12,6 +12,7 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
+from . import saving
 from .processing import RATIOS
 
 # As the host's readers bound them: the most points the driver returns in one block, the spectrum of
@@ -57,6 +58,8 @@ class SavedFile:
        (arbitrary units for a single beam; NaN where a ratio is undefined). Both float64.
     metadata: the file's header fields, {name: value}, numbers as int or float, the rest as str.
     title: the file's title; format: "csv" or "jcamp-dx"; path: as given to read().
+    header: the header's fields as written, (name, text) pairs in the file's order (JCAMP-DX labels
+       with their "$$" comments); `record` rebuilds from them what dorvane.save writes again.
     """
     path: str
     format: str
@@ -65,6 +68,15 @@ class SavedFile:
     x: np.ndarray = field(repr=False)
     y: np.ndarray = field(repr=False)
     metadata: dict = field(repr=False)
+    header: tuple = field(repr=False, default=())
+
+    @property
+    def record(self):
+        """The InterferogramRecord or SpectrumRecord the file holds, for dorvane.save: saved in the form
+        it was read from, it gives the same bytes."""
+        if self.kind == INTERFEROGRAM:
+            return saving.interferogram_record(self)
+        return saving.spectrum_record(self)
 
 
 class _Bad(Exception):
@@ -195,8 +207,9 @@ _INDEX_VOLTS = re.compile(r"(\d+),(%s)\Z" % _NUMBER_TEXT)
 _WAVENUMBER_VALUE = re.compile(r"(%s),(%s|)\Z" % (_NUMBER_TEXT, _NUMBER_TEXT))
 
 
-def _csv_header(lines, start, columns):
-    """The title after `start`, then each "# name: value" line into the metadata, then the column names."""
+def _csv_header(lines, start, columns, header):
+    """The title after `start`, then each "# name: value" line into the metadata (and as written into
+    `header`), then the column names."""
     title = lines.next()[len(start):].strip()
     metadata = {}
     line = lines.next()
@@ -204,6 +217,7 @@ def _csv_header(lines, start, columns):
         name, colon, value = line[2:].partition(": ")
         if colon:
             metadata[name] = _header_value(name, value)
+            header.append((name, value))
         line = lines.next()
     if line != columns:
         raise _Bad(lines.at() + "%s where the column names %s belong" % (_quoted(line or ""), columns))
@@ -224,8 +238,8 @@ def _csv_table(lines):
     return rows, first
 
 
-def _interferogram_csv(lines, size):
-    title, metadata = _csv_header(lines, _CSV_INTERFEROGRAM, "index,volts")
+def _interferogram_csv(lines, size, header):
+    title, metadata = _csv_header(lines, _CSV_INTERFEROGRAM, "index,volts", header)
     declared = _declared(metadata, "points", _MOST_INTERFEROGRAM_POINTS, size, _SHORTEST_POINT[INTERFEROGRAM, "csv"])
     rows, first = _csv_table(lines)
     volts = np.empty(declared, dtype=np.float64)
@@ -245,8 +259,8 @@ def _interferogram_csv(lines, size):
     return INTERFEROGRAM, title, np.arange(declared, dtype=np.float64), volts, metadata
 
 
-def _spectrum_csv(lines, size):
-    title, metadata = _csv_header(lines, _CSV_SPECTRUM, "wavenumber,value")
+def _spectrum_csv(lines, size, header):
+    title, metadata = _csv_header(lines, _CSV_SPECTRUM, "wavenumber,value", header)
     kind = metadata.get("values")
     if kind not in SPECTRUM_KINDS:
         raise _Bad("its values %s are not %s" % (_quoted(str(kind or "")), ", ".join(SPECTRUM_KINDS)))
@@ -266,8 +280,9 @@ def _metadata_name(label):
     return label[1:].lower() if label.startswith("$") else label
 
 
-def _jcamp_header(lines):
-    """The labels up to ##XYDATA=, each into the metadata (their "$$" comments dropped), and the data's form."""
+def _jcamp_header(lines, header):
+    """The labels up to ##XYDATA=, each into the metadata (their "$$" comments dropped) and as written
+    into `header`, and the data's form."""
     metadata = {}
     while True:
         line = lines.next()
@@ -275,14 +290,15 @@ def _jcamp_header(lines):
             raise _Bad("it ends before its data (cut short?)")
         if not line.startswith("##"):
             continue  # a comment or a continued value
-        label, _, value = line[2:].partition("=")
-        value = value.split("$$", 1)[0].strip()
+        label, _, written = line[2:].partition("=")
+        value = written.split("$$", 1)[0].strip()
         if label == "END":
             raise _Bad(lines.at() + "##END= before any data")
         if label == "XYDATA":
             return metadata, value
         name = _metadata_name(label)
         metadata[name] = _header_value(name, value)
+        header.append((label, written))
 
 
 def _jcamp_data(lines):
@@ -366,8 +382,8 @@ _JCAMP_KINDS = {"INFRARED INTERFEROGRAM": ("(X++(Y..Y))", _interferogram_jcamp),
                 "INFRARED SPECTRUM": ("(XY..XY)", _spectrum_jcamp)}
 
 
-def _jcamp(lines, size):
-    metadata, form = _jcamp_header(lines)
+def _jcamp(lines, size, header):
+    metadata, form = _jcamp_header(lines, header)
     data_type = metadata.get("DATA TYPE")
     if data_type not in _JCAMP_KINDS:
         raise _Bad("it is a JCAMP-DX file of %s, not an interferogram or a spectrum" % _quoted(str(data_type or "")))
@@ -406,12 +422,13 @@ def read(path):
     try:
         text, size = _read_text(path)
         lines = _Lines(text)
+        header = []
         if text.startswith(_CSV_INTERFEROGRAM):
-            form, content = "csv", _interferogram_csv(lines, size)
+            form, content = "csv", _interferogram_csv(lines, size, header)
         elif text.startswith(_CSV_SPECTRUM):
-            form, content = "csv", _spectrum_csv(lines, size)
+            form, content = "csv", _spectrum_csv(lines, size, header)
         elif text.startswith(_JCAMP_START):
-            form, content = "jcamp-dx", _jcamp(lines, size)
+            form, content = "jcamp-dx", _jcamp(lines, size, header)
         elif text.startswith(_CSV_SERIES):
             raise _Bad("it is a series table, which dorvane.read does not take")
         else:
@@ -419,4 +436,4 @@ def read(path):
     except _Bad as bad:
         raise ValueError("%s: %s" % (path, bad)) from None
     kind, title, x, y, metadata = content
-    return SavedFile(path, form, kind, title, x, y, metadata)
+    return SavedFile(path, form, kind, title, x, y, metadata, tuple(header))

@@ -6,6 +6,7 @@ import numpy as np
 
 from . import _library
 from ._errors import DorvaneError
+from .saving import UNDERSAMPLING_NOTE, FileParameter, InterferogramRecord, SpectrumRecord, number_text
 
 # The names of dorvane_spectra.h's numbered options, in their numbers' order (the tests hold the two
 # to be the same).
@@ -18,12 +19,28 @@ ZPD_GIVEN = 3
 
 class Spectrum(NamedTuple):
     """wavenumbers (cm-1) and values: "single beam" in arbitrary units, or a ratio against a background
-    (NaN where it is undefined). zpd_index is the sample interferogram's; transform_points the FFT's."""
+    (NaN where it is undefined). zpd_index is the sample interferogram's; transform_points the FFT's;
+    parameters: the sampling and processing as the host's spectrum files record them."""
     wavenumbers: np.ndarray
     values: np.ndarray
     kind: str
     zpd_index: int
     transform_points: int
+    parameters: tuple = ()
+
+    def record(self, source="", background=""):
+        """The SpectrumRecord for dorvane.save, titled and with the parameters as the host writes them:
+        `source` and `background` name the interferograms' files (or say what they were)."""
+        title = self.kind + (" of " + source if source else "") + (" against " + background if background else "")
+        named = [FileParameter(name, text) for name, text in (("source", source), ("background", background)) if text]
+        return SpectrumRecord(self.wavenumbers, self.values, self.kind, title, tuple(named) + tuple(self.parameters))
+
+
+def default_options():
+    """The spectra library's default options (dorvane_spectrum_default_options)."""
+    options = _library.SpectrumOptions()
+    _library.spectra.get().dorvane_spectrum_default_options(ctypes.byref(options))
+    return options
 
 
 def _check(export, result):
@@ -34,9 +51,7 @@ def _check(export, result):
 
 def _options(laser_wavenumber, undersampling, apodization, zero_fill, phase, phase_resolution, remove_dc, zpd_index):
     """The library's default options, with those given (not None) in their place."""
-    library = _library.spectra.get()
-    options = _library.SpectrumOptions()
-    library.dorvane_spectrum_default_options(ctypes.byref(options))
+    options = default_options()
     if apodization is not None:
         if apodization not in APODIZATIONS:
             raise ValueError("apodization %r: one of %s" % (apodization, ", ".join(APODIZATIONS)))
@@ -73,9 +88,29 @@ def _single_beam(interferogram, options):
     return values, info
 
 
+def _sampled(interferogram, options, laser_wavenumber, undersampling):
+    """The points of an interferogram (an array, or an InterferogramRecord whose sampling fills what was
+    not given), the options for it, and the note on its undersampling ratio as the host writes it."""
+    note = "given to dorvane.spectrum" if undersampling is not None else "the default: none was given"
+    if isinstance(interferogram, InterferogramRecord):
+        options = _library.SpectrumOptions.from_buffer_copy(options)
+        if laser_wavenumber is None and interferogram.laser_wavenumber is not None:
+            options.laser_wavenumber = interferogram.laser_wavenumber
+        if undersampling is None:
+            if interferogram.undersampling is not None:
+                options.undersampling = interferogram.undersampling
+                note = UNDERSAMPLING_NOTE
+            else:
+                note = "the default: the record names none"
+        interferogram = interferogram.volts
+    return interferogram, options, note
+
+
 def spectrum(interferogram, background=None, ratio="absorbance", *, laser_wavenumber=None, undersampling=None,
              apodization=None, zero_fill=None, phase=None, phase_resolution=None, remove_dc=None, zpd_index=None):
-    """The spectrum of an interferogram (volts, as Bench.acquire or fetch give it).
+    """The spectrum of an interferogram: volts as Bench.acquire or fetch give them, or an
+    InterferogramRecord (Coadd.record, SavedFile.record), whose laser wavenumber and undersampling are
+    taken unless given here, as the host takes a file's.
 
     Without `background`, its single beam; with one (the background's interferogram, processed with
     the same options), the `ratio` against it: "absorbance" (-log10 S/B) or "transmittance" (S/B).
@@ -85,12 +120,14 @@ def spectrum(interferogram, background=None, ratio="absorbance", *, laser_wavenu
     """
     if background is not None and ratio not in RATIOS:
         raise ValueError("ratio %r: one of %s" % (ratio, ", ".join(RATIOS)))
-    options = _options(laser_wavenumber, undersampling, apodization, zero_fill, phase, phase_resolution, remove_dc,
-                       zpd_index)
-    values, info = _single_beam(interferogram, options)
+    given = _options(laser_wavenumber, undersampling, apodization, zero_fill, phase, phase_resolution, remove_dc,
+                     zpd_index)
+    points, options, undersampling_note = _sampled(interferogram, given, laser_wavenumber, undersampling)
+    values, info = _single_beam(points, options)
     kind = "single beam"
     if background is not None:
-        background_values, background_info = _single_beam(background, options)
+        background_points, background_options, _ = _sampled(background, given, laser_wavenumber, undersampling)
+        background_values, background_info = _single_beam(background_points, background_options)
         result = np.empty_like(values)
         _check("dorvane_spectrum_ratio", _library.spectra.get().dorvane_spectrum_ratio(
             values.ctypes.data_as(_library.DOUBLES), ctypes.byref(info.axis),
@@ -99,4 +136,16 @@ def spectrum(interferogram, background=None, ratio="absorbance", *, laser_wavenu
         values, kind = result, ratio
     axis = info.axis
     wavenumbers = axis.first_wavenumber + axis.wavenumber_step * np.arange(axis.points, dtype=np.float64)
-    return Spectrum(wavenumbers, values, kind, info.zpd_index, info.transform_points)
+    parameters = [FileParameter("laser wavenumber", number_text(options.laser_wavenumber), "cm-1"),
+                  FileParameter("undersampling", str(options.undersampling), "", undersampling_note),
+                  FileParameter("interferogram points", str(len(points))),
+                  FileParameter("zpd index", str(info.zpd_index)),
+                  FileParameter("apodization", APODIZATIONS[options.apodization]),
+                  FileParameter("zero fill", str(options.zero_fill)),
+                  FileParameter("phase correction", PHASES[options.phase])]
+    if PHASES[options.phase] == "mertz":
+        parameters += [FileParameter("phase resolution", number_text(options.phase_resolution), "cm-1"),
+                       FileParameter("phase points", str(info.phase_points))]
+    parameters += [FileParameter("transform points", str(info.transform_points)),
+                   FileParameter("wavenumber step", number_text(axis.wavenumber_step), "cm-1")]
+    return Spectrum(wavenumbers, values, kind, info.zpd_index, info.transform_points, tuple(parameters))

@@ -165,12 +165,14 @@ TEST_F(HostOnBench, AcquireSavesEveryFileWithTheBenchsValuesInEachFormat) {
   }
   EXPECT_THAT(host->output(), HasSubstr("; single beam: " + (out() / "run-003-single-beam.csv").string()));
   // The bench sends files faster than gnuplot draws: the newest file's pictures are drawn, and
-  // `dorvane plot` draws those passed over, keeping those there.
+  // `dorvane plot` draws those passed over, keeping those there, and the series table's trend.
   EXPECT_TRUE(isPng(stems.back().string() + ".png"));
   const int drawn = expectPicturesCounted(host->output(), stems);
+  plot.push_back((out() / "run-series.csv").string());
   auto plotter = run(plot);
   ASSERT_EQ(plotter->wait(), 0) << plotter->errors();
-  EXPECT_THAT(plotter->output(), HasSubstr(std::to_string(2 * (3 - drawn)) + " picture"));
+  EXPECT_THAT(plotter->output(), HasSubstr(std::to_string(2 * (3 - drawn) + 1) + " picture"));
+  EXPECT_TRUE(isPng((out() / "run-series-band.png").string()));
   for (const fs::path& stem : stems) {
     EXPECT_TRUE(isPng(stem.string() + ".png")) << stem;
     EXPECT_TRUE(isPng(stem.string() + "-single-beam.png")) << stem;
@@ -617,6 +619,29 @@ TEST(HostDemo, FindsThePolystyreneBandsWithinAQuarterOfTheResolution) {
     EXPECT_TRUE(isPng((folder / name).string())) << name;
   }
   EXPECT_THAT(leftovers(folder), ::testing::IsEmpty());
+
+  // The film's bands listed by `dorvane spectrum --bands` as the demo finds them: the transmittance's
+  // minima, the same bands and no other; a single beam has none to list.
+  const fs::path again = place.scratch.path() / "again";
+  ChildProcess bands(DORVANE_HOST, {"spectrum", (folder / "polystyrene-001.jdx").string(), "--background",
+                                    (folder / "background-001.jdx").string(), "--ratio", "transmittance", "--bands",
+                                    "--no-plot", "--out", again.string()});
+  ASSERT_EQ(bands.wait(), 0) << bands.errors();
+  std::istringstream listed(bands.output());
+  std::string line;
+  ASSERT_TRUE(std::getline(listed, line));
+  EXPECT_THAT(line, HasSubstr(std::to_string(sim::polystyreneBands().size()) + " bands in its transmittance (its minima)"));
+  for (const sim::Band& band : sim::polystyreneBands()) {
+    ASSERT_TRUE(std::getline(listed, line));
+    double position = 0, transmittance = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf", &position, &transmittance), 2) << line;
+    EXPECT_NEAR(position, band.centre, tolerance) << line;
+    EXPECT_GT(transmittance, 0) << line;
+    EXPECT_LT(transmittance, 0.98) << line;
+  }
+  ChildProcess singleBeam(DORVANE_HOST, {"spectrum", (folder / "polystyrene-001.jdx").string(), "--bands", "--out", again.string()});
+  EXPECT_EQ(singleBeam.wait(), 2);
+  EXPECT_THAT(singleBeam.errors(), HasSubstr("--bands: a single-beam spectrum has no bands to list"));
 }
 
 // A gas cell filling with CO2 on the demo's bench, followed file by file on a schedule: the time

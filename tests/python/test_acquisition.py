@@ -1,6 +1,7 @@
 # The binding against the virtual bench: the files it acquires, Ctrl-C, a port held elsewhere, a
 # bench that vanishes.
 import csv
+import dataclasses
 import fcntl
 import glob
 import os
@@ -31,7 +32,7 @@ def test_files_equal_the_hosts_from_a_bench_of_the_same_seed(start_bench, tmp_pa
     os.environ["DORVANE_COM49"] = for_python.pty
     with dorvane.Bench(for_python.settings) as bench:
         coadds = list(bench.acquire(files=2, scans=4, timeout=30))
-        assert bench.status == dorvane.STATUS_IDLE
+        assert repr(bench.status) == "<Status.IDLE: 4>" and bench.status == dorvane.STATUS_IDLE == 4
         # The port is free again at once: the next command goes through.
         assert bench.execute("whoAreYou") == bench.identity
         assert bench.setup["dataPoints"] == 1024 + 64
@@ -48,6 +49,14 @@ def test_files_equal_the_hosts_from_a_bench_of_the_same_seed(start_bench, tmp_pa
         np.testing.assert_array_equal(spectrum.wavenumbers, host_spectrum[:, 0])
         np.testing.assert_array_equal(spectrum.values, host_spectrum[:, 1])
         assert coadd.time.utcoffset().total_seconds() == 0
+        # Saved by Python, each is the host's file byte for byte, but for the times (another run's).
+        host_record = dorvane.read(out / ("run-%03d.jdx" % coadd.index)).record
+        assert coadd.record.started_ms <= coadd.record.timestamp_ms
+        mine = dataclasses.replace(coadd.record, timestamp_ms=host_record.timestamp_ms, started_ms=host_record.started_ms)
+        for form in ("csv", "jdx"):
+            saved = dorvane.save(mine, tmp_path / ("mine-%03d.%s" % (coadd.index, form)))
+            with open(saved, "rb") as mine_file, open(out / ("run-%03d.%s" % (coadd.index, form)), "rb") as host_file:
+                assert mine_file.read() == host_file.read(), saved
     assert coadds[0].time < coadds[1].time
     assert not np.array_equal(coadds[0].volts, coadds[1].volts)  # the noise differs from file to file
 

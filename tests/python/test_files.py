@@ -1,5 +1,6 @@
 # dorvane.read against the files the host saves: the same numbers and header from CSV as from
-# JCAMP-DX, and one clear ValueError naming the file for anything foreign, damaged or cut short.
+# JCAMP-DX, and one clear ValueError naming the file for anything foreign, damaged or cut short;
+# dorvane.save writing them again byte for byte.
 import subprocess
 
 import numpy as np
@@ -46,6 +47,31 @@ def test_csv_and_jcamp_dx_of_each_saved_file_read_the_same(tmp_path):
         else:
             assert np.all(np.diff(csv.x) > 0) and csv.x[-1] == 7899.0  # the folding limit at lasersamp=2
     assert np.nanmax(np.abs(csv.y - 1)) < 1e-9  # the transmittance of a file against itself
+
+    # Each file read and saved again by Python is the host's, byte for byte; a spectrum's two forms
+    # carry the same record, so each makes the other.
+    again = tmp_path / "again"
+    again.mkdir()
+    for name in ("run-001.csv", "run-001.jdx", "run-001-single-beam.csv", "run-001-single-beam.jdx",
+                 "run-001-transmittance.csv", "run-001-transmittance.jdx"):
+        record = dorvane.read(tmp_path / name).record
+        assert dorvane.save(record, again / name) == str(again / name)
+        assert (again / name).read_bytes() == (tmp_path / name).read_bytes(), name
+        if "-" in name[4:]:
+            other = name[:-3] + ("jdx" if name.endswith(".csv") else "csv")
+            dorvane.save(record, again / ("from-" + other))
+            assert (again / ("from-" + other)).read_bytes() == (tmp_path / other).read_bytes(), other
+    # Python's own spectrum of the host's interferogram record is the host's file, as it names its source.
+    interferogram = dorvane.read(tmp_path / "run-001.jdx").record
+    dorvane.save(dorvane.spectrum(interferogram).record(source="run-001.jdx"), again / "mine.csv")
+    assert (again / "mine.csv").read_bytes() == (tmp_path / "run-001-single-beam.csv").read_bytes()
+    # A name that holds a file is kept unless told; nothing else is left in the folder.
+    with pytest.raises(FileExistsError):
+        dorvane.save(record, again / "run-001.csv")
+    assert (again / "run-001.csv").read_bytes() == (tmp_path / "run-001.csv").read_bytes()
+    dorvane.save(dorvane.read(tmp_path / "run-001.jdx").record, again / "run-001.csv", overwrite=True)
+    assert dorvane.read(again / "run-001.csv").kind == "interferogram"
+    assert sorted(path.name for path in again.iterdir() if path.name.startswith(".")) == []
 
 
 INTERFEROGRAM_CSV = "# dorvane interferogram: t\n# points: 3\nindex,volts\n0,0.5\n1,-0.25\n2,0.125\n"
