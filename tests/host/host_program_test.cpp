@@ -200,8 +200,9 @@ class HostStop : public HostOnBench {
     EXPECT_TRUE(isOneLine(last)) << errors;
     EXPECT_THAT(last, ContainsRegex("^dorvane: stopped after [0-9]+ files? \\(" + cause + "\\), saved in .*; the port is closed"));
     // Every file there is whole, its pictures drawn or counted; none is half-written, and the line
-    // counts them all.
+    // counts them all. The folder comes with the first file: a stop before it leaves none.
     std::vector<fs::path> stems;
+    if (!fs::exists(out())) fs::create_directory(out());
     for (const auto& entry : fs::directory_iterator(out())) {
       if (entry.path().extension() != ".csv") continue;
       fs::path file = entry.path();
