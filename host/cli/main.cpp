@@ -11,11 +11,11 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
-#include <memory>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -56,7 +56,7 @@ struct CommandLine {
 // What a numeric option takes, in the words its refusal gives: "a whole number from 0 (until
 // stopped) to 2147483647", "a number of seconds above 0 and at most 86400", "1, 2, 4 or 8".
 struct Allowed {
-  double low, high;            // high: infinity for no upper end
+  double low = 0, high = 0;    // high: kNoEnd for no upper end
   bool aboveLow = false;       // low itself is refused (a time above 0)
   std::string lowMeans = {};   // what the low end stands for, e.g. "until stopped"
   std::string unit = {};       // "seconds": "a number of seconds"
@@ -90,21 +90,18 @@ std::string allowedText(const Allowed& allowed, bool whole) {
 }
 
 // The number in `text` and nothing else; for a whole number, decimal only (CLI11 would read "010"
-// as octal). A whole number too long for any integer reads as infinity: out of range, not "no number".
+// as octal). A number too large for its type reads as infinity: out of range, not "no number".
 std::optional<double> numberIn(std::string_view text, bool whole) {
   if (text.starts_with('+')) text.remove_prefix(1);
   const char* end = text.data() + text.size();
-  if (whole) {
-    long long value = 0;
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (stop != end || text.empty()) return std::nullopt;
-    if (error == std::errc::result_out_of_range) return text.starts_with('-') ? -kNoEnd : kNoEnd;
-    if (error != std::errc{}) return std::nullopt;
-    return static_cast<double>(value);
-  }
+  long long wholeValue = 0;
   double value = 0;
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc{} || stop != end || text.empty() || std::isnan(value)) return std::nullopt;
+  const auto [stop, error] = whole ? std::from_chars(text.data(), end, wholeValue) : std::from_chars(text.data(), end, value);
+  if (stop != end || text.empty()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) return text.starts_with('-') ? -kNoEnd : kNoEnd;
+  if (error != std::errc{}) return std::nullopt;
+  if (whole) return static_cast<double>(wholeValue);
+  if (std::isnan(value)) return std::nullopt;
   return value;
 }
 
@@ -143,7 +140,7 @@ CLI::Option* addNumber(CLI::App* command, const std::string& name, Value& value,
           throw BadNumber(name + " " + printableAscii(text) + why + allowedText(allowed, whole));
         }
         // What CLI11 converts is the number as read here.
-        if (whole) text = std::to_string(static_cast<long long>(*number));
+        text = whole ? std::to_string(static_cast<long long>(*number)) : numberText(*number);
         return {};
       },
       "");
@@ -173,12 +170,12 @@ void addProcessingOptions(CLI::App* command, ProcessingText& text) {
   command->add_option("--apodization", processing.apodization, "the apodization function")
       ->capture_default_str()
       ->check(CLI::IsMember(apodizationNames()));
-  addNumber(command, "--zero-fill", processing.zeroFill, "zero-filling factor: 1, 2, 4 or 8 (default 2)", {0, 0, false, "", "", {1, 2, 4, 8}});
+  addNumber(command, "--zero-fill", processing.zeroFill, "zero-filling factor: 1, 2, 4 or 8 (default 2)", {.only = {1, 2, 4, 8}});
   command->add_option("--phase", processing.phase, "phase correction: mertz, or power (the magnitude spectrum)")
       ->capture_default_str()
       ->check(CLI::IsMember({"mertz", "power"}));
   addNumber(command, "--phase-resolution", processing.phaseResolution, "Mertz: the resolution of the phase, cm-1 (default 32)",
-            {0, kNoEnd, true, "", "cm-1"});
+            {.low = 0, .high = kNoEnd, .aboveLow = true, .unit = "cm-1"});
   command->add_option("--range", text.range, "write and draw only LO:HI cm-1, e.g. 400:4000");
 }
 
@@ -187,7 +184,7 @@ void addLiveOptions(CLI::App* command, live::LiveViewOptions& options) {
   addNumber(command, "--live", options.port,
                       "watch the run in a browser: serve its live view on 127.0.0.1:PORT (default " +
                           std::to_string(live::kDefaultLivePort) + "; 0: any free port) and, when the run is over, "
-                          "until Ctrl-C", {0, kLargestTcpPort, false, "any free port"})
+                          "until Ctrl-C", {.low = 0, .high = kLargestTcpPort, .lowMeans = "any free port"})
       ->expected(0, 1)
       ->default_str(std::to_string(live::kDefaultLivePort))
       ->option_text("[=PORT]");
@@ -215,20 +212,20 @@ void addSavedFolderOptions(CLI::App* command, std::string& folder, std::string& 
 }
 
 void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
-  addNumber(command, "--files", acquisition.files, "files to acquire; 0: until Ctrl-C", {0, kLargestInt32, false, "until stopped"});
-  addNumber(command, "--scans", acquisition.scans, "scans co-added into each file, 1 to 65535", {1, kMostScans});
+  addNumber(command, "--files", acquisition.files, "files to acquire; 0: until Ctrl-C", {.low = 0, .high = kLargestInt32, .lowMeans = "until stopped"});
+  addNumber(command, "--scans", acquisition.scans, "scans co-added into each file, 1 to 65535", {.low = 1, .high = kMostScans});
   addNumber(command, "--points", acquisition.points,
             "points per scan, 1 to " + std::to_string(kLargestPointsRequest) + " (the bench adds 64; default: the settings file's)",
-            {1, kLargestPointsRequest, false, "", "", {}, " (the bench adds 64 points and the driver holds at most 65535)"});
-  addNumber(command, "--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)", {0, 3});
+            {.low = 1, .high = kLargestPointsRequest, .note = " (the bench adds 64 points and the driver holds at most 65535)"});
+  addNumber(command, "--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)", {.low = 0, .high = 3});
   command->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
   addNumber(command, "--every", acquisition.everySeconds,
             "start a file every SECONDS, the first at once (a file that takes longer starts the next at once)",
-            {0, kLongestWaitSeconds, true, "", "seconds", {}, " (a day)"})
+            {.low = 0, .high = kLongestWaitSeconds, .aboveLow = true, .unit = "seconds", .note = " (a day)"})
       ->type_name("SECONDS");
   addNumber(command, "--timeout", acquisition.timeoutSeconds,
             "seconds to wait for a file before giving up (default: twice what a file is expected to take, and 30 s more)",
-            {1, kLongestWaitSeconds, false, "", "seconds", {}, " (a day)"});
+            {.low = 1, .high = kLongestWaitSeconds, .unit = "seconds", .note = " (a day)"});
 }
 
 void addInfoCommand(CommandLine& line) {
@@ -248,7 +245,7 @@ void addFetchCommand(CommandLine& line) {
   addSettingsOption(command, options.iniPath);
   addOutputOptions(command, options.output);
   addNumber(command, "INDEX", options.index, "the block's number in 'dorvane list'",
-            {0, kMostStoredBlocks - 1, false, "the newest", "", {}, " (the bench lists at most 255 blocks)"})
+            {.low = 0, .high = kMostStoredBlocks - 1, .lowMeans = "the newest", .note = " (the bench lists at most 255 blocks)"})
       ->required();
 }
 
@@ -269,9 +266,9 @@ void addSpectrumCommand(CommandLine& line) {
   command->add_option("--background", spectrum.background, "an interferogram of the open beam to ratio against");
   addProcessingOptions(command, spectrum.processing);
   addNumber(command, "--laser-wavenumber", spectrum.processing.processing.laserWavenumber,
-            "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)", {0, kNoEnd, true, "", "cm-1"});
+            "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)", {.low = 0, .high = kNoEnd, .aboveLow = true, .unit = "cm-1"});
   addNumber(command, "--undersampling", spectrum.processing.processing.undersampling,
-            "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)", {0, 0, false, "", "", {1, 2, 4, 8}});
+            "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)", {.only = {1, 2, 4, 8}});
   command->add_option("--out", spectrum.folder, "the folder for the spectra (default: beside each file)");
   command->add_flag("--overwrite", spectrum.overwrite, "replace spectrum files that exist");
   command->add_flag("--no-plot", spectrum.noPlot, "save CSV and JCAMP-DX only, no PNG");
@@ -290,18 +287,18 @@ void addDemoCommand(CommandLine& line) {
               "the absorbance with its bands",
       runDemoCommand);
   command->add_option("--out", options.folder, "the folder for everything the demo writes")->capture_default_str();
-  addNumber(command, "--scans", options.scans, "scans per file", {1, kMostScans})->capture_default_str();
+  addNumber(command, "--scans", options.scans, "scans per file", {.low = 1, .high = kMostScans})->capture_default_str();
   command->add_flag("--series", options.series,
                     "a gas cell filling with CO2 instead: a file every few seconds, the 2349 cm-1 band followed, and "
                     "the time constant of its rise fitted (in FOLDER/series)");
   addNumber(command, "--fill-time", options.fillTime, "with --series: the cell's time constant, seconds",
-            {0, kLongestFillTime, true, "", "seconds", {}, " (the virtual bench's bound)"})
+            {.low = 0, .high = kLongestFillTime, .aboveLow = true, .unit = "seconds", .note = " (the virtual bench's bound)"})
       ->capture_default_str();
   addNumber(command, "--every", options.every, "with --series: seconds from one file's start to the next",
-            {0, kLongestWaitSeconds, true, "", "seconds", {}, " (a day)"})
+            {.low = 0, .high = kLongestWaitSeconds, .aboveLow = true, .unit = "seconds", .note = " (a day)"})
       ->capture_default_str();
   addNumber(command, "--files", options.files, "with --series: files of the cell",
-            {kLeastSeriesFiles, kLargestInt32, false, "", "", {}, " (a rise is fitted to at least 4)"})
+            {.low = kLeastSeriesFiles, .high = kLargestInt32, .note = " (a rise is fitted to at least 4)"})
       ->capture_default_str();
   addLiveOptions(command, options.live);
 }
@@ -317,7 +314,7 @@ void addViewCommand(CommandLine& line) {
       "follow a band: its area above the straight line through LO and HI cm-1 in each file's spectrum, drawn "
       "against time (repeatable)");
   addNumber(command, "--port", view.live.port, "the port to serve on (default " + std::to_string(live::kDefaultLivePort) + "; 0: any free port)",
-            {0, kLargestTcpPort, false, "any free port"});
+            {.low = 0, .high = kLargestTcpPort, .lowMeans = "any free port"});
   command->add_option("--bind", view.live.bind, "the address to listen on (default: loopback only)");
 }
 
