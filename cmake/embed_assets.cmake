@@ -25,7 +25,15 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       string(APPEND lines "${path}|${type}|${file}\n")
       list(APPEND files "${file}")
     endforeach()
-    file(WRITE "${manifest}" "${lines}")
+    # Written only when it changes: the source depends on it, and a manifest rewritten at every
+    # configure would embed the assets and relink the program again each time.
+    set(written "")
+    if(EXISTS "${manifest}")
+      file(READ "${manifest}" written)
+    endif()
+    if(NOT written STREQUAL lines)
+      file(WRITE "${manifest}" "${lines}")
+    endif()
     add_custom_command(
       OUTPUT "${EMBED_OUTPUT}"
       COMMAND "${CMAKE_COMMAND}" "-DMANIFEST=${manifest}" "-DOUTPUT=${EMBED_OUTPUT}" "-DFUNCTION=${EMBED_FUNCTION}"

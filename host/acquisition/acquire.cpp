@@ -552,8 +552,11 @@ bool Acquisition::collect() {
   phase_.transferring = false;
   const std::int32_t count = spectrometer_getPoints();
   double timestamp = 0;
+  // The driver counts a file whose retrieval failed, with no co-add for it: the bench went silent
+  // or its port went away mid-transfer.
+  const std::string lostFile = "during file " + std::to_string(seen_ + complete - driverSeen_) + "'s transfer";
   if (spectrometer_getData(volts_.data(), kLargestCoadd, &timestamp) != 0 || count <= 0 || count > kLargestCoadd) {
-    ending_ = callFailed("spectrometer_getData", 1, "no co-add to fetch after the driver signalled one");
+    ending_ = benchLost(options_.settings, lostFile);
     return false;
   }
   if (complete > driverSeen_ + 1) {
@@ -564,7 +567,11 @@ bool Acquisition::collect() {
   driverSeen_ = complete;
   if (!options_.everySeconds && (plan_.files <= 0 || seen_ < plan_.files)) observer_.scanning(seen_ + 1);
   if (timestamp == lastTimestamp_) {
-    // The driver counts a file whose retrieval failed, but has no new co-add for it.
+    // A port gone is the end: nothing more will come; a bench that garbled one file may go on.
+    if (portWentAway(options_.settings)) {
+      ending_ = benchLost(options_.settings, lostFile);
+      return false;
+    }
     tell("file " + std::to_string(seen_) + " could not be retrieved from the bench; skipped");
     return true;
   }

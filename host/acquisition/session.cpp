@@ -34,13 +34,24 @@ void applyNotes(InterferogramRecord& record, const RecordNotes& notes) {
   record.comment = notes.comment;
 }
 
+namespace {
+
+// The device the driver opens for the settings' port, as a line shows it.
+std::string deviceOf(const CheckedSettings& settings) { return platform::serialDevicePath(settings.port - 1); }
+
+}  // namespace
+
+std::string portNumbers(const CheckedSettings& settings) {
+  return "port=" + std::to_string(settings.port) + " in the settings, port " + std::to_string(settings.port - 1) +
+         " in the driver's log";
+}
+
 std::string openFailure(std::int32_t result, const CheckedSettings& settings) {
-  // The file numbers ports from 1, the driver from 0.
-  const std::string device = shownPath(platform::serialDevicePath(settings.port - 1));
+  const std::string device = shownPath(deviceOf(settings));
   switch (result) {
     case -1:
-      return device + " does not exist (the settings' port=" + std::to_string(settings.port) +
-             "; on Linux DORVANE_COM" + std::to_string(settings.port) + " may name the device)";
+      return device + " does not exist (" + portNumbers(settings) + "; on Linux DORVANE_COM" + std::to_string(settings.port) +
+             " names its device, /dev/ttyS" + std::to_string(settings.port - 1) + " without it)";
     case DORVANE_ERROR_PORT_IN_USE:
       return device + " is in use by another program (another dorvane, a terminal program): close it and try again";
     case DORVANE_ERROR_PORT_DENIED:
@@ -56,7 +67,19 @@ std::string openFailure(std::int32_t result, const CheckedSettings& settings) {
   }
 }
 
-OpenBench::OpenBench(const CheckedSettings& settings) {
+bool portWentAway(const CheckedSettings& settings) { return !serialDeviceExists(deviceOf(settings)); }
+
+std::string benchLost(const CheckedSettings& settings, const std::string& when) {
+  const std::string where = shownPath(deviceOf(settings)) + " (" + portNumbers(settings) + ")";
+  if (portWentAway(settings)) {
+    return "the port went away " + when + ": " + where + " is gone (start the virtual bench again and set DORVANE_COM" +
+           std::to_string(settings.port) + " to the device it names, or plug the bench's serial cable back in)";
+  }
+  return "the bench on " + where + " stopped answering " + when +
+         " (check that it is on and its cable is in; a virtual bench, that it still runs; the driver's log tells more)";
+}
+
+OpenBench::OpenBench(const CheckedSettings& settings) : settings_(settings) {
   const std::int32_t result = spectrometer_open(0);
   if (result != 0) {
     spectrometer_close();
@@ -70,7 +93,13 @@ OpenBench::~OpenBench() { spectrometer_close(); }
 std::string OpenBench::setupText() const {
   std::vector<char> text(DORVANE_SETUP_TEXT_SIZE + 1, '\0');  // and a terminator of our own
   const std::int32_t result = getSetup(text.data(), 0);
-  if (result != 0) throw HostFailure(callFailed("getSetup", result) + " (" + text.data() + ")");
+  if (result != 0) {
+    // The port opened a moment ago: a refusal now is another program's, anything else a bench gone.
+    const bool refused = result == DORVANE_ERROR_PORT_IN_USE || result == DORVANE_ERROR_PORT_DENIED ||
+                         result == DORVANE_ERROR_NOT_A_SERIAL_PORT || result == DORVANE_ERROR_PORT_BUSY;
+    const std::string meaning = refused ? openFailure(result, settings_) : benchLost(settings_, "as the bench's setup was asked for");
+    throw HostFailure(callFailed("getSetup", result, meaning.c_str()));
+  }
   return text.data();
 }
 
@@ -89,22 +118,39 @@ std::vector<std::string> storedBlockDates() {
 
 OutputFolder::OutputFolder(const std::string& folder, bool pictures, Existing existing)
     : folder_(folder), pictures_(pictures), existing_(existing) {
+  // Nothing is made before the bench answers: a folder that does not exist yet is made at the first
+  // save, and the folder it will go into takes the trial file meanwhile, so that an acquisition never
+  // starts only to find that nothing can be saved.
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) throw HostFailure("cannot create the output folder " + folder + ": " + error.message());
-  // A trial file now, so that an acquisition never starts only to find that nothing can be saved.
-  if (const std::string reason = folderRefusesFiles(folder); !reason.empty()) {
-    throw HostFailure("cannot write into the output folder " + folder + ": " + reason);
+  const std::filesystem::path whole = std::filesystem::absolute(folder, error);
+  std::filesystem::path present = whole;
+  while (!error && !std::filesystem::exists(present, error) && present.has_relative_path()) present = present.parent_path();
+  if (error) throw HostFailure("cannot create the output folder " + shownPath(folder) + ": " + error.message());
+  if (!std::filesystem::is_directory(present, error)) {
+    throw HostFailure("cannot create the output folder " + shownPath(folder) + ": " + shownPath(present.string()) +
+                      " is not a folder");
+  }
+  const std::string what = present == whole ? "write into" : "create";
+  if (const std::string reason = folderRefusesFiles(present.string()); !reason.empty()) {
+    throw HostFailure("cannot " + what + " the output folder " + shownPath(folder) + ": " + reason);
   }
 }
 
 std::string OutputFolder::base(const std::string& stem) const { return (std::filesystem::path(folder_) / stem).string(); }
 
+void OutputFolder::make() const {
+  std::error_code error;
+  std::filesystem::create_directories(folder_, error);
+  if (error) throw HostFailure("cannot create the output folder " + shownPath(folder_) + ": " + error.message());
+}
+
 SavedFiles OutputFolder::save(const InterferogramRecord& record, const std::string& stem, SetMembers members) {
+  make();
   return keptSet(saveInterferogramSet(record, base(stem), pictures_, existingFor(members), members), plotterMissingTold_);
 }
 
 SavedFiles OutputFolder::save(const SpectrumRecord& spectrum, const std::string& stem, SetMembers members) {
+  make();
   return keptSet(saveSpectrumSet(spectrum, base(stem), pictures_, existingFor(members), members), plotterMissingTold_);
 }
 

@@ -25,9 +25,22 @@ struct RecordNotes {
 };
 void applyNotes(InterferogramRecord& record, const RecordNotes& notes);
 
+// The port as each side numbers it: "port=49 in the settings, port 48 in the driver's log" (the
+// driver counts from 0; on Linux port=49 opens DORVANE_COM49's device, else /dev/ttyS48; on Windows
+// COM49).
+std::string portNumbers(const CheckedSettings& settings);
+
 // What a failed opening of the port means for the user, naming the device the driver tried: e.g.
 // "/dev/ttyUSB0 is in use by another program (...)".
 std::string openFailure(std::int32_t result, const CheckedSettings& settings);
+
+// A bench that was open and no longer answers, `when` (e.g. "during file 1's transfer"): the port
+// went away (its device is gone: the virtual bench ended, a USB adapter was pulled) or the bench
+// on it went silent, with what to do. E.g. "the port went away during file 1's transfer: /dev/pts/7
+// (port=49 in the settings, port 48 in the driver's log) is gone (start the virtual bench again ...)".
+std::string benchLost(const CheckedSettings& settings, const std::string& when);
+// Whether the device behind the settings' port is gone.
+bool portWentAway(const CheckedSettings& settings);
 
 // spectrometer_open for the life of the object; the destructor closes, which also stops an
 // acquisition that is still running.
@@ -40,10 +53,12 @@ class OpenBench {
   OpenBench& operator=(const OpenBench&) = delete;
 
   std::int32_t identity() const { return identity_; }
-  // The setup text; asks the bench, so not while an acquisition runs.
+  // The setup text; asks the bench, so not while an acquisition runs. A failure says whether the
+  // port went away or the bench stopped answering (benchLost).
   std::string setupText() const;
 
  private:
+  CheckedSettings settings_;
   std::int32_t identity_ = 0;
 };
 
@@ -59,9 +74,10 @@ SavedFiles keptSet(const SavedSet& set, bool& told);
 // extension, each set written whole or not at all (formats.h).
 class OutputFolder {
  public:
-  // Creates the folder if needed and proves that a file can be made in it. With Existing::Keep no
-  // set replaces a file at one of its names (--overwrite asks for Existing::Replace). `pictures`:
-  // the sets have pictures (none with --no-plot).
+  // Proves that a file can be made in the folder, or in the folder it will be made in: nothing is
+  // created until the first save, which makes the folder if needed (a bench that never answers
+  // leaves no empty folder behind). With Existing::Keep no set replaces a file at one of its names
+  // (--overwrite asks for Existing::Replace). `pictures`: the sets have pictures (none with --no-plot).
   OutputFolder(const std::string& folder, bool pictures, Existing existing = Existing::Keep);
 
   // The set of `stem`, or the members asked for of it. Throws HostFailure with the one line, e.g.
@@ -78,6 +94,7 @@ class OutputFolder {
 
  private:
   std::string base(const std::string& stem) const;
+  void make() const;
   Existing existingFor(SetMembers members) const { return members == SetMembers::Pictures ? Existing::Keep : existing_; }
 
   std::string folder_;

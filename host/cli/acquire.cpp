@@ -18,9 +18,6 @@
 namespace dorvane::host::cli {
 namespace {
 
-// A day: a longer wait between files is a typo.
-constexpr double kLongestEvery = 86400;
-
 // "interferogram-20261207-105326": each acquisition names its files after the moment it began.
 std::string timedPrefix() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -38,10 +35,6 @@ int runAcquire(AcquireCommand& command) {
   acquisition.overwrite = command.output.overwrite;
   acquisition.notes = command.output.notes;
   if (acquisition.prefix.empty()) acquisition.prefix = timedPrefix();
-  if (const std::optional<double>& every = acquisition.everySeconds; every && !(*every > 0 && *every <= kLongestEvery)) {
-    throw HostFailure("--every " + numberText(*every) + ": give the seconds from the start of one file to the next, "
-                      "above 0 and at most " + numberText(kLongestEvery), kExitUsage);
-  }
   const ProcessingOptions processing = command.processing.resolved();
   acquisition.tracks = parseTracks(command.tracks);
   checkTracksWithin(acquisition.tracks, spectrumAxisFor(processing, defaultLaserWavenumber(),

@@ -116,6 +116,10 @@ struct DemoOptions {
   double fillTime = 20, every = 2;
   std::int32_t files = 30;
 };
+// The bounds of --series' options: the virtual bench's longest fill time, and what a rise with
+// three unknowns needs.
+inline constexpr double kLongestFillTime = 3600;
+inline constexpr std::int32_t kLeastSeriesFiles = 4;
 int runDemoCommand(DemoOptions& options);
 // How the demo makes its absorbance: the library's defaults, over the range of the film's bands.
 ProcessingOptions demoProcessing();

@@ -4,16 +4,26 @@
 // each command to its source (commands.h); only it knows the parser.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "host/cli/commands.h"
+#include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
+#include "host/text/text.h"
 
 namespace {
 
@@ -43,6 +53,104 @@ struct CommandLine {
   }
 };
 
+// What a numeric option takes, in the words its refusal gives: "a whole number from 0 (until
+// stopped) to 2147483647", "a number of seconds above 0 and at most 86400", "1, 2, 4 or 8".
+struct Allowed {
+  double low = 0, high = 0;    // high: kNoEnd for no upper end
+  bool aboveLow = false;       // low itself is refused (a time above 0)
+  std::string lowMeans = {};   // what the low end stands for, e.g. "until stopped"
+  std::string unit = {};       // "seconds": "a number of seconds"
+  std::vector<int> only = {};  // the only values taken; low and high are then unused
+  std::string note = {};       // after the range, e.g. why it ends there
+};
+
+constexpr double kNoEnd = std::numeric_limits<double>::infinity();
+constexpr double kLargestInt32 = std::numeric_limits<std::int32_t>::max();
+constexpr double kLargestTcpPort = 65535;
+constexpr double kMostScans = 65535;         // the bench counts a file's scans in 16 bits
+constexpr double kLongestWaitSeconds = 86400;  // a day: anything longer is a typo
+constexpr double kMostStoredBlocks = 255;      // the lines getRemoteDataList's text holds at most
+
+std::string allowedText(const Allowed& allowed, bool whole) {
+  if (!allowed.only.empty()) {
+    std::string text = "give ";
+    for (std::size_t i = 0; i < allowed.only.size(); ++i) {
+      text += (i == 0 ? "" : i + 1 == allowed.only.size() ? " or " : ", ") + std::to_string(allowed.only[i]);
+    }
+    return text + allowed.note;
+  }
+  std::string text = std::string("give a ") + (whole ? "whole number" : "number") + (allowed.unit.empty() ? "" : " of " + allowed.unit);
+  const std::string low = numberText(allowed.low) + (allowed.lowMeans.empty() ? "" : " (" + allowed.lowMeans + ")");
+  if (allowed.low == -kNoEnd) {
+    // Any finite number.
+  } else if (allowed.aboveLow) {
+    text += " above " + low + (allowed.high == kNoEnd ? "" : " and at most " + numberText(allowed.high));
+  } else if (allowed.high == kNoEnd) {
+    text += " of at least " + low;
+  } else {
+    text += " from " + low + " to " + numberText(allowed.high);
+  }
+  return text + allowed.note;
+}
+
+// The number in `text` and nothing else; for a whole number, decimal only (CLI11 would read "010"
+// as octal). A number too large for its type reads as infinity: out of range, not "no number".
+std::optional<double> numberIn(std::string_view text, bool whole) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  const char* end = text.data() + text.size();
+  long long wholeValue = 0;
+  double value = 0;
+  const auto [stop, error] = whole ? std::from_chars(text.data(), end, wholeValue) : std::from_chars(text.data(), end, value);
+  if (stop != end || text.empty()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) return text.starts_with('-') ? -kNoEnd : kNoEnd;
+  if (error != std::errc{}) return std::nullopt;
+  if (whole) return static_cast<double>(wholeValue);
+  if (!std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// A numeric option's refusal: its own whole line, which main prints as it is.
+class BadNumber : public CLI::ParseError {
+ public:
+  explicit BadNumber(std::string line) : CLI::ParseError("BadNumber", std::move(line), CLI::ExitCodes::ConversionError) {}
+};
+
+template <typename T>
+struct NumberOf {
+  using type = T;
+};
+template <typename T>
+struct NumberOf<std::optional<T>> {
+  using type = T;
+};
+
+// Every numeric option of every command is added here: the value is read by the host, so a bad one
+// is one line that names the option, the value and what it takes, e.g. "--files -1 is out of range:
+// give a whole number from 0 (until stopped) to 2147483647".
+template <typename Value>
+CLI::Option* addNumber(CLI::App* command, const std::string& name, Value& value, const std::string& description,
+                       const Allowed& allowed) {
+  constexpr bool whole = std::is_integral_v<typename NumberOf<Value>::type>;
+  CLI::Validator check(
+      [name, allowed](std::string& text) -> std::string {
+        const std::optional<double> number = numberIn(text, whole);
+        const bool taken = number && (allowed.only.empty()
+                                          ? (allowed.aboveLow ? *number > allowed.low : *number >= allowed.low) && *number <= allowed.high
+                                          : std::find(allowed.only.begin(), allowed.only.end(), *number) != allowed.only.end());
+        if (!taken) {
+          const std::string why = !number ? (whole ? " is not a whole number: " : " is not a number: ")
+                                          : allowed.only.empty() ? " is out of range: " : " is not allowed: ";
+          // Not a ValidationError, which CLI11 would head with the option's name a second time.
+          throw BadNumber(name + " " + printableAscii(text) + why + allowedText(allowed, whole));
+        }
+        // What CLI11 converts is the number as read here.
+        text = whole ? std::to_string(static_cast<long long>(*number)) : numberText(*number);
+        return {};
+      },
+      "");
+  return command->add_option(name, value, description)->check(check);
+}
+
 void addSettingsOption(CLI::App* command, std::string& ini) {
   command->add_option("--ini", ini, "the settings file (INI, section [Settings])")->capture_default_str();
 }
@@ -71,30 +179,27 @@ void addProcessingOptions(CLI::App* command, ProcessingText& text, Interferogram
   command->add_option("--apodization", processing.apodization, "the apodization function")
       ->capture_default_str()
       ->check(CLI::IsMember(apodizationNames()));
-  command->add_option("--zero-fill", processing.zeroFill, "zero-filling factor: 1, 2, 4 or 8 (default 2)")
-      ->check(CLI::IsMember({1, 2, 4, 8}));
+  addNumber(command, "--zero-fill", processing.zeroFill, "zero-filling factor: 1, 2, 4 or 8 (default 2)", {.only = {1, 2, 4, 8}});
   command->add_option("--phase", processing.phase, "phase correction: mertz, or power (the magnitude spectrum)")
       ->capture_default_str()
       ->check(CLI::IsMember({"mertz", "power"}));
-  command->add_option("--phase-resolution", processing.phaseResolution,
-                      "Mertz: the resolution of the phase, cm-1 (default 32)")
-      ->check(CLI::PositiveNumber);
+  addNumber(command, "--phase-resolution", processing.phaseResolution, "Mertz: the resolution of the phase, cm-1 (default 32)",
+            {.low = 0, .high = kNoEnd, .aboveLow = true, .unit = "cm-1"});
   command->add_option("--range", text.range, "write and draw only LO:HI cm-1, e.g. 400:4000");
   if (from == Interferograms::FromBench) return;
-  command->add_option("--laser-wavenumber", processing.laserWavenumber,
-                      "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)")
-      ->check(CLI::PositiveNumber);
-  command->add_option("--undersampling", processing.undersampling,
-                      "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)")
-      ->check(CLI::IsMember({1, 2, 4, 8}));
+  addNumber(command, "--laser-wavenumber", processing.laserWavenumber,
+            "the reference laser's wavenumber, cm-1 (default: the file's, else 15798)",
+            {.low = 0, .high = kNoEnd, .aboveLow = true, .unit = "cm-1"});
+  addNumber(command, "--undersampling", processing.undersampling,
+            "the undersampling ratio: 1, 2, 4 or 8 (default: the file's, else 2)", {.only = {1, 2, 4, 8}});
 }
 
 // --live[=PORT] and --live-bind, for the subcommands that acquire.
 void addLiveOptions(CLI::App* command, live::LiveViewOptions& options) {
-  command->add_option("--live", options.port,
+  addNumber(command, "--live", options.port,
                       "watch the run in a browser: serve its live view on 127.0.0.1:PORT (default " +
                           std::to_string(live::kDefaultLivePort) + "; 0: any free port) and, when the run is over, "
-                          "until Ctrl-C")
+                          "until Ctrl-C", {.low = 0, .high = kLargestTcpPort, .lowMeans = "any free port"})
       ->expected(0, 1)
       ->default_str(std::to_string(live::kDefaultLivePort))
       ->option_text("[=PORT]");
@@ -122,21 +227,20 @@ void addSavedFolderOptions(CLI::App* command, std::string& folder, std::string& 
 }
 
 void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
-  command->add_option("--files", acquisition.files, "files to acquire; 0: until Ctrl-C")->check(CLI::NonNegativeNumber);
-  command->add_option("--scans", acquisition.scans, "scans co-added into each file")->check(CLI::PositiveNumber);
-  command->add_option("--points", acquisition.points,
-                      "points per scan, 1 to " + std::to_string(kLargestPointsRequest) +
-                          " (the bench adds 64; default: the settings file's)")
-      ->check(CLI::PositiveNumber);
-  command->add_option("--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)")->check(CLI::Range(0, 3));
+  addNumber(command, "--files", acquisition.files, "files to acquire; 0: until Ctrl-C", {.low = 0, .high = kLargestInt32, .lowMeans = "until stopped"});
+  addNumber(command, "--scans", acquisition.scans, "scans co-added into each file, 1 to 65535", {.low = 1, .high = kMostScans});
+  addNumber(command, "--points", acquisition.points,
+            "points per scan, 1 to " + std::to_string(kLargestPointsRequest) + " (the bench adds 64; default: the settings file's)",
+            {.low = 1, .high = kLargestPointsRequest, .note = " (the bench adds 64 points and the driver holds at most 65535)"});
+  addNumber(command, "--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)", {.low = 0, .high = 3});
   command->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
-  command->add_option("--every", acquisition.everySeconds,
-                      "start a file every SECONDS, the first at once (a file that takes longer starts the next at once)")
+  addNumber(command, "--every", acquisition.everySeconds,
+            "start a file every SECONDS, the first at once (a file that takes longer starts the next at once)",
+            {.low = 0, .high = kLongestWaitSeconds, .aboveLow = true, .unit = "seconds", .note = " (a day)"})
       ->type_name("SECONDS");
-  command->add_option("--timeout", acquisition.timeoutSeconds,
-                      "seconds to wait for a file before giving up (default: twice what a file is expected to "
-                      "take, and 30 s more)")
-      ->check(CLI::PositiveNumber);
+  addNumber(command, "--timeout", acquisition.timeoutSeconds,
+            "seconds to wait for a file before giving up (default: twice what a file is expected to take, and 30 s more)",
+            {.low = 1, .high = kLongestWaitSeconds, .unit = "seconds", .note = " (a day)"});
 }
 
 void addInfoCommand(CommandLine& line) {
@@ -155,7 +259,9 @@ void addFetchCommand(CommandLine& line) {
   auto [command, options] = line.add<FetchOptions>("fetch", "fetch a stored block and save it", runFetch);
   addSettingsOption(command, options.iniPath);
   addOutputOptions(command, options.output);
-  command->add_option("INDEX", options.index, "the block's number in 'dorvane list'")->required()->check(CLI::NonNegativeNumber);
+  addNumber(command, "INDEX", options.index, "the block's number in 'dorvane list'",
+            {.low = 0, .high = kMostStoredBlocks - 1, .lowMeans = "the newest", .note = " (the bench lists at most 255 blocks)"})
+      ->required();
 }
 
 void addExecCommand(CommandLine& line) {
@@ -184,13 +290,13 @@ void addSpectrumCommand(CommandLine& line) {
                       "with --bands: where to look, LO:HI cm-1 (where a bench's light is weak, the ratio's noise "
                       "has peaks of its own)")
       ->capture_default_str();
-  command->add_option("--band-prominence", spectrum.bandProminence,
-                      "with --bands: how far a band stands out from its surroundings, in absorbance (a "
-                      "transmittance's bands are those of its absorbance, -log10 T)")
-      ->capture_default_str()
-      ->check(CLI::NonNegativeNumber);
-  command->add_option("--band-height", spectrum.bandHeight,
-                      "with --bands: only bands whose absorbance reaches this (default: any)");
+  addNumber(command, "--band-prominence", spectrum.bandProminence,
+            "with --bands: how far a band stands out from its surroundings, in absorbance (a "
+            "transmittance's bands are those of its absorbance, -log10 T)",
+            {.low = 0, .high = kNoEnd})
+      ->capture_default_str();
+  addNumber(command, "--band-height", spectrum.bandHeight,
+            "with --bands: only bands whose absorbance reaches this (default: any)", {.low = -kNoEnd, .high = kNoEnd});
 }
 
 void addSimCommand(CommandLine& line) {
@@ -206,13 +312,19 @@ void addDemoCommand(CommandLine& line) {
               "the absorbance with its bands",
       runDemoCommand);
   command->add_option("--out", options.folder, "the folder for everything the demo writes")->capture_default_str();
-  command->add_option("--scans", options.scans, "scans per file")->capture_default_str()->check(CLI::PositiveNumber);
+  addNumber(command, "--scans", options.scans, "scans per file", {.low = 1, .high = kMostScans})->capture_default_str();
   command->add_flag("--series", options.series,
                     "a gas cell filling with CO2 instead: a file every few seconds, the 2349 cm-1 band followed, and "
                     "the time constant of its rise fitted (in FOLDER/series)");
-  command->add_option("--fill-time", options.fillTime, "with --series: the cell's time constant, seconds")->capture_default_str();
-  command->add_option("--every", options.every, "with --series: seconds from one file's start to the next")->capture_default_str();
-  command->add_option("--files", options.files, "with --series: files of the cell")->capture_default_str();
+  addNumber(command, "--fill-time", options.fillTime, "with --series: the cell's time constant, seconds",
+            {.low = 0, .high = kLongestFillTime, .aboveLow = true, .unit = "seconds", .note = " (the virtual bench's bound)"})
+      ->capture_default_str();
+  addNumber(command, "--every", options.every, "with --series: seconds from one file's start to the next",
+            {.low = 0, .high = kLongestWaitSeconds, .aboveLow = true, .unit = "seconds", .note = " (a day)"})
+      ->capture_default_str();
+  addNumber(command, "--files", options.files, "with --series: files of the cell",
+            {.low = kLeastSeriesFiles, .high = kLargestInt32, .note = " (a rise is fitted to at least 4)"})
+      ->capture_default_str();
   addLiveOptions(command, options.live);
 }
 
@@ -226,8 +338,8 @@ void addViewCommand(CommandLine& line) {
   command->get_option("--track")->description(
       "follow a band: its area above the straight line through LO and HI cm-1 in each file's spectrum, drawn "
       "against time (repeatable)");
-  command->add_option("--port", view.live.port, "the port to serve on (default " +
-                                                     std::to_string(live::kDefaultLivePort) + "; 0: any free port)");
+  addNumber(command, "--port", view.live.port, "the port to serve on (default " + std::to_string(live::kDefaultLivePort) + "; 0: any free port)",
+            {.low = 0, .high = kLargestTcpPort, .lowMeans = "any free port"});
   command->add_option("--bind", view.live.bind, "the address to listen on (default: loopback only)");
 }
 
@@ -291,6 +403,9 @@ int run(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const BadNumber& e) {
+    std::cerr << "dorvane: " << e.what() << std::endl;
+    return kExitUsage;
   } catch (const CLI::ParseError& e) {
     std::cerr << "dorvane: " << e.what() << " (dorvane --help lists the options)" << std::endl;
     return kExitUsage;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include "host/files/file_text.h"
 #include "host/os/gnuplot_process.h"
 #include "host/text/text.h"
 
@@ -88,11 +89,67 @@ void appendPoints(std::string& text, const std::vector<double>& x, const std::ve
   }
 }
 
-// High wavenumbers on the left; each band a dashed line with its position beside it.
+// The spectrum's frame on the 1200 px picture, fixed so that a band's place in pixels is known.
+constexpr double kFrameLeft = 0.07, kFrameRight = 0.975;
+constexpr double kPictureWidthPx = 1200;
+// Band labels stand upright in a strip above the spectrum, each joined to its band's line by a
+// short leader; this many pixels apart (the 8-point text's height and a gap), none overlap.
+constexpr double kLabelSpacingPx = 13;
+// Room above the highest point for the strip, as a share of the values' span; where the dashed
+// lines end and the leaders begin, and where the labels start (graph fractions).
+constexpr double kLabelHeadroom = 0.3;
+constexpr double kLeaderFrom = 0.8, kLeaderTo = 0.84;
+
+}  // namespace
+
+std::vector<double> bandLabelPlaces(const std::vector<double>& bands, double low, double high) {
+  const double widthPx = (kFrameRight - kFrameLeft) * kPictureWidthPx;
+  const double pxPerUnit = widthPx / std::max(high - low, 1e-9);
+  // Pixels from the left, where the highest wavenumber is.
+  std::vector<std::size_t> order(bands.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&bands](std::size_t a, std::size_t b) { return bands[a] > bands[b]; });
+  // Labels that would crowd each other are pooled into a run, evenly spaced and centred on their
+  // bands' mean, within the frame; a run that then reaches the one before is pooled with it too.
+  struct Run {
+    std::size_t first, count;
+    double sumPx, startPx;
+  };
+  std::vector<Run> runs;
+  const auto place = [widthPx](Run& run) {
+    const double span = static_cast<double>(run.count - 1) * kLabelSpacingPx;
+    run.startPx = std::clamp(run.sumPx / static_cast<double>(run.count) - span / 2, 0.0, std::max(widthPx - span, 0.0));
+  };
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    runs.push_back({k, 1, (high - bands[order[k]]) * pxPerUnit, 0});
+    place(runs.back());
+    while (runs.size() > 1) {
+      Run& before = runs[runs.size() - 2];
+      const Run& last = runs.back();
+      if (before.startPx + static_cast<double>(before.count) * kLabelSpacingPx <= last.startPx) break;
+      before.count += last.count;
+      before.sumPx += last.sumPx;
+      runs.pop_back();
+      place(runs.back());
+    }
+  }
+  std::vector<double> places(bands.size());
+  for (const Run& run : runs) {
+    for (std::size_t j = 0; j < run.count; ++j) {
+      places[order[run.first + j]] = high - (run.startPx + static_cast<double>(j) * kLabelSpacingPx) / pxPerUnit;
+    }
+  }
+  return places;
+}
+
+namespace {
+
+// High wavenumbers on the left; each band a dashed line, its position in the strip above.
 std::string spectrumScript(const SpectrumRecord& record, const std::string& outputPath) {
   std::string text = scriptStart(outputPath, printableAscii(record.title));
   const std::string values = record.kind == SpectrumKind::SingleBeam ? "single beam (arbitrary units)" : spectrumKindName(record.kind);
   text += "set xlabel 'wavenumber (cm-1)'\nset ylabel '" + values + "'\n";
+  text += "set lmargin at screen " + numberText(kFrameLeft) + "\nset rmargin at screen " + numberText(kFrameRight) + "\n";
   const double low = record.wavenumbers.front();
   const double high = record.wavenumbers.back();
   text += "set xrange [";
@@ -100,13 +157,19 @@ std::string spectrumScript(const SpectrumRecord& record, const std::string& outp
   text += ":";
   appendNumber(text, low);
   text += "]\n";
-  for (const double band : record.bands) {
-    char position[32];
-    std::snprintf(position, sizeof position, "%.1f", band);
-    text += "set arrow from " + std::string(position) + ", graph 0 to " + position +
-            ", graph 1 nohead dashtype 2 linecolor rgb '#b03030'\n";
-    text += "set label '" + std::string(position) + "' at " + position +
-            ", graph 0.98 right rotate by 90 offset -0.6,0 font ',8' textcolor rgb '#b03030'\n";
+  if (!record.bands.empty()) text += "set offsets 0, 0, graph " + numberText(kLabelHeadroom) + ", 0\n";
+  const std::vector<double> places = bandLabelPlaces(record.bands, std::min(low, high), std::max(low, high));
+  for (std::size_t i = 0; i < record.bands.size(); ++i) {
+    char band[32], place[32];
+    std::snprintf(band, sizeof band, "%.1f", record.bands[i]);
+    std::snprintf(place, sizeof place, "%.3f", places[i]);
+    const std::string colour = " linecolor rgb '#b03030'\n";
+    text += "set arrow from " + std::string(band) + ", graph 0 to " + band + ", graph " + numberText(kLeaderFrom) +
+            " nohead dashtype 2" + colour;
+    text += "set arrow from " + std::string(band) + ", graph " + numberText(kLeaderFrom) + " to " + place + ", graph " +
+            numberText(kLeaderTo) + " nohead" + colour;
+    text += "set label '" + std::string(band) + "' at " + place + ", graph " + numberText(kLeaderTo + 0.01) +
+            " left rotate by 90 offset 0.45,0 font ',8' textcolor rgb '#b03030'\n";
   }
   text += "plot '-' using 1:2 with lines notitle\n";
   text.reserve(text.size() + record.values.size() * 48 + 32);

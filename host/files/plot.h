@@ -21,6 +21,9 @@ inline constexpr const char* kNoPlotter = "gnuplot is not installed: no plot dra
 // points leave a gap in its line.
 std::optional<FileSetMember> interferogramPlot(const InterferogramRecord& record, const std::string& pngPath);
 std::optional<FileSetMember> spectrumPlot(const SpectrumRecord& record, const std::string& pngPath);
+// Where each band's label stands (cm-1) in the picture of a spectrum over [low, high] cm-1: at
+// its band, or moved aside just enough that no two labels overlap.
+std::vector<double> bandLabelPlaces(const std::vector<double>& bands, double low, double high);
 
 // A tracked band's values against time, points joined, with a fitted rise drawn through them.
 struct TrendPicture {

@@ -66,6 +66,9 @@ std::string driverLibraryPath();
 // The machine's own names, as a browser on the network may know it ("lab-pc"; on Windows its DNS
 // name "lab-pc.lab.example" too); none when the system tells none.
 std::vector<std::string> machineNames();
+// Whether a serial device is there now (a pseudo-terminal whose bench ended, or an unplugged USB
+// adapter's, is not): how a bench that vanished is told from one that stopped answering.
+bool serialDeviceExists(const std::string& path);
 // Sets an environment variable of this process: how the driver finds a port's device.
 void setEnvironment(const std::string& name, const std::string& value);
 

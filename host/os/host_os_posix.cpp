@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -166,6 +167,11 @@ std::vector<std::string> machineNames() {
   char name[256] = {};  // POSIX names are at most 255 bytes
   if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return {};
   return {name};
+}
+
+bool serialDeviceExists(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0;
 }
 
 void setEnvironment(const std::string& name, const std::string& value) {

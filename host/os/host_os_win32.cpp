@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
@@ -138,6 +139,16 @@ std::vector<std::string> machineNames() {
     }
   }
   return names;
+}
+
+// "\\.\COM3" is a name in the device namespace, which the file attributes do not see.
+bool serialDeviceExists(const std::string& path) {
+  constexpr std::string_view kDevicePrefix = "\\\\.\\";
+  if (path.starts_with(kDevicePrefix)) {
+    char target[512];
+    return QueryDosDeviceA(path.substr(kDevicePrefix.size()).c_str(), target, sizeof target) != 0;
+  }
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void setEnvironment(const std::string& name, const std::string& value) {

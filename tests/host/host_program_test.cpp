@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -200,8 +202,9 @@ class HostStop : public HostOnBench {
     EXPECT_TRUE(isOneLine(last)) << errors;
     EXPECT_THAT(last, ContainsRegex("^dorvane: stopped after [0-9]+ files? \\(" + cause + "\\), saved in .*; the port is closed"));
     // Every file there is whole, its pictures drawn or counted; none is half-written, and the line
-    // counts them all.
+    // counts them all. The folder comes with the first file: a stop before it leaves none.
     std::vector<fs::path> stems;
+    if (!fs::exists(out())) fs::create_directory(out());
     for (const auto& entry : fs::directory_iterator(out())) {
       if (entry.path().extension() != ".csv") continue;
       fs::path file = entry.path();
@@ -264,7 +267,13 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
   std::ofstream(foreign / "notes.csv") << "a,b\n1,2\n";
   const std::vector<Case> cases = {
       {{"acquire", "--bogus"}, "", 2, "--bogus"},
-      {{"acquire", "--files", "-3"}, "", 2, "--files"},
+      {{"acquire", "--files", "-1"}, "", 2, "--files -1 is out of range: give a whole number from 0 (until stopped) to 2147483647\n"},
+      {{"acquire", "--every", "abc"}, "", 2, "--every abc is not a number: give a number of seconds above 0 and at most 86400 (a day)\n"},
+      {{"acquire", "--scans", "65536"}, "", 2, "--scans 65536 is out of range: give a whole number from 1 to 65535\n"},
+      {{"acquire", "--timeout", "1.5"}, "", 2, "--timeout 1.5 is not a whole number: give a whole number of seconds from 1 to 86400 (a day)\n"},
+      {{"acquire", "--zero-fill", "3"}, "", 2, "--zero-fill 3 is not allowed: give 1, 2, 4 or 8\n"},
+      {{"fetch", "255"}, "", 2, "INDEX 255 is out of range: give a whole number from 0 (the newest) to 254 (the bench lists at most 255 blocks)\n"},
+      {{"demo", "--series", "--fill-time", "0"}, "", 2, "--fill-time 0 is out of range: give a number of seconds above 0 and at most 3600 (the virtual bench's bound)\n"},
       {{"fetch"}, "", 2, "INDEX"},
       {{"info"}, (scratch.path() / "missing.ini").string(), 1, "cannot read the settings file"},
       {{"info"}, noPort, 1, "noport.ini: no port= in [Settings]; the driver would take 0: give the serial port, numbered from 1, 1 to 256"},
@@ -272,10 +281,9 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
       {{"info"}, settingsWith("letters.ini", "points=abc"), 1, "letters.ini line 4: points=abc is not a whole number"},
       {{"info"}, settingsWith("huge.ini", "gain=1e40"), 1, "huge.ini line 4: gain=1e40 is not a whole number: the gain code, 0 to 3"},
       {{"info"}, scratch.write("nobaud.ini", "[Settings]\nport=49\n"), 1, "no baud= in [Settings]; the driver would take 0: give the line's baud rate, one of 1200"},
-      {{"acquire", "--points", "65536"}, "", 2, "--points 65536 is more than the driver can take: the bench adds 64 points to the request and the driver holds at most 65535, so 65471 is the largest"},
+      {{"acquire", "--points", "65536"}, "", 2, "--points 65536 is out of range: give a whole number from 1 to 65471 (the bench adds 64 points and the driver holds at most 65535)\n"},
       {{"acquire", "--out", (scratch.path() / "plain-file" / "sub").string()}, "", 1, "output folder"},
       {{"fetch", "7"}, "", 1, "no stored block 7"},
-      {{"acquire", "--every", "0"}, "", 2, "--every 0: give the seconds from the start of one file to the next, above 0"},
       {{"acquire", "--track", "CO2=2450:2250"}, "", 2, "--track CO2=2450:2250: give the range as LO:HI in cm-1"},
       {{"acquire", "--track", "C,O=1:2"}, "", 2, "the NAME heads the series table's columns"},
       {{"acquire", "--track", "CO2=2250:9000"}, "", 2, "--track CO2=2250:9000 lies outside the spectra's axis, 0 to 7899 cm-1"},
@@ -288,15 +296,21 @@ TEST_F(HostOnBench, BadInputEndsWithOneClearLineAndANonzeroStatus) {
     EXPECT_TRUE(isOneLine(errors)) << errors;
     EXPECT_THAT(errors, AllOf(StartsWith("dorvane: "), HasSubstr(c.says)));
   }
-  // A device that is not there, or no serial port: the line names the device and what to do.
+  // A device that is not there, or no serial port: the line names the device, the port's numbers
+  // and what to do, and nothing is made before the bench answers.
   const std::vector<std::pair<std::string, std::string>> devices = {
-      {"/dev/dorvane-no-such-port", "spectrometer_open returned -1: /dev/dorvane-no-such-port does not exist"},
+      {"/dev/dorvane-no-such-port", "spectrometer_open returned -1: /dev/dorvane-no-such-port does not exist (port=49 in "
+                                    "the settings, port 48 in the driver's log; on Linux DORVANE_COM49 names its device, "
+                                    "/dev/ttyS48 without it)"},
       {scratch.path().string(), "returned -27: " + scratch.path().string() + " is not a serial port"},
+      {(scratch.path() / "plain-file").string(), "returned -27: " + (scratch.path() / "plain-file").string() + " is not a serial port"},
   };
+  const fs::path unmade = scratch.path() / "unmade" / "out";
   for (const auto& [device, says] : devices) {
-    ChildProcess host(DORVANE_HOST, {"info", "--ini", settings()}, {"DORVANE_COM49=" + device});
+    ChildProcess host(DORVANE_HOST, {"acquire", "--ini", settings(), "--out", unmade.string()}, {"DORVANE_COM49=" + device});
     EXPECT_EQ(host.wait(), 1);
     EXPECT_THAT(host.errors(), HasSubstr(says));
+    EXPECT_FALSE(fs::exists(scratch.path() / "unmade")) << device;
   }
   // A key the driver does not know is named, and the rest goes on.
   auto typo = run({"info"}, settingsWith("typo.ini", "pionts=4096"));
@@ -328,9 +342,36 @@ TEST_F(HostOnBench, ABenchThatVanishesMidAcquisitionEndsItWithinTheTimeout) {
   const std::string errors = host->errors();
   EXPECT_THAT(errors, StartsWith("dorvane: --timeout 2 s is shorter than a file is expected to take (1 scan in about 0.1 s and 2.2 s of transfer)\n"));
   // Gone between two files, it is missed at the time-out; gone during a transfer, the driver gives up at once.
-  EXPECT_THAT(errors, ContainsRegex("\ndorvane: (no file from the bench in 2 s|the acquisition ended early: )"));
+  EXPECT_THAT(errors, ContainsRegex("\ndorvane: (no file from the bench in 2 s|the acquisition ended early: |the port went "
+                                    "away during file 2's transfer: )"));
   EXPECT_EQ(csvValues((out() / "run-001.csv").string()).size(), 4096u + 64u);
   EXPECT_THAT(leftovers(out()), ::testing::IsEmpty());
+}
+
+// The virtual bench ended while the first file is on the line (a paced line: 2.2 s for it): the line
+// says the port went away, names it as the settings and the driver's log number it, and what to do;
+// no folder is left behind for a run that saved nothing.
+TEST_F(HostOnBench, ABenchGoneMidTransferSaysThePortWentAwayAndWhatToDo) {
+  std::promise<void> dataAsked;
+  std::atomic<bool> told{false};
+  sim::InstrumentOptions options;
+  options.onBlock = [&](sim::BlockEvent event, const sim::BlockInfo&) {
+    if (event == sim::BlockEvent::DataAsked && !told.exchange(true)) dataAsked.set_value();
+  };
+  sim::BenchLinkOptions paced;
+  paced.baud = 38400;
+  startBench(options, paced);
+  const std::string device = pty.slavePath();
+  auto host = run({"acquire", "--files", "3", "--out", out().string(), "--prefix", "run", "--no-plot"});
+  ASSERT_EQ(dataAsked.get_future().wait_for(std::chrono::milliseconds(kPatienceMs)), std::future_status::ready);
+  instrument.reset();
+  pty.close();
+  EXPECT_EQ(host->wait(), 1);
+  EXPECT_EQ(host->errors(), "dorvane: the port went away during file 1's transfer: " + device +
+                                " (port=49 in the settings, port 48 in the driver's log) is gone (start the virtual bench "
+                                "again and set DORVANE_COM49 to the device it names, or plug the bench's serial cable back "
+                                "in) after 0 files saved; the port is closed\n");
+  EXPECT_FALSE(fs::exists(out()));
 }
 
 // Nothing is replaced unless asked, and a second program never gets the port while one holds it.

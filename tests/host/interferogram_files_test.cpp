@@ -350,6 +350,31 @@ TEST(HostFilesPlot, DrawsA1200By700PngWhateverTheTitleHolds) {
 }
 
 
+// The polystyrene film's bands over the demo's 450 to 4000 cm-1, and twenty bands crowded at the
+// picture's left edge: the labels keep their bands' order, stay inside the frame, stand at least
+// 1 % of the axis apart (11 px of the 1200 px picture; the labels' text is 8 points high), and a
+// label with room beside its band stands at it.
+TEST(HostFilesPlot, BandLabelsNeverOverlapAndStayInTheirBandsOrder) {
+  std::vector<double> bands = {3060.0, 3026.4, 3001.4, 2849.5, 1942.9, 1871.0, 1801.6,
+                               1601.2, 1583.0, 1154.5, 1069.1, 1028.3, 906.7, 698.9};
+  for (int i = 0; i < 20; ++i) bands.push_back(3999 - 0.5 * i);
+  const double low = 450, high = 4000;
+  const std::vector<double> places = bandLabelPlaces(bands, low, high);
+  ASSERT_EQ(places.size(), bands.size());
+  std::vector<std::size_t> order(bands.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&bands](std::size_t a, std::size_t b) { return bands[a] > bands[b]; });
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    EXPECT_GE(places[order[k]], low);
+    EXPECT_LE(places[order[k]], high);
+    if (k > 0) {
+      EXPECT_GE(places[order[k - 1]] - places[order[k]], 0.01 * (high - low)) << bands[order[k]];
+    }
+  }
+  EXPECT_DOUBLE_EQ(places[3], 2849.5);
+  EXPECT_DOUBLE_EQ(places[13], 698.9);
+}
+
 // A set with a plot asked for: without gnuplot it is saved without its PNG; with a gnuplot that
 // fails, nothing of it is.
 TEST(HostFilesPlot, TheGnuplotOnThePathAtTheCallIsTheOneUsed) {
