@@ -160,6 +160,7 @@ struct NoObserver final : AcquireObserver {
   void saved(const std::shared_ptr<const AcquiredFile>&) override {}
   void drawn(std::int32_t, const std::vector<std::string>&) override {}
   void notice(const std::string&) override {}
+  void remark(const std::string&) override {}
   void ended(const std::string&, bool) override {}
 };
 
@@ -532,7 +533,9 @@ bool Acquisition::waitForNext() {
   }
   if (stopping_ && phase_.now() > stopBy_) return false;
   if (spectrometer_getStatus() != DORVANE_STATUS_ACQUIRING && spectrometer_getFileProgress() == driverSeen_) {
-    ending_ = "the acquisition ended early: the bench did not start a scan (the driver's log tells why)";
+    ending_ = portWentAway(options_.settings)
+                  ? benchLost(options_.settings, "before file " + std::to_string(seen_ + 1) + " began")
+                  : "the acquisition ended early: the bench did not start a scan (the driver's log tells why)";
   } else if (Clock::now() - lastFileAt_ > std::chrono::seconds(plan_.timeoutSeconds)) {
     ending_ = "no file from the bench in " + std::to_string(plan_.timeoutSeconds) +
               " s: it may have stopped answering (--timeout sets the wait)";

@@ -48,8 +48,8 @@ class AcquireObserver {
   // A problem the acquisition goes on after, in words (a file that could not be retrieved).
   virtual void notice(const std::string& line) = 0;
   // A word on the run's course that is no problem (a timed series' file that starts late): the
-  // run goes as asked. An observer that shows none leaves it.
-  virtual void remark(const std::string& line) { (void)line; }
+  // run goes as asked.
+  virtual void remark(const std::string& line) = 0;
   // The end: `failure` empty when the acquisition went as asked; `stopped` for a stop the user asked for.
   virtual void ended(const std::string& failure, bool stopped) = 0;
 };

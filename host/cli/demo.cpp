@@ -88,6 +88,9 @@ class DemoFile final : public AcquireObserver {
     pictures = drawn;
     if (run_) run_->drawn(offset_ + own, drawn);
   }
+  void remark(const std::string& line) override {
+    if (run_) run_->remark(line);
+  }
   void notice(const std::string& line) override {
     if (run_) run_->notice(line);
   }
