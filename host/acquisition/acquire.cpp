@@ -620,8 +620,9 @@ std::int32_t Acquisition::end() {
     spectrometer_close();
     failure = saveFailure + "; the acquisition is stopped and the port closed (" + counted(saver_.saved(), "file") + " saved)";
   } else if (stopped && ending_.empty()) {
-    failure = "stopped after " + counted(saver_.saved(), "file") + " (" + stopCause().what + "), saved in " +
-              shownPath(options_.folder) + "; the port is closed";
+    // The folder comes with the first file: a stop before it has nothing to point to.
+    failure = "stopped after " + counted(saver_.saved(), "file") + " (" + stopCause().what + ")" +
+              (saver_.saved() > 0 ? ", saved in " + shownPath(options_.folder) : "") + "; the port is closed";
   } else if (!ending_.empty()) {
     failure = ending_ + " after " + counted(saver_.saved(), "file") + " saved; the port is closed";
   }
