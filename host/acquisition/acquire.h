@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/acquisition/session.h"
-#include "host/acquisition/spectrum.h"
+#include "host/acquisition/processing.h"
 #include "host/files/series_file.h"
 
 namespace dorvane::host {

@@ -10,7 +10,7 @@
 
 #include "host/acquisition/acquire.h"
 #include "host/acquisition/session.h"
-#include "host/acquisition/spectrum.h"
+#include "host/acquisition/processing.h"
 #include "host/live/live_view.h"
 
 namespace dorvane::host::cli {

@@ -27,7 +27,7 @@ std::string seriesFileName(const std::string& prefix) { return prefix + "-series
 
 std::string seriesHeader(const std::vector<TrackedBand>& bands, std::string_view values) {
   const std::string what(values);
-  std::string text = "# dorvane series: bands of " + what + " spectra, tracked file by file\n";
+  std::string text = std::string(kSeriesTitleStart) + what + std::string(kSeriesTitleEnd) + "\n";
   text += "# seconds: since the first file began; file: the file's name without its extension\n";
   for (const TrackedBand& band : bands) {
     text += "# " + band.name + ": " + numberText(band.low) + " to " + numberText(band.high) + " cm-1; area in " + what +

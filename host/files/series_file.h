@@ -34,6 +34,10 @@ struct BandMeasure {
   double position = std::numeric_limits<double>::quiet_NaN();
 };
 
+// The table's first line: kSeriesTitleStart, what the spectra are, kSeriesTitleEnd.
+inline constexpr std::string_view kSeriesTitleStart = "# dorvane series: bands of ";
+inline constexpr std::string_view kSeriesTitleEnd = " spectra, tracked file by file";
+
 struct SeriesRow {
   double seconds = 0;  // since the series' first file began
   std::string file;    // the file's name without its extension, e.g. "run-001"

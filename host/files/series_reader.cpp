@@ -3,7 +3,6 @@
 #include "host/files/series_reader.h"
 
 #include <cmath>
-#include <fstream>
 #include <string_view>
 
 #include "host/files/text_reading.h"
@@ -16,9 +15,6 @@ using text_reading::bad;
 using text_reading::Lines;
 using text_reading::quoted;
 
-constexpr std::string_view kCsvStart = "# dorvane series:";
-constexpr std::string_view kStart = "# dorvane series: bands of ";
-constexpr std::string_view kValuesEnd = " spectra, tracked file by file";
 constexpr std::uintmax_t kLargestSeriesFile = 512ull << 20;
 constexpr std::string_view kMeasures[] = {" area", " height", " position"};
 
@@ -77,8 +73,8 @@ SeriesTable readTable(std::string_view text) {
   Lines lines(text);
   std::string_view line;
   lines.next(line);
-  if (!line.starts_with(kStart) || !line.ends_with(kValuesEnd)) bad(lines.at() + quoted(line) + " is not a series table's title");
-  table.values = std::string(line.substr(kStart.size(), line.size() - kStart.size() - kValuesEnd.size()));
+  if (!line.starts_with(kSeriesTitleStart) || !line.ends_with(kSeriesTitleEnd)) bad(lines.at() + quoted(line) + " is not a series table's title");
+  table.values = std::string(line.substr(kSeriesTitleStart.size(), line.size() - kSeriesTitleStart.size() - kSeriesTitleEnd.size()));
   std::vector<std::string_view> comments;
   while (lines.next(line) && line.starts_with("#")) comments.push_back(line);
   table.bands = bandsOf(lines, line);
@@ -113,10 +109,7 @@ SeriesReading readSeriesFile(const std::string& path) {
 }
 
 bool isSavedSeries(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::string opening(kCsvStart.size(), '\0');
-  file.read(opening.data(), static_cast<std::streamsize>(opening.size()));
-  return file.gcount() == static_cast<std::streamsize>(kCsvStart.size()) && opening == kCsvStart;
+  return text_reading::fileOpening(path, kSeriesTitleStart.size()) == kSeriesTitleStart;
 }
 
 }  // namespace dorvane::host

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
@@ -142,10 +141,7 @@ SpectrumReading readSpectrumFile(const std::string& path) {
 }
 
 bool isSavedSpectrum(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::string opening(kOpeningBytes, '\0');
-  file.read(opening.data(), static_cast<std::streamsize>(opening.size()));
-  opening.resize(static_cast<std::size_t>(file.gcount()));
+  const std::string opening = text_reading::fileOpening(path, kOpeningBytes);
   if (opening.starts_with(kCsvStart)) return true;
   if (!opening.starts_with(kJcampStart)) return false;
   Lines lines(opening);

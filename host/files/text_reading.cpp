@@ -1,6 +1,7 @@
 // The shared part of reading the host's files back: a bounded whole-file read, lines, numbers, labels.
 #include "host/files/text_reading.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -37,6 +38,14 @@ std::string contentFailure(const std::function<void()>& read) {
   } catch (const BadContent& content) {
     return content.what;
   }
+}
+
+std::string fileOpening(const std::string& path, std::size_t bytes) {
+  std::ifstream file(path, std::ios::binary);
+  std::string opening(bytes, '\0');
+  file.read(opening.data(), static_cast<std::streamsize>(opening.size()));
+  opening.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+  return opening;
 }
 
 std::string savedFileText(const std::string& path, std::uintmax_t largest, std::string_view noun) {

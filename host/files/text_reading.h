@@ -28,6 +28,10 @@ std::string contentFailure(const std::function<void()>& read);
 // BadContent ("no such file", "it is larger than 512 MiB: no NOUN of dorvane's is", ...).
 std::string savedFileText(const std::string& path, std::uintmax_t largest, std::string_view noun);
 
+// Up to `bytes` of the file's first bytes (fewer when it is shorter; none when it cannot be read):
+// enough to tell a file's kind without reading it whole.
+std::string fileOpening(const std::string& path, std::size_t bytes);
+
 // How every JCAMP-DX file of the host's starts.
 inline constexpr std::string_view kJcampStart = "##TITLE=";
 
