@@ -9,7 +9,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
 #include "host/os/host_failure.h"
-#include "host/acquisition/settings_file.h"
+#include "host/instrument/settings_file.h"
 
 using namespace dorvane;
 

@@ -14,9 +14,9 @@
 
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
-#include "host/acquisition/driver_words.h"
+#include "host/instrument/driver_words.h"
 #include "host/acquisition/pictures.h"
-#include "host/acquisition/tracking.h"
+#include "host/analysis/tracking.h"
 #include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"

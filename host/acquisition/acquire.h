@@ -8,24 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "host/acquisition/session.h"
-#include "host/acquisition/processing.h"
-#include "host/files/series_file.h"
+#include "host/acquisition/acquired_file.h"
+#include "host/analysis/processing.h"
+#include "host/analysis/tracking.h"
+#include "host/instrument/session.h"
+#include "host/files/output_folder.h"
 
 namespace dorvane::host {
-
-// A file as the acquisition fetched and saved it.
-struct AcquiredFile {
-  std::int32_t number = 0;  // 1 for the acquisition's first file
-  InterferogramRecord record;
-  SavedFiles files;  // its data files; the pictures come later (AcquireObserver::drawn)
-  // Its spectrum, when the acquisition makes them (AcquireOptions::spectra), or why there is none.
-  std::optional<SpectrumRecord> spectrum;
-  std::string spectrumError;
-  SavedFiles spectrumFiles;  // when the spectrum is saved too
-  // Its row of the series table, when the acquisition tracks bands (AcquireOptions::tracks).
-  std::optional<SeriesRow> row;
-};
 
 // Told of the acquisition's course as it goes, e.g. by the live view. Each step is called on the
 // thread that takes it: the acquiring thread, the saving thread (saved) or the picture thread

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "host/acquisition/acquire.h"
+#include "host/acquisition/acquired_file.h"
 #include "platform/event.h"
 #include "platform/mutex.h"
 #include "platform/thread.h"

@@ -8,7 +8,7 @@
 
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
-#include "host/acquisition/tracking.h"
+#include "host/analysis/tracking.h"
 #include "host/files/file_text.h"
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"

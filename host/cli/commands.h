@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "host/acquisition/acquire.h"
-#include "host/acquisition/session.h"
-#include "host/acquisition/processing.h"
+#include "host/instrument/session.h"
+#include "host/analysis/processing.h"
 #include "host/live/live_view.h"
+#include "host/files/output_folder.h"
 
 namespace dorvane::host::cli {
 

@@ -13,8 +13,8 @@
 
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
-#include "host/acquisition/driver_words.h"
-#include "host/acquisition/tracking.h"
+#include "host/instrument/driver_words.h"
+#include "host/analysis/tracking.h"
 #include "host/files/file_text.h"
 #include "host/files/plot.h"
 #include "host/cli/commands.h"

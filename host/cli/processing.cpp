@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "host/acquisition/processing.h"
+#include "host/analysis/processing.h"
 #include "host/files/file_text.h"
 #include "host/cli/commands.h"
 #include "host/os/host_failure.h"

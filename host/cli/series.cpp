@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "host/acquisition/tracking.h"
+#include "host/analysis/tracking.h"
 #include "host/cli/commands.h"
 #include "host/files/formats.h"
 #include "host/files/interferogram_reader.h"

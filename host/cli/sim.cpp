@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "dorvane.h"
-#include "host/acquisition/driver_words.h"
-#include "host/acquisition/session.h"
+#include "host/instrument/driver_words.h"
+#include "host/instrument/session.h"
 #include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "host/acquisition/tracking.h"
+#include "host/analysis/tracking.h"
 #include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/files/interferogram_files.h"

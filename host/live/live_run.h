@@ -49,7 +49,7 @@
 #include "platform/mutex.h"
 #include "host/acquisition/acquire.h"
 #include "host/live/live_server.h"
-#include "host/acquisition/processing.h"
+#include "host/analysis/processing.h"
 #include "host/files/series_file.h"
 
 namespace dorvane::host::live {

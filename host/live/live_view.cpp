@@ -8,7 +8,7 @@
 #include <set>
 #include <system_error>
 
-#include "host/acquisition/tracking.h"
+#include "host/analysis/tracking.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/files/formats.h"

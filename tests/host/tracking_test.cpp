@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "host/acquisition/tracking.h"
+#include "host/analysis/tracking.h"
 #include "host/os/host_failure.h"
 
 namespace dorvane::host {

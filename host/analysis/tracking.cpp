@@ -1,5 +1,5 @@
 // Tracked bands: the option's text, the check against the axis, and the measures of one spectrum.
-#include "host/acquisition/tracking.h"
+#include "host/analysis/tracking.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // The settings file's keys, what each may hold, and the check the host makes before the driver
 // reads the file.
-#include "host/acquisition/settings_file.h"
+#include "host/instrument/settings_file.h"
 
 #include <algorithm>
 #include <cctype>

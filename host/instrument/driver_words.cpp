@@ -2,7 +2,7 @@
 #include <string>
 
 #include "dorvane.h"
-#include "host/acquisition/driver_words.h"
+#include "host/instrument/driver_words.h"
 
 namespace dorvane::host {
 namespace {

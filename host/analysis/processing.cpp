@@ -1,6 +1,6 @@
 // Spectra made through dorvane_spectra.h: options into the library's record, single beams, ratios
 // against a background, the range cut, the parameters recorded in the files, and the spectrum command.
-#include "host/acquisition/processing.h"
+#include "host/analysis/processing.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/acquisition/processing.h"
+#include "host/analysis/processing.h"
 #include "host/files/series_file.h"
 
 namespace dorvane::host {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "dorvane_spectra.h"
-#include "host/acquisition/session.h"
 #include "host/files/spectrum_files.h"
+#include "host/files/output_folder.h"
 
 namespace dorvane::host {
 
