@@ -422,13 +422,16 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  int status = kExitFailure;
   try {
-    return run(argc, argv);
+    status = run(argc, argv);
   } catch (const HostFailure& failure) {
+    awaitStopNotices();  // "stopping…" before "stopped by Ctrl-C"
     std::cerr << "dorvane: " << failure.what() << std::endl;
     return failure.exitStatus();
   } catch (const std::exception& error) {
     std::cerr << "dorvane: " << error.what() << std::endl;
-    return kExitFailure;
   }
+  awaitStopNotices();
+  return status;
 }

@@ -38,6 +38,9 @@ inline HostFailure stoppedBy(const std::string& rest) {
 inline constexpr const char* kPlainNotice = "stopping…";
 using StopNotice = std::function<std::string(int count)>;
 void setStopNotice(StopNotice notice);
+// Waits (at most 2 s) until the notice of every stop request so far is on stderr: called on the
+// program's way out, which a request may wake before its notice is written.
+void awaitStopNotices();
 
 // The event the driver signals after each file: an eventfd on Linux, a Win32 event on Windows.
 class CompletionEvent {

@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,9 @@ void onStopSignal(int signal) {
 // Never destroyed: the thread that shows the notice may still wake while the program exits.
 std::mutex& noticeLock = *new std::mutex;
 StopNotice& currentNotice = *new StopNotice;
+// The requests whose notice is on stderr (or needed none), for the program's way out.
+std::condition_variable& noticesShownChanged = *new std::condition_variable;
+int noticesShown = 0;
 
 void drain(int descriptor) {
   char bytes[64];
@@ -81,9 +86,15 @@ void showNotices() {
       std::lock_guard<std::mutex> hold(noticeLock);
       if (currentNotice) line = currentNotice(count);
     }
-    if (line.empty()) continue;
     // Over the progress line, when both share the terminal.
-    writeAll(STDERR_FILENO, (::isatty(STDERR_FILENO) == 1 ? "\r\033[K" : "") + std::string("dorvane: ") + line + "\n");
+    if (!line.empty()) {
+      writeAll(STDERR_FILENO, (::isatty(STDERR_FILENO) == 1 ? "\r\033[K" : "") + std::string("dorvane: ") + line + "\n");
+    }
+    {
+      std::lock_guard<std::mutex> hold(noticeLock);
+      noticesShown = count;
+    }
+    noticesShownChanged.notify_all();
   }
 }
 
@@ -115,6 +126,13 @@ StopCause stopCause() {
     case SIGHUP: return {"the terminal hanging up (SIGHUP)", 128 + SIGHUP};
     default: return {"signal " + std::to_string(signal), 128 + signal};
   }
+}
+
+void awaitStopNotices() {
+  if (stopPipe[0] < 0) return;
+  std::unique_lock<std::mutex> hold(noticeLock);
+  // Bounded: a stderr that blocks (a full pipe nobody reads) must not keep the program from ending.
+  noticesShownChanged.wait_for(hold, std::chrono::seconds(2), [] { return noticesShown >= stopRequests; });
 }
 
 void setStopNotice(StopNotice notice) {

@@ -41,8 +41,9 @@ BOOL WINAPI onConsoleControl(DWORD control) {
   DWORD none = 0;
   firstControl.compare_exchange_strong(none, control + 1);
   const int count = ++stopRequests;
-  SetEvent(stopEvent);
+  // The notice first: the main thread may end the program as soon as the event wakes it.
   showNotice(count);
+  SetEvent(stopEvent);
   // A closed console ends the process as soon as this handler returns. Waiting here gives the main
   // thread the time to stop the acquisition and close the port; its exit, or the system's own limit
   // of a few seconds, ends the wait.
@@ -75,6 +76,9 @@ StopCause stopCause() {
     default: return {"Ctrl-C", kExitStopped};
   }
 }
+
+// The handler shows its notice before it wakes the main thread.
+void awaitStopNotices() {}
 
 void setStopNotice(StopNotice notice) {
   if (stopEvent == nullptr) return;  // nothing can ask for a stop before catchStopRequests
