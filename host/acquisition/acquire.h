@@ -11,6 +11,7 @@
 #include "host/acquisition/acquired_file.h"
 #include "host/analysis/processing.h"
 #include "host/analysis/tracking.h"
+#include "host/instrument/bench_driver.h"
 #include "host/instrument/session.h"
 #include "host/files/output_folder.h"
 
@@ -66,6 +67,8 @@ struct AcquireOptions {
   // <prefix>-series.csv, each row committed to the disk as it is written.
   std::vector<TrackedBand> tracks;
   AcquireObserver* observer = nullptr;
+  // The driver the acquisition calls; none: the library's exports (tests give a scripted one).
+  BenchDriver* driver = nullptr;
 };
 
 // Runs the acquisition with the settings already loaded, reporting progress on stdout (a progress

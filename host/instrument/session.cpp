@@ -17,13 +17,13 @@
 
 namespace dorvane::host {
 
-CheckedSettings loadSettings(const std::string& iniPath) {
+CheckedSettings loadSettings(const std::string& iniPath, BenchDriver& driver) {
   CheckedSettings settings = checkSettingsFile(iniPath);
   for (const std::string& warning : settings.warnings) std::cerr << "dorvane: " << warning << "\n";
   // The driver takes a relative path from the current folder, as we do; absolute reads plainer in its log.
   std::error_code error;
   const std::string absolute = std::filesystem::absolute(iniPath, error).string();
-  const std::int32_t result = spectrometer_execute(("@" + (error ? iniPath : absolute)).c_str());
+  const std::int32_t result = driver.execute(("@" + (error ? iniPath : absolute)).c_str());
   if (result != 0) throw HostFailure(callFailed("spectrometer_execute", result));
   return settings;
 }
@@ -73,20 +73,20 @@ std::string benchLost(const CheckedSettings& settings, const std::string& when) 
          " (check that it is on and its cable is in; a virtual bench, that it still runs; the driver's log tells more)";
 }
 
-OpenBench::OpenBench(const CheckedSettings& settings) : settings_(settings) {
-  const std::int32_t result = spectrometer_open(0);
+OpenBench::OpenBench(const CheckedSettings& settings, BenchDriver& driver) : settings_(settings), driver_(driver) {
+  const std::int32_t result = driver_.open(0);
   if (result != 0) {
-    spectrometer_close();
+    driver_.close();
     throw HostFailure(callFailed("spectrometer_open", result, openFailure(result, settings).c_str()));
   }
-  identity_ = spectrometer_execute("whoAreYou");
+  identity_ = driver_.execute("whoAreYou");
 }
 
-OpenBench::~OpenBench() { spectrometer_close(); }
+OpenBench::~OpenBench() { driver_.close(); }
 
 std::string OpenBench::setupText() const {
   std::vector<char> text(DORVANE_SETUP_TEXT_SIZE + 1, '\0');  // and a terminator of our own
-  const std::int32_t result = getSetup(text.data(), 0);
+  const std::int32_t result = driver_.getSetup(text.data());
   if (result != 0) {
     // The port opened a moment ago: a refusal now is another program's, anything else a bench gone.
     const bool refused = result == DORVANE_ERROR_PORT_IN_USE || result == DORVANE_ERROR_PORT_DENIED ||
@@ -97,9 +97,9 @@ std::string OpenBench::setupText() const {
   return text.data();
 }
 
-std::vector<std::string> storedBlockDates() {
+std::vector<std::string> storedBlockDates(BenchDriver& driver) {
   std::vector<char> text(DORVANE_REMOTE_DATA_LIST_SIZE + 1, '\0');  // and a terminator of our own
-  const std::int32_t result = getRemoteDataList(text.data());
+  const std::int32_t result = driver.getRemoteDataList(text.data());
   if (result != 0) throw HostFailure(callFailed("getRemoteDataList", result, result == 1 ? "the bench's status could not be read" : nullptr));
   std::vector<std::string> dates;
   std::istringstream lines(text.data());

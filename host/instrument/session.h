@@ -8,13 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "host/instrument/bench_driver.h"
 #include "host/instrument/settings_file.h"
 
 namespace dorvane::host {
 
 // Checks the settings file (checkSettingsFile: one line for what is wrong, a warning on stderr for
 // each unknown or repeated key) and hands it to the driver. Returns what the host needs of it.
-CheckedSettings loadSettings(const std::string& iniPath);
+CheckedSettings loadSettings(const std::string& iniPath, BenchDriver& driver = exportsDriver());
 
 // The port as each side numbers it: "port=49 in the settings, port 48 in the driver's log" (the
 // driver counts from 0; on Linux port=49 opens DORVANE_COM49's device, else /dev/ttyS48; on Windows
@@ -34,11 +35,11 @@ std::string benchLost(const CheckedSettings& settings, const std::string& when);
 bool portWentAway(const CheckedSettings& settings);
 
 // spectrometer_open for the life of the object; the destructor closes, which also stops an
-// acquisition that is still running.
+// acquisition that is still running. `driver` must outlive the object.
 class OpenBench {
  public:
   // The failure line names the device behind `settings`' port and what to do about it.
-  explicit OpenBench(const CheckedSettings& settings);
+  explicit OpenBench(const CheckedSettings& settings, BenchDriver& driver = exportsDriver());
   ~OpenBench();
   OpenBench(const OpenBench&) = delete;
   OpenBench& operator=(const OpenBench&) = delete;
@@ -50,11 +51,12 @@ class OpenBench {
 
  private:
   CheckedSettings settings_;
+  BenchDriver& driver_;
   std::int32_t identity_ = 0;
 };
 
 // The dates of the blocks in the bench's memory, newest first, as getRemoteDataList lists them; the
 // bench must be open. Throws HostFailure when the list cannot be read.
-std::vector<std::string> storedBlockDates();
+std::vector<std::string> storedBlockDates(BenchDriver& driver = exportsDriver());
 
 }  // namespace dorvane::host
