@@ -12,9 +12,9 @@
 
 namespace dorvane::host::cli {
 
-int showInfo(std::string& iniPath) {
+int runInfo(InfoArguments& arguments) {
   {
-    OpenBench bench(loadSettings(iniPath));
+    OpenBench bench(loadSettings(arguments.iniPath));
     std::cout << "bench: " << benchName(bench.identity()) << " (whoAreYou " << bench.identity() << ")\n";
     std::cout << bench.setupText();
   }

@@ -13,9 +13,9 @@
 
 namespace dorvane::host::cli {
 
-int listStoredBlocks(std::string& iniPath) {
+int runList(ListArguments& arguments) {
   {
-    OpenBench bench(loadSettings(iniPath));
+    OpenBench bench(loadSettings(arguments.iniPath));
     const std::vector<std::string> dates = storedBlockDates();
     if (dates.empty()) std::cout << "the bench holds no stored blocks\n";
     for (std::size_t i = 0; i < dates.size(); ++i) std::cout << i << "  " << dates[i] << "\n";

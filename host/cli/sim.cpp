@@ -13,7 +13,8 @@
 
 namespace dorvane::host::cli {
 
-int serveVirtualBench(std::vector<std::string>& benchOptions) {
+int runSim(SimArguments& arguments) {
+  std::vector<std::string>& benchOptions = arguments.benchOptions;
   // A bare "--" before the bench's options is the separator, not one of them.
   if (!benchOptions.empty() && benchOptions.front() == "--") benchOptions.erase(benchOptions.begin());
   catchStopRequests();
