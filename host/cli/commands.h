@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "host/acquisition/acquire.h"
-#include "host/instrument/session.h"
 #include "host/analysis/processing.h"
 #include "host/live/live_view.h"
 #include "host/files/output_folder.h"

@@ -8,7 +8,6 @@
 #include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
-#include "host/text/text.h"
 
 namespace dorvane::host::cli {
 namespace {

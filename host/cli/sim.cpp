@@ -3,13 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "dorvane.h"
-#include "host/instrument/driver_words.h"
-#include "host/instrument/session.h"
 #include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
-#include "host/text/text.h"
 
 namespace dorvane::host::cli {
 
