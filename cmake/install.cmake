@@ -1,6 +1,6 @@
 # The installed tree (GNUInstallDirs, relocatable):
 #   lib/libdorvane.so.0.1.0, .so.0, .so and the same for libdorvane_spectra (Windows: bin/*.dll,
-#   lib/*.lib and lib/*.def), include/dorvane.h and include/dorvane_spectra.h, bin/dorvane and
+#   lib/*.lib and lib/*.def), include/dorvane.h, dorvane_helpers.h and dorvane_spectra.h, bin/dorvane and
 #   bin/dorvane-benchsim, lib/pkgconfig/dorvane.pc and dorvane_spectra.pc, and lib/cmake/dorvane/
 #   for find_package(dorvane), which gives dorvane::dorvane and dorvane::spectra.
 # The static layers and the test libraries stay in the build.
@@ -12,7 +12,8 @@ install(TARGETS dorvane dorvane_spectra EXPORT dorvaneTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/dorvane.h ${PROJECT_SOURCE_DIR}/include/dorvane_spectra.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/dorvane.h ${PROJECT_SOURCE_DIR}/include/dorvane_helpers.h
+              ${PROJECT_SOURCE_DIR}/include/dorvane_spectra.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS dorvane_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET dorvane-benchsim)

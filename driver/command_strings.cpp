@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "bench/accessories.h"
-#include "dorvane.h"
+#include "dorvane_helpers.h"
 #include "driver/driver.h"
 
 namespace dorvane::driver {

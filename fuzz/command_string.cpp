@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "dorvane.h"
+#include "dorvane_helpers.h"
 #include "driver/driver.h"
 #include "fuzz/fake_bench.h"
 #include "tests/support/test_support.h"

@@ -41,18 +41,37 @@
  * dorvane.dll: the acquisition thread holds a reference on the DLL while it runs, so a FreeLibrary
  * during an acquisition leaves the DLL loaded and acquiring (load it again to stop it). Stop or
  * close before unloading.
+ *
+ * This header holds declarations and constants only, so that it compiles as C89 and later and as
+ * C++98 and later, and FFI readers that take declarations only (cffi's cdef, MATLAB's loadlibrary)
+ * read it. The helpers a C or C++ host may use beside the exports (dorvane_error_text, the command
+ * reader, the serial device of a port) are static inline functions in dorvane_helpers.h, which
+ * includes this header.
+ *
+ * For an FFI reader that wants plain declarations after the preprocessor, define
+ * DORVANE_DECLARATIONS_ONLY: the header then includes no system header (int32_t is left for the
+ * reader, which knows it) and marks the functions with no attribute or calling convention, e.g.
+ * `gcc -E -P -DDORVANE_DECLARATIONS_ONLY dorvane.h` for cffi's cdef. The named numbers are
+ * `#define`s, which the preprocessor removes: `gcc -E -dM` lists them.
  */
 #ifndef DORVANE_H
 #define DORVANE_H
 
-#include <stdint.h>
+#if !defined(DORVANE_DECLARATIONS_ONLY)
+#  include <stdint.h>
+#endif
 
 /** @def DORVANE_API
  * Marks an export: dllexport while the DLL is built (DORVANE_BUILDING_LIBRARY), dllimport in its
- * hosts; on Linux, default visibility in a library that hides everything else. */
+ * hosts; on Linux, default visibility in a library that hides everything else; nothing with
+ * DORVANE_DECLARATIONS_ONLY. */
 /** @def DORVANE_CALL
- * Every export's calling convention: cdecl on Windows, the platform's C convention elsewhere. */
-#if defined(_WIN32)
+ * Every export's calling convention: cdecl on Windows, the platform's C convention elsewhere;
+ * nothing with DORVANE_DECLARATIONS_ONLY. */
+#if defined(DORVANE_DECLARATIONS_ONLY)
+#  define DORVANE_API
+#  define DORVANE_CALL
+#elif defined(_WIN32)
 #  if defined(DORVANE_BUILDING_LIBRARY)
 #    define DORVANE_API __declspec(dllexport)
 #  else
@@ -92,52 +111,6 @@
 /** @} */
 
 /**
- * What a negative result (or error word) means, as one short phrase: the codes of the bench link,
- * of the bench's requests, of the serial layer and those above. Some numbers have two writers (the
- * serial layer opening the port, the link reading a block); the phrase names both. Never NULL.
- */
-static inline const char* dorvane_error_text(int32_t code) {
-  switch (code) {
-    case 0: return "no error";
-    case -1: return "no such serial port, or no port set in the settings";
-    case -2: return "the request for the bench's setup could not be sent";
-    case -3: return "the bench's setup could not be received, or the serial port is not open";
-    case -4: return "the bench refused a packet ten times, or the serial queues could not be allocated";
-    case -5: return "the bench did not answer a packet";
-    case -6: return "the bench aborted a message";
-    case -7: return "a message could not be sent to the bench";
-    case -8: return "the serial receive queue overflowed";
-    case -9: return "a character overrun on the serial line";
-    case -10: return "a parity error on the serial line, or the serial device refused to open";
-    case -11: return "a framing error on the serial line, or a line format the port does not offer";
-    case -12: return "a break on the serial line, or a baud rate the port does not offer";
-    case -13: return "the serial transmit queue is full";
-    case -14: return "the serial port is in an invalid mode";
-    case -15: return "a serial line error";
-    case -16: return "a block read failed: the serial port is not open";
-    case -17: return "a block read failed: no such serial port";
-    case -18: return "the bench's status could not be read";
-    case -19: return "the bench rejected the command";
-    case -20: return "the bench reports a communication error";
-    case -21: return "the bench reports a hardware error";
-    case -22: return "the bench must be initialised again";
-    case DORVANE_ERROR_NO_NEW_SRQ: return "the bench did not announce the scan within 30 seconds";
-    case DORVANE_ERROR_NULL_POINTER: return "a NULL pointer was passed for a result";
-    case DORVANE_ERROR_PORT_IN_USE: return "the serial device is in use by another program";
-    case DORVANE_ERROR_PORT_DENIED: return "the serial device may not be opened: permission denied";
-    case DORVANE_ERROR_NOT_A_SERIAL_PORT: return "the device is not a serial port";
-    case -28: return "the scan of the data block failed";
-    case -29: return "the processing of the data block failed";
-    case DORVANE_ERROR_NO_SUCH_BLOCK: return "no such block in the bench's memory";
-    case DORVANE_ERROR_PORT_BUSY: return "an acquisition holds the serial port";
-    case -100: return "no data is waiting on the serial port";
-    case -101: return "a serial port argument is out of range";
-    case -103: return "a system call on the serial port failed";
-    default: return "an unknown error";
-  }
-}
-
-/**
  * @name Values of spectrometer_getStatus
  * @{
  */
@@ -164,11 +137,27 @@ extern "C" {
 /* ---- Open, initialise and close ------------------------------------------------------------ */
 
 /**
+ * @name spectrometer_open's own failures
+ * Besides these, spectrometer_open returns the serial layer's other negative codes when the port
+ * does not open and DORVANE_ERROR_PORT_BUSY during an acquisition.
+ * @{
+ */
+/** No port to open: none is set (load a settings file with a port first; nothing was touched), or
+ * the serial layer knows no such port (on Linux, no device at the port's path). */
+#define DORVANE_OPEN_NO_PORT (-1)
+/** The port opened but the request for the bench's setup could not be sent. */
+#define DORVANE_OPEN_SETUP_NOT_SENT (-2)
+/** The port opened and the request was sent, but the bench's setup could not be received. */
+#define DORVANE_OPEN_SETUP_NOT_RECEIVED (-3)
+/** @} */
+
+/**
  * Reads the bench's setup record, identifies the bench and prepares the acquisition object.
- * `id` is written to the log only. Returns 0; -1 when no port is set (load the settings first);
- * the serial layer's negative code when the port does not open (opened exclusively, on Linux too:
- * DORVANE_ERROR_PORT_IN_USE while another program has it); -2 or -3 when the setup could not be
- * read; DORVANE_ERROR_PORT_BUSY during an acquisition.
+ * `id` is written to the log only. Returns 0; DORVANE_OPEN_NO_PORT when no port is set (load the
+ * settings first) or there is no such port; the serial layer's other negative codes when the port
+ * does not open (opened exclusively, on Linux too: DORVANE_ERROR_PORT_IN_USE while another program
+ * has it); DORVANE_OPEN_SETUP_NOT_SENT or DORVANE_OPEN_SETUP_NOT_RECEIVED when the setup could not
+ * be read; DORVANE_ERROR_PORT_BUSY during an acquisition.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_open(int32_t id);
 
@@ -213,6 +202,11 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_startCoadd(void);
  * thread was stopped; 1 when none was ever started.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_stop(void);
+
+/** The most points a co-add may have: the driver stores a co-add of up to 65,535 values and not a
+ * longer one (the bench adds 64 points to the points setting). A spectrometer_getData buffer of
+ * this many elements holds any co-add. */
+#define DORVANE_MOST_COADD_POINTS 65535
 
 /**
  * Copies the newest co-add, in volts, into `buffer` (`pts` elements; elements past the co-add's
@@ -294,114 +288,11 @@ DORVANE_API int32_t DORVANE_CALL spectrometer_setCoaddCompleteEventHandle(dorvan
  *   "whoAreYou"                      (family << 16) | model of the bench found at open
  * @endcode
  * Whatever follows N, or M S, is ignored; "reset" and "whoAreYou" stand alone. dorvane_read_command
- * below reads a command as the driver does.
+ * in dorvane_helpers.h reads a command as the driver does.
  * Anything else returns 0 (as does a NULL command); the serial layer's negative code when the
  * port does not open; DORVANE_ERROR_PORT_BUSY during an acquisition.
  */
 DORVANE_API int32_t DORVANE_CALL spectrometer_execute(const char* command);
-
-/** The command a string is, as dorvane_read_command tells it. */
-typedef enum dorvane_command_kind {
-  DORVANE_COMMAND_UNKNOWN = 0, /**< none of the commands below */
-  DORVANE_COMMAND_SETTINGS,    /**< "@" and a path: the settings load */
-  DORVANE_COMMAND_SHUTTLE,     /**< "shuttle" */
-  DORVANE_COMMAND_IRIS,        /**< "iris" */
-  DORVANE_COMMAND_RESET,       /**< "reset" */
-  DORVANE_COMMAND_MOVEMOTOR,   /**< "movemotor" */
-  DORVANE_COMMAND_MIRROR,      /**< "mirror" */
-  DORVANE_COMMAND_WHOAREYOU    /**< "whoAreYou" */
-} dorvane_command_kind;
-
-/** A command string as dorvane_read_command reads it. */
-typedef struct dorvane_command {
-  /** A command that begins with "@" is the settings load. Any other is compared, without regard
-   * to case, with "shuttle", "iris", "reset", "movemotor", "mirror" and "whoAreYou" in that order,
-   * and the first that matches is the command: "reset" and "whoAreYou" must be the whole string,
-   * the others need only begin it ("irises 25" is the iris). A blank before the word, or a first
-   * word longer than 63 characters, makes the command unknown. */
-  dorvane_command_kind kind;
-  /** How many of the first word and the two integers after it were read, the way the format
-   * "%s %d %d" reads them: the reading stops at the first that is not there ("iris abc" reads 1
-   * field, the iris query). */
-  int32_t fields;
-  /** The first integer read, 0 when not read; an integer beyond 32 bits reads as the nearest end
-   * of that range. */
-  int32_t first;
-  /** The second integer read, likewise. */
-  int32_t second;
-} dorvane_command;
-
-/** Helper of dorvane_read_command: a blank as isspace takes it in the C locale. */
-static inline int dorvane_command_blank_(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-/** Helper of dorvane_read_command: a decimal digit. */
-static inline int dorvane_command_digit_(char c) { return c >= '0' && c <= '9'; }
-/** Helper of dorvane_read_command: an ASCII letter in lower case, any other character as it is. */
-static inline char dorvane_command_lower_(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
-
-/** A decimal integer with an optional sign after optional blanks, as "%d" reads it; 0 when none. */
-static inline int dorvane_command_integer_(const char** at, int32_t* value) {
-  const char* p = *at;
-  int negative;
-  int64_t limit;
-  int64_t magnitude = 0;
-  while (dorvane_command_blank_(*p)) ++p;
-  negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  if (!dorvane_command_digit_(*p)) return 0;
-  limit = negative ? (int64_t)INT32_MAX + 1 : (int64_t)INT32_MAX;
-  for (; dorvane_command_digit_(*p); ++p) {
-    magnitude = magnitude * 10 + (*p - '0');
-    if (magnitude > limit) magnitude = limit;
-  }
-  *value = (int32_t)(negative ? -magnitude : magnitude);
-  *at = p;
-  return 1;
-}
-
-/**
- * How spectrometer_execute reads a command: the driver itself reads every command with
- * dorvane_read_command, so a host can tell which command a string is, and in which form, exactly
- * as the driver takes it (see dorvane_command for what each field holds).
- */
-static inline dorvane_command dorvane_read_command(const char* command) {
-  static const struct dorvane_command_word_ {
-    const char* word;
-    int whole; /* the word must be the whole command, not only begin it */
-    dorvane_command_kind kind;
-  } words[] = {{"shuttle", 0, DORVANE_COMMAND_SHUTTLE}, {"iris", 0, DORVANE_COMMAND_IRIS},
-               {"reset", 1, DORVANE_COMMAND_RESET},     {"movemotor", 0, DORVANE_COMMAND_MOVEMOTOR},
-               {"mirror", 0, DORVANE_COMMAND_MIRROR},   {"whoAreYou", 1, DORVANE_COMMAND_WHOAREYOU},
-               {0, 0, DORVANE_COMMAND_UNKNOWN}}; /* in the order they are tried */
-  const struct dorvane_command_word_* entry;
-  const char* at;
-  const char* word_end;
-  dorvane_command read = {DORVANE_COMMAND_UNKNOWN, 0, 0, 0};
-  if (!command) return read;
-  if (command[0] == '@') {
-    read.kind = DORVANE_COMMAND_SETTINGS;
-    return read;
-  }
-  for (entry = words; entry->word; ++entry) {
-    const char* c = command;
-    const char* w = entry->word;
-    for (; *w != '\0' && dorvane_command_lower_(*c) == dorvane_command_lower_(*w); ++w) ++c;
-    if (*w == '\0' && (!entry->whole || *c == '\0')) break;
-  }
-  /* A word that matched begins the command; a first word of more than 63 characters is none. */
-  word_end = command;
-  while (*word_end != '\0' && !dorvane_command_blank_(*word_end)) ++word_end;
-  if (!entry->word || word_end - command > 63) return read;
-  read.kind = entry->kind;
-  read.fields = 1;
-  at = word_end;
-  if (dorvane_command_integer_(&at, &read.first)) {
-    read.fields = 2;
-    if (dorvane_command_integer_(&at, &read.second)) read.fields = 3;
-  }
-  return read;
-}
 
 /* ---- Remote data and setup text ------------------------------------------------------------- */
 

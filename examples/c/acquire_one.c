@@ -22,7 +22,7 @@
 #include <stdlib.h>
 #include <time.h>
 
-#include "dorvane.h"
+#include "dorvane_helpers.h"
 
 #ifdef _WIN32
 #include <windows.h>

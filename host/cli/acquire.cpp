@@ -27,7 +27,7 @@ std::string timedPrefix() {
 
 }  // namespace
 
-int runAcquire(AcquireCommand& command) {
+int runAcquire(AcquireArguments& command) {
   AcquireOptions& acquisition = command.acquisition;
   acquisition.settings = loadSettings(command.ini);
   acquisition.folder = command.output.folder;

@@ -1,6 +1,6 @@
-// The commands of dorvane: each a source of its own with its options and the function that runs
-// it, which returns the exit status or throws HostFailure with one line. main.cpp puts them on the
-// command line; nothing here knows the parser.
+// The commands of dorvane: each a source of its own with its arguments (XArguments) and the
+// function that runs it (runX), which returns the exit status or throws HostFailure with one line.
+// main.cpp puts them on the command line; nothing here knows the parser.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "host/acquisition/acquire.h"
-#include "host/instrument/session.h"
 #include "host/analysis/processing.h"
 #include "host/live/live_view.h"
 #include "host/files/output_folder.h"
@@ -17,7 +16,7 @@
 namespace dorvane::host::cli {
 
 // Where and how a command that saves files saves them.
-struct OutputOptions {
+struct OutputArguments {
   std::string folder = ".";
   bool noPlot = false;
   bool overwrite = false;
@@ -26,7 +25,7 @@ struct OutputOptions {
 };
 
 // The processing options as given, and the ProcessingOptions they make.
-struct ProcessingText {
+struct ProcessingArguments {
   ProcessingOptions processing;
   std::string range;
   std::string ratio = "absorbance";
@@ -42,53 +41,59 @@ int afterBenchCalls(int status);
 inline constexpr int kVirtualBenchPort = 49;
 
 // info and list: the settings file is all they take.
-int showInfo(std::string& iniPath);
-int listStoredBlocks(std::string& iniPath);
+struct InfoArguments {
+  std::string iniPath = "dorvane.ini";
+};
+int runInfo(InfoArguments& arguments);
+struct ListArguments {
+  std::string iniPath = "dorvane.ini";
+};
+int runList(ListArguments& arguments);
 
-struct FetchOptions {
+struct FetchArguments {
   std::string iniPath = "dorvane.ini";
   std::int32_t index = 0;  // the block's place in the bench's list, newest first
-  OutputOptions output;
+  OutputArguments output;
 };
 // Saves the block as stored-block-<its time>.*: block numbers shift with every acquisition.
-int runFetch(FetchOptions& options);
+int runFetch(FetchArguments& options);
 
-struct ExecOptions {
+struct ExecArguments {
   std::string iniPath = "dorvane.ini";
   std::string command;
 };
 // Prints the result with its meaning; kExitFailure when the result tells of a failure.
-int runExec(ExecOptions& options);
+int runExec(ExecArguments& options);
 // What exec's help lists: each command and what its result means.
 extern const char* const kCommandResults;
 
-struct AcquireCommand {
+struct AcquireArguments {
   std::string ini = "dorvane.ini";
-  OutputOptions output;
+  OutputArguments output;
   AcquireOptions acquisition;
-  ProcessingText processing;
+  ProcessingArguments processing;
   bool spectrum = false;
   std::string background;
   std::vector<std::string> tracks;  // NAME=LO:HI
   live::LiveViewOptions live;
 };
-int runAcquire(AcquireCommand& command);
+int runAcquire(AcquireArguments& command);
 
-struct SeriesCommand {
+struct SeriesArguments {
   std::string folder;
   std::vector<std::string> tracks;  // NAME=LO:HI
   std::string background;           // empty: single-beam spectra
-  ProcessingText processing;
+  ProcessingArguments processing;
   std::string out;  // empty: FOLDER/PREFIX-series.csv
   bool overwrite = false;
 };
 // Writes the table whole or not at all: a foreign or unreadable file refuses the folder.
-int runSeries(SeriesCommand& command);
+int runSeries(SeriesArguments& command);
 
-struct SpectrumCommand {
+struct SpectrumArguments {
   std::vector<std::string> files;
   std::string background;  // empty: single-beam spectra
-  ProcessingText processing;
+  ProcessingArguments processing;
   std::string folder;  // empty: beside each file
   bool overwrite = false;
   bool noPlot = false;
@@ -102,12 +107,15 @@ struct SpectrumCommand {
 };
 // Each file that cannot be read or processed gets one line on stderr and nothing written; the
 // others are saved.
-int runSpectrumCommand(SpectrumCommand& command);
+int runSpectrum(SpectrumArguments& command);
 
-// Serves the virtual bench (with dorvane-benchsim's own options) until Ctrl-C.
-int serveVirtualBench(std::vector<std::string>& benchOptions);
+struct SimArguments {
+  std::vector<std::string> benchOptions;  // dorvane-benchsim's own, after an optional "--"
+};
+// Serves the virtual bench until Ctrl-C.
+int runSim(SimArguments& arguments);
 
-struct DemoOptions {
+struct DemoArguments {
   std::string folder = "dorvane-demo";
   std::int32_t scans = 16;
   std::vector<std::string> benchOptions;  // passed to dorvane-benchsim
@@ -121,17 +129,17 @@ struct DemoOptions {
 // three unknowns needs.
 inline constexpr double kLongestFillTime = 3600;
 inline constexpr std::int32_t kLeastSeriesFiles = 4;
-int runDemoCommand(DemoOptions& options);
+int runDemo(DemoArguments& options);
 // How the demo makes its absorbance: the library's defaults, over the range of the film's bands.
 ProcessingOptions demoProcessing();
 
-struct ViewText {
+struct ViewArguments {
   live::ViewCommand view;
-  ProcessingText processing;
+  ProcessingArguments processing;
 };
-int runView(ViewText& options);
+int runView(ViewArguments& arguments);
 
-struct PlotCommand {
+struct PlotArguments {
   std::vector<std::string> files;  // the host's interferogram or spectrum files, CSV or JCAMP-DX
   bool overwrite = false;          // draw a picture that exists again instead of keeping it
 };
@@ -141,6 +149,6 @@ struct PlotCommand {
 // others go on. A series table (PREFIX-series.csv) gets a picture a band, <FILE without its
 // extension>-<BAND>.png. Returns 0 when every picture was drawn or kept, else kExitFailure; throws HostFailure
 // when gnuplot is not installed (kNoPlotter) or at a stop request (between two files).
-int runPlot(PlotCommand& command);
+int runPlot(PlotArguments& command);
 
 }  // namespace dorvane::host::cli

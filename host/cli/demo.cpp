@@ -58,9 +58,9 @@ namespace {
 
 // One of the demo's acquisitions as it went: its file with its pictures, and the live view told of
 // it as the run's file `offset` + its own number (each acquisition counts from 1).
-class DemoFile final : public AcquireObserver {
+class DemoObserver final : public AcquireObserver {
  public:
-  DemoFile(live::LiveRun* run, std::int32_t offset) : run_(run), offset_(offset) {}
+  DemoObserver(live::LiveRun* run, std::int32_t offset) : run_(run), offset_(offset) {}
 
   std::shared_ptr<const AcquiredFile> file;  // read once the acquisition has returned
   std::vector<std::string> pictures;
@@ -117,7 +117,7 @@ struct DemoSample {
   std::int32_t points = 16384, baud = 38400;
 };
 
-DemoBench startDemoBench(const DemoOptions& options, const DemoSample& sample) {
+DemoBench startDemoBench(const DemoArguments& options, const DemoSample& sample) {
   std::error_code error;
   std::filesystem::create_directories(options.folder, error);
   if (error) throw HostFailure("cannot create the demo folder " + options.folder + ": " + error.message());
@@ -148,7 +148,7 @@ DemoBench startDemoBench(const DemoOptions& options, const DemoSample& sample) {
 
 // One file through the driver with the shuttle at `position`. The command string names position 1
 // with any argument but 0, which names position 2.
-void acquireWithShuttle(int position, const std::string& where, AcquireOptions acquisition, DemoFile& demoFile) {
+void acquireWithShuttle(int position, const std::string& where, AcquireOptions acquisition, DemoObserver& demoFile) {
   const std::string command = position == 2 ? "shuttle 0" : "shuttle 1";
   std::cout << "moving the shuttle to position " << position << " (" << where << ") with \"" << command
             << "\"; the bench settles for 10 s" << std::endl;
@@ -166,7 +166,7 @@ std::string pictureOf(const std::vector<std::string>& pictures) {
   return png == pictures.end() ? std::string() : *png;
 }
 
-void report(const DemoOptions& options, const DemoBench& demo, const DemoFile& backgroundFile, const DemoFile& sampleFile,
+void report(const DemoArguments& options, const DemoBench& demo, const DemoObserver& backgroundFile, const DemoObserver& sampleFile,
             const SpectrumRecord& absorbance, const SavedFiles& spectrumFiles) {
   const AcquiredFile& sample = *sampleFile.file;
   const std::filesystem::path& folder = demo.folder;
@@ -174,7 +174,7 @@ void report(const DemoOptions& options, const DemoBench& demo, const DemoFile& b
   const std::string& benchLog = demo.benchLog;
   std::cout << "\ntwo interferograms from the virtual bench (" << benchName(sample.record.benchIdentity) << "), "
             << options.scans << " scans each:\n";
-  for (const DemoFile* demoFile : {&backgroundFile, &sampleFile}) {
+  for (const DemoObserver* demoFile : {&backgroundFile, &sampleFile}) {
     const AcquiredFile* file = demoFile->file.get();
     const std::vector<double>& volts = file->record.volts;
     const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
@@ -209,7 +209,7 @@ void report(const DemoOptions& options, const DemoBench& demo, const DemoFile& b
   std::cout << "everything is in " << folder.string() << std::endl;
 }
 
-void runDemo(const DemoOptions& options, live::LiveRun* live) {
+void runFilmDemo(const DemoArguments& options, live::LiveRun* live) {
   DemoBench demo = startDemoBench(options, {{"--sample", "polystyrene"}, "a polystyrene film"});
   AcquireOptions acquisition;
   acquisition.files = 1;
@@ -219,7 +219,7 @@ void runDemo(const DemoOptions& options, live::LiveRun* live) {
   // The demo's folder is its own: a second demo replaces the first one's files.
   acquisition.overwrite = true;
   if (live) live->expectFiles(2);
-  DemoFile backgroundFile(live, 0), sampleFile(live, 1);
+  DemoObserver backgroundFile(live, 0), sampleFile(live, 1);
   acquisition.prefix = "background";
   // The sample's name heads each file's picture and title: which is the background, which the sample.
   acquisition.notes.sample = kBackgroundSample;
@@ -248,7 +248,7 @@ void runDemo(const DemoOptions& options, live::LiveRun* live) {
 
 constexpr const char* kSeriesFolder = "series";
 // The parser bounds --fill-time and --files (commands.h); the time between files depends on both.
-void checkSeriesOptions(const DemoOptions& options) {
+void checkSeriesOptions(const DemoArguments& options) {
   if (!(options.every <= options.fillTime * options.files)) {
     throw HostFailure("--every " + numberText(options.every) + ": give the seconds between files, above 0 and short "
                       "enough for the files to follow the cell", kExitUsage);
@@ -256,7 +256,7 @@ void checkSeriesOptions(const DemoOptions& options) {
 }
 
 // The trend drawn, fitted and told: the band's area against time and the time constant found.
-void reportSeries(const DemoOptions& options, const std::filesystem::path& folder, const TrackedBand& band,
+void reportSeries(const DemoArguments& options, const std::filesystem::path& folder, const TrackedBand& band,
                   const std::vector<SeriesRow>& rows) {
   TrendPicture trend;
   for (const SeriesRow& row : rows) {
@@ -292,7 +292,7 @@ void reportSeries(const DemoOptions& options, const std::filesystem::path& folde
             << (folder / "background-001.jdx").string() << " --out OTHER.csv" << std::endl;
 }
 
-void runSeriesDemo(const DemoOptions& options, live::LiveRun* live) {
+void runSeriesDemo(const DemoArguments& options, live::LiveRun* live) {
   constexpr std::int32_t kSeriesPoints = 4096;
   constexpr std::int32_t kSeriesBaud = 115200;
   const TrackedBand band{"CO2", 2250, 2450};
@@ -309,7 +309,7 @@ void runSeriesDemo(const DemoOptions& options, live::LiveRun* live) {
   acquisition.settings = loadSettings(demo.ini);
   acquisition.overwrite = true;
   if (live) live->expectFiles(1 + options.files);
-  DemoFile backgroundFile(live, 0), cellFile(live, 1);
+  DemoObserver backgroundFile(live, 0), cellFile(live, 1);
   acquisition.prefix = "background";
   acquisition.notes.sample = kBackgroundSample;
   acquireWithShuttle(2, "the open beam, for the background; the cell fills from its first scan", acquisition, backgroundFile);
@@ -334,7 +334,7 @@ void runSeriesDemo(const DemoOptions& options, live::LiveRun* live) {
 
 }  // namespace
 
-int runDemoCommand(DemoOptions& options) {
+int runDemo(DemoArguments& options) {
   if (options.series) checkSeriesOptions(options);
   catchStopRequests();
   // The demo's run on view: its absorbance over the range it draws.
@@ -344,7 +344,7 @@ int runDemoCommand(DemoOptions& options) {
     if (options.series) {
       runSeriesDemo(options, live.run());
     } else {
-      runDemo(options, live.run());
+      runFilmDemo(options, live.run());
     }
   });
   return live.run() ? status : afterBenchCalls(status);

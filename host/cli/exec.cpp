@@ -2,13 +2,12 @@
 #include <iostream>
 #include <string>
 
-#include "dorvane.h"
+#include "dorvane_helpers.h"
 #include "host/instrument/driver_words.h"
 #include "host/instrument/session.h"
 #include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
-#include "host/text/text.h"
 
 namespace dorvane::host::cli {
 namespace {
@@ -51,7 +50,7 @@ const char* const kCommandResults =
     "  @FILE             load the settings file FILE; 0\n"
     "A negative result of any but movemotor is the serial layer's code: the line says what it means.";
 
-int runExec(ExecOptions& options) { return executeCommand(options.iniPath, options.command) ? afterBenchCalls(0) : kExitFailure; }
+int runExec(ExecArguments& options) { return executeCommand(options.iniPath, options.command) ? afterBenchCalls(0) : kExitFailure; }
 
 
 }  // namespace dorvane::host::cli

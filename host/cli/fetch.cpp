@@ -49,7 +49,7 @@ class WaitingLine {
 };
 
 // Saves the block as stored-block-<its time>.*: block numbers shift with every acquisition.
-void fetchStoredBlock(const FetchOptions& options) {
+void fetchStoredBlock(const FetchArguments& options) {
   const CheckedSettings settings = loadSettings(options.iniPath);
   OutputFolder output(options.output.folder, !options.output.noPlot, options.output.existing());
   OpenBench bench(settings);
@@ -109,7 +109,7 @@ void fetchStoredBlock(const FetchOptions& options) {
 
 }  // namespace
 
-int runFetch(FetchOptions& options) {
+int runFetch(FetchArguments& options) {
   fetchStoredBlock(options);
   return afterBenchCalls(0);
 }

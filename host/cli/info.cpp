@@ -2,19 +2,15 @@
 #include <iostream>
 #include <string>
 
-#include "dorvane.h"
-#include "host/instrument/driver_words.h"
 #include "host/instrument/session.h"
 #include "host/cli/commands.h"
-#include "host/os/host_failure.h"
-#include "host/os/host_os.h"
-#include "host/text/text.h"
+#include "host/files/interferogram_files.h"
 
 namespace dorvane::host::cli {
 
-int showInfo(std::string& iniPath) {
+int runInfo(InfoArguments& arguments) {
   {
-    OpenBench bench(loadSettings(iniPath));
+    OpenBench bench(loadSettings(arguments.iniPath));
     std::cout << "bench: " << benchName(bench.identity()) << " (whoAreYou " << bench.identity() << ")\n";
     std::cout << bench.setupText();
   }

@@ -3,19 +3,15 @@
 #include <string>
 #include <vector>
 
-#include "dorvane.h"
-#include "host/instrument/driver_words.h"
 #include "host/instrument/session.h"
 #include "host/cli/commands.h"
-#include "host/os/host_failure.h"
 #include "host/os/host_os.h"
-#include "host/text/text.h"
 
 namespace dorvane::host::cli {
 
-int listStoredBlocks(std::string& iniPath) {
+int runList(ListArguments& arguments) {
   {
-    OpenBench bench(loadSettings(iniPath));
+    OpenBench bench(loadSettings(arguments.iniPath));
     const std::vector<std::string> dates = storedBlockDates();
     if (dates.empty()) std::cout << "the bench holds no stored blocks\n";
     for (std::size_t i = 0; i < dates.size(); ++i) std::cout << i << "  " << dates[i] << "\n";

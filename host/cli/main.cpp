@@ -30,26 +30,25 @@ namespace {
 using namespace dorvane::host;
 using namespace dorvane::host::cli;
 
-// A command as registered: its place on the command line, and its options, which live as long as
+// A command as registered: its place on the command line, and its arguments, which live as long as
 // the command line does.
-template <typename Options>
+template <typename Arguments>
 struct Registered {
   CLI::App* command;
-  Options& options;
+  Arguments& arguments;
 };
 
-// The program's command line: each command's options and what runs it.
+// The program's command line: each command's arguments and what runs it.
 struct CommandLine {
   CLI::App& app;
   std::vector<std::pair<CLI::App*, std::function<int()>>> commands;
 
-  template <typename Options>
-  Registered<Options> add(const std::string& name, const std::string& description, int (*run)(Options&),
-                          Options initial = {}) {
-    auto options = std::make_shared<Options>(std::move(initial));
+  template <typename Arguments>
+  Registered<Arguments> add(const std::string& name, const std::string& description, int (*run)(Arguments&)) {
+    auto arguments = std::make_shared<Arguments>();
     CLI::App* command = app.add_subcommand(name, description);
-    commands.emplace_back(command, [options, run] { return run(*options); });
-    return {command, *options};
+    commands.emplace_back(command, [arguments, run] { return run(*arguments); });
+    return {command, *arguments};
   }
 };
 
@@ -156,7 +155,7 @@ void addSettingsOption(CLI::App* command, std::string& ini) {
 }
 
 // --out, --no-plot, --overwrite and the notes every saved file carries.
-void addOutputOptions(CLI::App* command, OutputOptions& output) {
+void addOutputOptions(CLI::App* command, OutputArguments& output) {
   command->add_option("--out", output.folder, "the folder for the saved files")->capture_default_str();
   command->add_flag("--no-plot", output.noPlot, "save CSV and JCAMP-DX only, no PNG");
   command->add_flag("--overwrite", output.overwrite, "replace files of the same names (otherwise they are kept and nothing is written)");
@@ -171,7 +170,7 @@ enum class Interferograms { FromBench, Saved };
 
 // The processing options of every command that makes spectra: spectrum, series, view and acquire
 // (which takes the laser wavenumber and the undersampling ratio from its own acquisition).
-void addProcessingOptions(CLI::App* command, ProcessingText& text, Interferograms from) {
+void addProcessingOptions(CLI::App* command, ProcessingArguments& text, Interferograms from) {
   ProcessingOptions& processing = text.processing;
   command->add_option("--ratio", text.ratio, "with --background: transmittance (S/B) or absorbance (-log10 S/B)")
       ->capture_default_str()
@@ -219,7 +218,7 @@ void addTrackOption(CLI::App* command, std::vector<std::string>& tracks) {
 // FOLDER, --background, --track and the processing options: view and series read a folder of saved
 // interferograms alike.
 void addSavedFolderOptions(CLI::App* command, std::string& folder, std::string& background,
-                           std::vector<std::string>& tracks, ProcessingText& processing) {
+                           std::vector<std::string>& tracks, ProcessingArguments& processing) {
   command->add_option("FOLDER", folder, "the folder of the files")->required();
   command->add_option("--background", background, "an interferogram of the open beam to ratio against");
   addTrackOption(command, tracks);
@@ -228,10 +227,12 @@ void addSavedFolderOptions(CLI::App* command, std::string& folder, std::string& 
 
 void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
   addNumber(command, "--files", acquisition.files, "files to acquire; 0: until Ctrl-C", {.low = 0, .high = kLargestInt32, .lowMeans = "until stopped"});
-  addNumber(command, "--scans", acquisition.scans, "scans co-added into each file, 1 to 65535", {.low = 1, .high = kMostScans});
+  addNumber(command, "--scans", acquisition.scans, "scans co-added into each file, 1 to " + numberText(kMostScans),
+            {.low = 1, .high = kMostScans});
   addNumber(command, "--points", acquisition.points,
-            "points per scan, 1 to " + std::to_string(kLargestPointsRequest) + " (the bench adds 64; default: the settings file's)",
-            {.low = 1, .high = kLargestPointsRequest, .note = " (the bench adds 64 points and the driver holds at most 65535)"});
+            "points per scan, 1 to " + std::to_string(kLargestPointsRequest) + " (the bench adds " +
+                std::to_string(kBenchAddedPoints) + "; default: the settings file's)",
+            {.low = 1, .high = kLargestPointsRequest, .note = pointsLimitNote()});
   addNumber(command, "--gain", acquisition.gain, "the gain code, 0 to 3 (default: the settings file's)", {.low = 0, .high = 3});
   command->add_option("--prefix", acquisition.prefix, "file names: PREFIX-001.csv ... (default: the start time)");
   addNumber(command, "--every", acquisition.everySeconds,
@@ -244,97 +245,96 @@ void addAcquisitionOptions(CLI::App* command, AcquireOptions& acquisition) {
 }
 
 void addInfoCommand(CommandLine& line) {
-  auto [command, ini] = line.add<std::string>("info", "open the bench, print its identity and setup, close", showInfo,
-                                              "dorvane.ini");
-  addSettingsOption(command, ini);
+  auto [command, arguments] = line.add<InfoArguments>("info", "open the bench, print its identity and setup, close", runInfo);
+  addSettingsOption(command, arguments.iniPath);
 }
 
 void addListCommand(CommandLine& line) {
-  auto [command, ini] = line.add<std::string>("list", "list the blocks stored in the bench's memory", listStoredBlocks,
-                                              "dorvane.ini");
-  addSettingsOption(command, ini);
+  auto [command, arguments] = line.add<ListArguments>("list", "list the blocks stored in the bench's memory", runList);
+  addSettingsOption(command, arguments.iniPath);
 }
 
 void addFetchCommand(CommandLine& line) {
-  auto [command, options] = line.add<FetchOptions>("fetch", "fetch a stored block and save it", runFetch);
-  addSettingsOption(command, options.iniPath);
-  addOutputOptions(command, options.output);
-  addNumber(command, "INDEX", options.index, "the block's number in 'dorvane list'",
-            {.low = 0, .high = kMostStoredBlocks - 1, .lowMeans = "the newest", .note = " (the bench lists at most 255 blocks)"})
+  auto [command, arguments] = line.add<FetchArguments>("fetch", "fetch a stored block and save it", runFetch);
+  addSettingsOption(command, arguments.iniPath);
+  addOutputOptions(command, arguments.output);
+  addNumber(command, "INDEX", arguments.index, "the block's number in 'dorvane list'",
+            {.low = 0, .high = kMostStoredBlocks - 1, .lowMeans = "the newest",
+             .note = " (the bench lists at most " + numberText(kMostStoredBlocks) + " blocks)"})
       ->required();
 }
 
 void addExecCommand(CommandLine& line) {
-  auto [command, options] = line.add<ExecOptions>("exec", "run a command string, e.g. \"shuttle 1\", and explain its result",
+  auto [command, arguments] = line.add<ExecArguments>("exec", "run a command string, e.g. \"shuttle 1\", and explain its result",
                                                   runExec);
-  addSettingsOption(command, options.iniPath);
-  command->add_option("COMMAND", options.command, "the command string")->required();
+  addSettingsOption(command, arguments.iniPath);
+  command->add_option("COMMAND", arguments.command, "the command string")->required();
   command->footer(kCommandResults);
 }
 
 void addSpectrumCommand(CommandLine& line) {
-  auto [command, spectrum] = line.add<SpectrumCommand>(
+  auto [command, arguments] = line.add<SpectrumArguments>(
       "spectrum", "turn interferogram files (dorvane's CSV or JCAMP-DX) into spectra: single beam, or with "
                   "--background absorbance (--ratio transmittance for transmittance)",
-      runSpectrumCommand);
-  command->add_option("FILE", spectrum.files, "the interferogram files")->required();
-  command->add_option("--background", spectrum.background, "an interferogram of the open beam to ratio against");
-  addProcessingOptions(command, spectrum.processing, Interferograms::Saved);
-  command->add_option("--out", spectrum.folder, "the folder for the spectra (default: beside each file)");
-  command->add_flag("--overwrite", spectrum.overwrite, "replace spectrum files that exist");
-  command->add_flag("--no-plot", spectrum.noPlot, "save CSV and JCAMP-DX only, no PNG");
-  command->add_flag("--bands", spectrum.bands,
+      runSpectrum);
+  command->add_option("FILE", arguments.files, "the interferogram files")->required();
+  command->add_option("--background", arguments.background, "an interferogram of the open beam to ratio against");
+  addProcessingOptions(command, arguments.processing, Interferograms::Saved);
+  command->add_option("--out", arguments.folder, "the folder for the spectra (default: beside each file)");
+  command->add_flag("--overwrite", arguments.overwrite, "replace spectrum files that exist");
+  command->add_flag("--no-plot", arguments.noPlot, "save CSV and JCAMP-DX only, no PNG");
+  command->add_flag("--bands", arguments.bands,
                     "with --background: list each spectrum's bands (maxima of absorbance, minima of transmittance), "
                     "position and height, and mark them on its picture");
-  command->add_option("--band-range", spectrum.bandRange,
+  command->add_option("--band-range", arguments.bandRange,
                       "with --bands: where to look, LO:HI cm-1 (where a bench's light is weak, the ratio's noise "
                       "has peaks of its own)")
       ->capture_default_str();
-  addNumber(command, "--band-prominence", spectrum.bandProminence,
+  addNumber(command, "--band-prominence", arguments.bandProminence,
             "with --bands: how far a band stands out from its surroundings, in absorbance (a "
             "transmittance's bands are those of its absorbance, -log10 T)",
             {.low = 0, .high = kNoEnd})
       ->capture_default_str();
-  addNumber(command, "--band-height", spectrum.bandHeight,
+  addNumber(command, "--band-height", arguments.bandHeight,
             "with --bands: only bands whose absorbance reaches this (default: any)", {.low = -kNoEnd, .high = kNoEnd});
 }
 
 void addSimCommand(CommandLine& line) {
-  auto [command, benchOptions] = line.add<std::vector<std::string>>(
-      "sim", "serve the virtual bench until Ctrl-C and say how to reach it", serveVirtualBench);
-  command->add_option("BENCH-OPTIONS", benchOptions, "dorvane-benchsim's options, after --, e.g. -- --faults 0.01");
+  auto [command, arguments] = line.add<SimArguments>(
+      "sim", "serve the virtual bench until Ctrl-C and say how to reach it", runSim);
+  command->add_option("BENCH-OPTIONS", arguments.benchOptions, "dorvane-benchsim's options, after --, e.g. -- --faults 0.01");
   command->prefix_command();
 }
 
 void addDemoCommand(CommandLine& line) {
-  auto [command, options] = line.add<DemoOptions>(
+  auto [command, arguments] = line.add<DemoArguments>(
       "demo", "the virtual bench with a polystyrene film: a background and a sample acquired, saved and drawn, and "
               "the absorbance with its bands",
-      runDemoCommand);
-  command->add_option("--out", options.folder, "the folder for everything the demo writes")->capture_default_str();
-  addNumber(command, "--scans", options.scans, "scans per file", {.low = 1, .high = kMostScans})->capture_default_str();
-  command->add_flag("--series", options.series,
+      runDemo);
+  command->add_option("--out", arguments.folder, "the folder for everything the demo writes")->capture_default_str();
+  addNumber(command, "--scans", arguments.scans, "scans per file", {.low = 1, .high = kMostScans})->capture_default_str();
+  command->add_flag("--series", arguments.series,
                     "a gas cell filling with CO2 instead: a file every few seconds, the 2349 cm-1 band followed, and "
                     "the time constant of its rise fitted (in FOLDER/series)");
-  addNumber(command, "--fill-time", options.fillTime, "with --series: the cell's time constant, seconds",
+  addNumber(command, "--fill-time", arguments.fillTime, "with --series: the cell's time constant, seconds",
             {.low = 0, .high = kLongestFillTime, .aboveLow = true, .unit = "seconds", .note = " (the virtual bench's bound)"})
       ->capture_default_str();
-  addNumber(command, "--every", options.every, "with --series: seconds from one file's start to the next",
+  addNumber(command, "--every", arguments.every, "with --series: seconds from one file's start to the next",
             {.low = 0, .high = kLongestWaitSeconds, .aboveLow = true, .unit = "seconds", .note = " (a day)"})
       ->capture_default_str();
-  addNumber(command, "--files", options.files, "with --series: files of the cell",
+  addNumber(command, "--files", arguments.files, "with --series: files of the cell",
             {.low = kLeastSeriesFiles, .high = kLargestInt32, .note = " (a rise is fitted to at least 4)"})
       ->capture_default_str();
-  addLiveOptions(command, options.live);
+  addLiveOptions(command, arguments.live);
 }
 
 void addViewCommand(CommandLine& line) {
-  auto [command, options] = line.add<ViewText>(
+  auto [command, arguments] = line.add<ViewArguments>(
       "view", "serve the live view of interferograms already saved in a folder (and of those saved there later) "
               "until Ctrl-C",
       runView);
-  live::ViewCommand& view = options.view;
-  addSavedFolderOptions(command, view.folder, view.background, view.tracks, options.processing);
+  live::ViewCommand& view = arguments.view;
+  addSavedFolderOptions(command, view.folder, view.background, view.tracks, arguments.processing);
   command->get_option("--track")->description(
       "follow a band: its area above the straight line through LO and HI cm-1 in each file's spectrum, drawn "
       "against time (repeatable)");
@@ -344,37 +344,37 @@ void addViewCommand(CommandLine& line) {
 }
 
 void addAcquireCommand(CommandLine& line) {
-  auto [command, options] =
-      line.add<AcquireCommand>("acquire", "co-add files on the driver's thread and save each one", runAcquire);
-  addSettingsOption(command, options.ini);
-  addOutputOptions(command, options.output);
-  addAcquisitionOptions(command, options.acquisition);
-  command->add_flag("--spectrum", options.spectrum, "save each file's spectrum beside it as well");
-  command->add_option("--background", options.background,
+  auto [command, arguments] =
+      line.add<AcquireArguments>("acquire", "co-add files on the driver's thread and save each one", runAcquire);
+  addSettingsOption(command, arguments.ini);
+  addOutputOptions(command, arguments.output);
+  addAcquisitionOptions(command, arguments.acquisition);
+  command->add_flag("--spectrum", arguments.spectrum, "save each file's spectrum beside it as well");
+  command->add_option("--background", arguments.background,
                       "an interferogram of the open beam: the spectra are absorbance (implies --spectrum)");
-  addTrackOption(command, options.tracks);
-  addProcessingOptions(command, options.processing, Interferograms::FromBench);
-  addLiveOptions(command, options.live);
+  addTrackOption(command, arguments.tracks);
+  addProcessingOptions(command, arguments.processing, Interferograms::FromBench);
+  addLiveOptions(command, arguments.live);
 }
 
 void addSeriesCommand(CommandLine& line) {
-  auto [command, series] = line.add<SeriesCommand>(
+  auto [command, arguments] = line.add<SeriesArguments>(
       "series", "the table of tracked bands (as acquire --track writes it) from the interferograms saved in a folder, "
                 "in the order of their names",
       runSeries);
-  addSavedFolderOptions(command, series.folder, series.background, series.tracks, series.processing);
+  addSavedFolderOptions(command, arguments.folder, arguments.background, arguments.tracks, arguments.processing);
   command->get_option("--track")->required();
-  command->add_option("--out", series.out, "the table's file (default: FOLDER/PREFIX-series.csv)");
-  command->add_flag("--overwrite", series.overwrite, "replace the table if it exists");
+  command->add_option("--out", arguments.out, "the table's file (default: FOLDER/PREFIX-arguments.csv)");
+  command->add_flag("--overwrite", arguments.overwrite, "replace the table if it exists");
 }
 
 void addPlotCommand(CommandLine& line) {
-  auto [command, plot] = line.add<PlotCommand>(
+  auto [command, arguments] = line.add<PlotArguments>(
       "plot", "draw the PNG picture of saved interferogram or spectrum files (CSV or JCAMP-DX) beside them, e.g. those "
               "an acquisition had no time to draw, and a series table's trend, a picture a band",
       runPlot);
-  command->add_option("FILE", plot.files, "the saved files, or PREFIX-series.csv")->required();
-  command->add_flag("--overwrite", plot.overwrite, "draw pictures that exist again (otherwise they are kept)");
+  command->add_option("FILE", arguments.files, "the saved files, or PREFIX-series.csv")->required();
+  command->add_flag("--overwrite", arguments.overwrite, "draw pictures that exist again (otherwise they are kept)");
 }
 
 int run(int argc, char** argv) {

@@ -90,7 +90,7 @@ Outcome plotFile(const std::string& path, const std::string& png, Existing exist
 
 }  // namespace
 
-int runPlot(PlotCommand& command) {
+int runPlot(PlotArguments& command) {
   const Existing existing = command.overwrite ? Existing::Replace : Existing::Keep;
   std::set<std::string> pictures;  // drawn or kept: the other files of their stem are passed over
   std::int64_t drawn = 0, kept = 0, failures = 0;

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The bands of `spectrum` as the command's options ask, marked on its picture and listed a line each.
-void findAndList(SpectrumRecord& spectrum, const SpectrumCommand& command, const WavenumberRange& range,
+void findAndList(SpectrumRecord& spectrum, const SpectrumArguments& command, const WavenumberRange& range,
                  const std::string& path) {
   const bool dips = spectrum.kind == SpectrumKind::Transmittance;
   const double height = command.bandHeight.value_or(-INFINITY);
@@ -45,7 +45,7 @@ void findAndList(SpectrumRecord& spectrum, const SpectrumCommand& command, const
 
 }  // namespace
 
-int runSpectrumCommand(SpectrumCommand& command) {
+int runSpectrum(SpectrumArguments& command) {
   const ProcessingOptions processing = command.processing.resolved();
   if (command.bands && command.background.empty()) {
     throw HostFailure("--bands: a single-beam spectrum has no bands to list (its shape is the source's and the "

@@ -80,7 +80,7 @@ std::string prefixOf(const fs::path& file) {
 
 }  // namespace
 
-int runSeries(SeriesCommand& command) {
+int runSeries(SeriesArguments& command) {
   const std::vector<TrackedBand> bands = parseTracks(command.tracks);
   const ProcessingOptions processing = command.processing.resolved();
   SpectrumMaker maker(processing);

@@ -3,17 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "dorvane.h"
-#include "host/instrument/driver_words.h"
-#include "host/instrument/session.h"
 #include "host/cli/commands.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
-#include "host/text/text.h"
 
 namespace dorvane::host::cli {
 
-int serveVirtualBench(std::vector<std::string>& benchOptions) {
+int runSim(SimArguments& arguments) {
+  std::vector<std::string>& benchOptions = arguments.benchOptions;
   // A bare "--" before the bench's options is the separator, not one of them.
   if (!benchOptions.empty() && benchOptions.front() == "--") benchOptions.erase(benchOptions.begin());
   catchStopRequests();

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <filesystem>
 
 #include "dorvane_spectra.h"
 #include "host/files/file_text.h"

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 #include <string_view>
 

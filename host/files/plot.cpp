@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <functional>
 #include <optional>
 

@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "host/files/text_reading.h"
-#include "host/text/text.h"
 
 namespace dorvane::host {
 namespace {

@@ -2,7 +2,6 @@
 // every move taken back when a later one fails.
 #include "host/files/whole_file.h"
 
-#include "host/files/interferogram_files.h"
 #include "host/text/text.h"
 
 namespace dorvane::host {

@@ -5,12 +5,9 @@
 // host/os/file_system.h's.
 #pragma once
 
-#include <cstdint>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "host/os/file_system.h"

@@ -1,7 +1,7 @@
 // The sentences the host prints for the driver's results.
 #include <string>
 
-#include "dorvane.h"
+#include "dorvane_helpers.h"
 #include "host/instrument/driver_words.h"
 
 namespace dorvane::host {

@@ -1,14 +1,11 @@
 // The settings, the opened bench and its failures in words, shared by the commands.
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
-#include <fstream>
 #include <iostream>
 #include <vector>
 
-#include "dorvane.h"
-#include "platform/serial_port.h"
+#include "dorvane_helpers.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/instrument/session.h"
@@ -31,7 +28,11 @@ CheckedSettings loadSettings(const std::string& iniPath, BenchDriver& driver) {
 namespace {
 
 // The device the driver opens for the settings' port, as a line shows it.
-std::string deviceOf(const CheckedSettings& settings) { return platform::serialDevicePath(settings.port - 1); }
+std::string deviceOf(const CheckedSettings& settings) {
+  std::string device(dorvane_serial_device(settings.port, nullptr, 0) + 1, '\0');
+  device.resize(std::max(dorvane_serial_device(settings.port, device.data(), device.size()), 0L));
+  return device;
+}
 
 }  // namespace
 
@@ -43,7 +44,7 @@ std::string portNumbers(const CheckedSettings& settings) {
 std::string openFailure(std::int32_t result, const CheckedSettings& settings) {
   const std::string device = shownPath(deviceOf(settings));
   switch (result) {
-    case -1:
+    case DORVANE_OPEN_NO_PORT:
       return device + " does not exist (" + portNumbers(settings) + "; on Linux DORVANE_COM" + std::to_string(settings.port) +
              " names its device, /dev/ttyS" + std::to_string(settings.port - 1) + " without it)";
     case DORVANE_ERROR_PORT_IN_USE:
@@ -52,8 +53,8 @@ std::string openFailure(std::int32_t result, const CheckedSettings& settings) {
       return device + ": Permission denied: add the user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
     case DORVANE_ERROR_NOT_A_SERIAL_PORT:
       return device + " is not a serial port: point the settings' port at the bench's serial device";
-    case -2:
-    case -3:
+    case DORVANE_OPEN_SETUP_NOT_SENT:
+    case DORVANE_OPEN_SETUP_NOT_RECEIVED:
       return "the bench on " + device + " did not send its setup (is it on, connected, and set to " +
              std::to_string(settings.baud) + " baud?)";
     default:

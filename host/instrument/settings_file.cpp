@@ -47,8 +47,7 @@ const std::vector<KeyRule>& keyRules() {
       {"fvel", "the forward mirror velocity code", 0, 16},
       {"rvel", "the reverse mirror velocity code", 0, 16},
       {"symmetry", "the interferogram symmetry code", 0, 255},
-      {"points", "points per scan", 1, kLargestPointsRequest, nullptr, 0,
-       " (the bench adds 64 points and the driver holds at most 65535)"},
+      {"points", "points per scan", 1, kLargestPointsRequest, nullptr, 0, pointsLimitNote().c_str()},
       {"gain", "the gain code", 0, 3},
       oneOf("lasersamp", "the laser sampling code", kLaserSampling),
       {"lpf", "the low-pass filter code (0: chosen by fvel)", 0, 8},
@@ -96,10 +95,16 @@ std::string lowered(std::string text) {
 
 }  // namespace
 
+const std::string& pointsLimitNote() {
+  static const std::string note = " (the bench adds " + std::to_string(kBenchAddedPoints) +
+                                  " points and the driver holds at most " + std::to_string(kLargestCoadd) + ")";
+  return note;
+}
+
 std::string tooManyPoints(const std::string& what) {
   return what + " is more than the driver can take: the bench adds " + std::to_string(kBenchAddedPoints) +
-         " points to the request and the driver holds at most 65535, so " + std::to_string(kLargestPointsRequest) +
-         " is the largest";
+         " points to the request and the driver holds at most " + std::to_string(kLargestCoadd) + ", so " +
+         std::to_string(kLargestPointsRequest) + " is the largest";
 }
 
 CheckedSettings checkSettingsFile(const std::string& path) {

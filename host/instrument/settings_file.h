@@ -9,12 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "dorvane.h"
+
 namespace dorvane::host {
 
-// The largest request the driver can hold: the bench adds 64 points, and a co-add is at most 65535.
-inline constexpr std::int32_t kLargestCoadd = 65535;
+// The largest request the driver can hold: the bench adds 64 points, and a co-add is at most
+// DORVANE_MOST_COADD_POINTS.
+inline constexpr std::int32_t kLargestCoadd = DORVANE_MOST_COADD_POINTS;
 inline constexpr std::int32_t kBenchAddedPoints = 64;
 inline constexpr std::int32_t kLargestPointsRequest = kLargestCoadd - kBenchAddedPoints;
+// Why kLargestPointsRequest is the largest, as a refusal ends: " (the bench adds 64 points and the
+// driver holds at most 65535)".
+const std::string& pointsLimitNote();
 
 // What the host takes from a checked file.
 struct CheckedSettings {

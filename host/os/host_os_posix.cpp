@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
 #include <thread>
 

@@ -12,7 +12,8 @@ The libraries are found through DORVANE_LIBRARY and DORVANE_SPECTRA_LIBRARY (the
 then beside this package, then on the system's library path.
 """
 from ._errors import (AcquisitionTimeout, DorvaneError, LibraryNotFound, NO_NEW_SRQ, NO_SUCH_BLOCK, NOT_A_SERIAL_PORT,
-                      NULL_POINTER, PORT_BUSY, PORT_DENIED, PORT_IN_USE, error_text)
+                      NULL_POINTER, OPEN_NO_PORT, OPEN_SETUP_NOT_RECEIVED, OPEN_SETUP_NOT_SENT, PORT_BUSY, PORT_DENIED,
+                      PORT_IN_USE, error_text)
 from .bench import (STATUS_ACQUIRING, STATUS_IDLE, STATUS_NEVER_OPENED, Bench, Coadd, Status, StoredBlock,
                     parse_block_list, parse_setup)
 from .files import SavedFile, read

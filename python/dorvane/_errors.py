@@ -1,6 +1,6 @@
-"""DorvaneError and the driver's phrase for each result code, as dorvane_error_text in dorvane.h gives it."""
+"""DorvaneError and the driver's phrase for each result code, as dorvane_error_text in dorvane_helpers.h gives it."""
 
-# dorvane_error_text is a static inline function of the header, not an export, so the binding keeps
+# dorvane_error_text is a static inline function of dorvane_helpers.h, not an export, so the binding keeps
 # its own copy; tests/python/test_errors.py holds it to the header's, code for code.
 _DRIVER_PHRASES = {
     0: "no error",
@@ -41,7 +41,10 @@ _DRIVER_PHRASES = {
 }
 _UNKNOWN = "an unknown error"
 
-# The codes dorvane.h names.
+# The codes dorvane.h names: spectrometer_open's own failures, and those the driver adds.
+OPEN_NO_PORT = -1
+OPEN_SETUP_NOT_SENT = -2
+OPEN_SETUP_NOT_RECEIVED = -3
 NO_NEW_SRQ = -23
 NULL_POINTER = -24
 PORT_IN_USE = -25

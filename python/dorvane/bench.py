@@ -15,7 +15,8 @@ from typing import NamedTuple, Optional
 import numpy as np
 
 from . import _library
-from ._errors import AcquisitionTimeout, DorvaneError, LibraryNotFound, driver_error, error_text
+from ._errors import (AcquisitionTimeout, DorvaneError, LibraryNotFound, OPEN_NO_PORT, OPEN_SETUP_NOT_RECEIVED,
+                      OPEN_SETUP_NOT_SENT, driver_error, error_text)
 from ._event import CoaddEvent
 from .saving import InterferogramRecord, undersampling_of
 
@@ -31,9 +32,9 @@ STATUS_NEVER_OPENED = Status.NEVER_OPENED
 STATUS_IDLE = Status.IDLE
 STATUS_ACQUIRING = Status.ACQUIRING
 
-# The driver holds a co-add of at most this many points; a stored block may be larger, up to
-# DORVANE_MOST_BLOCK_POINTS of dorvane.h (the tests hold the two to be the same).
-_LARGEST_COADD = 65535
+# The driver holds a co-add of at most this many points (DORVANE_MOST_COADD_POINTS); a stored block
+# may be larger, up to DORVANE_MOST_BLOCK_POINTS (the tests hold both to dorvane.h's).
+MOST_COADD_POINTS = 65535
 MOST_BLOCK_POINTS = 4194304
 # The sizes getRemoteDataList and getSetup write into: DORVANE_REMOTE_DATA_LIST_SIZE and
 # DORVANE_SETUP_TEXT_SIZE of dorvane.h (the tests hold them to the header's), and a terminator of
@@ -186,11 +187,11 @@ class Bench:
 
     def _open_failure(self, result, settings):
         device = self._device
-        if result == -1:
+        if result == OPEN_NO_PORT:
             return "%s does not exist (the settings' port=%d%s)" % (
                 device, settings["port"], "" if sys.platform == "win32" else
                 "; DORVANE_COM%d may name the device" % settings["port"])
-        if result in (-2, -3):
+        if result in (OPEN_SETUP_NOT_SENT, OPEN_SETUP_NOT_RECEIVED):
             return "the bench on %s did not send its setup (is it on, connected, and set to %d baud?)" % (
                 device, settings["baud"])
         return "%s: %s" % (device, error_text(result))
@@ -368,7 +369,7 @@ class Bench:
             self._call_zero("spectrometer_startCoadd", result,
                             "the acquisition did not start (the bench did not start its first scan, the port "
                             "did not open, or one already runs: the driver's log tells which)")
-            volts = np.empty(_LARGEST_COADD, dtype=np.float64)
+            volts = np.empty(MOST_COADD_POINTS, dtype=np.float64)
             stamp = ctypes.c_double(0)
             seen, last_stamp = 0, None
             deadline = None if timeout is None else time.monotonic() + timeout
@@ -391,8 +392,8 @@ class Bench:
                 # Back to back, the bench begins the next file as soon as this one is done.
                 file_started_ms, started_ms = started_ms, _wall_clock_ms()
                 count = driver.spectrometer_getPoints()
-                if driver.spectrometer_getData(_doubles(volts), _LARGEST_COADD, ctypes.byref(stamp)) != 0 or \
-                        not 0 < count <= _LARGEST_COADD:
+                if driver.spectrometer_getData(_doubles(volts), MOST_COADD_POINTS, ctypes.byref(stamp)) != 0 or \
+                        not 0 < count <= MOST_COADD_POINTS:
                     raise DorvaneError("spectrometer_getData", 1, None, "no co-add to fetch after the driver "
                                                                         "signalled one")
                 if complete > seen + 1:

@@ -29,7 +29,7 @@ cmake --install "$build" --prefix "$work/first-place" >"$work/install.log"
 mv "$work/first-place" "$stage"
 
 major=${version%%.*}
-for file in include/dorvane.h include/dorvane_spectra.h bin/dorvane bin/dorvane-benchsim \
+for file in include/dorvane.h include/dorvane_helpers.h include/dorvane_spectra.h bin/dorvane bin/dorvane-benchsim \
             lib/libdorvane.so lib/libdorvane.so.$major lib/libdorvane.so.$version \
             lib/libdorvane_spectra.so lib/libdorvane_spectra.so.$major lib/libdorvane_spectra.so.$version \
             lib/pkgconfig/dorvane.pc lib/pkgconfig/dorvane_spectra.pc \

@@ -1,10 +1,10 @@
-/* Prints "code<TAB>phrase" for every code from -200 to 200 as dorvane_error_text in dorvane.h gives
- * it, or with "constants" the headers' named numbers that the Python binding copies as
- * "NAME<TAB>value", for the binding's copies to be held to. */
+/* Prints "code<TAB>phrase" for every code from -200 to 200 as dorvane_error_text in
+ * dorvane_helpers.h gives it, or with "constants" the headers' named numbers that the Python binding
+ * copies as "NAME<TAB>value", for the binding's copies to be held to. */
 #include <stdio.h>
 #include <string.h>
 
-#include "dorvane.h"
+#include "dorvane_helpers.h"
 #include "dorvane_spectra.h"
 
 #define PRINT_CONSTANT(name) printf("%s\t%ld\n", #name, (long)(name))
@@ -12,6 +12,9 @@
 int main(int argc, char** argv) {
   int32_t code;
   if (argc > 1 && strcmp(argv[1], "constants") == 0) {
+    PRINT_CONSTANT(DORVANE_OPEN_NO_PORT);
+    PRINT_CONSTANT(DORVANE_OPEN_SETUP_NOT_SENT);
+    PRINT_CONSTANT(DORVANE_OPEN_SETUP_NOT_RECEIVED);
     PRINT_CONSTANT(DORVANE_ERROR_NO_NEW_SRQ);
     PRINT_CONSTANT(DORVANE_ERROR_NULL_POINTER);
     PRINT_CONSTANT(DORVANE_ERROR_PORT_IN_USE);
@@ -22,6 +25,7 @@ int main(int argc, char** argv) {
     PRINT_CONSTANT(DORVANE_STATUS_NEVER_OPENED);
     PRINT_CONSTANT(DORVANE_STATUS_IDLE);
     PRINT_CONSTANT(DORVANE_STATUS_ACQUIRING);
+    PRINT_CONSTANT(DORVANE_MOST_COADD_POINTS);
     PRINT_CONSTANT(DORVANE_MOST_BLOCK_POINTS);
     PRINT_CONSTANT(DORVANE_REMOTE_DATA_LIST_SIZE);
     PRINT_CONSTANT(DORVANE_SETUP_TEXT_SIZE);

@@ -19,7 +19,8 @@ def test_every_named_number_is_the_headers():
     lines = subprocess.run([built("DORVANE_ERROR_PHRASES"), "constants"], check=True, capture_output=True,
                            text=True).stdout
     header = {name: int(value) for name, value in (line.split("\t") for line in lines.splitlines())}
-    binding = {"DORVANE_MOST_BLOCK_POINTS": dorvane.bench.MOST_BLOCK_POINTS,
+    binding = {"DORVANE_MOST_COADD_POINTS": dorvane.bench.MOST_COADD_POINTS,
+               "DORVANE_MOST_BLOCK_POINTS": dorvane.bench.MOST_BLOCK_POINTS,
                "DORVANE_REMOTE_DATA_LIST_SIZE": dorvane.bench.REMOTE_DATA_LIST_SIZE,
                "DORVANE_SETUP_TEXT_SIZE": dorvane.bench.SETUP_TEXT_SIZE,
                "DORVANE_ZPD_GIVEN": dorvane.processing.ZPD_GIVEN}

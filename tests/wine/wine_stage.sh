@@ -127,7 +127,7 @@ echo "== the Windows install"
 if cmake --install "$win" --prefix "$work/install" >"$work/install.log" 2>&1; then
   missing=()
   for file in bin/dorvane.dll bin/dorvane_spectra.dll bin/dorvane.exe lib/dorvane.lib lib/dorvane.def \
-              lib/dorvane_spectra.lib lib/dorvane_spectra.def include/dorvane.h include/dorvane_spectra.h \
+              lib/dorvane_spectra.lib lib/dorvane_spectra.def include/dorvane.h include/dorvane_helpers.h include/dorvane_spectra.h \
               lib/pkgconfig/dorvane.pc lib/cmake/dorvane/dorvaneConfig.cmake lib/cmake/dorvane/dorvaneTargets.cmake; do
     [ -e "$work/install/$file" ] || missing+=("$file")
   done
