@@ -8,6 +8,7 @@
 
 #include "dorvane.h"
 #include "host/acquisition/acquire.h"
+#include "host/instrument/session.h"
 #include "host/acquisition/acquisition_loop.h"
 #include "host/acquisition/progress_line.h"
 #include "host/acquisition/saver.h"

@@ -10,10 +10,10 @@
 
 #include "host/acquisition/acquired_file.h"
 #include "host/analysis/processing.h"
-#include "host/analysis/tracking.h"
-#include "host/instrument/bench_driver.h"
-#include "host/instrument/session.h"
 #include "host/files/output_folder.h"
+#include "host/files/series_file.h"
+#include "host/instrument/bench_driver.h"
+#include "host/instrument/settings_file.h"
 
 namespace dorvane::host {
 

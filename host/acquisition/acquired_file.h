@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "host/analysis/processing.h"
 #include "host/files/formats.h"
 #include "host/files/interferogram_files.h"
 #include "host/files/series_file.h"
+#include "host/files/spectrum_files.h"
 
 namespace dorvane::host {
 

@@ -6,13 +6,11 @@
 #include <optional>
 #include <string>
 
-#include "dorvane.h"
 #include "host/acquisition/acquire.h"
 #include "host/analysis/tracking.h"
-#include "host/files/file_text.h"
+#include "host/instrument/session.h"
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"
-#include "host/os/host_failure.h"
 #include "host/text/text.h"
 
 namespace dorvane::host::cli {

@@ -15,6 +15,7 @@
 #include "host/acquisition/acquire.h"
 #include "host/instrument/driver_words.h"
 #include "host/analysis/tracking.h"
+#include "host/instrument/session.h"
 #include "host/files/file_text.h"
 #include "host/files/plot.h"
 #include "host/cli/commands.h"
