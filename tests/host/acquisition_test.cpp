@@ -2,6 +2,7 @@
 // stderr, the exit status) and what is on disk after (the files saved whole, the series table's
 // rows). Each test runs in a process of its own (ctest), since a stop request is the process's.
 #include <fnmatch.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -206,6 +207,20 @@ const FaultCase kFaultCases[] = {
      {"saved file 1 of 2: *", "dorvane: the schedule slipped: file 2 starts * late (--every 0.5 s is shorter than file 1 took)",
       "saved file 2 of 2: *"},
      "", {"transferring 1", "remark the schedule slipped: file 2 starts *", "ended"}},
+    // The disk fills while file 2 is written: every file may now hold at most 1 KiB (as a full disk,
+    // the write fails part way); file 1's set stays whole and nothing of file 2's is left.
+    {"DiskFillsWhileSaving", {}, 3,
+     [](FakeDriver&, AcquireOptions&, RecordingObserver& observer) {
+       observer.react = [](const std::string& step) {
+         if (step != "saved 1") return;
+         std::signal(SIGXFSZ, SIG_IGN);
+         const rlimit full{1024, 1024};
+         ::setrlimit(RLIMIT_FSIZE, &full);
+       };
+     },
+     kExitFailure, {1}, {"saved file 1 of 3: *"},
+     "dorvane: cannot write *run-002.*: File too large; the acquisition is stopped and the port closed (1 file saved)",
+     {"saved 1", "failed"}},
     // A folder that refuses the next file: one of the user's own stands where file 2's set goes.
     {"SaveRefused", {}, 3,
      [](FakeDriver&, AcquireOptions& options, RecordingObserver&) {
