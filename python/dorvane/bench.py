@@ -397,8 +397,8 @@ class Bench:
                     raise DorvaneError("spectrometer_getData", 1, None, "no co-add to fetch after the driver "
                                                                         "signalled one")
                 if complete > seen + 1:
-                    warnings.warn("%d files before file %d were replaced by newer ones before they could be fetched "
-                                  "(the driver keeps only the newest)" % (complete - seen - 1, complete), stacklevel=2)
+                    warnings.warn("%s (the driver keeps only the newest)" % _replaced_text(seen + 1, complete - seen - 1),
+                                  stacklevel=2)
                 seen = complete
                 if stamp.value == last_stamp:
                     # The driver counts a file whose retrieval failed, but has no new co-add for it.
@@ -438,6 +438,14 @@ class Bench:
     def stop(self):
         """Stops a running acquisition (another thread's loop ends with the error of its next wait)."""
         return self._driver.spectrometer_stop()
+
+
+def _replaced_text(first, count):
+    """'file 2 was replaced by a newer one before it could be fetched', 'files 2 to 4 were ...', as the host says it."""
+    if count == 1:
+        return "file %d was replaced by a newer one before it could be fetched" % first
+    return "files %d %s %d were replaced by newer ones before they could be fetched" % (
+        first, "and" if count == 2 else "to", first + count - 1)
 
 
 def _wall_clock_ms():
