@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 
 #include "host/analysis/tracking.h"
-#include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/files/interferogram_files.h"
 #include "host/text/text.h"

@@ -1,8 +1,8 @@
 // The run as the live view shows it: what the acquisition (or `dorvane view`) tells it, kept under
 // a lock and pushed to the pages through the server as it changes. A saved file's data for the pages
 // is built from what the acquisition holds as the file is saved, and kept for the newest files; an
-// older one, and every file of `dorvane view`, is read back from its saved file when a page asks,
-// so the run holds only names however long it lasts.
+// older one, and every file of `dorvane view`, is read back from its saved file when a page asks (on
+// the server's file worker), so the run holds only names however long it lasts.
 //
 // The JSON the pages get (numbers are plain JSON numbers; absent values are null):
 //   state: {"mode": "acquire" | "view", "bench": "bench family 9 model 60" | "",
