@@ -11,9 +11,18 @@
 // against the goal: the retrieval plus 100 ms. Every time is CLOCK_MONOTONIC, which the bench's
 // steady clock and Node's process.hrtime share.
 //
+// With --paging N each round runs twice, without and then with a page that pages through N of the
+// run's older files (those the host no longer holds, read back from the disk): once there are N, it
+// asks for files 1 to N, one after the other on one connection, each once the last has come and at
+// most one every --page-every ms (17: a frame, as a page that draws each file it is shown; 0: as fast
+// as they come), and again from 1 until the series ends; with N above the 16 the host holds, every one is read from the disk. In both
+// runs only files done once there are N older files are measured (--files at least N + 16 + 10), and the round ends with what the
+// paging added to the "row" event's lateness (goal: at most 20 ms more, median and worst), and how
+// long the event took after the host's "saved" line in each (the server's thread alone).
+//
 //   node benchmarks/live_view_lateness.mjs [--host build/dorvane] [--bench build/dorvane-benchsim]
 //       [--files 20] [--every 2] [--points 4096] [--scans 16] [--per-scan 20] [--baud 115200]
-//       [--fill-time 20] [--streams 5] [--pages 1] [--rounds 2] [--work FOLDER]
+//       [--fill-time 20] [--streams 5] [--pages 1] [--rounds 2] [--paging 0] [--page-every 17] [--work FOLDER]
 //
 // Each round works in a new folder under --work (the system's temporary folder by default; the
 // host commits every file to the disk before it shows it, so the disk's speed counts).
@@ -29,6 +38,9 @@ import readline from 'node:readline';
 
 const CHROMIUM = '/usr/bin/chromium';
 const GOAL_BEYOND_RETRIEVAL_MS = 100;
+const GOAL_PAGING_MS = 20;
+// The files whose page data the host holds in memory: the newest ones (kHeldFiles in live_run.cpp).
+const HELD_FILES = 16;
 const TRACK = 'CO2=2250:2450';
 const URL_LINE = /^(http:\/\/127\.0\.0\.1:(\d+)\/)$/;
 const BLOCK_LINE = /^dorvane-benchsim: block (\d+) of \d+ points (done|failed|data asked for|data sent) at ([\d.]+) ms$/;
@@ -38,7 +50,8 @@ const PATIENCE_MS = 120000;
 function options() {
   const o = {
     host: 'build/dorvane', bench: 'build/dorvane-benchsim', files: 20, every: 2, points: 4096, scans: 16,
-    'per-scan': 20, baud: 115200, 'fill-time': 20, streams: 5, pages: 1, rounds: 2, work: os.tmpdir(),
+    'per-scan': 20, baud: 115200, 'fill-time': 20, streams: 5, pages: 1, rounds: 2, paging: 0, 'page-every': 17,
+    work: os.tmpdir(),
   };
   const args = process.argv.slice(2);
   for (let i = 0; i < args.length; i += 2) {
@@ -177,9 +190,46 @@ async function pageViewer(browser, url, files) {
   return viewer;
 }
 
+// A page that pages through the older files as fast as the host answers: once `most` files are older
+// than the newest HELD_FILES, files 1 to `most` in order, again and again until `over`.
+function pager(port, most, everyMs, savedCount) {
+  const agent = new http.Agent({ keepAlive: true, maxSockets: 1 });
+  const fetchFile = (number) => new Promise((resolve) => {
+    const request = http.get({ host: '127.0.0.1', port, path: `/files/${number}.json`, agent }, (response) => {
+      response.resume();
+      response.on('end', () => resolve(response.statusCode === 200));
+    });
+    request.on('error', () => resolve(false));
+  });
+  const p = { requests: 0, failed: 0, sweeps: 0, startedAt: null, over: false };
+  p.done = (async () => {
+    while (!p.over) {
+      if (savedCount() - HELD_FILES < most) {
+        await new Promise((resolve) => setTimeout(resolve, 5));
+        continue;
+      }
+      p.startedAt ??= nowMs();
+      for (let number = 1; number <= most && !p.over; ++number) {
+        const next = nowMs() + everyMs;
+        if (!(await fetchFile(number))) ++p.failed;
+        const early = next - nowMs();
+        if (early > 0) await new Promise((resolve) => setTimeout(resolve, early));
+        ++p.requests;
+      }
+      ++p.sweeps;
+    }
+  })();
+  p.close = async () => {
+    p.over = true;
+    await p.done;
+    agent.destroy();
+  };
+  return p;
+}
+
 const quote = (s) => (s.includes(' ') ? `"${s}"` : s);
 
-async function run(o, round, browser) {
+async function run(o, round, browser, paging) {
   const folder = fs.mkdtempSync(path.join(o.work, 'dorvane-lateness-'));
   const ini = path.join(folder, 'dorvane.ini');
   fs.writeFileSync(ini, `[Settings]\nport=49\nbaud=${o.baud}\npoints=${o.points}\n`);
@@ -202,6 +252,8 @@ async function run(o, round, browser) {
 
   const saved = [];
   const viewers = [];
+  let paged = null;
+  let olderFrom = Infinity;  // --paging N: there are N older files, the paging begins
   let ready = null;
   let over = false;
   const host = start(o.host, ['acquire', ...common, '--prefix', 'cell', '--files', String(o.files), '--every',
@@ -212,6 +264,7 @@ async function run(o, round, browser) {
       if (m && !ready) {
         const port = Number(m[2]);
         for (let i = 0; i < o.streams; ++i) viewers.push(streamViewer(port));
+        if (paging) paged = pager(port, paging, o['page-every'], () => saved.length);
         ready = (async () => {
           const pages = [];
           for (let i = 0; i < o.pages; ++i) pages.push(await pageViewer(browser, m[1], o.files));
@@ -220,6 +273,7 @@ async function run(o, round, browser) {
         })();
       } else if (line.startsWith('saved ')) {
         saved.push(nowMs());
+        if (saved.length === HELD_FILES + o.paging) olderFrom = nowMs();
       } else if (line.startsWith('the run is over')) {
         over = true;
       }
@@ -227,10 +281,11 @@ async function run(o, round, browser) {
   });
   await waitFor('live view address', () => ready);
   const pages = await ready;
-  const readyAt = nowMs();
+  let readyAt = nowMs();
   await waitFor('the end of the series', () => over || host.exitCode !== null);
   await Promise.all(pages.map((p) => Promise.race([p.following, new Promise((r) => setTimeout(r, 5000))])));
   for (const p of pages) if (!p.problem && p.rows.size < o.files) p.problem = `the trend showed ${p.rows.size} of ${o.files} rows`;
+  await paged?.close();
   await stop(host);
   await stop(bench);
   load.push(os.loadavg()[0]);
@@ -239,6 +294,8 @@ async function run(o, round, browser) {
 
   // File k of the series is the k-th block done after the background's.
   const stamps = bench.doneOrder.slice(seriesFrom);
+  // With --paging both runs measure the same files: those done once the paging can begin.
+  if (o.paging) readyAt = Math.max(readyAt, olderFrom);
   const files = [];
   stamps.forEach((stamp, index) => {
     const block = bench.blocks.get(stamp);
@@ -253,19 +310,21 @@ async function run(o, round, browser) {
     });
   });
   fs.rmSync(folder, { recursive: true, force: true });
-  return report(o, round, { stamps, files, load, pages });
+  return report(o, round, { stamps, files, load, pages, paged });
 }
 
 // The round's figures: each path's median and worst from "done", and beyond the retrieval against
 // the goal. True when every file was measured on every path.
-function report(o, round, { stamps, files, load, pages }) {
+function report(o, round, { stamps, files, load, pages, paged }) {
   const ms = (v) => `${v.toFixed(0)} ms`;
   const signed = (v) => `${v >= 0 ? '+' : ''}${v.toFixed(0)} ms`;
   const line = (label, values) => (values.length
     ? `  ${label} (${values.length}): median ${ms(median(values))}, worst ${ms(worst(values))}` : `  ${label}: none measured`);
-  console.log(`round ${round}: ${stamps.length} files of ${o.points} points and ${o.scans} scans at ${o.baud} baud, one every ${o.every} s; `
+  const paging = paged ? `; a page paging through older files (up to ${o.paging}): ${paged.requests} asked in `
+    + `${paged.sweeps} sweeps, ${paged.failed} failed` : '';
+  console.log(`round ${round}${paged ? ' with paging' : ''}: ${stamps.length} files of ${o.points} points and ${o.scans} scans at ${o.baud} baud, one every ${o.every} s; `
     + `${o.streams} event-stream viewers and ${o.pages} page(s); ${files.length} files measured (done after every viewer was in place); `
-    + `load ${load.map((l) => l.toFixed(1)).join(' -> ')}`);
+    + `load ${load.map((l) => l.toFixed(1)).join(' -> ')}${paging}`);
   const pick = (key) => files.flatMap((f) => [].concat(f[key]));
   const beyond = (key) => files.flatMap((f) => [].concat(f[key]).map((v) => v - f.retrieval));
   console.log(line('retrieval, done -> data sent', pick('retrieval')) + `; of it done -> data asked for: median ${ms(median(pick('asked')))}`);
@@ -282,7 +341,24 @@ function report(o, round, { stamps, files, load, pages }) {
   for (const p of pages) if (p.problem) console.log(`  page: ${p.problem}`);
   const rowsMissed = o.streams * files.length - pick('streams').length;
   if (rowsMissed) console.log(`  ${rowsMissed} row events never reached their viewer`);
-  return files.length > 0 && !rowsMissed && pages.every((p) => !p.problem);
+  return {
+    good: files.length > 0 && !rowsMissed && pages.every((p) => !p.problem) && !(paged && (paged.failed || !paged.requests)),
+    rowsBeyond: beyond('streams'),
+    rowsAfterSaved: files.flatMap((f) => f.streams.map((v) => v - f.saved)),
+  };
+}
+
+// What the paging added to the "row" event's lateness beyond the retrieval.
+function compare(round, quietRun, pagingRun) {
+  const ms = (v) => `${v >= 0 ? '+' : ''}${v.toFixed(0)} ms`;
+  const quiet = quietRun.rowsBeyond, paging = pagingRun.rowsBeyond;
+  const median_ = median(paging) - median(quiet);
+  const worst_ = worst(paging) - worst(quiet);
+  console.log(`round ${round}: paging adds to the "row" event beyond the retrieval: median ${ms(median_)}, worst ${ms(worst_)} `
+    + `(goal at most ${GOAL_PAGING_MS} ms: ${median_ <= GOAL_PAGING_MS && worst_ <= GOAL_PAGING_MS ? 'met' : 'MISSED'}); `
+    + `from the "saved" line to the event: median ${ms(median(quietRun.rowsAfterSaved))} and worst `
+    + `${ms(worst(quietRun.rowsAfterSaved))} without, ${ms(median(pagingRun.rowsAfterSaved))} and `
+    + `${ms(worst(pagingRun.rowsAfterSaved))} with`);
 }
 
 const o = options();
@@ -309,7 +385,14 @@ if (o.pages > 0) {
 }
 let good = true;
 try {
-  for (let round = 1; round <= o.rounds; ++round) good = (await run(o, round, browser)) && good;
+  for (let round = 1; round <= o.rounds; ++round) {
+    const quiet = await run(o, round, browser, 0);
+    good = quiet.good && good;
+    if (!o.paging) continue;
+    const paging = await run(o, round, browser, o.paging);
+    good = paging.good && good;
+    if (quiet.rowsBeyond.length && paging.rowsBeyond.length) compare(round, quiet, paging);
+  }
 } catch (error) {
   console.error(`live_view_lateness: ${error.message}`);
   good = false;

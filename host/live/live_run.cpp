@@ -7,15 +7,17 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "host/analysis/tracking.h"
-#include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/files/interferogram_files.h"
 #include "host/text/text.h"
 
 namespace dorvane::host::live {
 namespace {
+
+using Json = nlohmann::ordered_json;
 
 // What a page is sent of a file: enough to draw it at any window width, at most this many points.
 constexpr std::size_t kMostDrawnPoints = 4096;
@@ -30,84 +32,42 @@ double steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void appendJsonString(std::string& json, std::string_view text) {
-  json += '"';
-  for (const char c : text) {
-    switch (c) {
-      case '"': json += "\\\""; break;
-      case '\\': json += "\\\\"; break;
-      case '\n': json += "\\n"; break;
-      case '\r': json += "\\r"; break;
-      case '\t': json += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          static constexpr char kHex[] = "0123456789abcdef";
-          json += "\\u00";
-          json += kHex[(c >> 4) & 0xf];
-          json += kHex[c & 0xf];
-        } else {
-          json += c;
-        }
-    }
-  }
-  json += '"';
-}
+// Every JSON text of the run is written by this one: a byte that is not UTF-8 (a file name, a
+// system's message) becomes U+FFFD rather than an invalid text or an exception on the saving thread.
+std::string jsonText(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-// JSON has no NaN or infinity: a missing value is null, which the charts draw as a gap.
-void appendJsonNumber(std::string& json, double value) {
-  if (std::isfinite(value)) {
-    appendNumber(json, value);
-  } else {
-    json += "null";
-  }
+// JSON has no NaN or infinity: a missing value is null, which the charts draw as a gap. A whole
+// value goes out as an integer, so a point index or a band's limit reads "2250", not "2250.0".
+Json jsonNumber(double value) {
+  constexpr double kExactWholes = 9007199254740992.0;  // 2^53: every whole double below it is exact
+  if (!std::isfinite(value)) return nullptr;
+  if (value == std::trunc(value) && std::abs(value) < kExactWholes) return static_cast<std::int64_t>(value);
+  return value;
 }
 
 // Seconds to the millisecond: the pages show whole seconds.
-void appendSeconds(std::string& json, const std::optional<double>& value) {
-  if (value) {
-    appendJsonNumber(json, std::round(*value * 1000) / 1000);
-  } else {
-    json += "null";
-  }
+Json seconds(const std::optional<double>& value) {
+  if (!value) return nullptr;
+  return jsonNumber(std::round(*value * 1000) / 1000);
 }
 
-// `"name":value` as the next field of the object `json` is writing.
-void appendKey(std::string& json, std::string_view name) {
-  if (json.back() != '{') json += ',';
-  appendJsonString(json, name);
-  json += ':';
-}
-void appendField(std::string& json, std::string_view name, std::string_view text) {
-  appendKey(json, name);
-  appendJsonString(json, text);
-}
-void appendField(std::string& json, std::string_view name, std::optional<std::int64_t> whole) {
-  appendKey(json, name);
-  if (whole) {
-    appendWhole(json, *whole);
-  } else {
-    json += "null";
-  }
-}
-void appendSecondsField(std::string& json, std::string_view name, const std::optional<double>& seconds) {
-  appendKey(json, name);
-  appendSeconds(json, seconds);
+Json whole(const std::optional<std::int32_t>& value) {
+  if (!value) return nullptr;
+  return *value;
 }
 
-// {"x": [...], "y": [...]} of the points at `indices`.
+// "x": [...] and "y": [...] of the points at `indices`, added to `object`.
 template <typename X>
-void appendSeries(std::string& json, const std::vector<std::size_t>& indices, X xOf, const std::vector<double>& y) {
-  json += "{\"x\":[";
-  for (std::size_t i = 0; i < indices.size(); ++i) {
-    if (i) json += ',';
-    appendJsonNumber(json, xOf(indices[i]));
+void addSeries(Json& object, const std::vector<std::size_t>& indices, X xOf, const std::vector<double>& y) {
+  Json xs = Json::array(), ys = Json::array();
+  xs.get_ref<Json::array_t&>().reserve(indices.size());
+  ys.get_ref<Json::array_t&>().reserve(indices.size());
+  for (const std::size_t i : indices) {
+    xs.push_back(jsonNumber(xOf(i)));
+    ys.push_back(jsonNumber(y[i]));
   }
-  json += "],\"y\":[";
-  for (std::size_t i = 0; i < indices.size(); ++i) {
-    if (i) json += ',';
-    appendJsonNumber(json, y[indices[i]]);
-  }
-  json += "]}";
+  object["x"] = std::move(xs);
+  object["y"] = std::move(ys);
 }
 
 // Whether two paths name one file (a saved file and the background named on the command line).
@@ -140,11 +100,75 @@ std::vector<std::size_t> drawnPoints(const std::vector<double>& values) {
   return indices;
 }
 
+Json rowOf(std::int32_t number, const SeriesRow& row) {
+  Json json = {{"number", number}, {"name", row.file}, {"seconds", seconds(row.seconds)}};
+  for (const auto& [key, value] : {std::pair{"area", &BandMeasure::area}, std::pair{"height", &BandMeasure::height},
+                                   std::pair{"position", &BandMeasure::position}}) {
+    Json measures = Json::array();
+    for (const BandMeasure& band : row.bands) measures.push_back(jsonNumber(band.*value));
+    json[key] = std::move(measures);
+  }
+  return json;
+}
+
+// A file's data for the pages, its spectrum given or made by `maker`.
+Json fileData(std::int32_t number, const std::string& name, const std::vector<double>& volts,
+              const SpectrumRecord* spectrum, const std::string& spectrumError) {
+  const auto pointIndex = [](std::size_t i) { return static_cast<double>(i); };
+  Json interferogram = Json::object();
+  addSeries(interferogram, drawnPoints(volts), pointIndex, volts);
+  std::vector<std::size_t> zoomed;
+  if (const std::optional<std::int32_t> centre = zpdIndexOf(volts)) {
+    const std::int64_t from = std::max<std::int64_t>(0, *centre - kZoomHalfWidth);
+    const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(volts.size()) - 1, *centre + kZoomHalfWidth);
+    for (std::int64_t i = from; i <= to; ++i) zoomed.push_back(static_cast<std::size_t>(i));
+  }
+  Json zoom = Json::object();
+  addSeries(zoom, zoomed, pointIndex, volts);
+  Json drawnSpectrum = nullptr;
+  if (spectrum) {
+    drawnSpectrum = {{"kind", spectrumKindName(spectrum->kind)}};
+    addSeries(drawnSpectrum, drawnPoints(spectrum->values), [spectrum](std::size_t i) { return spectrum->wavenumbers[i]; },
+              spectrum->values);
+  }
+  return {{"number", number},
+          {"name", name},
+          {"points", volts.size()},
+          {"interferogram", std::move(interferogram)},
+          {"zoom", std::move(zoom)},
+          {"spectrum", std::move(drawnSpectrum)},
+          {"spectrumError", spectrumError}};
+}
+
+Json fileData(std::int32_t number, const std::string& name, const InterferogramRecord& record,
+              const SpectrumMaker& maker, const std::string& path) {
+  try {
+    const SpectrumRecord spectrum = maker.make(record, path);
+    return fileData(number, name, record.volts, &spectrum, "");
+  } catch (const std::exception& failure) {
+    return fileData(number, name, record.volts, nullptr, failure.what());
+  }
+}
+
 }  // namespace
+
+const char* LiveRun::phaseName(Phase phase) {
+  switch (phase) {
+    case Phase::Starting: return "starting";
+    case Phase::Scanning: return "scanning";
+    case Phase::Transferring: return "transferring";
+    case Phase::Waiting: return "waiting";
+    case Phase::Finished: return "finished";
+    case Phase::Failed: return "failed";
+    case Phase::Stopped: return "stopped";
+    case Phase::Viewing: return "viewing";
+  }
+  return "starting";
+}
 
 LiveRun::LiveRun(Mode mode, const std::string& folder, const ProcessingOptions& processing)
     : mode_(mode), folder_(folder), processing_(processing), singleBeam_(processing) {
-  if (mode_ == Mode::View) phase_ = "viewing";
+  if (mode_ == Mode::View) phase_ = Phase::Viewing;
 }
 
 void LiveRun::attach(LiveServer* server) {
@@ -201,28 +225,14 @@ void LiveRun::expectFiles(std::int32_t files) {
   publishState();
 }
 
-void LiveRun::scanning(std::int32_t number) {
-  {
-    platform::ScopedLock hold(lock_);
-    phase_ = "scanning";
-    underWay_ = number;
-  }
-  publishState();
-}
+void LiveRun::scanning(std::int32_t number) { underWay(Phase::Scanning, number); }
+void LiveRun::waiting(std::int32_t number, double) { underWay(Phase::Waiting, number); }
+void LiveRun::transferring(std::int32_t number) { underWay(Phase::Transferring, number); }
 
-void LiveRun::waiting(std::int32_t number, double) {
+void LiveRun::underWay(Phase phase, std::int32_t number) {
   {
     platform::ScopedLock hold(lock_);
-    phase_ = "waiting";
-    underWay_ = number;
-  }
-  publishState();
-}
-
-void LiveRun::transferring(std::int32_t number) {
-  {
-    platform::ScopedLock hold(lock_);
-    phase_ = "transferring";
+    phase_ = phase;
     underWay_ = number;
   }
   publishState();
@@ -267,7 +277,7 @@ void LiveRun::listed(std::int32_t number, const std::string& time, const std::st
   std::string data;
   try {
     const SpectrumRecord spectrum = (ratioed ? *ratioed : singleBeam_).make(*record, interferogramPath);
-    data = dataJson(number, file.name, record->volts, &spectrum, "");
+    data = jsonText(fileData(number, file.name, record->volts, &spectrum, ""));
     // A band this file's spectrum does not cover leaves only its own measures empty, and the banner
     // says why: the spectrum and the other bands are still shown.
     for (std::size_t i = 0; i < bands.size(); ++i) {
@@ -278,7 +288,7 @@ void LiveRun::listed(std::int32_t number, const std::string& time, const std::st
       }
     }
   } catch (const std::exception& failure) {
-    data = dataJson(number, file.name, record->volts, nullptr, failure.what());
+    data = jsonText(fileData(number, file.name, record->volts, nullptr, failure.what()));
   }
   const double timeMs = record->startedMs > 0 ? record->startedMs : record->timestampMs;
   if (firstFileMs_ == 0) firstFileMs_ = timeMs;
@@ -303,10 +313,10 @@ void LiveRun::show(std::int32_t number, const AcquiredFile& acquired) {
   std::string data;
   std::optional<SeriesRow> row = acquired.row;
   if (acquired.spectrum || !acquired.spectrumError.empty()) {
-    data = dataJson(number, file.name, acquired.record.volts, acquired.spectrum ? &*acquired.spectrum : nullptr,
-                    acquired.spectrumError);
+    data = jsonText(fileData(number, file.name, acquired.record.volts,
+                             acquired.spectrum ? &*acquired.spectrum : nullptr, acquired.spectrumError));
   } else {
-    data = dataJson(number, file.name, acquired.record, ratioed ? *ratioed : singleBeam_, path);
+    data = jsonText(fileData(number, file.name, acquired.record, ratioed ? *ratioed : singleBeam_, path));
   }
   add(std::move(file), std::move(data), std::move(row));
 }
@@ -317,7 +327,7 @@ void LiveRun::drawn(std::int32_t number, const std::vector<std::string>& picture
   if (!file) return;
   for (const std::string& picture : pictures) file->saved.push_back(fileName(picture));
   // The page takes a file it knows again as the new word on it.
-  if (server_) server_->publish("file", fileEntryJson(*file));
+  if (server_) server_->publish("file", jsonText(fileEntry(*file)));
 }
 
 LiveRun::File* LiveRun::savedLocked(std::int32_t number) {
@@ -326,7 +336,7 @@ LiveRun::File* LiveRun::savedLocked(std::int32_t number) {
 }
 
 void LiveRun::add(File file, std::optional<std::string> data, std::optional<SeriesRow> row) {
-  std::string entry = fileEntryJson(file);
+  const std::string entry = jsonText(fileEntry(file));
   const std::int32_t number = file.number;
   std::string backgroundPath;
   {
@@ -344,31 +354,11 @@ void LiveRun::add(File file, std::optional<std::string> data, std::optional<Seri
     saved_.push_back(std::move(file));
     if (server_) server_->publish("file", entry);
     if (row) {
-      rows_.push_back(rowJson(number, *row));
-      if (server_) server_->publish("row", rows_.back());
+      rows_.emplace_back(number, std::move(*row));
+      if (server_) server_->publish("row", jsonText(rowOf(rows_.back().first, rows_.back().second)));
     }
   }
   publishState();
-}
-
-std::string LiveRun::rowJson(std::int32_t number, const SeriesRow& row) {
-  std::string json = "{";
-  appendField(json, "number", number);
-  appendField(json, "name", row.file);
-  appendKey(json, "seconds");
-  appendJsonNumber(json, std::round(row.seconds * 1000) / 1000);
-  for (const auto& [key, value] : {std::pair{"area", &BandMeasure::area}, std::pair{"height", &BandMeasure::height},
-                                   std::pair{"position", &BandMeasure::position}}) {
-    appendKey(json, key);
-    json += '[';
-    for (std::size_t i = 0; i < row.bands.size(); ++i) {
-      if (i) json += ',';
-      appendJsonNumber(json, row.bands[i].*value);
-    }
-    json += ']';
-  }
-  json += '}';
-  return json;
 }
 
 void LiveRun::keepData(std::int32_t number, std::string data) {
@@ -379,7 +369,7 @@ void LiveRun::keepData(std::int32_t number, std::string data) {
 void LiveRun::ended(const std::string& failure, bool stopped) {
   {
     platform::ScopedLock hold(lock_);
-    phase_ = stopped ? "stopped" : failure.empty() ? "finished" : "failed";
+    phase_ = stopped ? Phase::Stopped : failure.empty() ? Phase::Finished : Phase::Failed;
     endedAt_ = steadySeconds();
     // A stop the user asked for is no error: the phase says it, and the banner keeps the last problem.
     if (!failure.empty() && !stopped) error_ = failure;
@@ -393,29 +383,30 @@ void LiveRun::viewing(std::int32_t benchIdentity) {
     platform::ScopedLock hold(lock_);
     bench_ = benchIdentity ? "bench " + benchName(benchIdentity) : "";
     files_ = static_cast<std::int32_t>(saved_.size());
-    phase_ = "viewing";
+    phase_ = Phase::Viewing;
   }
   publishState();
 }
 
 void LiveRun::publishState() {
   platform::ScopedLock hold(lock_);
-  if (server_) server_->publish("state", stateJsonLocked());
+  if (server_) server_->publish("state", jsonText(stateLocked()));
 }
 
 void LiveRun::publishTrend() {
   platform::ScopedLock hold(lock_);
-  if (server_) server_->publish("trend", trendJsonLocked());
+  if (server_) server_->publish("trend", jsonText(trendLocked()));
 }
 
-std::string LiveRun::stateJsonLocked() const {
+Json LiveRun::stateLocked() const {
   const double now = steadySeconds();
   const bool begun = startedAt_.has_value();
   const double elapsed = begun ? endedAt_.value_or(now) - *startedAt_ : 0;
   const auto done = static_cast<std::int32_t>(saved_.size());
   // The rest at the pace of the files so far, or at the bench's estimate before the first.
   std::optional<double> remaining;
-  const bool running = phase_ == "scanning" || phase_ == "transferring" || phase_ == "waiting" || phase_ == "starting";
+  const bool running =
+      phase_ == Phase::Starting || phase_ == Phase::Scanning || phase_ == Phase::Transferring || phase_ == Phase::Waiting;
   if (running && files_ > 0 && begun) {
     const std::optional<double> perFile =
         done > 0 ? std::optional<double>((lastSavedAt_ - *startedAt_) / done) : fileSeconds_;
@@ -424,98 +415,67 @@ std::string LiveRun::stateJsonLocked() const {
       remaining = std::max(0.0, (files_ - done) * *perFile - sinceLast);
     }
   }
-  std::string json = "{";
-  appendField(json, "mode", mode_ == Mode::View ? "view" : "acquire");
-  appendField(json, "bench", bench_);
-  appendField(json, "files", files_);
-  appendField(json, "done", done);
-  appendField(json, "scans", scans_);
-  appendField(json, "phase", phase_);
-  appendField(json, "file", underWay_);
-  appendSecondsField(json, "elapsed", begun ? std::optional<double>(elapsed) : std::nullopt);
-  appendSecondsField(json, "fileSeconds", fileSeconds_);
-  appendSecondsField(json, "remaining", remaining);
-  appendField(json, "error", error_);
-  appendKey(json, "remarks");
-  json += '[';
-  for (const Remark& remark : remarks_) {
-    if (json.back() != '[') json += ',';
-    json += '{';
-    appendSecondsField(json, "seconds", remark.seconds);
-    appendField(json, "text", remark.text);
-    json += '}';
-  }
-  json += ']';
-  appendField(json, "folder", folder_);
-  appendField(json, "spectrum", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
-  appendField(json, "background", backgroundName_);
-  appendKey(json, "backgrounds");
-  json += '[';
+  Json remarks = Json::array();
+  for (const Remark& remark : remarks_) remarks.push_back({{"seconds", seconds(remark.seconds)}, {"text", remark.text}});
+  Json backgrounds = Json::array();
   for (const File& file : saved_) {
-    if (!file.isBackground) continue;
-    if (json.back() != '[') json += ',';
-    appendWhole(json, file.number);
+    if (file.isBackground) backgrounds.push_back(file.number);
   }
-  json += "]}";
-  return json;
+  return {{"mode", mode_ == Mode::View ? "view" : "acquire"},
+          {"bench", bench_},
+          {"files", files_},
+          {"done", done},
+          {"scans", scans_},
+          {"phase", phaseName(phase_)},
+          {"file", whole(underWay_)},
+          {"elapsed", seconds(begun ? std::optional<double>(elapsed) : std::nullopt)},
+          {"fileSeconds", seconds(fileSeconds_)},
+          {"remaining", seconds(remaining)},
+          {"error", error_},
+          {"remarks", std::move(remarks)},
+          {"folder", folder_},
+          {"spectrum", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam)},
+          {"background", backgroundName_},
+          {"backgrounds", std::move(backgrounds)}};
 }
 
-std::string LiveRun::fileEntryJson(const File& file) {
-  std::string json = "{";
-  appendField(json, "number", file.number);
-  appendField(json, "name", file.name);
-  appendField(json, "time", file.time);
-  appendKey(json, "saved");
-  json += '[';
-  for (std::size_t i = 0; i < file.saved.size(); ++i) {
-    if (i) json += ',';
-    appendJsonString(json, file.saved[i]);
-  }
-  json += "]}";
-  return json;
+Json LiveRun::fileEntry(const File& file) {
+  return {{"number", file.number}, {"name", file.name}, {"time", file.time}, {"saved", file.saved}};
 }
 
 std::string LiveRun::runJson() {
   platform::ScopedLock hold(lock_);
-  std::string json = "{\"state\":" + stateJsonLocked() + ",\"files\":[";
-  for (std::size_t i = 0; i < saved_.size(); ++i) {
-    if (i) json += ',';
-    json += fileEntryJson(saved_[i]);
-  }
-  return json + "],\"trend\":" + trendJsonLocked() + "}";
+  Json files = Json::array();
+  for (const File& file : saved_) files.push_back(fileEntry(file));
+  return jsonText({{"state", stateLocked()}, {"files", std::move(files)}, {"trend", trendLocked()}});
 }
 
-std::string LiveRun::trendJsonLocked() const {
-  std::string json = "{";
-  appendField(json, "kind", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam));
-  json += ",\"bands\":[";
-  for (std::size_t i = 0; i < bands_.size(); ++i) {
-    if (i) json += ',';
-    json += '{';
-    appendField(json, "name", bands_[i].name);
-    appendKey(json, "low");
-    appendJsonNumber(json, bands_[i].low);
-    appendKey(json, "high");
-    appendJsonNumber(json, bands_[i].high);
-    json += '}';
+Json LiveRun::trendLocked() const {
+  Json bands = Json::array();
+  for (const TrackedBand& band : bands_) {
+    bands.push_back({{"name", band.name}, {"low", jsonNumber(band.low)}, {"high", jsonNumber(band.high)}});
   }
-  json += "],\"rows\":[";
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    if (i) json += ',';
-    json += rows_[i];
+  Json rows = Json::array();
+  for (const auto& [number, row] : rows_) rows.push_back(rowOf(number, row));
+  return {{"kind", spectrumKindName(ratioed_ ? processing_.ratio : SpectrumKind::SingleBeam)},
+          {"bands", std::move(bands)},
+          {"rows", std::move(rows)}};
+}
+
+std::optional<std::string> LiveRun::heldFileJson(std::int32_t number) {
+  platform::ScopedLock hold(lock_);
+  for (const auto& [heldNumber, json] : held_) {
+    if (heldNumber == number) return json;
   }
-  json += "]}";
-  return json;
+  return std::nullopt;
 }
 
 std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
+  if (std::optional<std::string> held = heldFileJson(number)) return held;
   File file;
   std::shared_ptr<const SpectrumMaker> ratioed;
   {
     platform::ScopedLock hold(lock_);
-    for (const auto& [heldNumber, json] : held_) {
-      if (heldNumber == number) return json;
-    }
     const File* found = savedLocked(number);
     if (!found) return std::nullopt;
     file = *found;
@@ -527,60 +487,17 @@ std::optional<std::string> LiveRun::fileJson(std::int32_t number) {
     record = readForSpectrum(file.path, "", processing_);
   } catch (const std::exception& failure) {
     // Moved or removed since it was saved: the page says so in the spectrum's place.
-    std::string json = "{";
-    appendField(json, "number", file.number);
-    appendField(json, "name", file.name);
-    json += ",\"points\":0,\"interferogram\":null,\"zoom\":null,\"spectrum\":null";
-    appendField(json, "spectrumError", failure.what());
-    return json + "}";
+    return jsonText({{"number", file.number},
+                     {"name", file.name},
+                     {"points", 0},
+                     {"interferogram", nullptr},
+                     {"zoom", nullptr},
+                     {"spectrum", nullptr},
+                     {"spectrumError", failure.what()}});
   }
-  std::string json = dataJson(file.number, file.name, record, ratioed ? *ratioed : singleBeam_, file.path);
+  std::string json = jsonText(fileData(file.number, file.name, record, ratioed ? *ratioed : singleBeam_, file.path));
   platform::ScopedLock hold(lock_);
   keepData(number, json);
-  return json;
-}
-
-std::string LiveRun::dataJson(std::int32_t number, const std::string& name, const InterferogramRecord& record,
-                              const SpectrumMaker& maker, const std::string& path) {
-  try {
-    const SpectrumRecord spectrum = maker.make(record, path);
-    return dataJson(number, name, record.volts, &spectrum, "");
-  } catch (const std::exception& failure) {
-    return dataJson(number, name, record.volts, nullptr, failure.what());
-  }
-}
-
-std::string LiveRun::dataJson(std::int32_t number, const std::string& name, const std::vector<double>& volts,
-                              const SpectrumRecord* spectrum, const std::string& spectrumError) {
-  std::string json = "{";
-  appendField(json, "number", number);
-  appendField(json, "name", name);
-  const auto pointIndex = [](std::size_t i) { return static_cast<double>(i); };
-  appendField(json, "points", static_cast<std::int64_t>(volts.size()));
-  appendKey(json, "interferogram");
-  appendSeries(json, drawnPoints(volts), pointIndex, volts);
-  std::vector<std::size_t> zoom;
-  if (const std::optional<std::int32_t> centre = zpdIndexOf(volts)) {
-    const std::int64_t from = std::max<std::int64_t>(0, *centre - kZoomHalfWidth);
-    const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(volts.size()) - 1, *centre + kZoomHalfWidth);
-    for (std::int64_t i = from; i <= to; ++i) zoom.push_back(static_cast<std::size_t>(i));
-  }
-  appendKey(json, "zoom");
-  appendSeries(json, zoom, pointIndex, volts);
-  if (spectrum) {
-    appendKey(json, "spectrum");
-    json += '{';
-    appendField(json, "kind", spectrumKindName(spectrum->kind));
-    json += ',';
-    std::string series;
-    appendSeries(series, drawnPoints(spectrum->values), [spectrum](std::size_t i) { return spectrum->wavenumbers[i]; },
-                 spectrum->values);
-    json += series.substr(1);  // the series' fields inside the spectrum's object
-  } else {
-    json += ",\"spectrum\":null";
-  }
-  appendField(json, "spectrumError", spectrumError);
-  json += '}';
   return json;
 }
 

@@ -1,8 +1,8 @@
 // The run as the live view shows it: what the acquisition (or `dorvane view`) tells it, kept under
 // a lock and pushed to the pages through the server as it changes. A saved file's data for the pages
 // is built from what the acquisition holds as the file is saved, and kept for the newest files; an
-// older one, and every file of `dorvane view`, is read back from its saved file when a page asks,
-// so the run holds only names however long it lasts.
+// older one, and every file of `dorvane view`, is read back from its saved file when a page asks (on
+// the server's file worker), so the run holds only names however long it lasts.
 //
 // The JSON the pages get (numbers are plain JSON numbers; absent values are null):
 //   state: {"mode": "acquire" | "view", "bench": "bench family 9 model 60" | "",
@@ -41,6 +41,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <nlohmann/json_fwd.hpp>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,9 @@ namespace dorvane::host::live {
 class LiveRun final : public LiveContent, public AcquireObserver {
  public:
   enum class Mode { Acquire, View };
+  // Where the run is; the pages get its name (phaseName).
+  enum class Phase { Starting, Scanning, Transferring, Waiting, Finished, Failed, Stopped, Viewing };
+  static const char* phaseName(Phase phase);
   // `processing` makes the spectra the pages show, as acquire --spectrum does. Throws HostFailure
   // for options the spectra library refuses.
   LiveRun(Mode mode, const std::string& folder, const ProcessingOptions& processing);
@@ -101,6 +105,9 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   void viewing(std::int32_t benchIdentity);
 
   std::string runJson() override;
+  std::optional<std::string> heldFileJson(std::int32_t number) override;
+  // Reads an older file (or any of `dorvane view`) back from the disk: the server's file worker
+  // calls it, never its I/O thread.
   std::optional<std::string> fileJson(std::int32_t number) override;
 
  private:
@@ -115,17 +122,14 @@ class LiveRun final : public LiveContent, public AcquireObserver {
     double seconds;  // since the run began
     std::string text;
   };
-  std::string stateJsonLocked() const;
-  std::string trendJsonLocked() const;
+  // What the pages are told, as JSON values (under the lock).
+  nlohmann::ordered_json stateLocked() const;
+  nlohmann::ordered_json trendLocked() const;
+  static nlohmann::ordered_json fileEntry(const File& file);
   void publishTrend();
-  static std::string fileEntryJson(const File& file);
-  // A file's data for the pages, its spectrum given or made by `maker`.
-  static std::string dataJson(std::int32_t number, const std::string& name, const std::vector<double>& volts,
-                              const SpectrumRecord* spectrum, const std::string& spectrumError);
-  static std::string dataJson(std::int32_t number, const std::string& name, const InterferogramRecord& record,
-                              const SpectrumMaker& maker, const std::string& path);
   void add(File file, std::optional<std::string> data, std::optional<SeriesRow> row = std::nullopt);
-  static std::string rowJson(std::int32_t number, const SeriesRow& row);
+  // The three steps of a file under way: scanning, waiting for its time, transferring.
+  void underWay(Phase phase, std::int32_t number);
   File* savedLocked(std::int32_t number);  // under the lock; null when the run has no such file
   void keepData(std::int32_t number, std::string data);  // under the lock
   void publishState();
@@ -142,7 +146,7 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   std::int32_t files_ = 0, scans_ = 0;
   bool filesFixed_ = false;
   std::optional<double> fileSeconds_;
-  std::string phase_ = "starting";
+  Phase phase_ = Phase::Starting;
   std::optional<std::int32_t> underWay_;
   std::string error_;
   std::deque<Remark> remarks_;  // the newest few
@@ -155,7 +159,7 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   // The newest files' data as sent.
   std::deque<std::pair<std::int32_t, std::string>> held_;
   std::vector<TrackedBand> bands_;
-  std::vector<std::string> rows_;  // as sent
+  std::vector<std::pair<std::int32_t, SeriesRow>> rows_;  // the file's number, its row
   double firstFileMs_ = 0;         // `dorvane view`: the time its rows count from
 };
 

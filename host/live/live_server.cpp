@@ -1,6 +1,7 @@
 // The live view's HTTP server: one thread runs an io_context that serves every connection, each event
 // stream has a bounded queue of its own, and publishing only posts to that thread, so no browser ever
-// holds up the acquisition.
+// holds up the acquisition. A file read from the disk for a page is read on a worker thread with a
+// bounded queue of its own, so no disk ever holds up the event streams.
 #include "host/live/live_server.h"
 
 #include <algorithm>
@@ -174,6 +175,9 @@ class Server {
 
   void accept();
   void deliver(const Text& text);
+  // Reads file `number` on the worker for `session`, which is answered on this thread when it is
+  // ready; a full queue is answered 503 at once.
+  void readFile(const std::shared_ptr<Session>& session, std::int32_t number, unsigned version, bool keepAlive);
   // Closes the listener and every connection, and ends the thread's run.
   void stop();
   const Asset* asset(std::string_view path) const {
@@ -195,7 +199,21 @@ class Server {
   std::atomic<std::uint64_t> refusedConnections{0};
   std::atomic<std::uint64_t> refusedHosts{0};
   std::atomic<int> publishesUnderWay{0};  // posted to the thread, not yet in the streams' queues
+  std::atomic<int> fileRequests{0};
+  std::atomic<std::uint64_t> filesRefused{0};
+  std::atomic<std::uint64_t> filesDropped{0};
   std::unordered_set<Session*> sessions;
+
+  // The file worker: one thread, its queue bounded by `limits.fileRequests`. Its handlers hold
+  // sessions only weakly, so they may go with it in any order.
+  asio::io_context fileIo;
+  asio::executor_work_guard<asio::io_context::executor_type> fileWork{fileIo.get_executor()};
+  platform::Thread fileThread;
+  void stopFileWorker() {
+    fileWork.reset();
+    fileIo.stop();
+    if (fileThread.joinable()) fileThread.join();
+  }
 
   // Declared after what a session touches as it ends: the sessions that handlers still hold at the
   // end go with the io_context, while the counts and `sessions` still exist.
@@ -249,6 +267,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void close() noexcept {
     if (closed_) return;
     closed_ = true;
+    if (fileWanted_) *fileWanted_ = false;
     server_.backlogBytes -= queuedBytes_;
     queuedBytes_ = 0;
     queue_.clear();  // the write under way keeps its own text
@@ -328,10 +347,50 @@ class Session : public std::enable_shared_from_this<Session> {
       return send(text(http::status::ok, version, "application/json", server_.content.runJson()), keepAlive);
     }
     if (const auto number = fileNumber(path)) {
-      if (auto json = server_.content.fileJson(*number)) {
+      if (auto json = server_.content.heldFileJson(*number)) {
         return send(text(http::status::ok, version, "application/json", std::move(*json)), keepAlive);
       }
+      return server_.readFile(shared_from_this(), *number, version, keepAlive);
     }
+    notFound(version, keepAlive);
+  }
+
+ public:
+  // The worker is on this request: from now until its answer, a page that goes away (its browser
+  // closes the connection) drops it. A next request already sent stays unread in the socket.
+  std::shared_ptr<std::atomic<bool>> awaitFile() {
+    fileWanted_ = std::make_shared<std::atomic<bool>>(true);
+    stream_.socket().async_wait(tcp::socket::wait_read, [self = shared_from_this(), wanted = fileWanted_](ErrorCode error) {
+      self->guarded([&] {
+        if (self->closed_ || self->fileWanted_ != wanted) return;  // answered already
+        ErrorCode unavailable;
+        // Readable with nothing to read: the browser has closed its end.
+        if (error || self->stream_.socket().available(unavailable) == 0 || unavailable) self->close();
+      });
+    });
+    return fileWanted_;
+  }
+  // The worker's answer: the data, none for a file the run does not have, or a failure.
+  void fileRead(std::optional<std::string> json, bool failed, unsigned version, bool keepAlive) {
+    fileWanted_.reset();
+    if (closed_) return;
+    if (failed) {
+      return send(text(http::status::internal_server_error, version, "text/plain",
+                       "the file's data could not be made for the page\n"),
+                  keepAlive);
+    }
+    if (!json) return notFound(version, keepAlive);
+    send(text(http::status::ok, version, "application/json", std::move(*json)), keepAlive);
+  }
+  void fileQueueFull(unsigned version, bool keepAlive) {
+    auto response = text(http::status::service_unavailable, version, "text/plain",
+                         "too many files asked for at once: ask again in a moment\n");
+    response->set(http::field::retry_after, "1");
+    send(response, keepAlive);
+  }
+
+ private:
+  void notFound(unsigned version, bool keepAlive) {
     send(text(http::status::not_found, version, "text/plain", "not found\n"), keepAlive);
   }
 
@@ -443,6 +502,7 @@ class Session : public std::enable_shared_from_this<Session> {
   beast::flat_buffer buffer_;  // at most a whole header: beyond, the parser stops
   std::optional<http::request_parser<http::empty_body>> parser_;
   std::deque<Text> queue_;  // the event stream's texts not yet taken, the one being written first
+  std::shared_ptr<std::atomic<bool>> fileWanted_;  // while the worker has a request of this connection
   std::size_t queuedBytes_ = 0;
   std::size_t lingered_ = 0;
   bool streaming_ = false;
@@ -490,6 +550,39 @@ void Server::onAccept(tcp::socket socket) {
 void Server::deliver(const Text& text) {
   for (Session* session : sessions) {
     if (session->streaming()) session->push(text);
+  }
+}
+
+void Server::readFile(const std::shared_ptr<Session>& session, std::int32_t number, unsigned version, bool keepAlive) {
+  if (fileRequests >= limits.fileRequests) {
+    ++filesRefused;
+    return session->fileQueueFull(version, keepAlive);
+  }
+  ++fileRequests;
+  std::shared_ptr<std::atomic<bool>> wanted = session->awaitFile();
+  std::weak_ptr<Session> asker = session;
+  const auto answer = [this, asker, wanted, version, keepAlive](std::optional<std::string> json, bool failed) {
+    asio::post(io, [this, asker, wanted, version, keepAlive, json = std::move(json), failed]() mutable {
+      --fileRequests;
+      const std::shared_ptr<Session> page = asker.lock();
+      if (page && *wanted) page->fileRead(std::move(json), failed, version, keepAlive);
+    });
+  };
+  try {
+    asio::post(fileIo, [this, wanted, number, answer] {
+      if (!*wanted) {
+        ++filesDropped;
+        return answer(std::nullopt, false);
+      }
+      try {
+        answer(content.fileJson(number), false);
+      } catch (...) {
+        answer(std::nullopt, true);
+      }
+    });
+  } catch (...) {
+    --fileRequests;
+    throw;
   }
 }
 
@@ -587,6 +680,19 @@ LiveServer::LiveServer(const std::string& address, std::uint16_t port, HostNames
   s.url = "http://";
   s.url += hostAndPort(ip.to_string(), s.port);
   s.url += '/';
+  const bool workerStarted = s.fileThread.start(
+      [&s] {
+        platform::nameCurrentThread("dorvane-files");
+        for (;;) {
+          try {
+            s.fileIo.run();
+            return std::uint32_t{0};
+          } catch (...) {
+          }
+        }
+      },
+      platform::ThreadPriority::normal);
+  if (!workerStarted) throw cannot("the system refused a thread for it");
   s.accept();
   const bool started = s.thread.start(
       [&s] {
@@ -601,7 +707,10 @@ LiveServer::LiveServer(const std::string& address, std::uint16_t port, HostNames
         }
       },
       platform::ThreadPriority::normal);
-  if (!started) throw cannot("the system refused a thread for it");
+  if (!started) {
+    s.stopFileWorker();
+    throw cannot("the system refused a thread for it");
+  }
 }
 
 LiveServer::~LiveServer() {
@@ -611,6 +720,8 @@ LiveServer::~LiveServer() {
     state_->io.stop();
   }
   state_->thread.join();
+  // After the I/O thread: what the worker still answers is posted to a context that no longer runs.
+  state_->stopFileWorker();
 }
 
 std::string LiveServer::url() const { return state_->url; }
@@ -643,7 +754,8 @@ void LiveServer::drain(int ms) {
 
 LiveServer::Counts LiveServer::counts() const {
   const Server& s = *state_;
-  return {s.connections, s.streams, s.backlogBytes, s.droppedStreams, s.refusedConnections, s.refusedHosts};
+  return {s.connections,        s.streams,      s.backlogBytes, s.droppedStreams, s.refusedConnections,
+          s.refusedHosts,       s.fileRequests, s.filesRefused, s.filesDropped};
 }
 
 }  // namespace dorvane::host::live

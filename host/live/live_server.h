@@ -22,14 +22,20 @@ struct Asset {
   std::string_view body;
 };
 
-// What the server hands out of the run. Called on the server's thread, never while it holds a lock
-// of its own; the answers are whole JSON texts.
+// What the server hands out of the run, never called while the server holds a lock of its own; the
+// answers are whole JSON texts.
 class LiveContent {
  public:
   virtual ~LiveContent() = default;
-  // {"state": {...}, "files": [...]}: everything a page needs to show the run so far.
+  // {"state": {...}, "files": [...]}: everything a page needs to show the run so far. Quick: on the
+  // server's I/O thread.
   virtual std::string runJson() = 0;
-  // The data of the run's file `number` (1 for the first), or none when the run has no such file.
+  // The data of the run's file `number` (1 for the first) when it is at hand in memory: quick, on
+  // the I/O thread. None sends the request to fileJson.
+  virtual std::optional<std::string> heldFileJson(std::int32_t number) = 0;
+  // The data of the run's file `number`, read from the disk if need be, or none when the run has no
+  // such file. On the server's file worker, one request at a time, so the event streams never wait
+  // on a disk.
   virtual std::optional<std::string> fileJson(std::int32_t number) = 0;
 };
 
@@ -41,6 +47,7 @@ struct ServerLimits {
   std::size_t streamBacklogBytes = 1024 * 1024;  // unsent events for one page; beyond: it is dropped
   int requestSeconds = 10;                       // to send a whole request, and between requests
   int writeSeconds = 10;                         // to take a whole response (not the event stream)
+  int fileRequests = 8;  // files waiting for the worker or being read; one more is answered 503
 };
 
 // The names the server answers to. A browser sends the name it opened the page at as Host; a site
@@ -101,6 +108,9 @@ class LiveServer {
     std::uint64_t droppedStreams = 0;  // cut off for a backlog over the limit
     std::uint64_t refusedConnections = 0;
     std::uint64_t refusedHosts = 0;  // requests refused for their Host field (400 or 403)
+    int fileRequests = 0;            // waiting for the file worker, being read, or their answer being posted
+    std::uint64_t filesRefused = 0;  // 503: the worker's queue was full
+    std::uint64_t filesDropped = 0;  // their page went away before the worker came to them
   };
   Counts counts() const;
 

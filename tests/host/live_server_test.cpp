@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/mutex.h"
 #include "host/live/live_run.h"
 #include "host/os/host_failure.h"
 
@@ -30,8 +32,12 @@ using Clock = std::chrono::steady_clock;
 class FakeRun : public LiveContent {
  public:
   std::string runJson() override { return R"({"files":[]})"; }
-  std::optional<std::string> fileJson(std::int32_t number) override {
+  std::optional<std::string> heldFileJson(std::int32_t number) override {
     return number == 2 ? std::optional<std::string>(R"({"number":2})") : std::nullopt;
+  }
+  // From the disk: file 3 is there too.
+  std::optional<std::string> fileJson(std::int32_t number) override {
+    return number == 3 ? std::optional<std::string>(R"({"number":3})") : heldFileJson(number);
   }
 };
 
@@ -132,7 +138,8 @@ TEST_F(LiveServerTest, RoutesServeThePageAssetsRunAndFiles) {
   const std::string run = get(server_.port(), "/run.json?t=1");
   EXPECT_TRUE(has(run, "application/json; charset=utf-8\r\n") && run.ends_with("\r\n\r\n{\"files\":[]}")) << run;
   EXPECT_TRUE(get(server_.port(), "/files/2.json").ends_with("\r\n\r\n{\"number\":2}"));
-  EXPECT_TRUE(get(server_.port(), "/files/3.json").starts_with("HTTP/1.1 404 "));
+  EXPECT_TRUE(get(server_.port(), "/files/3.json").ends_with("\r\n\r\n{\"number\":3}"));
+  EXPECT_TRUE(get(server_.port(), "/files/4.json").starts_with("HTTP/1.1 404 "));
 
   // Keep-alive: the second request on the same connection is answered after the first.
   const std::string both = request(server_.port(),
@@ -327,6 +334,69 @@ TEST_F(LiveServerTest, ConnectionBeyondTheLimitIsClosedAndPlacesFreeAgain) {
   held.erase(held.begin(), held.begin() + 2);
   ASSERT_TRUE(eventually([&] { return server_.counts().connections == limits_.connections - 2; }));
   EXPECT_TRUE(get(server_.port(), "/").starts_with("HTTP/1.1 200 OK"));
+}
+
+// A disk as slow as the test likes: each file read from it waits until the test opens the gate.
+class SlowDiskRun : public FakeRun {
+ public:
+  std::optional<std::string> heldFileJson(std::int32_t) override { return std::nullopt; }
+  std::optional<std::string> fileJson(std::int32_t number) override {
+    {
+      platform::ScopedLock hold(lock_);
+      read_.push_back(number);
+    }
+    gate.wait(static_cast<std::uint32_t>(std::chrono::milliseconds(kPatience).count()));
+    return "{\"number\":" + std::to_string(number) + "}";
+  }
+  std::vector<std::int32_t> read() {
+    platform::ScopedLock hold(lock_);
+    return read_;
+  }
+  platform::Event gate;
+
+ private:
+  platform::Mutex lock_;
+  std::vector<std::int32_t> read_;
+};
+
+// An older file read from the disk while a run streams: the events and the run keep coming, a full
+// queue is refused rather than grown, and the file of a page that left is never read.
+TEST(LiveServerFiles, ReadOnAWorkerWhileTheStreamsGoOn) {
+  SlowDiskRun run;
+  ServerLimits limits;
+  limits.fileRequests = 2;
+  LiveServer server("127.0.0.1", 0, hostNamesFor("127.0.0.1", {}), run, kAssets, limits);
+  const std::uint16_t port = server.port();
+  const auto asking = [port](std::int32_t number) {
+    auto page = std::make_unique<Client>(port);
+    page->send("GET /files/" + std::to_string(number) + ".json HTTP/1.1\r\n" + hostField(port) +
+               "Connection: close\r\n\r\n");
+    return page;
+  };
+  Client stream(port);
+  stream.send("GET /events HTTP/1.1\r\n" + hostField(port) + "\r\n");
+  ASSERT_TRUE(stream.readUntil("event: run\n"));
+  ASSERT_TRUE(eventually([&] { return server.counts().streams == 1; }));
+
+  const auto reading = asking(7);
+  ASSERT_TRUE(eventually([&] { return run.read() == std::vector<std::int32_t>{7}; }));
+  server.publish("state", "{\"while\":\"reading\"}");
+  EXPECT_TRUE(stream.readUntil("data: {\"while\":\"reading\"}\n\n")) << "the stream waited on the disk";
+  EXPECT_TRUE(get(port, "/run.json").ends_with("{\"files\":[]}"));
+
+  auto leaving = asking(8);
+  ASSERT_TRUE(eventually([&] { return server.counts().fileRequests == 2; }));
+  const std::string refused = get(port, "/files/9.json");
+  EXPECT_TRUE(refused.starts_with("HTTP/1.1 503 ") && has(refused, "Retry-After: 1\r\n")) << refused;
+  leaving.reset();  // its page is closed while its file waits behind file 7
+  ASSERT_TRUE(eventually([&] { return server.counts().connections == 2; })) << "the stream and the page reading";
+
+  run.gate.set();
+  EXPECT_TRUE(reading->readToEnd().ends_with("\r\n\r\n{\"number\":7}"));
+  EXPECT_TRUE(get(port, "/files/9.json").ends_with("\r\n\r\n{\"number\":9}"));
+  EXPECT_EQ(run.read(), (std::vector<std::int32_t>{7, 9}));
+  EXPECT_EQ(server.counts().filesDropped, 1u);
+  EXPECT_EQ(server.counts().filesRefused, 1u);
 }
 
 // Ending closes every connection itself: with time limits of an hour, none ends in time by its own.
