@@ -1,5 +1,6 @@
-// A worker thread: started with a body, optionally at the highest priority the platform grants,
-// and joined by its owner.
+// A worker thread: started with a body, optionally at the highest priority the platform grants or
+// below the others (work that must not take the cores from those that keep time), and joined by its
+// owner.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +9,7 @@
 
 namespace dorvane::platform {
 
-enum class ThreadPriority { normal, timeCritical };
+enum class ThreadPriority { background, normal, timeCritical };
 
 class Thread {
  public:

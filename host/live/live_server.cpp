@@ -680,6 +680,8 @@ LiveServer::LiveServer(const std::string& address, std::uint16_t port, HostNames
   s.url = "http://";
   s.url += hostAndPort(ip.to_string(), s.port);
   s.url += '/';
+  // Below the saving and the driver's threads: a page paging through older files must not take the
+  // cores from the newest file on its way to every page.
   const bool workerStarted = s.fileThread.start(
       [&s] {
         platform::nameCurrentThread("dorvane-files");
@@ -691,7 +693,7 @@ LiveServer::LiveServer(const std::string& address, std::uint16_t port, HostNames
           }
         }
       },
-      platform::ThreadPriority::normal);
+      platform::ThreadPriority::background);
   if (!workerStarted) throw cannot("the system refused a thread for it");
   s.accept();
   const bool started = s.thread.start(

@@ -1,5 +1,5 @@
 // Threads on POSIX systems: std::thread. Linux keeps a nice value per thread, so the new thread
-// raises its own priority; without the privilege the refusal is ignored.
+// sets its own priority; without the privilege a raise is refused, which is ignored.
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -22,10 +22,13 @@ const std::thread& threadOf(const std::byte* storage) {
   return *std::launder(reinterpret_cast<const std::thread*>(storage));
 }
 
-void raiseOwnPriority() {
+void setOwnPriority(ThreadPriority priority) {
 #ifdef SYS_gettid
+  if (priority == ThreadPriority::normal) return;
   const auto self = static_cast<id_t>(syscall(SYS_gettid));
-  (void)setpriority(PRIO_PROCESS, self, -20);
+  (void)setpriority(PRIO_PROCESS, self, priority == ThreadPriority::timeCritical ? -20 : 10);
+#else
+  (void)priority;
 #endif
 }
 
@@ -41,7 +44,7 @@ bool Thread::start(std::function<std::uint32_t()> body, ThreadPriority priority)
   if (joinable()) return false;
   try {
     threadOf(storage_) = std::thread([body = std::move(body), priority] {
-      if (priority == ThreadPriority::timeCritical) raiseOwnPriority();
+      setOwnPriority(priority);
       (void)body();
     });
   } catch (const std::system_error&) {

@@ -63,6 +63,7 @@ bool Thread::start(std::function<std::uint32_t()> body, ThreadPriority priority)
   owned.release();  // the thread owns its body now
   storeHandle(storage_, handle);
   if (priority == ThreadPriority::timeCritical) (void)SetThreadPriority(handle, THREAD_PRIORITY_TIME_CRITICAL);
+  if (priority == ThreadPriority::background) (void)SetThreadPriority(handle, THREAD_PRIORITY_BELOW_NORMAL);
   return true;
 }
 
