@@ -595,6 +595,19 @@ void Server::stop() {
   io.stop();
 }
 
+// A server thread's body: `io`'s handlers until it is stopped. Every handler catches its own
+// failures; this is the thread's last guard.
+std::uint32_t runUntilStopped(asio::io_context& io, const char* threadName) {
+  platform::nameCurrentThread(threadName);
+  for (;;) {
+    try {
+      io.run();
+      return 0;
+    } catch (...) {
+    }
+  }
+}
+
 }  // namespace
 
 struct LiveServer::State : Server {
@@ -682,33 +695,11 @@ LiveServer::LiveServer(const std::string& address, std::uint16_t port, HostNames
   s.url += '/';
   // Below the saving and the driver's threads: a page paging through older files must not take the
   // cores from the newest file on its way to every page.
-  const bool workerStarted = s.fileThread.start(
-      [&s] {
-        platform::nameCurrentThread("dorvane-files");
-        for (;;) {
-          try {
-            s.fileIo.run();
-            return std::uint32_t{0};
-          } catch (...) {
-          }
-        }
-      },
-      platform::ThreadPriority::background);
+  const bool workerStarted = s.fileThread.start([&s] { return runUntilStopped(s.fileIo, "dorvane-files"); },
+                                                platform::ThreadPriority::background);
   if (!workerStarted) throw cannot("the system refused a thread for it");
   s.accept();
-  const bool started = s.thread.start(
-      [&s] {
-        platform::nameCurrentThread("dorvane-live");
-        // Every handler catches its own failures; this is the last guard of the thread.
-        for (;;) {
-          try {
-            s.io.run();
-            return std::uint32_t{0};
-          } catch (...) {
-          }
-        }
-      },
-      platform::ThreadPriority::normal);
+  const bool started = s.thread.start([&s] { return runUntilStopped(s.io, "dorvane-live"); }, platform::ThreadPriority::normal);
   if (!started) {
     s.stopFileWorker();
     throw cannot("the system refused a thread for it");
