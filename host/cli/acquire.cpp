@@ -25,31 +25,31 @@ std::string timedPrefix() {
 
 }  // namespace
 
-int runAcquire(AcquireArguments& command) {
-  AcquireOptions& acquisition = command.acquisition;
-  acquisition.settings = loadSettings(command.ini);
-  acquisition.folder = command.output.folder;
-  acquisition.plot = !command.output.noPlot;
-  acquisition.overwrite = command.output.overwrite;
-  acquisition.notes = command.output.notes;
+int runAcquire(AcquireArguments& arguments) {
+  AcquireOptions& acquisition = arguments.acquisition;
+  acquisition.settings = loadSettings(arguments.ini);
+  acquisition.folder = arguments.output.folder;
+  acquisition.plot = !arguments.output.noPlot;
+  acquisition.overwrite = arguments.output.overwrite;
+  acquisition.notes = arguments.output.notes;
   if (acquisition.prefix.empty()) acquisition.prefix = timedPrefix();
-  const ProcessingOptions processing = command.processing.resolved();
-  acquisition.tracks = parseTracks(command.tracks);
+  const ProcessingOptions processing = arguments.processing.resolved();
+  acquisition.tracks = parseTracks(arguments.tracks);
   checkTracksWithin(acquisition.tracks, spectrumAxisFor(processing, defaultLaserWavenumber(),
                                                         undersamplingOf(acquisition.settings.lasersamp)));
   std::optional<InterferogramRecord> background;
-  if (!command.background.empty()) background = readForSpectrum(command.background, "the background ", processing);
+  if (!arguments.background.empty()) background = readForSpectrum(arguments.background, "the background ", processing);
   // One maker for the files and the live view: each spectrum, and the background's, made once.
-  acquisition.saveSpectra = command.spectrum || background;
+  acquisition.saveSpectra = arguments.spectrum || background;
   std::shared_ptr<SpectrumMaker> maker;
-  if (acquisition.saveSpectra || command.live.port || !acquisition.tracks.empty()) {
+  if (acquisition.saveSpectra || arguments.live.port || !acquisition.tracks.empty()) {
     maker = std::make_shared<SpectrumMaker>(processing);
-    if (background) maker->setBackground(*background, shownPath(command.background));
+    if (background) maker->setBackground(*background, shownPath(arguments.background));
     acquisition.spectra = maker;
   }
-  live::LiveSession live(command.live, acquisition.folder, processing);
+  live::LiveSession live(arguments.live, acquisition.folder, processing);
   if (live::LiveRun* run = live.run()) {
-    if (background) run->setBackground(maker, command.background);
+    if (background) run->setBackground(maker, arguments.background);
     run->track(acquisition.tracks);
     acquisition.observer = run;
   }

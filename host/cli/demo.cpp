@@ -118,15 +118,15 @@ struct DemoSample {
   std::int32_t points = 16384, baud = 38400;
 };
 
-DemoBench startDemoBench(const DemoArguments& options, const DemoSample& sample) {
+DemoBench startDemoBench(const DemoArguments& arguments, const DemoSample& sample) {
   std::error_code error;
-  std::filesystem::create_directories(options.folder, error);
-  if (error) throw HostFailure("cannot create the demo folder " + options.folder + ": " + error.message());
+  std::filesystem::create_directories(arguments.folder, error);
+  if (error) throw HostFailure("cannot create the demo folder " + arguments.folder + ": " + error.message());
   DemoBench demo;
-  demo.folder = std::filesystem::absolute(options.folder);
+  demo.folder = std::filesystem::absolute(arguments.folder);
   std::vector<std::string> benchArguments{"--seed", "1"};
   benchArguments.insert(benchArguments.end(), sample.benchArguments.begin(), sample.benchArguments.end());
-  benchArguments.insert(benchArguments.end(), options.benchOptions.begin(), options.benchOptions.end());
+  benchArguments.insert(benchArguments.end(), arguments.benchOptions.begin(), arguments.benchOptions.end());
   demo.benchLog = (demo.folder / "virtual-bench.log").string();
   demo.bench = std::make_unique<VirtualBench>(benchArguments, demo.benchLog);
   const std::string& device = demo.bench->device();
@@ -149,16 +149,16 @@ DemoBench startDemoBench(const DemoArguments& options, const DemoSample& sample)
 
 // One file through the driver with the shuttle at `position`. The command string names position 1
 // with any argument but 0, which names position 2.
-void acquireWithShuttle(int position, const std::string& where, AcquireOptions acquisition, DemoObserver& demoFile) {
+void acquireWithShuttle(int position, const std::string& where, AcquireOptions acquisition, DemoObserver& observer) {
   const std::string command = position == 2 ? "shuttle 0" : "shuttle 1";
   std::cout << "moving the shuttle to position " << position << " (" << where << ") with \"" << command
             << "\"; the bench settles for 10 s" << std::endl;
   const CommandOutcome moved = commandOutcome(command, spectrometer_execute(command.c_str()));
   if (moved.failed) throw HostFailure("the shuttle did not move to position " + std::to_string(position) + ": " + moved.meaning);
   if (stopRequested()) throw stoppedBy("; the port is closed");
-  acquisition.observer = &demoFile;
+  acquisition.observer = &observer;
   acquire(acquisition);
-  if (!demoFile.file) throw HostFailure("the virtual bench sent no " + acquisition.prefix + " file");
+  if (!observer.file) throw HostFailure("the virtual bench sent no " + acquisition.prefix + " file");
 }
 
 // The picture of a saved file, or "" when none was drawn.
@@ -167,23 +167,23 @@ std::string pictureOf(const std::vector<std::string>& pictures) {
   return png == pictures.end() ? std::string() : *png;
 }
 
-void report(const DemoArguments& options, const DemoBench& demo, const DemoObserver& backgroundFile, const DemoObserver& sampleFile,
+void report(const DemoArguments& arguments, const DemoBench& demo, const DemoObserver& backgroundFile, const DemoObserver& sampleFile,
             const SpectrumRecord& absorbance, const SavedFiles& spectrumFiles) {
   const AcquiredFile& sample = *sampleFile.file;
   const std::filesystem::path& folder = demo.folder;
   const std::string& ini = demo.ini;
   const std::string& benchLog = demo.benchLog;
   std::cout << "\ntwo interferograms from the virtual bench (" << benchName(sample.record.benchIdentity) << "), "
-            << options.scans << " scans each:\n";
-  for (const DemoObserver* demoFile : {&backgroundFile, &sampleFile}) {
-    const AcquiredFile* file = demoFile->file.get();
+            << arguments.scans << " scans each:\n";
+  for (const DemoObserver* observer : {&backgroundFile, &sampleFile}) {
+    const AcquiredFile* file = observer->file.get();
     const std::vector<double>& volts = file->record.volts;
     const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
     const std::optional<std::int32_t> zpd = zpdIndexOf(volts);
     std::cout << "  " << fileName(file->files.csv()) << ": " << volts.size() << " points at " << recordTimeText(file->record)
               << ", " << *low << " V to " << *high << " V, centre burst at point " << (zpd ? std::to_string(*zpd) : "?")
               << "\n    " << file->files.csv() << "\n    " << file->files.jcamp() << "\n";
-    if (const std::string png = pictureOf(demoFile->pictures); !png.empty()) std::cout << "    " << png << "\n";
+    if (const std::string png = pictureOf(observer->pictures); !png.empty()) std::cout << "    " << png << "\n";
   }
   std::cout << "the polystyrene absorbance:\n    " << spectrumFiles.csv() << "\n    " << spectrumFiles.jcamp() << "\n";
   if (!spectrumFiles.png().empty()) std::cout << "    " << spectrumFiles.png() << "\n";
@@ -210,11 +210,11 @@ void report(const DemoArguments& options, const DemoBench& demo, const DemoObser
   std::cout << "everything is in " << folder.string() << std::endl;
 }
 
-void runFilmDemo(const DemoArguments& options, live::LiveRun* live) {
-  DemoBench demo = startDemoBench(options, {{"--sample", "polystyrene"}, "a polystyrene film"});
+void runFilmDemo(const DemoArguments& arguments, live::LiveRun* live) {
+  DemoBench demo = startDemoBench(arguments, {{"--sample", "polystyrene"}, "a polystyrene film"});
   AcquireOptions acquisition;
   acquisition.files = 1;
-  acquisition.scans = options.scans;
+  acquisition.scans = arguments.scans;
   acquisition.folder = demo.folder.string();
   acquisition.settings = loadSettings(demo.ini);
   // The demo's folder is its own: a second demo replaces the first one's files.
@@ -242,22 +242,22 @@ void runFilmDemo(const DemoArguments& options, live::LiveRun* live) {
   absorbance.bands = findBands(absorbance, kBandSearchLow, kDemoRange.high, kBandHeight, kBandProminence);
   const SavedFiles spectrumFiles = SpectrumSaver(Existing::Replace, true)
                                        .save(absorbance, demo.folder.string(), spectrumStem(sample.files.jcamp(), absorbance.kind));
-  report(options, demo, backgroundFile, sampleFile, absorbance, spectrumFiles);
+  report(arguments, demo, backgroundFile, sampleFile, absorbance, spectrumFiles);
 }
 
 // ---- the series: a gas cell filling with CO2, its band followed file by file ------------------
 
 constexpr const char* kSeriesFolder = "series";
 // The parser bounds --fill-time and --files (commands.h); the time between files depends on both.
-void checkSeriesOptions(const DemoArguments& options) {
-  if (!(options.every <= options.fillTime * options.files)) {
-    throw HostFailure("--every " + numberText(options.every) + ": give the seconds between files, above 0 and short "
+void checkSeriesOptions(const DemoArguments& arguments) {
+  if (!(arguments.every <= arguments.fillTime * arguments.files)) {
+    throw HostFailure("--every " + numberText(arguments.every) + ": give the seconds between files, above 0 and short "
                       "enough for the files to follow the cell", kExitUsage);
   }
 }
 
 // The trend drawn, fitted and told: the band's area against time and the time constant found.
-void reportSeries(const DemoArguments& options, const std::filesystem::path& folder, const TrackedBand& band,
+void reportSeries(const DemoArguments& arguments, const std::filesystem::path& folder, const TrackedBand& band,
                   const std::vector<SeriesRow>& rows) {
   TrendPicture trend;
   for (const SeriesRow& row : rows) {
@@ -282,7 +282,7 @@ void reportSeries(const DemoArguments& options, const std::filesystem::path& fol
     char line[160];
     const double tau = trend.fit->tau;
     std::snprintf(line, sizeof line, "  its area rose as a - b exp(-t/tau): fitted tau %.2f s; the bench's fill time %g s (%+.1f %%)",
-                  tau, options.fillTime, 100 * (tau - options.fillTime) / options.fillTime);
+                  tau, arguments.fillTime, 100 * (tau - arguments.fillTime) / arguments.fillTime);
     std::cout << line << "\n";
   } else {
     std::cout << "  no rise could be fitted to its area\n";
@@ -293,11 +293,11 @@ void reportSeries(const DemoArguments& options, const std::filesystem::path& fol
             << (folder / "background-001.jdx").string() << " --out OTHER.csv" << std::endl;
 }
 
-void runSeriesDemo(const DemoArguments& options, live::LiveRun* live) {
+void runSeriesDemo(const DemoArguments& arguments, live::LiveRun* live) {
   constexpr std::int32_t kSeriesPoints = 4096;
   constexpr std::int32_t kSeriesBaud = 115200;
   const TrackedBand band{"CO2", 2250, 2450};
-  DemoBench demo = startDemoBench(options, {{"--sample", "co2-cell", "--fill-time", numberText(options.fillTime)},
+  DemoBench demo = startDemoBench(arguments, {{"--sample", "co2-cell", "--fill-time", numberText(arguments.fillTime)},
                                             "a gas cell that fills with CO2", kSeriesPoints, kSeriesBaud});
   const std::filesystem::path folder = demo.folder / kSeriesFolder;
   std::error_code error;
@@ -305,11 +305,11 @@ void runSeriesDemo(const DemoArguments& options, live::LiveRun* live) {
   if (error) throw HostFailure("cannot create the demo folder " + folder.string() + ": " + error.message());
   AcquireOptions acquisition;
   acquisition.files = 1;
-  acquisition.scans = options.scans;
+  acquisition.scans = arguments.scans;
   acquisition.folder = folder.string();
   acquisition.settings = loadSettings(demo.ini);
   acquisition.overwrite = true;
-  if (live) live->expectFiles(1 + options.files);
+  if (live) live->expectFiles(1 + arguments.files);
   DemoObserver backgroundFile(live, 0), cellFile(live, 1);
   acquisition.prefix = "background";
   acquisition.notes.sample = kBackgroundSample;
@@ -322,30 +322,30 @@ void runSeriesDemo(const DemoArguments& options, live::LiveRun* live) {
   }
   acquisition.prefix = "cell";
   acquisition.notes.sample = "gas cell filling with CO2 (sample)";
-  acquisition.files = options.files;
-  acquisition.everySeconds = options.every;
+  acquisition.files = arguments.files;
+  acquisition.everySeconds = arguments.every;
   acquisition.spectra = maker;
   acquisition.saveSpectra = true;
   acquisition.plot = false;  // the trend is the picture
   acquisition.tracks = {band};
-  acquireWithShuttle(1, "the cell in the beam, a file every " + numberText(options.every) + " s", acquisition, cellFile);
+  acquireWithShuttle(1, "the cell in the beam, a file every " + numberText(arguments.every) + " s", acquisition, cellFile);
   demo.bench->stop();
-  reportSeries(options, folder, band, cellFile.rows);
+  reportSeries(arguments, folder, band, cellFile.rows);
 }
 
 }  // namespace
 
-int runDemo(DemoArguments& options) {
-  if (options.series) checkSeriesOptions(options);
+int runDemo(DemoArguments& arguments) {
+  if (arguments.series) checkSeriesOptions(arguments);
   catchStopRequests();
   // The demo's run on view: its absorbance over the range it draws.
-  const std::string shown = options.series ? (std::filesystem::path(options.folder) / kSeriesFolder).string() : options.folder;
-  live::LiveSession live(options.live, shown, demoProcessing());
+  const std::string shown = arguments.series ? (std::filesystem::path(arguments.folder) / kSeriesFolder).string() : arguments.folder;
+  live::LiveSession live(arguments.live, shown, demoProcessing());
   const int status = live.perform([&] {
-    if (options.series) {
-      runSeriesDemo(options, live.run());
+    if (arguments.series) {
+      runSeriesDemo(arguments, live.run());
     } else {
-      runFilmDemo(options, live.run());
+      runFilmDemo(arguments, live.run());
     }
   });
   return live.run() ? status : afterBenchCalls(status);

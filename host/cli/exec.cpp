@@ -50,7 +50,7 @@ const char* const kCommandResults =
     "  @FILE             load the settings file FILE; 0\n"
     "A negative result of any but movemotor is the serial layer's code: the line says what it means.";
 
-int runExec(ExecArguments& options) { return executeCommand(options.iniPath, options.command) ? afterBenchCalls(0) : kExitFailure; }
+int runExec(ExecArguments& arguments) { return executeCommand(arguments.iniPath, arguments.command) ? afterBenchCalls(0) : kExitFailure; }
 
 
 }  // namespace dorvane::host::cli

@@ -49,12 +49,12 @@ class WaitingLine {
 };
 
 // Saves the block as stored-block-<its time>.*: block numbers shift with every acquisition.
-void fetchStoredBlock(const FetchArguments& options) {
-  const CheckedSettings settings = loadSettings(options.iniPath);
-  OutputFolder output(options.output.folder, !options.output.noPlot, options.output.existing());
+void fetchStoredBlock(const FetchArguments& arguments) {
+  const CheckedSettings settings = loadSettings(arguments.iniPath);
+  OutputFolder output(arguments.output.folder, !arguments.output.noPlot, arguments.output.existing());
   OpenBench bench(settings);
   const std::vector<std::string> dates = storedBlockDates();
-  const std::int32_t index = options.index;
+  const std::int32_t index = arguments.index;
   if (index < 0 || static_cast<std::size_t>(index) >= dates.size()) {
     throw HostFailure("no stored block " + std::to_string(index) + ": the bench holds " + std::to_string(dates.size()) +
                       " (dorvane list shows them)");
@@ -101,7 +101,7 @@ void fetchStoredBlock(const FetchArguments& options) {
   record.scans = storedBlockScans(setupText);
   record.laserWavenumber = defaultLaserWavenumber();
   record.undersampling = undersamplingOf(settings.lasersamp);
-  applyNotes(record, options.output.notes);
+  applyNotes(record, arguments.output.notes);
   const SavedFiles files = output.save(record, storedBlockStem(record.benchDate, index));
   std::cout << "saved " << record.title << " (" << count << " points, " << printableAscii(record.benchDate) << "): " << files.csv()
             << ", " << fileName(files.jcamp()) << (files.png().empty() ? "" : ", " + fileName(files.png())) << "\n";
@@ -109,8 +109,8 @@ void fetchStoredBlock(const FetchArguments& options) {
 
 }  // namespace
 
-int runFetch(FetchArguments& options) {
-  fetchStoredBlock(options);
+int runFetch(FetchArguments& arguments) {
+  fetchStoredBlock(arguments);
   return afterBenchCalls(0);
 }
 

@@ -31,7 +31,7 @@ Outcome failed(const std::string& path, const std::string& failure) {
 }
 
 // Writes the picture of `path` that `member` draws (none: gnuplot is not installed, which ends the
-// command, since no other file could be drawn either).
+// arguments, since no other file could be drawn either).
 Outcome writePicture(const std::optional<FileSetMember>& member, const std::string& path, Existing existing) {
   if (!member) throw HostFailure(kNoPlotter);
   const std::string failure = writeFileSet({*member}, existing);
@@ -90,11 +90,11 @@ Outcome plotFile(const std::string& path, const std::string& png, Existing exist
 
 }  // namespace
 
-int runPlot(PlotArguments& command) {
-  const Existing existing = command.overwrite ? Existing::Replace : Existing::Keep;
+int runPlot(PlotArguments& arguments) {
+  const Existing existing = arguments.overwrite ? Existing::Replace : Existing::Keep;
   std::set<std::string> pictures;  // drawn or kept: the other files of their stem are passed over
   std::int64_t drawn = 0, kept = 0, failures = 0;
-  for (const std::string& path : command.files) {
+  for (const std::string& path : arguments.files) {
     // Each picture is drawn whole before Ctrl-C is heeded.
     if (stopRequested()) throw stoppedBy(" before " + shownPath(path));
     const std::string png = std::filesystem::path(path).replace_extension(".png").string();

@@ -21,16 +21,16 @@ namespace {
 namespace fs = std::filesystem;
 
 // The bands of `spectrum` as the command's options ask, marked on its picture and listed a line each.
-void findAndList(SpectrumRecord& spectrum, const SpectrumArguments& command, const WavenumberRange& range,
+void findAndList(SpectrumRecord& spectrum, const SpectrumArguments& arguments, const WavenumberRange& range,
                  const std::string& path) {
   const bool dips = spectrum.kind == SpectrumKind::Transmittance;
-  const double height = command.bandHeight.value_or(-INFINITY);
-  const std::vector<FoundBand> bands = findBandPeaks(spectrum, range.low, range.high, height, command.bandProminence);
+  const double height = arguments.bandHeight.value_or(-INFINITY);
+  const std::vector<FoundBand> bands = findBandPeaks(spectrum, range.low, range.high, height, arguments.bandProminence);
   for (const FoundBand& band : bands) spectrum.bands.push_back(band.position);
   const std::string kind = spectrumKindName(spectrum.kind);
   if (bands.empty()) {
     std::cout << shownPath(path) << ": no band in its " << kind << " from " << numberText(range.low) << " to "
-              << numberText(range.high) << " cm-1 stands out by " << numberText(command.bandProminence) << std::endl;
+              << numberText(range.high) << " cm-1 stands out by " << numberText(arguments.bandProminence) << std::endl;
     return;
   }
   std::cout << shownPath(path) << ": " << counted(static_cast<std::int64_t>(bands.size()), "band") << " in its " << kind
@@ -45,36 +45,36 @@ void findAndList(SpectrumRecord& spectrum, const SpectrumArguments& command, con
 
 }  // namespace
 
-int runSpectrum(SpectrumArguments& command) {
-  const ProcessingOptions processing = command.processing.resolved();
-  if (command.bands && command.background.empty()) {
+int runSpectrum(SpectrumArguments& arguments) {
+  const ProcessingOptions processing = arguments.processing.resolved();
+  if (arguments.bands && arguments.background.empty()) {
     throw HostFailure("--bands: a single-beam spectrum has no bands to list (its shape is the source's and the "
                       "detector's); give --background FILE for absorbance (or --ratio transmittance)",
                       kExitUsage);
   }
-  const std::optional<WavenumberRange> bandRange = rangeOf(command.bandRange);
+  const std::optional<WavenumberRange> bandRange = rangeOf(arguments.bandRange);
   if (!bandRange) {
-    throw HostFailure("--band-range " + printableAscii(command.bandRange) + ": give it as LO:HI in cm-1, 0 <= LO < HI, e.g. 600:4000",
+    throw HostFailure("--band-range " + printableAscii(arguments.bandRange) + ": give it as LO:HI in cm-1, 0 <= LO < HI, e.g. 600:4000",
                       kExitUsage);
   }
   SpectrumMaker maker(processing);
-  if (!command.background.empty()) {
-    maker.setBackground(readForSpectrum(command.background, "the background ", processing), shownPath(command.background));
+  if (!arguments.background.empty()) {
+    maker.setBackground(readForSpectrum(arguments.background, "the background ", processing), shownPath(arguments.background));
   }
-  if (!command.folder.empty()) {
+  if (!arguments.folder.empty()) {
     std::error_code error;
-    fs::create_directories(command.folder, error);
-    if (error) throw HostFailure("cannot create the output folder " + shownPath(command.folder) + ": " + error.message());
+    fs::create_directories(arguments.folder, error);
+    if (error) throw HostFailure("cannot create the output folder " + shownPath(arguments.folder) + ": " + error.message());
   }
-  SpectrumSaver saver(command.overwrite ? Existing::Replace : Existing::Keep, !command.noPlot);
+  SpectrumSaver saver(arguments.overwrite ? Existing::Replace : Existing::Keep, !arguments.noPlot);
   int failures = 0;
-  for (const std::string& path : command.files) {
+  for (const std::string& path : arguments.files) {
     // Each file is saved whole before Ctrl-C is heeded.
     if (stopRequested()) throw stoppedBy(" before " + shownPath(path));
     try {
       SpectrumRecord spectrum = maker.make(readForSpectrum(path, "", processing), shownPath(path));
-      if (command.bands) findAndList(spectrum, command, *bandRange, path);
-      const std::string folder = command.folder.empty() ? fs::path(path).parent_path().string() : command.folder;
+      if (arguments.bands) findAndList(spectrum, arguments, *bandRange, path);
+      const std::string folder = arguments.folder.empty() ? fs::path(path).parent_path().string() : arguments.folder;
       const SavedFiles saved = saver.save(spectrum, folder, spectrumStem(path, spectrum.kind));
       std::cout << shownPath(path) << ": " << spectrumKindName(spectrum.kind) << " saved: " << saved.csv() << ", "
                 << fileName(saved.jcamp()) << (saved.png().empty() ? "" : ", " + fileName(saved.png())) << std::endl;

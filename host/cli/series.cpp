@@ -80,14 +80,14 @@ std::string prefixOf(const fs::path& file) {
 
 }  // namespace
 
-int runSeries(SeriesArguments& command) {
-  const std::vector<TrackedBand> bands = parseTracks(command.tracks);
-  const ProcessingOptions processing = command.processing.resolved();
+int runSeries(SeriesArguments& arguments) {
+  const std::vector<TrackedBand> bands = parseTracks(arguments.tracks);
+  const ProcessingOptions processing = arguments.processing.resolved();
   SpectrumMaker maker(processing);
-  if (!command.background.empty()) {
-    maker.setBackground(readForSpectrum(command.background, "the background ", processing), shownPath(command.background));
+  if (!arguments.background.empty()) {
+    maker.setBackground(readForSpectrum(arguments.background, "the background ", processing), shownPath(arguments.background));
   }
-  const std::vector<fs::path> files = seriesFiles(command.folder, command.background);
+  const std::vector<fs::path> files = seriesFiles(arguments.folder, arguments.background);
   // Every row is made before anything is written: a file that fails leaves no table behind.
   std::string table = seriesHeader(bands, spectrumKindName(maker.kind()));
   double originMs = 0;
@@ -102,9 +102,9 @@ int runSeries(SeriesArguments& command) {
     table += seriesRowText(row);
   }
   const std::string out =
-      command.out.empty() ? (fs::path(command.folder) / seriesFileName(prefixOf(files.front()))).string() : command.out;
+      arguments.out.empty() ? (fs::path(arguments.folder) / seriesFileName(prefixOf(files.front()))).string() : arguments.out;
   const FileSetMember member{out, [&table](TemporaryFile& file) { return file.write(table); }};
-  if (const std::string failure = writeFileSet({member}, command.overwrite ? Existing::Replace : Existing::Keep);
+  if (const std::string failure = writeFileSet({member}, arguments.overwrite ? Existing::Replace : Existing::Keep);
       !failure.empty()) {
     throw HostFailure(failure);
   }
