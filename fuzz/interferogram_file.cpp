@@ -5,7 +5,7 @@
 
 #include "fuzz/input_file.h"
 #include "host/files/interferogram_reader.h"
-#include "host/files/spectrum_reader.h"
+#include "host/files/processed_file_reader.h"
 
 using namespace dorvane;
 

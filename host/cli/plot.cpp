@@ -12,7 +12,7 @@
 #include "host/files/interferogram_reader.h"
 #include "host/files/plot.h"
 #include "host/files/series_reader.h"
-#include "host/files/spectrum_reader.h"
+#include "host/files/processed_file_reader.h"
 #include "host/files/whole_file.h"
 #include "host/files/file_text.h"
 #include "host/os/file_system.h"

@@ -12,7 +12,7 @@
 #include "host/cli/commands.h"
 #include "host/files/formats.h"
 #include "host/files/interferogram_reader.h"
-#include "host/files/spectrum_reader.h"
+#include "host/files/processed_file_reader.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"

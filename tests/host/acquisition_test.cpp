@@ -230,6 +230,40 @@ const FaultCase kFaultCases[] = {
      {"saved 1", "failed"}},
 };
 
+// On disk after the run: every file of `saved` whole (JCAMP-DX read back, CSV by hand), no other
+// file of the run, and the series table with a row for each saved file and none for another.
+void expectOnDisk(const fs::path& folder, const FakeDriver& driver, const std::vector<int>& saved) {
+  std::vector<std::string> stems;
+  for (const int number : saved) {
+    char stem[16];
+    std::snprintf(stem, sizeof stem, "run-%03d", number);
+    stems.push_back(stem);
+    const InterferogramReading reading = readInterferogramFile((folder / (std::string(stem) + ".jdx")).string());
+    ASSERT_EQ(reading.failure, "") << stem;
+    EXPECT_TRUE(sameVolts(reading.record.volts, driver.voltsOf(number))) << stem;
+    EXPECT_TRUE(sameVolts(testing::csvValues((folder / (std::string(stem) + ".csv")).string()), driver.voltsOf(number)))
+        << stem;
+  }
+  std::vector<std::string> jcampFiles;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".jdx") jcampFiles.push_back(entry.path().stem().string());
+  }
+  std::sort(jcampFiles.begin(), jcampFiles.end());
+  EXPECT_EQ(jcampFiles, stems);
+
+  // The series table has a row for each file saved, and none for a file that is not.
+  const fs::path seriesPath = folder / "run-series.csv";
+  if (stems.empty()) {
+    EXPECT_FALSE(fs::exists(seriesPath));
+  } else {
+    const SeriesReading series = readSeriesFile(seriesPath.string());
+    ASSERT_EQ(series.failure, "");
+    EXPECT_EQ(series.table.seconds.size(), stems.size());
+    const std::string table = testing::readWholeFile(seriesPath);
+    for (const std::string& stem : stems) EXPECT_NE(table.find(stem), std::string::npos) << stem << " has no row:\n" << table;
+  }
+}
+
 TEST_P(AcquisitionFault, TellsTheUserAndKeepsWhatWasSaved) {
   const FaultCase& fault = GetParam();
   FakeDriver driver(fault.script);
@@ -279,36 +313,7 @@ TEST_P(AcquisitionFault, TellsTheUserAndKeepsWhatWasSaved) {
   EXPECT_TRUE(allFound(observer.steps(), fault.steps));
   EXPECT_FALSE(driver.open()) << "the port is left open";
 
-  // Every file saved is whole; no other file of the run is there.
-  std::vector<std::string> stems;
-  for (const int number : fault.saved) {
-    char stem[16];
-    std::snprintf(stem, sizeof stem, "run-%03d", number);
-    stems.push_back(stem);
-    const InterferogramReading reading = readInterferogramFile((scratch_.path() / (std::string(stem) + ".jdx")).string());
-    ASSERT_EQ(reading.failure, "") << stem;
-    EXPECT_TRUE(sameVolts(reading.record.volts, driver.voltsOf(number))) << stem;
-    EXPECT_TRUE(sameVolts(testing::csvValues((scratch_.path() / (std::string(stem) + ".csv")).string()), driver.voltsOf(number)))
-        << stem;
-  }
-  std::vector<std::string> jcampFiles;
-  for (const fs::directory_entry& entry : fs::directory_iterator(scratch_.path())) {
-    if (entry.path().extension() == ".jdx") jcampFiles.push_back(entry.path().stem().string());
-  }
-  std::sort(jcampFiles.begin(), jcampFiles.end());
-  EXPECT_EQ(jcampFiles, stems);
-
-  // The series table has a row for each file saved, and none for a file that is not.
-  const fs::path seriesPath = scratch_.path() / "run-series.csv";
-  if (stems.empty()) {
-    EXPECT_FALSE(fs::exists(seriesPath));
-  } else {
-    const SeriesReading series = readSeriesFile(seriesPath.string());
-    ASSERT_EQ(series.failure, "");
-    EXPECT_EQ(series.table.seconds.size(), stems.size());
-    const std::string table = testing::readWholeFile(seriesPath);
-    for (const std::string& stem : stems) EXPECT_NE(table.find(stem), std::string::npos) << stem << " has no row:\n" << table;
-  }
+  expectOnDisk(scratch_.path(), driver, fault.saved);
   if (std::string(fault.name) == "SaveRefused") {
     EXPECT_EQ(testing::readWholeFile(scratch_.path() / "run-002.csv"), "the user's own\n") << "the user's file was touched";
   }

@@ -1,6 +1,7 @@
-// Reading back the spectrum files the host saves (CSV or JCAMP-DX, told apart by their content), for
-// drawing them after the fact. A file is untrusted: its size is bounded before it is read, every
-// number and every count is checked, and anything else gets one line that says what is wrong.
+// Reading back the processed files the host saves, its spectra (CSV or JCAMP-DX, told apart by
+// their content), for drawing them after the fact. A file is untrusted: its size is bounded before
+// it is read, every number and every count is checked, and anything else gets one line that says
+// what is wrong.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The host's own spectrum files read back: the CSV by its first comment line, the JCAMP-DX by its
 // labels, each wavenumber and value parsed whole and checked, the count checked against the file's.
-#include "host/files/spectrum_reader.h"
+#include "host/files/processed_file_reader.h"
 
 #include <algorithm>
 #include <cmath>

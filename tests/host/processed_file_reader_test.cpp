@@ -1,6 +1,6 @@
 // Spectra read back from the host's own files: every wavenumber and value bit for bit, missing ones
 // as missing, and a damaged or foreign file refused with one line that says what is wrong.
-#include "host/files/spectrum_reader.h"
+#include "host/files/processed_file_reader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
