@@ -67,6 +67,8 @@ extern "C" {
 #define DORVANE_SPECTRA_ERROR_NO_SIGNAL (-6)       /**< every point equal: nothing to transform */
 #define DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL (-7)/**< the caller's buffer cannot hold the result */
 #define DORVANE_SPECTRA_ERROR_AXIS_MISMATCH (-8)   /**< two spectra on different wavenumber axes */
+#define DORVANE_SPECTRA_ERROR_NO_BAND (-9)         /**< no band where one was looked for */
+#define DORVANE_SPECTRA_ERROR_OUT_OF_RANGE (-10)   /**< a wavenumber range not on the axis, reversed, or with too few points */
 /** @} */
 
 /**
@@ -181,6 +183,107 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_find_bands(con
  * positions; *count is how many there are. */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectra_polystyrene_bands(double* positions,
     int32_t capacity, int32_t* count);
+
+/**
+ * @name Performance qualification
+ * The measures a lab checks its bench with (a polystyrene film's wavenumber accuracy and resolution,
+ * a 100 % line, the energy, the repeatability), each from spectra and interferograms this library
+ * makes. Transmittance goes in as the fraction dorvane_spectrum_ratio gives; every figure about it
+ * comes out in %T (100 times the fraction), as the pharmacopoeias state their limits. Missing points
+ * (NaN) are passed over; a range whose points are all missing is DORVANE_SPECTRA_ERROR_OUT_OF_RANGE.
+ * @{
+ */
+#define DORVANE_QUALIFY_BANDS 7          /**< the film's bands whose positions are checked */
+#define DORVANE_QUALIFY_RESOLUTION_PAIRS 2 /**< the maximum-minimum pairs of the resolution check */
+#define DORVANE_QUALIFY_NOISE_RANGES 2   /**< the ranges the 100 % line's noise is measured in */
+#define DORVANE_QUALIFY_ENERGY_POINTS 3  /**< the wavenumbers the single beam's level is taken at */
+#define DORVANE_QUALIFY_REPEAT_BANDS 2   /**< the bands whose %T the repeatability follows */
+
+/** Every figure and limit of a qualification, with its default from dorvane_qualify_default_limits. */
+typedef struct dorvane_qualify_limits {
+  double band_positions[DORVANE_QUALIFY_BANDS];  /**< cm-1: 3060.0, 2849.5, 1942.9, 1601.2, 1583.0, 1154.5, 1028.3 */
+  double band_tolerances[DORVANE_QUALIFY_BANDS]; /**< cm-1, either way: 1.5 for the first three, 1.0 for the others */
+  double band_window;      /**< cm-1 either side of a listed position where its band is looked for: 5 */
+  double band_least_depth; /**< %T: a band is a minimum at least this far below the highest %T on each side within the window: 2 */
+  double resolution_maxima[DORVANE_QUALIFY_RESOLUTION_PAIRS]; /**< cm-1: 2870, 1589 */
+  double resolution_minima[DORVANE_QUALIFY_RESOLUTION_PAIRS]; /**< cm-1: 2849.5, 1583 */
+  double resolution_windows[DORVANE_QUALIFY_RESOLUTION_PAIRS];/**< cm-1 either side of each: 5, 2.5 */
+  double resolution_least[DORVANE_QUALIFY_RESOLUTION_PAIRS];  /**< %T the difference must pass: 18, 12 */
+  double resolution_coarsest; /**< cm-1: the coarsest nominal resolution that can separate 1583 from 1589: 2 */
+  double noise_low[DORVANE_QUALIFY_NOISE_RANGES];  /**< cm-1: 2000, 1000 */
+  double noise_high[DORVANE_QUALIFY_NOISE_RANGES]; /**< cm-1: 2200, 1100 */
+  double noise_rms_most;          /**< %T: 0.1 */
+  double noise_peak_to_peak_most; /**< %T: 0.5 */
+  double departure_low, departure_high; /**< cm-1: where the 100 % line's largest departure is sought: 600, 4000 */
+  double departure_most;          /**< %T: 2 */
+  double energy_wavenumbers[DORVANE_QUALIFY_ENERGY_POINTS]; /**< cm-1: 4400, 2500, 1000 */
+  double energy_half_width;       /**< cm-1 either side of each over which the level is averaged: 10 */
+  double energy_least_share;      /**< of the reference's figures: 0.7 */
+  int32_t repeat_samples;         /**< sample measurements: 5 (at least 2) */
+  double repeat_position_most;    /**< cm-1, the largest standard deviation of a band's position: 0.1 */
+  double repeat_bands[DORVANE_QUALIFY_REPEAT_BANDS]; /**< cm-1: the bands whose %T is followed: 1601.2, 1028.3 */
+  double repeat_percent_most;     /**< %T, the largest standard deviation of their %T: 0.5 */
+} dorvane_qualify_limits;
+
+/** The defaults given in each field's comment of dorvane_qualify_limits. */
+DORVANE_SPECTRA_API void DORVANE_SPECTRA_CALL dorvane_qualify_default_limits(dorvane_qualify_limits* limits);
+
+/** A band's position in a transmittance spectrum: the lowest point within listed ± window (cm-1),
+ * refined to a fraction of a point by the vertex of the parabola through it and its two neighbours.
+ * It must lie inside the window, not at its edge, and at least least_depth %T below the highest point
+ * on each side of it within the window: otherwise DORVANE_SPECTRA_ERROR_NO_BAND (no film in the beam,
+ * say). *position in cm-1, *percent the %T at the parabola's vertex. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_band_position(const double* transmittance,
+    const dorvane_spectrum_axis* axis, double listed, double window, double least_depth, double* position,
+    double* percent);
+
+/** The resolution check: the highest %T within maximum_near ± window less the lowest %T within
+ * minimum_near ± window, into *difference (%T); *maximum_at and *minimum_at (cm-1) where each lies.
+ * Either may be NULL. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_resolution(const double* transmittance,
+    const dorvane_spectrum_axis* axis, double maximum_near, double minimum_near, double window,
+    double* difference, double* maximum_at, double* minimum_at);
+
+/** The noise of a 100 % line (one background against another) between low and high cm-1, in %T. */
+typedef struct dorvane_line_noise {
+  double mean;           /**< %T */
+  double rms;            /**< the standard deviation about the mean */
+  double peak_to_peak;   /**< the highest less the lowest */
+  double difference_rms; /**< the root mean square of the differences between points `stride` apart,
+                              over the square root of 2: the noise without the line's slope */
+  int32_t points;        /**< the points that were not missing */
+} dorvane_line_noise;
+
+/** The 100 % line's noise between low and high cm-1. `stride` (at least 1) is how many points apart
+ * the differences are taken: the zero-filling factor, so that the points differenced are
+ * independent. At least 3 points must be present. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_noise(const double* transmittance,
+    const dorvane_spectrum_axis* axis, double low, double high, int32_t stride, dorvane_line_noise* noise);
+
+/** The 100 % line's largest departure from 100 %T between low and high cm-1: *departure in %T with
+ * its sign (below 100: negative), *wavenumber where it lies (may be NULL). */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_departure(const double* transmittance,
+    const dorvane_spectrum_axis* axis, double low, double high, double* departure, double* wavenumber);
+
+/** A single-beam spectrum's level at `wavenumber`: the mean of its points within ± half_width cm-1. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_level(const double* single_beam,
+    const dorvane_spectrum_axis* axis, double wavenumber, double half_width, double* level);
+
+/** An interferogram's centre-burst amplitude: its highest point less its lowest, in its own units
+ * (volts as the host has them). At least 2 points, all finite. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_burst(const double* interferogram,
+    int32_t points, double* amplitude);
+
+/** The mean and the sample standard deviation (n - 1) of `count` values, at least 2, all finite. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_spread(const double* values, int32_t count,
+    double* mean, double* standard_deviation);
+
+/** The nominal resolution (cm-1) an interferogram of `points` points with its ZPD at zpd_index gives:
+ * 1 / the longer side's path difference, before apodization, as the options' sampling spaces the
+ * points. */
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_nominal_resolution(int32_t points,
+    int32_t zpd_index, const dorvane_spectrum_options* options, double* resolution);
+/** @} */
 
 /** One short phrase for a result code. Never NULL. */
 DORVANE_SPECTRA_API const char* DORVANE_SPECTRA_CALL dorvane_spectra_error_text(int32_t code);
