@@ -12,6 +12,7 @@
 #include "host/analysis/processing.h"
 #include "host/live/live_view.h"
 #include "host/files/output_folder.h"
+#include "host/qualification/qualify.h"
 
 namespace dorvane::host::cli {
 
@@ -138,6 +139,14 @@ struct ViewArguments {
   ProcessingArguments processing;
 };
 int runView(ViewArguments& arguments);
+
+struct QualifyArguments {
+  qualification::QualifyOptions qualify;
+  std::string writeSettings;  // a file to write the default settings into, and nothing else
+  live::LiveViewOptions live;
+};
+// The exit status: 0 every test passed, 1 a test failed, 2 and up the qualification could not run.
+int runQualify(QualifyArguments& arguments);
 
 struct PlotArguments {
   std::vector<std::string> files;  // the host's interferogram or spectrum files, CSV or JCAMP-DX

@@ -377,6 +377,35 @@ void addPlotCommand(CommandLine& line) {
   command->add_flag("--overwrite", arguments.overwrite, "draw pictures that exist again (otherwise they are kept)");
 }
 
+void addQualifyCommand(CommandLine& line) {
+  auto [command, arguments] = line.add<QualifyArguments>(
+      "qualify", "a performance qualification of the bench with a polystyrene film (wavenumber accuracy, resolution, "
+                 "100 % line, energy, repeatability), written as a report folder and a row of the bench's history; exit "
+                 "0: every test passed, 1: a test failed, 2 and up: it could not run",
+      runQualify);
+  qualification::QualifyOptions& qualify = arguments.qualify;
+  addSettingsOption(command, qualify.ini);
+  command->add_option("--folder", qualify.folder, "where each run's folder and qualification-history.csv go")->capture_default_str();
+  command->add_option("--settings", qualify.settings, "the limits and what is acquired (INI, section [Qualification]; "
+                                                      "--write-settings writes one with every default)");
+  command->add_option("--write-settings", arguments.writeSettings, "write the settings with their defaults and where each comes "
+                                                                   "from into FILE, and do nothing else");
+  addNumber(command, "--points", qualify.points, "points per interferogram (default: the bench's best)",
+            {.low = 1, .high = kLargestPointsRequest});
+  addNumber(command, "--scans", qualify.scans, "scans per interferogram (default: the settings', 16)", {.low = 1, .high = kMostScans});
+  addNumber(command, "--samples", qualify.samples, "film measurements for the repeatability (default: the settings', 5)",
+            {.low = 2, .high = 100});
+  command->add_option("--reference", qualify.reference, "the earlier run's folder whose energy this run is compared with "
+                                                        "(default: the bench's first run in the history)");
+  command->add_flag("--new-reference", qualify.newReference, "make this run the reference of the runs after it");
+  command->add_option("--backgrounds", qualify.backgroundFiles, "instead of the bench: two interferograms of the open beam, "
+                                                               "taken one after the other")->expected(2);
+  command->add_option("--samples-from", qualify.sampleFiles, "instead of the bench: the film's interferograms")->expected(2, 100);
+  command->add_option("--from", qualify.from, "remake the report of an earlier run's FOLDER from its raw files, into a new "
+                                              "folder inside it");
+  addLiveOptions(command, arguments.live);
+}
+
 int run(int argc, char** argv) {
   CLI::App app{"dorvane: look at an FTIR bench, acquire and save interferograms, read its stored data.\n"
                "The bench is reached through the settings file's port (see docs/host.md)."};
@@ -392,7 +421,7 @@ int run(int argc, char** argv) {
   CommandLine line{app, {}};
   for (const auto add : {addInfoCommand, addAcquireCommand, addListCommand, addFetchCommand, addExecCommand,
                          addSpectrumCommand, addSeriesCommand, addSimCommand, addDemoCommand, addViewCommand,
-                         addPlotCommand}) {
+                         addPlotCommand, addQualifyCommand}) {
     add(line);
   }
   try {

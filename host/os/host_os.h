@@ -63,6 +63,8 @@ class CompletionEvent {
 
 // A terminal that takes the progress line's escape sequences (a Windows console is switched to them).
 bool stdoutIsTerminal();
+// Whether someone at a terminal can answer a question on stdin.
+bool stdinIsTerminal();
 // The folder of the running program, and that of the loaded driver library (its log is kept there).
 std::string programFolder();
 std::string driverLibraryPath();

@@ -166,6 +166,8 @@ CompletionEvent::Wake CompletionEvent::wait(int timeoutMs, int stopsToWake) {
 
 bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+bool stdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 std::string programFolder() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);

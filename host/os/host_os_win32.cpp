@@ -105,6 +105,12 @@ CompletionEvent::Wake CompletionEvent::wait(int timeoutMs, int stopsToWake) {
   return woken == WAIT_OBJECT_0 ? Wake::Signalled : Wake::TimedOut;
 }
 
+bool stdinIsTerminal() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  return input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode) != 0;
+}
+
 bool stdoutIsTerminal() {
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;

@@ -1,0 +1,61 @@
+// dorvane qualify: the bench's performance qualification on the command line, and on the live view
+// with --live.
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/cli/commands.h"
+#include "host/live/live_view.h"
+#include "host/live/numbered_observer.h"
+#include "host/qualification/figures.h"
+#include "host/qualification/qualification_settings.h"
+#include "host/qualification/qualify.h"
+#include "host/files/whole_file.h"
+#include "host/os/host_failure.h"
+#include "host/text/text.h"
+
+namespace dorvane::host::cli {
+namespace {
+
+// The qualification's course on the live view: each acquisition's files numbered on from the last.
+class LiveQualification final : public qualification::QualificationObserver {
+ public:
+  explicit LiveQualification(live::LiveRun& run) : run_(run) {}
+
+  AcquireObserver* acquisition(std::int32_t offset) override {
+    observers_.push_back(std::make_unique<live::NumberedObserver>(&run_, offset));
+    return observers_.back().get();
+  }
+  void files(std::int32_t count) override { run_.expectFiles(count); }
+  void step(const std::string& step) override { run_.qualifying(step); }
+  void background(const InterferogramRecord& record, const std::string& path) override { run_.setBackground(record, path); }
+  void verdict(const std::string& test, bool passed, const std::string& detail) override { run_.verdict(test, passed, detail); }
+  void qualified(bool passed, const std::string& report) override { run_.qualified(passed, report); }
+
+ private:
+  live::LiveRun& run_;
+  std::vector<std::unique_ptr<live::NumberedObserver>> observers_;
+};
+
+}  // namespace
+
+int runQualify(QualifyArguments& arguments) {
+  if (!arguments.writeSettings.empty()) {
+    const std::string text = qualification::settingsText(qualification::defaultSettings());
+    const FileSetMember member{arguments.writeSettings, [&text](TemporaryFile& file) { return file.write(text); }};
+    if (const std::string failure = writeFileSet({member}, Existing::Keep); !failure.empty()) throw HostFailure(failure, kExitUsage);
+    std::cout << "the qualification's settings with their defaults: " << shownPath(arguments.writeSettings) << std::endl;
+    return 0;
+  }
+  qualification::QualifyOptions& options = arguments.qualify;
+  live::LiveSession live(arguments.live, options.folder, qualification::qualificationProcessing());
+  std::optional<LiveQualification> observer;
+  if (live::LiveRun* run = live.run()) options.observer = &observer.emplace(*run);
+  int verdict = qualification::kCouldNotQualify;
+  const int status = live.perform([&] { verdict = qualification::qualify(options); });
+  if (status != 0) return status;
+  return live.run() ? verdict : afterBenchCalls(verdict);
+}
+
+}  // namespace dorvane::host::cli
