@@ -35,20 +35,30 @@ constexpr std::size_t kCleanScansKept = 4;
 // beam, and the beam's round cross-section averages the fringes of wavenumber sigma to
 // 2 J1(u) / u of their full modulation, u = 4 pi sigma R theta. High wavenumbers lose it first.
 constexpr double kBeamRadiusCm = 1.25;
+
+// The share of a wavenumber's modulation that a mirror tilted by `microradians` keeps: 2 J1(u) / u
+// over the beam's round cross-section, 1 with no tilt.
+double tiltModulation(double wavenumber, double microradians) {
+  const double u = 4 * std::numbers::pi * wavenumber * kBeamRadiusCm * microradians * 1e-6;
+  return u < 1e-9 ? 1 : 2 * std::cyl_bessel_j(1.0, u) / u;
+}
+
 // The tilt is no constant either: it wanders as the mirror travels, so that each path difference
 // sees its own modulation and the fringes fade with the path. Taken as the Gaussian that
 // 2 J1(u) / u is for small u, that fading is a Gaussian envelope of the interferogram whose width
 // falls as 1 / (sigma theta): in the spectrum, a Gaussian blur of standard deviation
 // kWanderBlur sigma theta (cm-1, theta in radians). The constant is ours, set so that a bench
 // tilted by 40 microradians, one a lab would call out of alignment, fails the polystyrene film's
-// resolution check, while one tilted by 10 passes it.
+// resolution check (and, by the modulation lost, the energy check at 4400 cm-1), while one tilted
+// by 10 passes both.
 constexpr double kWanderBlur = 55;
+
 // Blurs narrower than this, in bins of the spectrum's grid, leave the spectrum as it is.
 constexpr double kNarrowestBlurBins = 0.25;
 
 // Spreads each bin of `light` (bin k at k step cm-1) into a Gaussian of the width that the tilt's
-// wander gives its wavenumber, kWanderBlur k step theta cm-1 or kWanderBlur k theta bins whatever
-// the step; the light's total stays the same.
+// wander gives its wavenumber: kWanderBlur k step theta cm-1, which is kWanderBlur k theta bins.
+// The light's total stays the same.
 void blurByTiltWander(std::vector<double>& light, double microradians) {
   const double theta = microradians * 1e-6;
   std::vector<double> blurred(light.size(), 0);
@@ -79,11 +89,6 @@ void blurByTiltWander(std::vector<double>& light, double microradians) {
 }
 
 }  // namespace
-
-double tiltModulation(double wavenumber, double microradians) {
-  const double u = 4 * std::numbers::pi * wavenumber * kBeamRadiusCm * microradians * 1e-6;
-  return u < 1e-9 ? 1 : 2 * std::cyl_bessel_j(1.0, u) / u;
-}
 
 unsigned pointSizeFor(PointSize option, unsigned scans) {
   if (option != PointSize::Auto) return static_cast<unsigned>(option);

@@ -56,10 +56,6 @@ struct ScanOptics {
   bool operator==(const ScanOptics&) const = default;
 };
 
-// The share of a wavenumber's modulation that a mirror tilted by `microradians` keeps: 2 J1(u) / u
-// over the beam's round cross-section, 1 with no tilt.
-double tiltModulation(double wavenumber, double microradians);
-
 // One scan as the converter would read it without noise: the interferogram of the spectrum at the
 // detector (sim/source_spectrum.h) about the converter's midpoint of 32768 counts, its centre
 // burst at zpdIndex() reaching about ±20000 counts with the healthy bench's open beam, and a small

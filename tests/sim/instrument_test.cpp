@@ -754,11 +754,13 @@ struct FilmSpectrum {
     return best;
   }
 };
-FilmSpectrum filmSpectrum(std::uint32_t points, const BenchFaults& faults, spectra::Ratio kind) {
+FilmSpectrum filmSpectrum(std::uint32_t points, const BenchFaults& faults, spectra::Ratio kind,
+                          spectra::Spectrum* openBeam = nullptr) {
   const spectra::Spectrum open = singleBeam(points, {2, false, Sample::None, kDefaultTemperature, 0, faults});
   const spectra::Spectrum film = singleBeam(points, {2, false, Sample::Polystyrene, kDefaultTemperature, 0, faults});
   FilmSpectrum ratio{film.axis, std::vector<double>(film.values.size())};
   EXPECT_EQ(spectra::ratio(film.values, film.axis, open.values, open.axis, kind, ratio.values), spectra::Error::None);
+  if (openBeam) *openBeam = open;
   return ratio;
 }
 
@@ -806,12 +808,12 @@ TEST(BenchFaults, MisalignmentFailsTheResolutionAndEnergyChecksAt40MicroradiansN
     double highBand, lowBand;  // the resolution check's two differences, %T
     double at4400, at1000;     // the open beam's level, as a share of the healthy bench's
   };
-  const spectra::Spectrum healthyBeam = singleBeam(kPoints, {});
+  spectra::Spectrum healthyBeam;
   auto figuresAt = [&](double microradians) {
-    const BenchFaults faults{0, microradians};
-    FilmSpectrum film = filmSpectrum(kPoints, faults, spectra::Ratio::Transmittance);
+    spectra::Spectrum beam;
+    FilmSpectrum film = filmSpectrum(kPoints, {0, microradians}, spectra::Ratio::Transmittance, &beam);
+    if (microradians == 0) healthyBeam = beam;
     for (double& value : film.values) value *= 100;
-    const spectra::Spectrum beam = singleBeam(kPoints, {2, false, Sample::None, kDefaultTemperature, 0, faults});
     return Figures{film.highest(2870, 5) - film.lowest(2849.5, 5), film.highest(1589, 2.5) - film.lowest(1583, 2.5),
                    level(beam, 4400) / level(healthyBeam, 4400), level(beam, 1000) / level(healthyBeam, 1000)};
   };
