@@ -500,6 +500,22 @@ TEST_F(InstrumentTest, BlockIsTheScanOfTheSetupsSamplingAndSymmetryWithTheShuttl
   }
 }
 
+// The bench's faults reach every scan it takes: with a noiseless detector its block is the faulty
+// clean scan to the count, far from the healthy one.
+TEST_F(InstrumentTest, AnAgeingBenchScansThroughItsFaults) {
+  constexpr std::uint32_t kPoints = 4096;
+  InstrumentOptions options;
+  options.dataPoints = kPoints;
+  options.faults = {300, 20, 0, 0.5};
+  start(options);
+  const std::uint32_t stamp = startScan();
+  ASSERT_NE(newestFlagsWhenFinished() & data_def::done, 0);
+  ScanOptics optics{2, false, Sample::None};
+  optics.faults = options.faults;
+  EXPECT_LE(farthestFrom(bench->blockCounts(stamp), cleanInterferogram(kPoints, optics)), 0.5);
+  EXPECT_GT(farthestFrom(bench->blockCounts(stamp), cleanInterferogram(kPoints)), 5000);
+}
+
 // The gas cell begins to fill at the first scan through it, not at power-on nor at a background
 // taken before it with the shuttle out, and a block sees it halfway through the block's scans.
 TEST_F(InstrumentTest, GasCellFillsFromTheFirstScanThroughIt) {
