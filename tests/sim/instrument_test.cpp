@@ -765,8 +765,9 @@ struct FilmSpectrum {
   double highest(double centre, double half) const { return extreme(centre, half, 1); }
   double extreme(double centre, double half, double sign) const {
     double best = -sign * HUGE_VAL;
-    for (std::size_t k = 0; k < values.size(); ++k)
-      if (std::abs(axis.at(k) - centre) <= half) best = sign > 0 ? std::max(best, values[k]) : std::min(best, values[k]);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      if (std::abs(axis.at(k) - centre) <= half) best = sign * std::max(sign * best, sign * values[k]);
+    }
     return best;
   }
 };
