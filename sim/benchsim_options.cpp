@@ -114,6 +114,15 @@ std::optional<double> parseFillTime(std::string_view text) {
   return seconds;
 }
 
+// An ageing bench's faults, each within the range its model holds for (sim/instrument_data.h).
+std::optional<double> parseLaserError(std::string_view text) {
+  return parseBetween(text, -kMostLaserErrorPpm, kMostLaserErrorPpm);
+}
+std::optional<double> parseMisalignment(std::string_view text) {
+  return parseBetween(text, 0, kMostMisalignmentMicroradians);
+}
+std::optional<double> parseNoiseFactor(std::string_view text) { return parseBetween(text, 0, kMostNoiseFactor); }
+
 // A validator from a parser: the value is good when the parser makes something of it.
 template <typename Parse>
 CLI::Validator parsesWith(Parse parse, std::string want) {
@@ -152,6 +161,29 @@ void describeLight(CLI::App& app, InstrumentOptions& bench) {
       ->type_name("K")
       ->check(parsesWith(parseTemperature, "a temperature from 300 to 3000 K"))
       ->default_str(std::to_string(static_cast<int>(bench.temperature)));
+}
+
+// What ageing has done to the bench: each fault's physical model is in sim/instrument_data.cpp.
+void describeAgeing(CLI::App& app, BenchFaults& faults) {
+  const auto add = [&app](const std::string& name, double& target, auto parse, const std::string& want,
+                          const std::string& unit, const std::string& about) {
+    app.add_option_function<std::string>(name, [&target, parse](const std::string& text) { target = *parse(text); },
+                                         about)
+        ->type_name(unit)
+        ->check(parsesWith(parse, want))
+        ->default_str(std::to_string(static_cast<int>(target)));  // the healthy defaults are whole
+  };
+  add("--laser-error", faults.laserErrorPpm, parseLaserError, "a number of ppm from -5000 to 5000", "PPM",
+      "The reference laser's wavenumber off by PPM parts per million, while a host reckons with 15798.0 "
+      "cm-1: every band shows at sigma / (1 + PPM 1e-6)");
+  add("--misalignment", faults.misalignmentMicroradians, parseMisalignment, "a tilt from 0 to 200 microradians",
+      "MICRORADIANS",
+      "The moving mirror tilted by this much: less modulation at high wavenumbers (the energy falls) and "
+      "wider bands (the resolution falls); 40 is a bench out of alignment");
+  add("--noise-factor", faults.noiseFactor, parseNoiseFactor, "a factor from 0 to 1000", "F",
+      "The detector's noise times F");
+  add("--source-output", faults.sourceOutput, parseChance, "a share from 0 to 1", "F",
+      "The source's output times F, as an ageing source gives less light");
 }
 
 void describe(CLI::App& app, BenchsimOptions& o) {
@@ -208,6 +240,7 @@ void describe(CLI::App& app, BenchsimOptions& o) {
       ->check(parsesWith(parseAccessories, "all, none or a list of iris, shuttle, mirror, motor1, motor2"))
       ->default_str("all");
   describeLight(app, bench);
+  describeAgeing(app, bench.faults);
   app.add_flag_callback(
       "--no-new-srq", [&bench] { bench.reportsNewSrq = false; },
       "A bench whose status never shows newSrq");

@@ -407,7 +407,7 @@ void Instrument::finishScan() {
     block.info.flags |= data_def::failedProcess;
   } else {
     block.counts = coAdd(cleanScans_.get(block.info.points, scan_->optics), block.info.scans,
-                         largestCount(block.info.pointSize), random_);
+                         largestCount(block.info.pointSize), random_, scan_->optics.faults.noiseFactor);
     block.info.flags |= data_def::done;
   }
   block.info.finishedAt = Clock::now();
@@ -487,7 +487,7 @@ ScanOptics Instrument::opticsNow() const {
   const bool sampleOut = positions_[device::shuttle] == kOpenBeam;
   return {undersamplingFor(static_cast<std::uint8_t>(get(field::laserSamp))),
           singleSidedFor(static_cast<std::uint8_t>(get(field::adcStatus))), sampleOut ? Sample::None : options_.sample,
-          options_.temperature};
+          options_.temperature, 0, options_.faults};
 }
 
 // The iris keeps its aperture in the setup record; the other devices beside it.

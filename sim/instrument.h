@@ -69,6 +69,7 @@ struct InstrumentOptions {
   // block sees it as it stands halfway through the block's scans.
   std::chrono::duration<double> fillTime = kDefaultFillTime;
   double temperature = kDefaultTemperature;  // K, the source's
+  BenchFaults faults{};  // what ageing has done to it: none by default
   bool reportsNewSrq = true;  // false: a bench whose status never shows newSrq
   // Told of each block's events as they happen, for timing a host from outside (dorvane-benchsim
   // --report-blocks). Called on the bench's threads, for ScanEnded and DataAsked with its lock

@@ -30,6 +30,21 @@ bool singleSidedFor(std::uint8_t adcStatus);
 // points from the start (enough for a 32 cm-1 phase stretch at any r), or a quarter of a shorter scan.
 std::uint32_t zpdIndex(std::uint32_t points, bool singleSided);
 
+// What an ageing bench does wrong; the defaults are a healthy bench. Each fault's model is told
+// where it acts, in instrument_data.cpp.
+struct BenchFaults {
+  double laserErrorPpm = 0;             // the reference laser's true wavenumber is sigmaL (1 + ppm 1e-6)
+  double misalignmentMicroradians = 0;  // the moving mirror's tilt
+  double noiseFactor = 1;               // the detector's noise times this
+  double sourceOutput = 1;              // the source's output times this
+  bool operator==(const BenchFaults&) const = default;
+};
+
+// The ranges a fault may take: past them the model stops being a bench at all.
+inline constexpr double kMostLaserErrorPpm = 5000;
+inline constexpr double kMostMisalignmentMicroradians = 200;
+inline constexpr double kMostNoiseFactor = 1000;
+
 // What a scan sees and how it samples it.
 struct ScanOptics {
   unsigned undersampling = 2;  // r
@@ -37,13 +52,16 @@ struct ScanOptics {
   Sample inBeam = Sample::None;
   double temperature = kDefaultTemperature;  // K, the source's
   unsigned cellFillStep = 0;  // the gas cell's fill in 1/kCellFillSteps of full; 0 for other samples
+  BenchFaults faults{};
   bool operator==(const ScanOptics&) const = default;
 };
 
 // One scan as the converter would read it without noise: the interferogram of the spectrum at the
 // detector (sim/source_spectrum.h) about the converter's midpoint of 32768 counts, its centre
-// burst at zpdIndex() reaching about ±20000 counts with the open beam, and a small phase error
-// (0.2 rad, and the burst 0.3 points late) for the host's phase correction to take out.
+// burst at zpdIndex() reaching about ±20000 counts with the healthy bench's open beam, and a small
+// phase error (0.2 rad, and the burst 0.3 points late) for the host's phase correction to take out.
+// The faults act after that scaling, so a weak source or a misaligned mirror lowers the burst, as
+// on a real bench whose gain was set when it was healthy.
 std::vector<double> cleanInterferogram(std::uint32_t points, const ScanOptics& optics = {});
 
 // The clean scans of the last few configurations: each takes a few ms to work out and is the same
@@ -64,10 +82,10 @@ class CleanScans {
   std::size_t worked_ = 0;
 };
 
-// The co-add of `scans` scans of `clean`, each with the detector's noise drawn from `random` and
-// read as a 16-bit count, then saturated to `largest`.
+// The co-add of `scans` scans of `clean`, each with the detector's noise (4 counts times
+// `noiseFactor`) drawn from `random` and read as a 16-bit count, then saturated to `largest`.
 std::vector<std::uint32_t> coAdd(const std::vector<double>& clean, unsigned scans, std::uint32_t largest,
-                                 std::mt19937_64& random);
+                                 std::mt19937_64& random, double noiseFactor = 1);
 
 // Appends each count, big-endian, in `bytes` bytes (2, 3 or 4).
 void packPoints(const std::vector<std::uint32_t>& counts, unsigned bytes, std::vector<std::uint8_t>& out);

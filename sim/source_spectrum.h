@@ -30,6 +30,9 @@ struct Band {
 // The bands of a polystyrene film, the film FTIR users calibrate wavenumbers with, at its published
 // positions; each is the absorbance's peak to within 0.05 cm-1 once its neighbours' tails are added.
 std::span<const Band> polystyreneBands();
+// The film's bands that are no calibration position but shape the spectrum a resolution check
+// looks at (the strong CH2 stretch at 2923 cm-1).
+std::span<const Band> polystyreneUnlistedBands();
 
 // The spectrum at the detector with nothing in the beam, at `wavenumber` (cm-1), in arbitrary units:
 // the blackbody at `temperature` (K) through the bench's response and the air. It is zero at and

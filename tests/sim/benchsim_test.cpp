@@ -35,6 +35,7 @@ TEST(BenchsimCommandLine, NoArgumentsGiveTheDefaultBenchOnACleanUnpacedLine) {
   EXPECT_TRUE(o.instrument.reportsNewSrq);
   EXPECT_EQ(o.instrument.sample, Sample::None);
   EXPECT_EQ(o.instrument.temperature, kDefaultTemperature);
+  EXPECT_EQ(o.instrument.faults, BenchFaults{}) << "a healthy bench";
   EXPECT_EQ(o.link.baud, 0u);
   EXPECT_EQ(o.faultRate, 0.0);
   EXPECT_EQ(o.linkPath, "");
@@ -47,7 +48,9 @@ TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
                                     "--setup-busy", "11", "--move-busy", "12", "--reset-busy", "13",
                                     "--accessories", "iris,motor2", "--no-new-srq", "--sample", "polystyrene",
                                     "--temperature", "1500.5", "--faults", "0.01", "--seed",
-                                    "18446744073709551615", "--baud", "115200", "--link", "/tmp/bench", "--report-blocks"});
+                                    "18446744073709551615", "--baud", "115200", "--link", "/tmp/bench", "--report-blocks",
+                                    "--laser-error", "-250.5", "--misalignment", "40", "--noise-factor", "10",
+                                    "--source-output", "0.5"});
   EXPECT_EQ(o.instrument.identity, (BenchIdentity{15, 1}));
   EXPECT_EQ(o.instrument.unitNumber, 0x0102);
   EXPECT_EQ(o.instrument.dataPoints, 10u) << "a leading zero is no octal";
@@ -69,6 +72,7 @@ TEST(BenchsimCommandLine, EveryOptionReachesItsSetting) {
   EXPECT_EQ(o.link.baud, 115200u);
   EXPECT_EQ(o.linkPath, "/tmp/bench");
   EXPECT_TRUE(o.reportBlocks);
+  EXPECT_EQ(o.instrument.faults, (BenchFaults{-250.5, 40, 10, 0.5}));
   const InstrumentOptions cell = parsed({"--fill-time", "12.5", "--sample", "co2-cell"}).instrument;
   EXPECT_EQ(cell.sample, Sample::CarbonDioxideCell);
   EXPECT_EQ(cell.fillTime.count(), 12.5);
@@ -89,6 +93,8 @@ TEST(BenchsimCommandLine, BadValuesAreRefusedOnOneLine) {
       {"--sample", "co2-cell", "--fill-time", "abc"},  {"--sample", "co2-cell", "--fill-time", "3601"},
       {"--sample", "polystyrene", "--fill-time", "10"}, {"--fill-time", "10"},
       {"--link"},           {"--bogus"},             {"extra"},
+      {"--laser-error", "5001"}, {"--laser-error", "-5001"}, {"--misalignment", "-1"}, {"--misalignment", "201"},
+      {"--noise-factor", "1001"}, {"--noise-factor", "nan"},  {"--source-output", "1.5"}, {"--source-output", "-0.1"},
   };
   for (const auto& arguments : cases) {
     const CommandLine line = parseCommandLine(arguments);
