@@ -507,14 +507,21 @@ std::string resolutionSection(const Json* test, const Curve& film) {
     zoom.width = 430;
     zoom.height = 230;
     zoom.title = "maximum near " + shown(pair, "maximum_near") + ", minimum near " + shown(pair, "minimum_near") + " cm⁻¹";
-    zoom.x = {std::min(*maximumNear, *minimumNear) - 10, std::max(*maximumNear, *minimumNear) + 10, true, kWavenumberLabel};
-    const auto range = valueRange(film, zoom.x.low, zoom.x.high);
+    // Wider on the high side: the band above the pair (1601.2 above 1589/1583) shapes the maximum.
+    zoom.x = {std::min(*maximumNear, *minimumNear) - 10, std::max(*maximumNear, *minimumNear) + 15, true, kWavenumberLabel};
+    const bool passed = flag(member(pair, "passed")).value_or(false);
+    const std::optional<double> maximum = number(member(pair, "maximum")), minimum = number(member(pair, "minimum"));
+    std::optional<std::pair<double, double>> range = valueRange(film, zoom.x.low, zoom.x.high);
+    for (const std::optional<double>& level : {maximum, minimum}) {
+      if (!level) continue;
+      if (!range) range = std::pair{*level, *level};
+      range->first = std::min(range->first, *level);
+      range->second = std::max(range->second, *level);
+    }
     const auto [low, high] = range ? padded(range->first, range->second, 0.12) : std::pair{0.0, 100.0};
     zoom.y = {low, high, false, kTransmittanceLabel};
     zoom.curve = &film;
     zoom.xTickCount = 5;
-    const bool passed = flag(member(pair, "passed")).value_or(false);
-    const std::optional<double> maximum = number(member(pair, "maximum")), minimum = number(member(pair, "minimum"));
     const std::optional<double> maximumAt = number(member(pair, "maximum_at")), minimumAt = number(member(pair, "minimum_at"));
     if (maximum) zoom.yRules.push_back({*maximum, "level", "maximum " + fixed(maximum, 1)});
     if (minimum) zoom.yRules.push_back({*minimum, "level", "minimum " + fixed(minimum, 1)});
