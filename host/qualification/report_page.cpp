@@ -706,7 +706,7 @@ std::string trendsSection(const std::vector<FigureTrend>& trends) {
     plot.id = "trend-" + std::to_string(index++);
     plot.width = 280;
     plot.height = 170;
-    plot.title = trend.name + (trend.unit.empty() ? "" : " / " + trend.unit);
+    plot.title = trend.name;  // the unit is on the axis
     const std::size_t count = trend.values.size();
     std::optional<std::pair<double, double>> range;
     for (std::size_t i = 0; i < count; ++i) {
