@@ -77,9 +77,9 @@ Json rawFileList(const std::string& folder) {
   }
   Json list = Json::array();
   for (const auto& [name, role] : files) {
-    const FileDigest digest = sha256OfFile((fs::path(folder) / name).string());
-    if (!digest.failure.empty()) throw HostFailure(digest.failure);
-    list.push_back(Json{{"name", name}, {"role", role}, {"sha256", digest.hex}});
+    std::string digest;
+    if (const std::string failure = fileSha256Hex((fs::path(folder) / name).string(), digest); !failure.empty()) throw HostFailure(failure);
+    list.push_back(Json{{"name", name}, {"role", role}, {"sha256", digest}});
   }
   return list;
 }

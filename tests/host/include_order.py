@@ -7,7 +7,7 @@ import pathlib
 import re
 import sys
 
-LAYERS = ["cli", "live", "acquisition", "analysis", "instrument", "files", "os", "text"]
+LAYERS = ["cli", "qualification", "live", "acquisition", "analysis", "instrument", "files", "os", "text"]
 PUBLIC = {"dorvane.h", "dorvane_spectra.h", "dorvane_helpers.h"}
 PLATFORM = {"platform/clock.h", "platform/event.h", "platform/ini.h", "platform/mutex.h", "platform/thread.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
