@@ -20,6 +20,7 @@
 #include "host/files/plot.h"
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"
+#include "host/live/numbered_observer.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
 #include "host/text/text.h"
@@ -56,52 +57,6 @@ ProcessingOptions demoProcessing() {
 }
 
 namespace {
-
-// One of the demo's acquisitions as it went: its file with its pictures, and the live view told of
-// it as the run's file `offset` + its own number (each acquisition counts from 1).
-class DemoObserver final : public AcquireObserver {
- public:
-  DemoObserver(live::LiveRun* run, std::int32_t offset) : run_(run), offset_(offset) {}
-
-  std::shared_ptr<const AcquiredFile> file;  // read once the acquisition has returned
-  std::vector<std::string> pictures;
-  std::vector<SeriesRow> rows;  // of a series, in the order saved
-
-  void started(std::int32_t benchIdentity, std::int32_t files, std::int32_t scans,
-               std::optional<double> fileSeconds) override {
-    if (run_) run_->started(benchIdentity, files, scans, fileSeconds);
-  }
-  void scanning(std::int32_t own) override {
-    if (run_) run_->scanning(offset_ + own);
-  }
-  void transferring(std::int32_t own) override {
-    if (run_) run_->transferring(offset_ + own);
-  }
-  void waiting(std::int32_t own, double seconds) override {
-    if (run_) run_->waiting(offset_ + own, seconds);
-  }
-  void saved(const std::shared_ptr<const AcquiredFile>& saved) override {
-    file = saved;
-    if (saved->row) rows.push_back(*saved->row);
-    if (run_) run_->show(offset_ + saved->number, *saved);
-  }
-  void drawn(std::int32_t own, const std::vector<std::string>& drawn) override {
-    pictures = drawn;
-    if (run_) run_->drawn(offset_ + own, drawn);
-  }
-  void remark(const std::string& line) override {
-    if (run_) run_->remark(line);
-  }
-  void notice(const std::string& line) override {
-    if (run_) run_->notice(line);
-  }
-  // The demo's run goes on after its first acquisition; its end is the demo's.
-  void ended(const std::string&, bool) override {}
-
- private:
-  live::LiveRun* run_;
-  std::int32_t offset_;
-};
 
 // The virtual bench with the film, and a settings file for it with the driver's log switched on.
 struct DemoBench {
@@ -149,7 +104,7 @@ DemoBench startDemoBench(const DemoArguments& arguments, const DemoSample& sampl
 
 // One file through the driver with the shuttle at `position`. The command string names position 1
 // with any argument but 0, which names position 2.
-void acquireWithShuttle(int position, const std::string& where, AcquireOptions acquisition, DemoObserver& observer) {
+void acquireWithShuttle(int position, const std::string& where, AcquireOptions acquisition, live::NumberedObserver& observer) {
   const std::string command = position == 2 ? "shuttle 0" : "shuttle 1";
   std::cout << "moving the shuttle to position " << position << " (" << where << ") with \"" << command
             << "\"; the bench settles for 10 s" << std::endl;
@@ -167,15 +122,15 @@ std::string pictureOf(const std::vector<std::string>& pictures) {
   return png == pictures.end() ? std::string() : *png;
 }
 
-void report(const DemoArguments& arguments, const DemoBench& demo, const DemoObserver& backgroundFile, const DemoObserver& sampleFile,
-            const SpectrumRecord& absorbance, const SavedFiles& spectrumFiles) {
+void report(const DemoArguments& arguments, const DemoBench& demo, const live::NumberedObserver& backgroundFile,
+            const live::NumberedObserver& sampleFile, const SpectrumRecord& absorbance, const SavedFiles& spectrumFiles) {
   const AcquiredFile& sample = *sampleFile.file;
   const std::filesystem::path& folder = demo.folder;
   const std::string& ini = demo.ini;
   const std::string& benchLog = demo.benchLog;
   std::cout << "\ntwo interferograms from the virtual bench (" << benchName(sample.record.benchIdentity) << "), "
             << arguments.scans << " scans each:\n";
-  for (const DemoObserver* observer : {&backgroundFile, &sampleFile}) {
+  for (const live::NumberedObserver* observer : {&backgroundFile, &sampleFile}) {
     const AcquiredFile* file = observer->file.get();
     const std::vector<double>& volts = file->record.volts;
     const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
@@ -220,7 +175,7 @@ void runFilmDemo(const DemoArguments& arguments, live::LiveRun* live) {
   // The demo's folder is its own: a second demo replaces the first one's files.
   acquisition.overwrite = true;
   if (live) live->expectFiles(2);
-  DemoObserver backgroundFile(live, 0), sampleFile(live, 1);
+  live::NumberedObserver backgroundFile(live, 0), sampleFile(live, 1);
   acquisition.prefix = "background";
   // The sample's name heads each file's picture and title: which is the background, which the sample.
   acquisition.notes.sample = kBackgroundSample;
@@ -310,7 +265,7 @@ void runSeriesDemo(const DemoArguments& arguments, live::LiveRun* live) {
   acquisition.settings = loadSettings(demo.ini);
   acquisition.overwrite = true;
   if (live) live->expectFiles(1 + arguments.files);
-  DemoObserver backgroundFile(live, 0), cellFile(live, 1);
+  live::NumberedObserver backgroundFile(live, 0), cellFile(live, 1);
   acquisition.prefix = "background";
   acquisition.notes.sample = kBackgroundSample;
   acquireWithShuttle(2, "the open beam, for the background; the cell fills from its first scan", acquisition, backgroundFile);

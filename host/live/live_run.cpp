@@ -388,6 +388,50 @@ void LiveRun::viewing(std::int32_t benchIdentity) {
   publishState();
 }
 
+template <typename Change>
+void LiveRun::changeQualification(Change change) {
+  platform::ScopedLock hold(lock_);
+  if (!qualification_) qualification_.emplace();
+  change(*qualification_);
+  if (server_) server_->publish("qualification", jsonText(qualificationLocked()));
+}
+
+void LiveRun::qualifying(const std::string& step) {
+  changeQualification([&](Qualification& qualification) { qualification.step = step; });
+}
+
+void LiveRun::verdict(const std::string& test, bool passed, const std::string& detail) {
+  changeQualification([&](Qualification& qualification) {
+    std::vector<TestVerdict>& tests = qualification.tests;
+    const auto told = std::find_if(tests.begin(), tests.end(), [&](const TestVerdict& t) { return t.name == test; });
+    if (told == tests.end()) {
+      tests.push_back({test, passed, detail});
+    } else {
+      *told = {test, passed, detail};
+    }
+  });
+}
+
+void LiveRun::qualified(bool passed, const std::string& report) {
+  changeQualification([&](Qualification& qualification) {
+    qualification.passed = passed;
+    qualification.report = report;
+  });
+}
+
+Json LiveRun::qualificationLocked() const {
+  if (!qualification_) return nullptr;
+  Json tests = Json::array();
+  for (const TestVerdict& test : qualification_->tests) {
+    tests.push_back({{"name", test.name}, {"passed", test.passed}, {"detail", test.detail}});
+  }
+  const std::optional<bool>& passed = qualification_->passed;
+  return {{"step", qualification_->step},
+          {"tests", std::move(tests)},
+          {"verdict", passed ? Json(*passed ? "pass" : "fail") : Json(nullptr)},
+          {"report", qualification_->report.empty() ? Json(nullptr) : Json(qualification_->report)}};
+}
+
 void LiveRun::publishState() {
   platform::ScopedLock hold(lock_);
   if (server_) server_->publish("state", jsonText(stateLocked()));
@@ -447,7 +491,10 @@ std::string LiveRun::runJson() {
   platform::ScopedLock hold(lock_);
   Json files = Json::array();
   for (const File& file : saved_) files.push_back(fileEntry(file));
-  return jsonText({{"state", stateLocked()}, {"files", std::move(files)}, {"trend", trendLocked()}});
+  return jsonText({{"state", stateLocked()},
+                   {"files", std::move(files)},
+                   {"trend", trendLocked()},
+                   {"qualification", qualificationLocked()}});
 }
 
 Json LiveRun::trendLocked() const {

@@ -27,10 +27,17 @@
 //           "area": [a band's area, ...], "height": [...], "position": [cm-1, ...]} (null: none)
 //   trend: {"kind": "absorbance" | ..., "bands": [{"name": "CO2", "low": 2250, "high": 2450}, ...],
 //           "rows": [row, ...]} (no bands: none tracked)
-//   /run.json and the event "run": {"state": state, "files": [file, ...], "trend": trend}
-//   events "state" (state), "file" (file), "row" (row) and "trend" (trend: the bands are tracked
-//          or their spectrum's kind changes, e.g. the demo's, known only after its background) as
-//          they change
+//   qualification: null for a run that is no qualification (until its first step is told), else
+//          {"step": "background 1 of 2 (the film out of the beam)" (the newest step told),
+//           "tests": [{"name": "wavenumber accuracy", "passed": true | false,
+//                      "detail": "7 of 7 bands within tolerance"}, ...] (in the order decided),
+//           "verdict": null (not yet decided) | "pass" | "fail",
+//           "report": null | the report's path (once the verdict is known, when one was written)}
+//   /run.json and the event "run": {"state": state, "files": [file, ...], "trend": trend,
+//                                   "qualification": qualification}
+//   events "state" (state), "file" (file), "row" (row), "trend" (trend: the bands are tracked
+//          or their spectrum's kind changes, e.g. the demo's, known only after its background) and
+//          "qualification" (qualification, whole: a step, a test's verdict or the end) as they change
 //   /files/K.json: {"number": k, "name": ..., "points": all of the interferogram's points,
 //           "interferogram": {"x": [point index...], "y": [volts...]} (at most 4096 points: a min/max
 //                            pair for each stretch when there are more),
@@ -104,6 +111,16 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   // `dorvane view`: the bench named by the files, and the phase "viewing".
   void viewing(std::int32_t benchIdentity);
 
+  // A qualification's course, from the thread that runs it: the run becomes one at its first step.
+  // A new step ("sample 3 of 5 (the film in the beam)", "computing the tests") in the user's words.
+  void qualifying(const std::string& step);
+  // A test's verdict as it is known, `detail` the figure that decided it in words; a test told
+  // again (by its name) is replaced in its place.
+  void verdict(const std::string& test, bool passed, const std::string& detail);
+  // The whole verdict; `report` the report's path, or empty when none was written. A qualification
+  // that could not run ends without one: `ended` with its failure says why.
+  void qualified(bool passed, const std::string& report);
+
   std::string runJson() override;
   std::optional<std::string> heldFileJson(std::int32_t number) override;
   // Reads an older file (or any of `dorvane view`) back from the disk: the server's file worker
@@ -122,9 +139,24 @@ class LiveRun final : public LiveContent, public AcquireObserver {
     double seconds;  // since the run began
     std::string text;
   };
+  struct TestVerdict {
+    std::string name;
+    bool passed = false;
+    std::string detail;
+  };
+  struct Qualification {
+    std::string step;
+    std::vector<TestVerdict> tests;
+    std::optional<bool> passed;  // the whole verdict, once known
+    std::string report;          // empty: none
+  };
   // What the pages are told, as JSON values (under the lock).
   nlohmann::ordered_json stateLocked() const;
   nlohmann::ordered_json trendLocked() const;
+  nlohmann::ordered_json qualificationLocked() const;
+  // Changes the qualification (begun by this change if need be) and tells the pages.
+  template <typename Change>
+  void changeQualification(Change change);
   static nlohmann::ordered_json fileEntry(const File& file);
   void publishTrend();
   void add(File file, std::optional<std::string> data, std::optional<SeriesRow> row = std::nullopt);
@@ -161,6 +193,7 @@ class LiveRun final : public LiveContent, public AcquireObserver {
   std::vector<TrackedBand> bands_;
   std::vector<std::pair<std::int32_t, SeriesRow>> rows_;  // the file's number, its row
   double firstFileMs_ = 0;         // `dorvane view`: the time its rows count from
+  std::optional<Qualification> qualification_;  // none: the run is no qualification
 };
 
 }  // namespace dorvane::host::live

@@ -414,18 +414,27 @@ TEST(LiveServerLife, EndsWithAStalledStreamAndAnIdleConnection) {
   EXPECT_TRUE(idle.ended());
 }
 
+// A run served with a page on its event stream from its start, told the run as it connects.
+class LiveRunOnTheStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run.attach(&server);
+    page.send("GET /events HTTP/1.1\r\n" + hostField(server.port()) + "\r\n");
+    ASSERT_TRUE(page.readUntil("event: run\n"));
+    ASSERT_TRUE(eventually([&] { return server.counts().streams == 1; }));
+  }
+  void TearDown() override { run.attach(nullptr); }
+
+  LiveRun run{LiveRun::Mode::Acquire, "run", {}};
+  LiveServer server{"127.0.0.1", 0, hostNamesFor("127.0.0.1", {}), run, kAssets};
+  Client page{server.port()};
+};
+
 // A page opened before the run knows its bands and its background (the demo learns both once its
 // background is in) is told them as they become known; a remark on the run's course (a slip) stays
 // apart from its last problem, the newest few of them.
-TEST(LiveRunOnTheStream, APageOpenedEarlyLearnsTheBandsAndTheBackgroundAndRemarksAreNoError) {
-  LiveRun run(LiveRun::Mode::Acquire, "series", {});
-  LiveServer server("127.0.0.1", 0, hostNamesFor("127.0.0.1", {}), run, kAssets);
-  run.attach(&server);
-  Client page(server.port());
-  page.send("GET /events HTTP/1.1\r\n" + hostField(server.port()) + "\r\n");
-  ASSERT_TRUE(page.readUntil("event: run\n"));
-  ASSERT_TRUE(page.readUntil("\"bands\":[],\"rows\":[]}}\n\n")) << "the run so far knows no band";
-  ASSERT_TRUE(eventually([&] { return server.counts().streams == 1; }));
+TEST_F(LiveRunOnTheStream, APageOpenedEarlyLearnsTheBandsAndTheBackgroundAndRemarksAreNoError) {
+  ASSERT_TRUE(page.readUntil("\"bands\":[],\"rows\":[]},")) << "the run so far knows no band";
 
   run.listed(1, "", "series/background-001.jdx", {});
   run.setBackground(std::make_shared<SpectrumMaker>(ProcessingOptions{}), "series/background-001.jdx");
@@ -443,7 +452,30 @@ TEST(LiveRunOnTheStream, APageOpenedEarlyLearnsTheBandsAndTheBackgroundAndRemark
   EXPECT_TRUE(has(remarked, "file 5 starts 0.3 s late\"}],")) << remarked;
   run.notice("file 6 could not be retrieved from the bench; skipped");
   EXPECT_TRUE(has(run.runJson(), "\"error\":\"file 6 could not be retrieved from the bench; skipped\",\"remarks\":[{"));
-  run.attach(nullptr);
+}
+
+// A qualification is told step by step and verdict by verdict as it goes, and whole to a page that
+// opens after its end; any other run says it is none.
+TEST_F(LiveRunOnTheStream, AQualificationIsToldAsItGoesAndWholeToAPageOpenedAfterItsEnd) {
+  ASSERT_TRUE(page.readUntil("\"rows\":[]},\"qualification\":null}\n\n")) << "no qualification yet";
+
+  run.qualifying("background 1 of 2 (the film out of the beam)");
+  EXPECT_TRUE(page.readUntil("event: qualification\ndata: {\"step\":\"background 1 of 2 (the film out of the beam)\","
+                             "\"tests\":[],\"verdict\":null,\"report\":null}\n\n"));
+  run.qualifying("computing the tests");
+  run.verdict("wavenumber accuracy", false, "the band at 3060.0 cm-1 was found at 3062.10 (+2.10; tolerance \u00b11.5)");
+  run.verdict("resolution", true, "18.9 > 18 and 12.4 > 12 %T");
+  EXPECT_TRUE(page.readUntil("{\"name\":\"resolution\",\"passed\":true,\"detail\":\"18.9 > 18 and 12.4 > 12 %T\"}],"
+                             "\"verdict\":null,\"report\":null}\n\n"))
+      << "each test's verdict is told as it is known, before the whole";
+  run.verdict("wavenumber accuracy", true, "7 of 7 bands within tolerance");  // told again: replaced in its place
+  run.qualified(true, "/lab/qualification-7/qualification.html");
+  const std::string whole = "{\"step\":\"computing the tests\",\"tests\":[{\"name\":\"wavenumber accuracy\",\"passed\":true,"
+                            "\"detail\":\"7 of 7 bands within tolerance\"},{\"name\":\"resolution\",\"passed\":true,\"detail\":"
+                            "\"18.9 > 18 and 12.4 > 12 %T\"}],\"verdict\":\"pass\",\"report\":\"/lab/qualification-7/qualification.html\"}";
+  EXPECT_TRUE(page.readUntil("event: qualification\ndata: " + whole + "\n\n"));
+  const std::string late = get(server.port(), "/run.json");
+  EXPECT_TRUE(late.ends_with(",\"qualification\":" + whole + "}")) << late;
 }
 
 std::string failureOf(const std::function<void()>& start) {

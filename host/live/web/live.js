@@ -1,6 +1,7 @@
 // The live view's page: follows the host's event stream (/events), shows the run's state and files,
 // and draws the newest file's interferogram, centre burst and spectrum with uPlot, with the files
-// the user ticks drawn under it, and the tracked bands' areas over time when the run tracks bands.
+// the user ticks drawn under it, the tracked bands' areas over time when the run tracks bands, and
+// a qualification's step, its tests' verdicts and the whole verdict when the run is one.
 // Every text that comes from the host is set as text, never as HTML.
 'use strict';
 
@@ -36,6 +37,9 @@
   // area or null, ...]}). A band's place in the list is its place in each row's arrays. The host
   // tells the bands when it knows them: in the run at connection, or later in a "trend" event.
   const trend = { kind: '', bands: [], rows: new Map() };
+  // A qualification's course ({step, tests: [{name, passed, detail}], verdict: 'pass' | 'fail' |
+  // null, report}), or null for a run that is none. Told whole, in the run and each "qualification" event.
+  let qualification = null;
 
   // ---- small helpers --------------------------------------------------------------------------
   function el(tag, className, text) {
@@ -140,6 +144,7 @@
     if (typeof state.spectrum === 'string' && state.spectrum) spectrumTitle += ` · ${state.spectrum}`;
     if (typeof state.background === 'string' && state.background) spectrumTitle += ` (background ${state.background})`;
     title.textContent = spectrumTitle;
+    renderQualification();
   }
 
   // The host's newest remarks on the run's course (a timed series' slip): no problem, so quiet and
@@ -563,6 +568,95 @@
     }, data, container);
   }
 
+  // ---- a qualification --------------------------------------------------------------------------
+  function takeQualification(value) {
+    if (!value || typeof value !== 'object') {
+      qualification = null;
+      return;
+    }
+    const text = (v) => (typeof v === 'string' ? v : '');
+    qualification = {
+      step: text(value.step),
+      tests: (Array.isArray(value.tests) ? value.tests : [])
+        .filter((t) => t && typeof t === 'object' && typeof t.name === 'string' && t.name && typeof t.passed === 'boolean')
+        .map((t) => ({ name: t.name, passed: t.passed, detail: text(t.detail) })),
+      verdict: value.verdict === 'pass' || value.verdict === 'fail' ? value.verdict : null,
+      report: text(value.report),
+    };
+  }
+
+  // Sets a node's text only when it changes, so a live region speaks only of what is new.
+  function setText(node, text) {
+    if (node.textContent !== text) node.textContent = text;
+  }
+
+  // The panel, shown only for a qualification. Rows are kept by the test's name and changed in
+  // place, so a screen reader hears each new verdict once, not the whole table again.
+  function renderQualification() {
+    const panel = $('qualification');
+    panel.hidden = qualification === null;
+    if (!qualification) return;
+    setText($('qualification-step'), qualification.step || 'starting');
+    // Once decided, the verdict says where the qualification stands.
+    $('qualification-step-line').hidden = qualification.verdict !== null;
+
+    const body = $('qualification-tests');
+    const rows = new Map([...body.rows].map((row) => [row.dataset.name, row]));
+    for (const name of rows.keys()) if (!qualification.tests.some((t) => t.name === name)) rows.get(name).remove();
+    for (const test of qualification.tests) {
+      let row = rows.get(test.name);
+      if (!row) {
+        row = body.insertRow();
+        row.dataset.name = test.name;
+        row.append(el('td', 'test-name', test.name), el('td', 'result'), el('td', 'test-detail'));
+      }
+      const word = test.passed ? 'pass' : 'fail';
+      if (row.dataset.passed !== String(test.passed)) {
+        row.dataset.passed = String(test.passed);
+        const result = row.cells[1];
+        result.dataset.passed = String(test.passed);
+        const mark = el('span', '', test.passed ? '✓ ' : '✗ ');
+        mark.setAttribute('aria-hidden', 'true');
+        result.replaceChildren(mark, document.createTextNode(word));
+      }
+      setText(row.cells[2], test.detail);
+    }
+    body.dataset.tests = String(qualification.tests.length);
+    $('qualification-waiting').hidden = qualification.tests.length > 0;
+
+    // With no verdict a run that has ended did not finish its qualification: the banner says why.
+    const verdict = $('qualification-verdict');
+    const failed = qualification.tests.filter((t) => !t.passed).length;
+    const total = qualification.tests.length;
+    let said = '';
+    let kind = '';
+    if (qualification.verdict === 'pass') {
+      said = `Passed: ${total === 1 ? 'the test' : `all ${total} tests`} passed`;
+      kind = 'pass';
+    } else if (qualification.verdict === 'fail') {
+      said = `Failed: ${failed} of ${plural(total, 'test')} failed`;
+      kind = 'fail';
+    } else if (state && ENDED.has(state.phase)) {
+      said = 'No verdict: the qualification did not finish';
+      kind = 'none';
+    }
+    // Never hidden: a live region that appears is not always read out, one whose text changes is.
+    verdict.dataset.verdict = kind;
+    setText(verdict, said);
+
+    const report = $('qualification-report');
+    if (qualification.report) {
+      // The host serves no report yet: its path, for the user to open.
+      const shown = report.querySelector('.path');
+      if (!shown || shown.textContent !== qualification.report) {
+        report.replaceChildren(el('span', 'muted', 'Report '), el('span', 'path', qualification.report));
+      }
+      report.hidden = false;
+    } else {
+      report.hidden = true;
+    }
+  }
+
   // ---- the event stream -------------------------------------------------------------------------
   function parse(event) {
     try {
@@ -593,7 +687,9 @@
     if (Array.isArray(run.files)) for (const entry of run.files) addFile(entry);
     // Cached data stays only for files that are still the same file (a new run reuses numbers).
     for (const [n, hit] of cache) if (!files.has(n) || fileKey(files.get(n)) !== hit.key) cache.delete(n);
+    takeQualification(run.qualification);
     if (run.state) takeState(run.state);
+    else renderQualification();
     takeTrend(run.trend);
     setConnection('live', 'live');
     renderFiles();
@@ -614,6 +710,11 @@
     drawTrend();
     const spectrum = charts['chart-spectrum'].plot;
     if (spectrum) spectrum.redraw(false, false);
+  }
+
+  function onQualification(event) {
+    takeQualification(parse(event));
+    renderQualification();
   }
 
   function onFile(event) {
@@ -643,6 +744,7 @@
     source.addEventListener('state', onState);
     source.addEventListener('row', onRow);
     source.addEventListener('trend', onTrend);
+    source.addEventListener('qualification', onQualification);
     source.addEventListener('open', () => setConnection('live', 'live'));
     source.addEventListener('error', () => {
       if (state && ENDED.has(state.phase)) setConnection('ended', 'the host has ended the live view');

@@ -3,18 +3,21 @@
 //
 //   node live_view_test.mjs HOST BENCHSIM OUTPUT_FOLDER LIBRARY
 //
-// Four runs: four files taken whole with a band tracked (the page draws each one and its point on
+// Five runs: four files taken whole with a band tracked (the page draws each one and its point on
 // the trend with the band shaded on the spectrum, catches up after a reload, says finished, and says
 // so when the host ends; it works opened at localhost too, and a name that a site points at
 // 127.0.0.1 is refused); a bench killed after the first file (the page shows the host's error); the
 // demo's series with the page opened before its background is in, when the run knows no band yet
-// (the page must then draw the trend and shade the band, and count the background apart); and the
+// (the page must then draw the trend and shade the band, and count the background apart); the
 // stand-in host (mock_server.mjs) telling the bands late and remarks of slips, which stay apart from
-// the error banner. LIBRARY is the driver the demo runs on, copied so that its log, written beside
-// it, is this test's own. Prints one line per failure; exit 0 when all is well, 1 on a failure, 77 (a
-// skip) when there is no Chromium. Writes live-view.png (two files in, 1280×900) and bench-killed.png
-// (the error shown) to OUTPUT_FOLDER. The runs happen in a fresh temporary folder, removed after a
-// pass and kept (its path printed) after a failure.
+// the error banner; and the stand-in host running a qualification (the panel follows its steps and
+// each test's verdict before the whole, a page opened after the end shows them all, pass and fail
+// in words and colours, and one whose bench is lost mid-way says it has no verdict). LIBRARY is the
+// driver the demo runs on, copied so that its log, written beside it, is this test's own. Prints
+// one line per failure; exit 0 when all is well, 1 on a failure, 77 (a skip) when there is no
+// Chromium. Writes live-view.png (two files in, 1280×900), bench-killed.png (the error shown) and
+// qualification.png (its end) to OUTPUT_FOLDER. The runs happen in a fresh temporary folder,
+// removed after a pass and kept (its path printed) after a failure.
 //
 // Every wait is on something the host or the page reports; its bound is only for a broken program.
 import { spawn } from 'node:child_process';
@@ -197,20 +200,26 @@ async function openPage(url) {
     // Everything the page asks for must load and run.
     if (message.type() === 'error') page.problems.push(`console: ${message.text()}`);
   });
-  page.shown = { newest: [], fileOf: new Set() };
-  await page.exposeFunction('reportShown', (newest, file) => {
+  // qualification: each "step | tests decided | verdict" the panel showed, in order.
+  page.shown = { newest: [], fileOf: new Set(), qualification: [] };
+  await page.exposeFunction('reportShown', (newest, file, qualification) => {
     if (newest && newest !== page.shown.newest.at(-1)) page.shown.newest.push(newest);
     if (file) page.shown.fileOf.add(file);
+    if (qualification && qualification !== page.shown.qualification.at(-1)) page.shown.qualification.push(qualification);
   });
   await page.addInitScript(() => {
     let last = '';
     const report = () => {
       const newest = Number(document.body?.dataset.newest || 0);
       const under = /\bfile (\d+) of \d+/.exec(document.getElementById('state-line')?.textContent ?? '');
-      const now = `${newest} ${under ? under[1] : 0}`;
+      const panel = document.getElementById('qualification');
+      const qualification = panel && !panel.hidden ? [document.getElementById('qualification-step').textContent,
+        document.getElementById('qualification-tests').rows.length,
+        document.getElementById('qualification-verdict').dataset.verdict].join(' | ') : '';
+      const now = `${newest} ${under ? under[1] : 0} ${qualification}`;
       if (now === last) return;
       last = now;
-      window.reportShown(newest, under ? Number(under[1]) : 0);
+      window.reportShown(newest, under ? Number(under[1]) : 0, qualification);
     };
     new MutationObserver(report).observe(document, {
       subtree: true, childList: true, characterData: true, attributes: true, attributeFilter: ['data-newest'],
@@ -236,6 +245,22 @@ const look = (page) => page.evaluate(() => ({
   fileCount: document.getElementById('file-count')?.textContent ?? '',
   backgroundsListed: [...document.querySelectorAll('#file-list li[data-background]')].map((li) => Number(li.dataset.number)),
   remarks: [...document.querySelectorAll('#remarks:not([hidden]) li')].map((li) => li.textContent),
+  qualification: (() => {
+    const panel = document.getElementById('qualification');
+    if (!panel || panel.hidden || !panel.getClientRects().length) return null;
+    const verdict = document.getElementById('qualification-verdict');
+    return {
+      step: document.getElementById('qualification-step-line').hidden ? '' : document.getElementById('qualification-step').textContent,
+      tests: [...document.querySelectorAll('#qualification-tests tr')].map((row) => {
+        const result = row.cells[1];
+        return { name: row.cells[0].textContent, result: result.textContent, detail: row.cells[2].textContent,
+          colour: getComputedStyle(result).color };
+      }),
+      verdict: verdict.textContent,
+      verdictColour: getComputedStyle(verdict).color,
+      report: document.getElementById('qualification-report').hidden ? '' : document.getElementById('qualification-report').textContent,
+    };
+  })(),
 }));
 
 // Waits for a condition on the page as `look` sees it.
@@ -401,10 +426,68 @@ async function standInHost() {
   const end = await pageUntil(page, (v) => /\bfinished\b/.test(v.stateLine) && v.trendRows === 5 && v.shadedBands === 2
     && v.remarks.length === 3, 'the page did not draw the bands told late (5 rows, 2 shaded) and the 3 newest remarks');
   if (end.banner) fail(`remarks of slips stand in the error banner: "${end.banner}"`);
+  if (end.qualification) fail('a run that is no qualification shows the qualification panel');
   if (!/file 5 starts 0\.4 s late/.test(end.remarks[0] ?? '')) fail(`the newest remark is not first: ${end.remarks.join(' | ')}`);
   for (const problem of page.problems) fail(`the page (stand-in host): ${problem}`);
   mock.kill('SIGINT');
   await page.context().close();
+}
+
+// ---- a qualification: its steps, each test's verdict as it is known, the whole -------------------
+async function qualificationRun() {
+  const mock = start(process.execPath, [path.join(path.dirname(new URL(import.meta.url).pathname), 'mock_server.mjs'),
+    '--port', '0', '--files', '4', '--seconds', '0.4', '--qualify', '--wait-for-page']);
+  const url = (await lineOf(mock, URL_LINE, 'the stand-in host printed no URL')).trim();
+  const page = await openPage(url);
+  const end = await pageUntil(page, (v) => /\bfinished\b/.test(v.stateLine) && v.qualification?.tests.length === 5
+    && v.qualification.report, 'the qualification panel did not show five verdicts, the whole and the report at the end');
+  // Followed from the start: every step, then the verdicts one by one before the whole.
+  const shown = page.shown.qualification;
+  const saw = (text) => shown.some((s) => s.startsWith(text));
+  for (const step of ['background 1 of 2 (the film out of the beam) | 0 | ', 'background 2 of 2', 'sample 2 of 2 (the film in the beam)',
+    ...[1, 2, 3, 4, 5].map((n) => `computing the tests | ${n} | `)]) {
+    if (!saw(step)) fail(`the qualification panel never showed "${step}…" as the run went (it showed: ${shown.join(' / ')})`);
+  }
+  if (!shown.at(-1).endsWith('| 5 | fail')) fail(`the panel's last word is "${shown.at(-1)}", not five verdicts and a fail`);
+
+  // What a user must read at the end, and a page opened after it must show the same.
+  const check = (v, who) => {
+    const q = v.qualification;
+    if (!q) return fail(`${who}: no qualification panel`);
+    const results = q.tests.map((t) => `${t.name}: ${t.result.trim()}`).join(', ');
+    if (results !== 'wavenumber accuracy: ✓ pass, resolution: ✓ pass, 100% line: ✓ pass, energy: ✗ fail, repeatability: ✓ pass')
+      fail(`${who}: the tests read "${results}"`);
+    // Pass and fail in words and in colour, not colour alone.
+    const energy = q.tests.find((t) => t.name === 'energy');
+    if (!energy || energy.colour === q.tests[0].colour) fail(`${who}: a failed test has the colour of a passed one`);
+    if (!/58 % of the reference/.test(energy?.detail ?? '')) fail(`${who}: the failed test's detail reads "${energy?.detail}"`);
+    if (q.verdict !== 'Failed: 1 of 5 tests failed') fail(`${who}: the whole verdict reads "${q.verdict}"`);
+    if (!q.report.endsWith('/home/lab/2026-12-07/run/qualification-001/qualification.html'))
+      fail(`${who}: the report line reads "${q.report}"`);
+    if (q.step) fail(`${who}: the step "${q.step}" is still shown beside the whole verdict`);
+  };
+  check(end, 'the page opened at the start');
+  const late = await openPage(url);
+  check(await pageUntil(late, (v) => /\bfinished\b/.test(v.stateLine) && v.qualification?.tests.length === 5 && v.newest === 4,
+    'a page opened after the qualification did not show its five verdicts and draw its last file'), 'a page opened after the end');
+  await picture(late, 'qualification.png');
+  for (const p of [page, late]) for (const problem of p.problems) fail(`the page (qualification): ${problem}`);
+  mock.kill('SIGINT');
+  await page.context().close();
+  await late.context().close();
+
+  // A bench lost after the backgrounds: no verdict, said as such beside the host's error.
+  const lost = start(process.execPath, [path.join(path.dirname(new URL(import.meta.url).pathname), 'mock_server.mjs'),
+    '--port', '0', '--files', '4', '--seconds', '0.4', '--qualify', '--fail-after', '2', '--wait-for-page']);
+  const lostPage = await openPage((await lineOf(lost, URL_LINE, 'the stand-in host printed no URL')).trim());
+  const failed = await pageUntil(lostPage, (v) => v.phase === 'failed' && v.qualification?.verdict,
+    'a qualification that failed mid-way shows no word on its verdict');
+  if (failed.qualification.verdict !== 'No verdict: the qualification did not finish' || !failed.banner
+    || !failed.qualification.step.startsWith('background 2 of 2'))
+    fail(`a qualification that failed mid-way reads "${failed.qualification.verdict}" at step "${failed.qualification.step}" with the banner "${failed.banner}"`);
+  for (const problem of lostPage.problems) fail(`the page (qualification failed): ${problem}`);
+  lost.kill('SIGINT');
+  await lostPage.context().close();
 }
 
 // ---- main ---------------------------------------------------------------------------------------
@@ -426,7 +509,7 @@ try {
     timeout: PATIENCE_MS,
   });
   for (const [name, scenario] of [['whole run', wholeRun], ['bench killed', benchKilled], ['demo series', demoSeries],
-    ['stand-in host', standInHost]]) {
+    ['stand-in host', standInHost], ['qualification', qualificationRun]]) {
     try {
       await scenario();
     } catch (error) {

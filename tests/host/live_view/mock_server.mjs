@@ -3,7 +3,7 @@
 //
 //   node tests/host/live_view/mock_server.mjs [--port 8765] [--files 4] [--seconds 4]
 //        [--fail-after K] [--no-spectrum K] [--unreadable K] [--end-stream] [--bench PIDFILE]
-//        [--track] [--bad-trend] [--track-late] [--slips] [--wait-for-page]
+//        [--track] [--bad-trend] [--track-late] [--slips] [--qualify] [--wait-for-page]
 //
 // --fail-after K: the run fails once file K is in (the error banner); --no-spectrum K: file K has no
 // spectrum; --unreadable K: file K cannot be read back; --end-stream: the event streams are closed once the run is over (the host has gone);
@@ -13,6 +13,8 @@
 // file 1 is in (a "trend" event, as the demo's host learns them after its background); --slips: from
 // file 2 on each file starts late, a remark on the state (no error); --wait-for-page: the run starts
 // when the first page has connected, so that page has seen it all (the browser test's stand-in host).
+// --qualify: the run is a qualification, its first two files the backgrounds, the rest the samples,
+// each a step; then the five tests' verdicts one by one (energy fails), the whole and its report.
 // Like the host it prints the URL, a line when the run is over, and ends on Ctrl-C.
 import http from 'node:http';
 import fs from 'node:fs';
@@ -48,6 +50,7 @@ const trackLate = args.includes('--track-late');
 const tracked = badTrend || trackLate || args.includes('--track');
 const slips = args.includes('--slips');
 const waitForPage = args.includes('--wait-for-page');
+const qualify = args.includes('--qualify');
 
 const began = Date.now();
 let endedAt = 0;
@@ -69,7 +72,9 @@ function stateJson() {
   const elapsed = ((ended ? endedAt : Date.now()) - began) / 1000;
   return JSON.stringify({ ...state, elapsed, remaining: ended ? null : Math.max(0, total * secondsPerFile - elapsed) });
 }
-const runJson = () => `{"state":${stateJson()},"files":${JSON.stringify(saved)},"trend":${JSON.stringify(trend)}}`;
+const qualification = qualify ? { step: '', tests: [], verdict: null, report: null } : null;
+const runJson = () => `{"state":${stateJson()},"files":${JSON.stringify(saved)},"trend":${JSON.stringify(trend)},` +
+  `"qualification":${JSON.stringify(qualification)}}`;
 function publish(event, json) {
   for (const res of streams) res.write(`event: ${event}\ndata: ${json}\n\n`);
 }
@@ -118,8 +123,43 @@ function failRun(line) {
   console.log('the live view stays open until Ctrl-C');
 }
 
+// What the qualification's tests decide, one by one once every file is in.
+const VERDICTS = [
+  ['wavenumber accuracy', true, '7 of 7 bands within tolerance'],
+  ['resolution', true, '2870/2849.5: 21.3 %T (above 18); 1589/1583: 13.8 %T (above 12)'],
+  ['100% line', true, 'noise 0.021 %T RMS in 2000–2200 cm⁻¹ (limit 0.1)'],
+  ['energy', false, 'the single beam at 1000 cm⁻¹ is 58 % of the reference (at least 70 %)'],
+  ['repeatability', true, 'band positions within 0.03 cm⁻¹ (SD) over 2 samples'],
+];
+
+function qualifying(text) {
+  qualification.step = text;
+  publish('qualification', JSON.stringify(qualification));
+}
+
+function decide(i) {
+  if (i < VERDICTS.length) {
+    const [name, passed, detail] = VERDICTS[i];
+    qualification.tests.push({ name, passed, detail });
+    publish('qualification', JSON.stringify(qualification));
+    setTimeout(() => decide(i + 1), secondsPerFile * 250);
+    return;
+  }
+  qualification.verdict = qualification.tests.every((t) => t.passed) ? 'pass' : 'fail';
+  qualification.report = `${state.folder}/qualification-001/qualification.html`;
+  publish('qualification', JSON.stringify(qualification));
+  step(total + 1);
+}
+
 function step(k) {
   if (state.phase === 'failed') return;
+  if (qualify && k <= total) {
+    qualifying(k <= 2 ? `background ${k} of 2 (the film out of the beam)` : `sample ${k - 2} of ${total - 2} (the film in the beam)`);
+  }
+  if (qualify && k === total + 1 && !qualification.tests.length) {
+    qualifying('computing the tests');
+    return setTimeout(() => decide(0), secondsPerFile * 250);
+  }
   if (k > total) {
     console.log('all files saved; the live view stays open until Ctrl-C');
     state.phase = 'finished';
