@@ -62,7 +62,7 @@ extern "C" {
 #define DORVANE_SPECTRA_ERROR_NULL_POINTER (-1)    /**< a pointer that must not be NULL was NULL */
 #define DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS (-2)  /**< fewer than 2 points, or none on one side for Mertz */
 #define DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS (-3) /**< the zero-filled transform would pass 2^24 points */
-#define DORVANE_SPECTRA_ERROR_BAD_OPTION (-4)      /**< an option or parameter outside its documented values (a NaN wavenumber, a window of 0 or less) */
+#define DORVANE_SPECTRA_ERROR_BAD_OPTION (-4)      /**< an option or parameter outside its documented values (a NaN, a window <= 0) */
 #define DORVANE_SPECTRA_ERROR_NOT_FINITE (-5)      /**< a NaN or an infinity among points that must all be finite */
 #define DORVANE_SPECTRA_ERROR_NO_SIGNAL (-6)       /**< every point equal: nothing to transform */
 #define DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL (-7)/**< the caller's buffer cannot hold the result */

@@ -44,13 +44,13 @@ struct QualifyLimits {
 // differences are the European Pharmacopoeia's (2.2.24) and USP <854>'s polystyrene check, the
 // differences for a film about 0.04 mm thick. 2 cm-1 is the coarsest nominal resolution at which
 // 1583 and 1589 cm-1 (6 cm-1 apart) still part after strong apodization. The rest are ours: a band
-// at least 2 %T deep stands well clear of a healthy line's noise; 2000-2200 cm-1 is where the
-// pharmacopoeias' and ASTM E1421's noise checks look (little water or CO2), 1000-1100 cm-1 a second
-// quiet stretch in the fingerprint, where a cooled or a DTGS detector is weaker; 0.1 %T RMS, 0.5 %T
-// peak to peak and 2 %T of departure are what a healthy mid-infrared bench meets in a minute of
-// scans; energy at 4400 (near the short end, where misalignment shows first), 2500 (the middle,
-// clear of CO2 and water) and 1000 cm-1 (the long end, where the source and beamsplitter fade), 70 %
-// of the reference as labs commonly take it; 0.1 cm-1 and 0.5 %T of spread over 5 samples.
+// at least 2 %T deep stands well clear of a healthy line's noise; 2000-2200 cm-1 has no water or CO2
+// bands, 1000-1100 cm-1 is a second quiet stretch at the long end, where the detector is weaker;
+// 0.1 %T RMS, 0.5 %T peak to peak and 2 %T of departure are what a healthy mid-infrared bench meets
+// in a minute of scans; energy at 4400 (near the short end, where misalignment shows first), 2500
+// (the middle, clear of CO2 and water) and 1000 cm-1 (the long end, where the source fades), 70 % of
+// the reference: more than a healthy bench drifts, less than a misaligned one loses; 0.1 cm-1 (a
+// tenth of the smallest tolerance) and 0.5 %T of spread over 5 samples. docs/processing.md tabulates them.
 inline constexpr QualifyLimits kDefaultQualifyLimits{
     .bandPositions = {3060.0, 2849.5, 1942.9, 1601.2, 1583.0, 1154.5, 1028.3},
     .bandTolerances = {1.5, 1.5, 1.5, 1.0, 1.0, 1.0, 1.0},

@@ -42,7 +42,8 @@ TEST(BandPosition, LorentzianBandsAreFoundBetweenPointsAndNoBandIsNeverABand) {
   // Each band a little off its listed place (as a bench's axis error would put it), with neighbours
   // on its flanks as in the film.
   std::vector<Absorption> bands;
-  for (std::size_t i = 0; i < kQualifyBands; ++i) bands.push_back({limits.bandPositions[i] + 0.137 * (i % 3) - 0.11, 0.4, 1.5});
+  for (std::size_t i = 0; i < kQualifyBands; ++i)
+    bands.push_back({limits.bandPositions[i] + 0.137 * static_cast<double>(i % 3) - 0.11, 0.4, 1.5});
   bands.push_back({3026.4, 0.8, 3});
   bands.push_back({1592.0, 0.05, 2});
   const std::vector<double> film = transmittance(kFilmAxis, bands);
