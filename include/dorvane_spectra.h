@@ -217,7 +217,8 @@ typedef struct dorvane_qualify_limits {
   double noise_high[DORVANE_QUALIFY_NOISE_RANGES]; /**< cm-1: 2200, 1100 */
   double noise_rms_most;          /**< %T: 0.1 */
   double noise_peak_to_peak_most; /**< %T: 0.5 */
-  double departure_low, departure_high; /**< cm-1: where the 100 % line's largest departure is sought: 600, 4000 */
+  double departure_low;           /**< cm-1: where the 100 % line's largest departure is sought, from 600 */
+  double departure_high;          /**< cm-1: to 4000 */
   double departure_most;          /**< %T: 2 */
   double energy_wavenumbers[DORVANE_QUALIFY_ENERGY_POINTS]; /**< cm-1: 4400, 2500, 1000 */
   double energy_half_width;       /**< cm-1 either side of each over which the level is averaged: 10 */
