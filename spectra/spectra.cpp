@@ -387,7 +387,7 @@ Error ratio(std::span<const double> sample, const Axis& sampleAxis, std::span<co
 
 Vertex parabolaVertex(double left, double middle, double right) {
   const double curvature = left - 2 * middle + right;
-  if (!(curvature != 0) || !std::isfinite(curvature)) return {0, middle};
+  if (curvature == 0 || !std::isfinite(curvature)) return {0, middle};
   const double offset = 0.5 * (left - right) / curvature;
   return {offset, middle - 0.25 * (left - right) * offset};
 }
