@@ -62,8 +62,8 @@ extern "C" {
 #define DORVANE_SPECTRA_ERROR_NULL_POINTER (-1)    /**< a pointer that must not be NULL was NULL */
 #define DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS (-2)  /**< fewer than 2 points, or none on one side for Mertz */
 #define DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS (-3) /**< the zero-filled transform would pass 2^24 points */
-#define DORVANE_SPECTRA_ERROR_BAD_OPTION (-4)      /**< an option outside its documented values */
-#define DORVANE_SPECTRA_ERROR_NOT_FINITE (-5)      /**< a NaN or an infinity among the points */
+#define DORVANE_SPECTRA_ERROR_BAD_OPTION (-4)      /**< an option or parameter outside its documented values (a NaN, a window <= 0) */
+#define DORVANE_SPECTRA_ERROR_NOT_FINITE (-5)      /**< a NaN or an infinity among points that must all be finite */
 #define DORVANE_SPECTRA_ERROR_NO_SIGNAL (-6)       /**< every point equal: nothing to transform */
 #define DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL (-7)/**< the caller's buffer cannot hold the result */
 #define DORVANE_SPECTRA_ERROR_AXIS_MISMATCH (-8)   /**< two spectra on different wavenumber axes */
@@ -191,6 +191,9 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectra_polystyrene_ban
  * makes. Transmittance goes in as the fraction dorvane_spectrum_ratio gives; every figure about it
  * comes out in %T (100 times the fraction), as the pharmacopoeias state their limits. Missing points
  * (NaN) are passed over; a range whose points are all missing is DORVANE_SPECTRA_ERROR_OUT_OF_RANGE.
+ * A range keeps the axis's points from low to high inclusive, clipped to the axis; a wavenumber, a
+ * window or a bound that is not finite, a window of 0 or less and an axis without a positive step are
+ * DORVANE_SPECTRA_ERROR_BAD_OPTION. The defaults' sources are in docs/processing.md.
  * @{
  */
 #define DORVANE_QUALIFY_BANDS 7          /**< the film's bands whose positions are checked */
@@ -214,7 +217,8 @@ typedef struct dorvane_qualify_limits {
   double noise_high[DORVANE_QUALIFY_NOISE_RANGES]; /**< cm-1: 2200, 1100 */
   double noise_rms_most;          /**< %T: 0.1 */
   double noise_peak_to_peak_most; /**< %T: 0.5 */
-  double departure_low, departure_high; /**< cm-1: where the 100 % line's largest departure is sought: 600, 4000 */
+  double departure_low;           /**< cm-1: where the 100 % line's largest departure is sought, from 600 */
+  double departure_high;          /**< cm-1: to 4000 */
   double departure_most;          /**< %T: 2 */
   double energy_wavenumbers[DORVANE_QUALIFY_ENERGY_POINTS]; /**< cm-1: 4400, 2500, 1000 */
   double energy_half_width;       /**< cm-1 either side of each over which the level is averaged: 10 */
@@ -229,17 +233,18 @@ typedef struct dorvane_qualify_limits {
 DORVANE_SPECTRA_API void DORVANE_SPECTRA_CALL dorvane_qualify_default_limits(dorvane_qualify_limits* limits);
 
 /** A band's position in a transmittance spectrum: the lowest point within listed ± window (cm-1),
- * refined to a fraction of a point by the vertex of the parabola through it and its two neighbours.
- * It must lie inside the window, not at its edge, and at least least_depth %T below the highest point
- * on each side of it within the window: otherwise DORVANE_SPECTRA_ERROR_NO_BAND (no film in the beam,
- * say). *position in cm-1, *percent the %T at the parabola's vertex. */
+ * refined to a fraction of a point by the vertex of the parabola through it and its two neighbours
+ * (left as the point itself when a neighbour is missing). It must lie inside the window, not at its
+ * edge, and at least least_depth %T (0 or more) below the highest point on each side of it within the
+ * window: otherwise DORVANE_SPECTRA_ERROR_NO_BAND (no film in the beam, say). The window must hold
+ * at least 3 points. *position in cm-1, *percent (may be NULL) the %T at the parabola's vertex. */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_band_position(const double* transmittance,
     const dorvane_spectrum_axis* axis, double listed, double window, double least_depth, double* position,
     double* percent);
 
 /** The resolution check: the highest %T within maximum_near ± window less the lowest %T within
- * minimum_near ± window, into *difference (%T); *maximum_at and *minimum_at (cm-1) where each lies.
- * Either may be NULL. */
+ * minimum_near ± window, both as measured at their points, into *difference (%T); *maximum_at and
+ * *minimum_at (cm-1) where each lies. Either may be NULL. */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_resolution(const double* transmittance,
     const dorvane_spectrum_axis* axis, double maximum_near, double minimum_near, double window,
     double* difference, double* maximum_at, double* minimum_at);
@@ -256,7 +261,7 @@ typedef struct dorvane_line_noise {
 
 /** The 100 % line's noise between low and high cm-1. `stride` (at least 1) is how many points apart
  * the differences are taken: the zero-filling factor, so that the points differenced are
- * independent. At least 3 points must be present. */
+ * independent. At least 3 points must be present, and one pair `stride` apart. */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_noise(const double* transmittance,
     const dorvane_spectrum_axis* axis, double low, double high, int32_t stride, dorvane_line_noise* noise);
 
@@ -265,7 +270,8 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_noise(cons
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_departure(const double* transmittance,
     const dorvane_spectrum_axis* axis, double low, double high, double* departure, double* wavenumber);
 
-/** A single-beam spectrum's level at `wavenumber`: the mean of its points within ± half_width cm-1. */
+/** A single-beam spectrum's level at `wavenumber`: the mean of its points within ± half_width cm-1
+ * (above 0). */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_level(const double* single_beam,
     const dorvane_spectrum_axis* axis, double wavenumber, double half_width, double* level);
 
@@ -278,9 +284,9 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_burst(const dou
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_spread(const double* values, int32_t count,
     double* mean, double* standard_deviation);
 
-/** The nominal resolution (cm-1) an interferogram of `points` points with its ZPD at zpd_index gives:
- * 1 / the longer side's path difference, before apodization, as the options' sampling spaces the
- * points. */
+/** The nominal resolution (cm-1) an interferogram of `points` points (at least 2) with its ZPD at
+ * zpd_index (0 .. points - 1) gives: 1 / the longer side's path difference, before apodization, as
+ * the options' sampling spaces the points: 1 / (max(zpd_index, points - 1 - zpd_index) dx). */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_nominal_resolution(int32_t points,
     int32_t zpd_index, const dorvane_spectrum_options* options, double* resolution);
 /** @} */

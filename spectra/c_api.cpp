@@ -3,10 +3,12 @@
 #include "dorvane_spectra.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <new>
 
 #include "spectra/calibration.h"
+#include "spectra/qualification.h"
 #include "spectra/spectra.h"
 
 namespace {
@@ -49,6 +51,18 @@ int32_t prepare(const double* interferogram, int32_t points, const dorvane_spect
   if (options.zpdSearch == ZpdSearch::Given && options.zpdIndex >= static_cast<std::size_t>(points))
     return DORVANE_SPECTRA_ERROR_BAD_OPTION;
   return DORVANE_SPECTRA_OK;
+}
+
+// The values of a spectrum and its axis, checked: DORVANE_SPECTRA_OK when the measure may go on.
+int32_t spectrumFromC(const double* values, const dorvane_spectrum_axis* c, Axis& axis) {
+  if (values == nullptr || c == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  if (!fromC(*c, axis)) return DORVANE_SPECTRA_ERROR_BAD_OPTION;
+  return DORVANE_SPECTRA_OK;
+}
+
+template <std::size_t n>
+void copyInto(const std::array<double, n>& from, double (&to)[n]) {
+  std::copy(from.begin(), from.end(), to);
 }
 
 }  // namespace
@@ -174,6 +188,137 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectra_polystyrene_ban
   return DORVANE_SPECTRA_OK;
 }
 
+DORVANE_SPECTRA_API void DORVANE_SPECTRA_CALL dorvane_qualify_default_limits(dorvane_qualify_limits* limits) {
+  if (limits == nullptr) return;
+  const QualifyLimits& d = kDefaultQualifyLimits;
+  *limits = {};
+  copyInto(d.bandPositions, limits->band_positions);
+  copyInto(d.bandTolerances, limits->band_tolerances);
+  limits->band_window = d.bandWindow;
+  limits->band_least_depth = d.bandLeastDepth;
+  copyInto(d.resolutionMaxima, limits->resolution_maxima);
+  copyInto(d.resolutionMinima, limits->resolution_minima);
+  copyInto(d.resolutionWindows, limits->resolution_windows);
+  copyInto(d.resolutionLeast, limits->resolution_least);
+  limits->resolution_coarsest = d.resolutionCoarsest;
+  copyInto(d.noiseLow, limits->noise_low);
+  copyInto(d.noiseHigh, limits->noise_high);
+  limits->noise_rms_most = d.noiseRmsMost;
+  limits->noise_peak_to_peak_most = d.noisePeakToPeakMost;
+  limits->departure_low = d.departureLow;
+  limits->departure_high = d.departureHigh;
+  limits->departure_most = d.departureMost;
+  copyInto(d.energyWavenumbers, limits->energy_wavenumbers);
+  limits->energy_half_width = d.energyHalfWidth;
+  limits->energy_least_share = d.energyLeastShare;
+  limits->repeat_samples = d.repeatSamples;
+  limits->repeat_position_most = d.repeatPositionMost;
+  copyInto(d.repeatBands, limits->repeat_bands);
+  limits->repeat_percent_most = d.repeatPercentMost;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_band_position(const double* transmittance,
+    const dorvane_spectrum_axis* c, double listed, double window, double least_depth, double* position,
+    double* percent) {
+  if (position == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  Axis axis;
+  if (const int32_t result = spectrumFromC(transmittance, c, axis); result != DORVANE_SPECTRA_OK) return result;
+  BandMinimum band{};
+  const Error error = bandPosition({transmittance, axis.points}, axis, listed, window, least_depth, band);
+  if (error != Error::None) return static_cast<int32_t>(error);
+  *position = band.position;
+  if (percent != nullptr) *percent = band.percent;
+  return DORVANE_SPECTRA_OK;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_resolution(const double* transmittance,
+    const dorvane_spectrum_axis* c, double maximum_near, double minimum_near, double window, double* difference,
+    double* maximum_at, double* minimum_at) {
+  if (difference == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  Axis axis;
+  if (const int32_t result = spectrumFromC(transmittance, c, axis); result != DORVANE_SPECTRA_OK) return result;
+  ResolutionDifference found{};
+  const Error error =
+      resolutionDifference({transmittance, axis.points}, axis, maximum_near, minimum_near, window, found);
+  if (error != Error::None) return static_cast<int32_t>(error);
+  *difference = found.difference;
+  if (maximum_at != nullptr) *maximum_at = found.maximumAt;
+  if (minimum_at != nullptr) *minimum_at = found.minimumAt;
+  return DORVANE_SPECTRA_OK;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_noise(const double* transmittance,
+    const dorvane_spectrum_axis* c, double low, double high, int32_t stride, dorvane_line_noise* noise) {
+  if (noise == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  Axis axis;
+  if (const int32_t result = spectrumFromC(transmittance, c, axis); result != DORVANE_SPECTRA_OK) return result;
+  if (stride < 1) return DORVANE_SPECTRA_ERROR_BAD_OPTION;
+  LineNoise found{};
+  const Error error = lineNoise({transmittance, axis.points}, axis, low, high, static_cast<std::size_t>(stride), found);
+  if (error != Error::None) return static_cast<int32_t>(error);
+  *noise = {found.mean, found.rms, found.peakToPeak, found.differenceRms, static_cast<int32_t>(found.points)};
+  return DORVANE_SPECTRA_OK;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_departure(const double* transmittance,
+    const dorvane_spectrum_axis* c, double low, double high, double* departure, double* wavenumber) {
+  if (departure == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  Axis axis;
+  if (const int32_t result = spectrumFromC(transmittance, c, axis); result != DORVANE_SPECTRA_OK) return result;
+  LineDeparture found{};
+  const Error error = lineDeparture({transmittance, axis.points}, axis, low, high, found);
+  if (error != Error::None) return static_cast<int32_t>(error);
+  *departure = found.departure;
+  if (wavenumber != nullptr) *wavenumber = found.wavenumber;
+  return DORVANE_SPECTRA_OK;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_level(const double* single_beam,
+    const dorvane_spectrum_axis* c, double wavenumber, double half_width, double* level) {
+  if (level == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  Axis axis;
+  if (const int32_t result = spectrumFromC(single_beam, c, axis); result != DORVANE_SPECTRA_OK) return result;
+  double found = 0;
+  const Error error = levelAt({single_beam, axis.points}, axis, wavenumber, half_width, found);
+  if (error != Error::None) return static_cast<int32_t>(error);
+  *level = found;
+  return DORVANE_SPECTRA_OK;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_burst(const double* interferogram, int32_t points,
+    double* amplitude) {
+  if (interferogram == nullptr || amplitude == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  if (points < 2) return DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS;
+  double found = 0;
+  const Error error = burstAmplitude({interferogram, static_cast<std::size_t>(points)}, found);
+  if (error != Error::None) return static_cast<int32_t>(error);
+  *amplitude = found;
+  return DORVANE_SPECTRA_OK;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_spread(const double* values, int32_t count,
+    double* mean, double* standard_deviation) {
+  if (values == nullptr || mean == nullptr || standard_deviation == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  if (count < 2) return DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS;
+  Spread found{};
+  const Error error = spreadOf({values, static_cast<std::size_t>(count)}, found);
+  if (error != Error::None) return static_cast<int32_t>(error);
+  *mean = found.mean;
+  *standard_deviation = found.standardDeviation;
+  return DORVANE_SPECTRA_OK;
+}
+
+DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_spectrum_nominal_resolution(int32_t points,
+    int32_t zpd_index, const dorvane_spectrum_options* c, double* resolution) {
+  if (c == nullptr || resolution == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
+  Options options;
+  if (!fromC(*c, options)) return DORVANE_SPECTRA_ERROR_BAD_OPTION;
+  if (points < 2) return DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS;
+  if (zpd_index < 0 || zpd_index >= points) return DORVANE_SPECTRA_ERROR_BAD_OPTION;
+  *resolution = nominalResolution(static_cast<std::size_t>(points), static_cast<std::size_t>(zpd_index), options.sampling);
+  return DORVANE_SPECTRA_OK;
+}
+
 DORVANE_SPECTRA_API const char* DORVANE_SPECTRA_CALL dorvane_spectra_error_text(int32_t code) {
   switch (code) {
     case DORVANE_SPECTRA_OK: return "no error";
@@ -181,11 +326,15 @@ DORVANE_SPECTRA_API const char* DORVANE_SPECTRA_CALL dorvane_spectra_error_text(
     case DORVANE_SPECTRA_ERROR_TOO_FEW_POINTS:
       return "too few points: an interferogram needs at least 2, and points on both sides of its ZPD for the Mertz phase";
     case DORVANE_SPECTRA_ERROR_TOO_MANY_POINTS: return "too many points: the zero-filled transform would pass 16 Mi points";
-    case DORVANE_SPECTRA_ERROR_BAD_OPTION: return "an option is outside its allowed values";
-    case DORVANE_SPECTRA_ERROR_NOT_FINITE: return "the interferogram holds a value that is not a finite number";
+    case DORVANE_SPECTRA_ERROR_BAD_OPTION: return "an option or a parameter is outside its allowed values";
+    case DORVANE_SPECTRA_ERROR_NOT_FINITE: return "a point holds a value that is not a finite number";
     case DORVANE_SPECTRA_ERROR_NO_SIGNAL: return "every point of the interferogram is the same: there is no signal to transform";
     case DORVANE_SPECTRA_ERROR_BUFFER_TOO_SMALL: return "the result buffer is too small";
     case DORVANE_SPECTRA_ERROR_AXIS_MISMATCH: return "the two spectra lie on different wavenumber axes";
+    case DORVANE_SPECTRA_ERROR_NO_BAND:
+      return "no band where one was looked for: no minimum deep enough inside the window (is the film in the beam?)";
+    case DORVANE_SPECTRA_ERROR_OUT_OF_RANGE:
+      return "a wavenumber range that is reversed, off the spectrum's axis, or holds too few points";
     default: return "unknown result code";
   }
 }

@@ -385,6 +385,13 @@ Error ratio(std::span<const double> sample, const Axis& sampleAxis, std::span<co
   return Error::None;
 }
 
+Vertex parabolaVertex(double left, double middle, double right) {
+  const double curvature = left - 2 * middle + right;
+  if (curvature == 0 || !std::isfinite(curvature)) return {0, middle};
+  const double offset = 0.5 * (left - right) / curvature;
+  return {offset, middle - 0.25 * (left - right) * offset};
+}
+
 std::vector<Band> findBands(std::span<const double> values, const Axis& axis, double low, double high,
                             double minHeight, double minProminence) {
   std::vector<Band> bands;
@@ -411,9 +418,8 @@ std::vector<Band> findBands(std::span<const double> values, const Axis& axis, do
       rightBase = std::min(rightBase, values[i]);
     }
     if (v - std::max(leftBase, rightBase) < minProminence) continue;
-    const double curvature = left - 2 * v + right;
-    const double offset = curvature < 0 ? 0.5 * (left - right) / curvature : 0.0;
-    bands.push_back({axis.at(k) + offset * axis.step, v - 0.25 * (left - right) * offset});
+    const Vertex vertex = parabolaVertex(left, v, right);
+    bands.push_back({axis.at(k) + vertex.offset * axis.step, vertex.value});
   }
   return bands;
 }

@@ -33,6 +33,8 @@ enum class Error {
   NotFinite = -5,
   NoSignal = -6,
   AxisMismatch = -8,
+  NoBand = -9,
+  OutOfRange = -10,
 };
 
 // The bench samples at the reference laser's zero crossings, every r-th one pair: dx = r / (2 sigmaL).
@@ -145,6 +147,14 @@ bool sameAxis(const Axis& a, const Axis& b);
 // Transmittance or absorbance of sample against background on one axis, NaN where undefined.
 Error ratio(std::span<const double> sample, const Axis& sampleAxis, std::span<const double> background,
             const Axis& backgroundAxis, Ratio kind, std::span<double> result);
+
+// The vertex of the parabola through three points one step apart: its offset from the middle point in
+// steps, and its value. The middle point itself when the three lie on a line (or one is missing).
+struct Vertex {
+  double offset;
+  double value;
+};
+Vertex parabolaVertex(double left, double middle, double right);
 
 struct Band {
   double position;  // cm-1

@@ -7,6 +7,8 @@
 
 dorvane.read(path) reads back a file the host saved (CSV or JCAMP-DX) as numpy arrays and a dict;
 dorvane.save(record, path) writes one as the host writes it (coadd.record, spectrum.record(...)).
+The performance qualification's measures (band_position, resolution, line_noise, ...) take numpy
+arrays; dorvane.read_qualification(path) reads the report `dorvane qualify` writes.
 
 The libraries are found through DORVANE_LIBRARY and DORVANE_SPECTRA_LIBRARY (their files' paths),
 then beside this package, then on the system's library path.
@@ -18,6 +20,9 @@ from .bench import (STATUS_ACQUIRING, STATUS_IDLE, STATUS_NEVER_OPENED, Bench, C
                     parse_block_list, parse_setup)
 from .files import SavedFile, read
 from .processing import APODIZATIONS, Spectrum, spectrum
+from .qualification import (BandPosition, Departure, LineNoise, Qualification, Resolution, Spread, band_position, burst,
+                            default_limits, level, line_departure, line_noise, nominal_resolution, read_qualification,
+                            resolution, spread)
 from .saving import FileParameter, InterferogramRecord, SpectrumRecord, save
 
 __version__ = "0.1.0"

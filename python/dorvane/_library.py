@@ -31,6 +31,29 @@ class SpectrumInfo(ctypes.Structure):
                 ("mean", F64)]
 
 
+# The array sizes of dorvane_spectra.h's qualification records (DORVANE_QUALIFY_...).
+QUALIFY_BANDS, QUALIFY_RESOLUTION_PAIRS, QUALIFY_NOISE_RANGES, QUALIFY_ENERGY_POINTS, QUALIFY_REPEAT_BANDS = 7, 2, 2, 3, 2
+
+
+class QualifyLimits(ctypes.Structure):
+    _fields_ = [("band_positions", F64 * QUALIFY_BANDS), ("band_tolerances", F64 * QUALIFY_BANDS),
+                ("band_window", F64), ("band_least_depth", F64),
+                ("resolution_maxima", F64 * QUALIFY_RESOLUTION_PAIRS),
+                ("resolution_minima", F64 * QUALIFY_RESOLUTION_PAIRS),
+                ("resolution_windows", F64 * QUALIFY_RESOLUTION_PAIRS),
+                ("resolution_least", F64 * QUALIFY_RESOLUTION_PAIRS), ("resolution_coarsest", F64),
+                ("noise_low", F64 * QUALIFY_NOISE_RANGES), ("noise_high", F64 * QUALIFY_NOISE_RANGES),
+                ("noise_rms_most", F64), ("noise_peak_to_peak_most", F64), ("departure_low", F64),
+                ("departure_high", F64), ("departure_most", F64), ("energy_wavenumbers", F64 * QUALIFY_ENERGY_POINTS),
+                ("energy_half_width", F64), ("energy_least_share", F64), ("repeat_samples", I32),
+                ("repeat_position_most", F64), ("repeat_bands", F64 * QUALIFY_REPEAT_BANDS),
+                ("repeat_percent_most", F64)]
+
+
+class LineNoise(ctypes.Structure):
+    _fields_ = [("mean", F64), ("rms", F64), ("peak_to_peak", F64), ("difference_rms", F64), ("points", I32)]
+
+
 # The 27 exports of dorvane.h: (result, arguments). Every one is cdecl, so CDLL on Windows too.
 DRIVER_SIGNATURES = {
     "spectrometer_open": (I32, [I32]),
@@ -70,6 +93,15 @@ SPECTRA_SIGNATURES = {
     "dorvane_spectrum_find_zpd": (I32, [DOUBLES, I32, _OPTIONS, I32_OUT]),
     "dorvane_spectrum_process": (I32, [DOUBLES, I32, _OPTIONS, DOUBLES, I32, ctypes.POINTER(SpectrumInfo)]),
     "dorvane_spectrum_ratio": (I32, [DOUBLES, _AXIS, DOUBLES, _AXIS, I32, DOUBLES, I32]),
+    "dorvane_qualify_default_limits": (None, [ctypes.POINTER(QualifyLimits)]),
+    "dorvane_qualify_band_position": (I32, [DOUBLES, _AXIS, F64, F64, F64, DOUBLES, DOUBLES]),
+    "dorvane_qualify_resolution": (I32, [DOUBLES, _AXIS, F64, F64, F64, DOUBLES, DOUBLES, DOUBLES]),
+    "dorvane_qualify_line_noise": (I32, [DOUBLES, _AXIS, F64, F64, I32, ctypes.POINTER(LineNoise)]),
+    "dorvane_qualify_line_departure": (I32, [DOUBLES, _AXIS, F64, F64, DOUBLES, DOUBLES]),
+    "dorvane_qualify_level": (I32, [DOUBLES, _AXIS, F64, F64, DOUBLES]),
+    "dorvane_qualify_burst": (I32, [DOUBLES, I32, DOUBLES]),
+    "dorvane_qualify_spread": (I32, [DOUBLES, I32, DOUBLES, DOUBLES]),
+    "dorvane_spectrum_nominal_resolution": (I32, [I32, I32, _OPTIONS, DOUBLES]),
     "dorvane_spectra_error_text": (ctypes.c_char_p, [I32]),
 }
 
