@@ -215,11 +215,12 @@ typedef struct dorvane_qualify_limits {
   double resolution_coarsest; /**< cm-1: the coarsest nominal resolution that can separate 1583 from 1589: 2 */
   double noise_low[DORVANE_QUALIFY_NOISE_RANGES];  /**< cm-1: 2000, 1000 */
   double noise_high[DORVANE_QUALIFY_NOISE_RANGES]; /**< cm-1: 2200, 1100 */
-  double noise_rms_most;          /**< %T: 0.1 */
-  double noise_peak_to_peak_most; /**< %T: 0.5 */
-  double departure_low;           /**< cm-1: where the 100 % line's largest departure is sought, from 600 */
+  double noise_rms_most;          /**< %T: 0.75 */
+  double noise_peak_to_peak_most; /**< %T: 5 */
+  double departure_low;           /**< cm-1: where the 100 % line's largest departure is sought, from 700 */
   double departure_high;          /**< cm-1: to 4000 */
   double departure_most;          /**< %T: 2 */
+  double departure_stretch;       /**< cm-1: the line is taken as the means of stretches this wide: 20 */
   double energy_wavenumbers[DORVANE_QUALIFY_ENERGY_POINTS]; /**< cm-1: 4400, 2500, 1000 */
   double energy_half_width;       /**< cm-1 either side of each over which the level is averaged: 10 */
   double energy_least_share;      /**< of the reference's figures: 0.7 */
@@ -265,10 +266,13 @@ typedef struct dorvane_line_noise {
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_noise(const double* transmittance,
     const dorvane_spectrum_axis* axis, double low, double high, int32_t stride, dorvane_line_noise* noise);
 
-/** The 100 % line's largest departure from 100 %T between low and high cm-1: *departure in %T with
- * its sign (below 100: negative), *wavenumber where it lies (may be NULL). */
+/** The 100 % line's largest departure from 100 %T between low and high cm-1: the line taken as the
+ * means of its points over consecutive stretches `stretch` cm-1 wide (above 0; one point at least)
+ * from low up, so that the line's bend counts and not its noise's peaks; *departure in %T with its
+ * sign (below 100: negative), *wavenumber the middle of the stretch where it lies (may be NULL). */
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_departure(const double* transmittance,
-    const dorvane_spectrum_axis* axis, double low, double high, double* departure, double* wavenumber);
+    const dorvane_spectrum_axis* axis, double low, double high, double stretch, double* departure,
+    double* wavenumber);
 
 /** A single-beam spectrum's level at `wavenumber`: the mean of its points within ± half_width cm-1
  * (above 0). */

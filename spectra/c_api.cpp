@@ -208,6 +208,7 @@ DORVANE_SPECTRA_API void DORVANE_SPECTRA_CALL dorvane_qualify_default_limits(dor
   limits->departure_low = d.departureLow;
   limits->departure_high = d.departureHigh;
   limits->departure_most = d.departureMost;
+  limits->departure_stretch = d.departureStretch;
   copyInto(d.energyWavenumbers, limits->energy_wavenumbers);
   limits->energy_half_width = d.energyHalfWidth;
   limits->energy_least_share = d.energyLeastShare;
@@ -261,12 +262,12 @@ DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_noise(cons
 }
 
 DORVANE_SPECTRA_API int32_t DORVANE_SPECTRA_CALL dorvane_qualify_line_departure(const double* transmittance,
-    const dorvane_spectrum_axis* c, double low, double high, double* departure, double* wavenumber) {
+    const dorvane_spectrum_axis* c, double low, double high, double stretch, double* departure, double* wavenumber) {
   if (departure == nullptr) return DORVANE_SPECTRA_ERROR_NULL_POINTER;
   Axis axis;
   if (const int32_t result = spectrumFromC(transmittance, c, axis); result != DORVANE_SPECTRA_OK) return result;
   LineDeparture found{};
-  const Error error = lineDeparture({transmittance, axis.points}, axis, low, high, found);
+  const Error error = lineDeparture({transmittance, axis.points}, axis, low, high, stretch, found);
   if (error != Error::None) return static_cast<int32_t>(error);
   *departure = found.departure;
   if (wavenumber != nullptr) *wavenumber = found.wavenumber;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace dorvane::spectra {
 namespace {
@@ -51,6 +52,52 @@ Error pointsWithin(const Axis& axis, std::size_t values, double low, double high
   return Error::None;
 }
 
+namespace {
+
+// A band's core reaches half way up its depth; a parabola needs a few more points than it has
+// coefficients to average the noise.
+constexpr double kCoreShare = 0.5;
+constexpr std::size_t kLeastCorePoints = 5;
+
+// The band's core: the points about its lowest one, k, that lie in the lower half of its depth below
+// `shoulder`. Returns the offset from k, in points, of the vertex of the parabola fitted to them by
+// least squares, which places the band with the noise of all of them, where the parabola through
+// three points moves with the noise of each (by tenths of a cm-1 at a bench's usual noise). None
+// when the core has fewer than five points or the fit has no minimum inside it.
+std::optional<double> coreVertexOffset(std::span<const double> values, const PointRange& range, std::size_t k,
+                                       double shoulder) {
+  const double ceiling = values[k] + kCoreShare * (shoulder - values[k]);
+  std::size_t first = k, last = k;
+  while (first > range.begin && std::isfinite(values[first - 1]) && values[first - 1] <= ceiling) --first;
+  while (last + 1 < range.end && std::isfinite(values[last + 1]) && values[last + 1] <= ceiling) ++last;
+  if (last - first + 1 < kLeastCorePoints) return std::nullopt;
+  // Sums of x^n and x^n y, x counted in points from k: the normal equations of y = a + b x + c x^2.
+  double s[5] = {}, t[3] = {};
+  for (std::size_t i = first; i <= last; ++i) {
+    const double x = static_cast<double>(i) - static_cast<double>(k), y = values[i];
+    double power = 1;
+    for (int n = 0; n < 5; ++n, power *= x) {
+      s[n] += power;
+      if (n < 3) t[n] += power * y;
+    }
+  }
+  const auto determinant = [](double a, double b, double c, double d, double e, double f, double g, double h, double i) {
+    return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+  };
+  const double whole = determinant(s[0], s[1], s[2], s[1], s[2], s[3], s[2], s[3], s[4]);
+  if (whole == 0) return std::nullopt;
+  const double b = determinant(s[0], t[0], s[2], s[1], t[1], s[3], s[2], t[2], s[4]) / whole;
+  const double c = determinant(s[0], s[1], t[0], s[1], s[2], t[1], s[2], s[3], t[2]) / whole;
+  if (!(c > 0)) return std::nullopt;
+  const double offset = -b / (2 * c);
+  const double lowest = static_cast<double>(first) - static_cast<double>(k);
+  const double highest = static_cast<double>(last) - static_cast<double>(k);
+  if (!(offset >= lowest && offset <= highest)) return std::nullopt;
+  return offset;
+}
+
+}  // namespace
+
 Error bandPosition(std::span<const double> transmittance, const Axis& axis, double listed, double window,
                    double leastDepth, BandMinimum& band) {
   if (!std::isfinite(listed) || !finitePositive(window) || !std::isfinite(leastDepth) || leastDepth < 0)
@@ -67,9 +114,12 @@ Error bandPosition(std::span<const double> transmittance, const Axis& axis, doub
   const double leftHighest = highestOf(transmittance, range.begin, k);
   const double rightHighest = highestOf(transmittance, k + 1, range.end);
   if (!(100 * (leftHighest - v) >= leastDepth) || !(100 * (rightHighest - v) >= leastDepth)) return Error::NoBand;
-  // parabolaVertex leaves the point as it is when a neighbour is missing.
+  // The %T at the band is the parabola's through its lowest point and neighbours: the core's parabola
+  // places the band well but runs above a sharp minimum. parabolaVertex leaves the point as it is
+  // when a neighbour is missing.
   const Vertex vertex = parabolaVertex(transmittance[k - 1], v, transmittance[k + 1]);
-  band = {axis.at(k) + vertex.offset * axis.step, 100 * vertex.value};
+  const std::optional<double> core = coreVertexOffset(transmittance, range, k, std::min(leftHighest, rightHighest));
+  band = {axis.at(k) + core.value_or(vertex.offset) * axis.step, 100 * vertex.value};
   return Error::None;
 }
 
@@ -126,16 +176,31 @@ Error lineNoise(std::span<const double> transmittance, const Axis& axis, double 
   return Error::None;
 }
 
-Error lineDeparture(std::span<const double> transmittance, const Axis& axis, double low, double high,
+Error lineDeparture(std::span<const double> transmittance, const Axis& axis, double low, double high, double stretch,
                     LineDeparture& result) {
+  if (!finitePositive(stretch)) return Error::BadOption;
   PointRange range;
   if (const Error error = pointsWithin(axis, transmittance.size(), low, high, 1, range); error != Error::None)
     return error;
-  const std::size_t farthest =
-      pick(transmittance, range, [](double a, double b) { return std::abs(a - 1) > std::abs(b - 1); });
-  if (farthest == kNone) return Error::OutOfRange;
-  result = {100 * (transmittance[farthest] - 1), axis.at(farthest)};
-  return Error::None;
+  const std::size_t width = std::max<std::size_t>(1, static_cast<std::size_t>(std::min(stretch / axis.step, 1e12)));
+  bool found = false;
+  for (std::size_t begin = range.begin; begin < range.end; begin += std::min(width, range.end - begin)) {
+    const std::size_t end = begin + std::min(width, range.end - begin);
+    double sum = 0;
+    std::size_t present = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+      if (!std::isfinite(transmittance[i])) continue;
+      sum += transmittance[i];
+      ++present;
+    }
+    if (present == 0) continue;
+    const double departure = 100 * (sum / static_cast<double>(present) - 1);
+    if (!found || std::abs(departure) > std::abs(result.departure)) {
+      result = {departure, (axis.at(begin) + axis.at(end - 1)) / 2};
+      found = true;
+    }
+  }
+  return found ? Error::None : Error::OutOfRange;
 }
 
 Error levelAt(std::span<const double> singleBeam, const Axis& axis, double wavenumber, double halfWidth, double& level) {

@@ -31,6 +31,7 @@ struct QualifyLimits {
   double noiseRmsMost, noisePeakToPeakMost;              // %T
   double departureLow, departureHigh;                    // cm-1
   double departureMost;                                  // %T
+  double departureStretch;                               // cm-1
   std::array<double, kEnergyPoints> energyWavenumbers;   // cm-1
   double energyHalfWidth;                                // cm-1
   double energyLeastShare;                               // of the reference
@@ -63,11 +64,12 @@ inline constexpr QualifyLimits kDefaultQualifyLimits{
     .resolutionCoarsest = 2,
     .noiseLow = {2000, 1000},
     .noiseHigh = {2200, 1100},
-    .noiseRmsMost = 0.1,
-    .noisePeakToPeakMost = 0.5,
-    .departureLow = 600,
+    .noiseRmsMost = 0.75,
+    .noisePeakToPeakMost = 5,
+    .departureLow = 700,
     .departureHigh = 4000,
     .departureMost = 2,
+    .departureStretch = 20,
     .energyWavenumbers = {4400, 2500, 1000},
     .energyHalfWidth = 10,
     .energyLeastShare = 0.7,
@@ -119,7 +121,9 @@ struct LineDeparture {
   double departure;   // %T from 100, negative below
   double wavenumber;  // cm-1
 };
-Error lineDeparture(std::span<const double> transmittance, const Axis& axis, double low, double high,
+// The means of the line over consecutive stretches `stretch` cm-1 wide (one point at least) from low
+// up: the one farthest from 100 %T, and the middle of its stretch.
+Error lineDeparture(std::span<const double> transmittance, const Axis& axis, double low, double high, double stretch,
                     LineDeparture& result);
 
 // The mean of a single beam's points within wavenumber ± halfWidth.

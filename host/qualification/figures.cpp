@@ -204,9 +204,9 @@ void hundredPercentLine(const SpectrumRecord& line, const dorvane_qualify_limits
     figures.history.push_back({"noise peak to peak " + name, "%T", peak, std::nullopt, limits.noise_peak_to_peak_most});
   }
   double departure = 0, at = 0;
-  Json entry{{"low", limits.departure_low}, {"high", limits.departure_high}};
+  Json entry{{"low", limits.departure_low}, {"high", limits.departure_high}, {"stretch", limits.departure_stretch}};
   const std::int32_t result = dorvane_qualify_line_departure(line.values.data(), &axis, limits.departure_low, limits.departure_high,
-                                                             &departure, &at);
+                                                             limits.departure_stretch, &departure, &at);
   if (result != DORVANE_SPECTRA_OK) {
     const std::string why = std::string("cannot be measured: ") + dorvane_spectra_error_text(result);
     entry.update(Json{{"value", nullptr}, {"most", limits.departure_most}, {"passed", false}, {"failure", why}});

@@ -77,17 +77,22 @@ const std::vector<Key>& keys() {
        "as noise_low"},
       {"noise_rms_most", [](L& l) { return std::span<double>(&l.noise_rms_most, 1); }, 0, 100,
        "%T: the largest RMS noise of the 100 % line in each range",
-       "ours: several times what a healthy bench shows at the default scans and points"},
+       "ours: between two and three times what the virtual bench's healthy detector shows at the default 64 scans "
+       "and the best resolution (0.15 and 0.29 %T); the noise grows as the square root of the points over the scans, "
+       "so set it from your own bench's healthy figures at your settings"},
       {"noise_peak_to_peak_most", [](L& l) { return std::span<double>(&l.noise_peak_to_peak_most, 1); }, 0, 100,
-       "%T: the largest peak-to-peak noise in each range", "ours: five times the RMS limit, as Gaussian noise's "
-                                                            "peak to peak over a few hundred points is"},
+       "%T: the largest peak-to-peak noise in each range", "ours: about seven times the RMS limit, as Gaussian "
+                                                            "noise's peak to peak over several hundred points is"},
       {"departure_low", [](L& l) { return std::span<double>(&l.departure_low, 1); }, 0, 8000,
-       "cm-1: where the 100 % line's largest departure is sought from", "ours: the bench's useful range"},
+       "cm-1: where the 100 % line's largest departure is sought from", "ours: the bench's useful range, above the low end where its light is too weak for a ratio"},
       {"departure_high", [](L& l) { return std::span<double>(&l.departure_high, 1); }, 0, 8000,
        "cm-1: and to", "ours: the bench's useful range"},
       {"departure_most", [](L& l) { return std::span<double>(&l.departure_most, 1); }, 0, 100,
        "%T: the largest departure of the 100 % line from 100 %T",
        "ours: two backgrounds a minute apart stay within it on a bench that has warmed up"},
+      {"departure_stretch", [](L& l) { return std::span<double>(&l.departure_stretch, 1); }, 0.01, 1000,
+       "cm-1: the line is taken as its means over stretches this wide when its departure is sought",
+       "ours: wide enough that the noise's peaks average out, narrow enough to keep the line's bends"},
       {"energy_wavenumbers", [](L& l) { return all(l.energy_wavenumbers); }, 400, 8000,
        "cm-1: where the single beam's level is taken",
        "ours: 4400 cm-1 falls first when the interferometer loses alignment or the source cools, 2500 cm-1 is the "
@@ -112,7 +117,7 @@ const std::vector<Key>& keys() {
 constexpr std::int32_t kMostSamples = 100;
 constexpr std::int32_t kMostScans = 65535;
 constexpr const char* kPointsSource = "the bench's best: the most points the driver holds";
-constexpr const char* kScansSource = "ours: enough for the 100 % line's noise to sit well inside its limit";
+constexpr const char* kScansSource = "ours: enough for the 100 % line's noise and the bands' positions to sit well inside their limits";
 constexpr const char* kSamplesSource = "ours: five, as repeatability checks commonly take";
 
 std::optional<double> parseNumber(std::string_view text) {

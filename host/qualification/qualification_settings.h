@@ -16,11 +16,11 @@ namespace dorvane::host::qualification {
 struct QualificationSettings {
   std::string path;  // the file they were read from; empty: the defaults
   std::optional<std::int32_t> points;  // none: the bench's best
-  std::int32_t scans = 16;
+  std::int32_t scans = 64;
   dorvane_qualify_limits limits{};
 };
 
-// The defaults: the spectra library's limits, the bench's best points, 16 scans.
+// The defaults: the spectra library's limits, the bench's best points, 64 scans.
 QualificationSettings defaultSettings();
 
 // Reads `path`. Throws HostFailure (usage) with one line naming the file, the line and the key for

@@ -44,7 +44,7 @@ class QualifyLimits(ctypes.Structure):
                 ("resolution_least", F64 * QUALIFY_RESOLUTION_PAIRS), ("resolution_coarsest", F64),
                 ("noise_low", F64 * QUALIFY_NOISE_RANGES), ("noise_high", F64 * QUALIFY_NOISE_RANGES),
                 ("noise_rms_most", F64), ("noise_peak_to_peak_most", F64), ("departure_low", F64),
-                ("departure_high", F64), ("departure_most", F64), ("energy_wavenumbers", F64 * QUALIFY_ENERGY_POINTS),
+                ("departure_high", F64), ("departure_most", F64), ("departure_stretch", F64), ("energy_wavenumbers", F64 * QUALIFY_ENERGY_POINTS),
                 ("energy_half_width", F64), ("energy_least_share", F64), ("repeat_samples", I32),
                 ("repeat_position_most", F64), ("repeat_bands", F64 * QUALIFY_REPEAT_BANDS),
                 ("repeat_percent_most", F64)]
@@ -97,7 +97,7 @@ SPECTRA_SIGNATURES = {
     "dorvane_qualify_band_position": (I32, [DOUBLES, _AXIS, F64, F64, F64, DOUBLES, DOUBLES]),
     "dorvane_qualify_resolution": (I32, [DOUBLES, _AXIS, F64, F64, F64, DOUBLES, DOUBLES, DOUBLES]),
     "dorvane_qualify_line_noise": (I32, [DOUBLES, _AXIS, F64, F64, I32, ctypes.POINTER(LineNoise)]),
-    "dorvane_qualify_line_departure": (I32, [DOUBLES, _AXIS, F64, F64, DOUBLES, DOUBLES]),
+    "dorvane_qualify_line_departure": (I32, [DOUBLES, _AXIS, F64, F64, F64, DOUBLES, DOUBLES]),
     "dorvane_qualify_level": (I32, [DOUBLES, _AXIS, F64, F64, DOUBLES]),
     "dorvane_qualify_burst": (I32, [DOUBLES, I32, DOUBLES]),
     "dorvane_qualify_spread": (I32, [DOUBLES, I32, DOUBLES, DOUBLES]),

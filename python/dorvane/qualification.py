@@ -122,12 +122,15 @@ def line_noise(wavenumbers, transmittance, low, high, stride=1):
     return LineNoise(noise.mean, noise.rms, noise.peak_to_peak, noise.difference_rms, noise.points)
 
 
-def line_departure(wavenumbers, transmittance, low, high):
-    """A 100 % line's largest departure from 100 %T between low and high cm-1, with its sign."""
+def line_departure(wavenumbers, transmittance, low, high, stretch=None):
+    """A 100 % line's largest departure from 100 %T between low and high cm-1, with its sign: the line
+    taken as its means over stretches `stretch` cm-1 wide (default: the limits' departure_stretch)."""
+    if stretch is None:
+        stretch = default_limits()["departure_stretch"]
     values, axis, _keep = _spectrum(wavenumbers, transmittance)
     departure, wavenumber = ctypes.c_double(), ctypes.c_double()
     _check("dorvane_qualify_line_departure", _library.spectra.get().dorvane_qualify_line_departure(
-        values, ctypes.byref(axis), low, high, ctypes.byref(departure), ctypes.byref(wavenumber)))
+        values, ctypes.byref(axis), low, high, stretch, ctypes.byref(departure), ctypes.byref(wavenumber)))
     return Departure(departure.value, wavenumber.value)
 
 
