@@ -90,7 +90,7 @@ void wavenumberAccuracy(const SpectrumRecord& film, const dorvane_qualify_limits
     Json entry{{"listed", listed}};
     if (band.position) {
       ++found;
-      const double error = rounded(*band.position, kPositionDecimals) - listed;
+      const double error = rounded(rounded(*band.position, kPositionDecimals) - listed, kPositionDecimals);
       const bool within = std::fabs(error) <= tolerance;
       entry.update(Json{{"found", number(*band.position, kPositionDecimals)}, {"error", number(error, kPositionDecimals)},
                         {"tolerance", tolerance}, {"passed", within}});
@@ -118,7 +118,8 @@ void wavenumberAccuracy(const SpectrumRecord& film, const dorvane_qualify_limits
   figures.tests[std::string("wavenumber_accuracy")] = Json{
       {"passed", passed},
       {"method", "each band is the lowest %T within ±" + numberText(limits.band_window) + " cm-1 of its listed position, "
-                 "placed between the points by the vertex of the parabola through it and its two neighbours"},
+                 "placed between the points by the vertex of the parabola fitted by least squares to the band's core (its "
+                 "points in the lower half of its depth)"},
       {"bands", bands}};
 }
 
@@ -294,7 +295,7 @@ void energy(const SpectrumRecord& singleBeam, const InterferogramRecord& backgro
                                reference ? std::optional(limits.energy_least_share * reference->burst) : std::nullopt, std::nullopt});
   }
   const Json referenceEntry = reference ? Json{{"folder", reference->folder}, {"made", reference->made}, {"self", false}}
-                                        : Json{{"folder", nullptr}, {"made", nullptr}, {"self", true}};
+                                        : Json{{"folder", Json(nullptr)}, {"made", Json(nullptr)}, {"self", true}};
   figures.tests[std::string("energy")] = Json{{"passed", passed}, {"least_share", limits.energy_least_share},
                                               {"reference", referenceEntry}, {"levels", levels}, {"burst", burst}};
 }

@@ -221,7 +221,8 @@ int writeReport(const ReportRun& run, QualificationObserver* observer, bool newR
   report["measured"] = recordTimeText(first);
   report["verdict"] = passed ? "pass" : "fail";
   report["failures"] = figures.failures;
-  report["software"] = Json{{"dorvane", DORVANE_VERSION}};
+  // The host and the spectra library that made the figures are built together from one version.
+  report["software"] = Json{{"host", DORVANE_VERSION}, {"spectra", DORVANE_VERSION}};
   report["bench"] = Json{{"identity", first.benchIdentity}, {"name", benchName(first.benchIdentity)}, {"setup", printableAscii(first.setupText)}};
   report["acquisition"] = Json{{"points", static_cast<std::int64_t>(first.volts.size())},
                                {"scans", first.scans ? Json(*first.scans) : Json(nullptr)},

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <iostream>
 #include <random>
 #include <set>
 #include <string>
@@ -71,7 +70,6 @@ struct Case {
 TEST(Qualification, EachFaultFailsTheTestThatCatchesItAndOnlyPastItsTolerance) {
   const QualificationSettings settings = defaultSettings();
   const Figures healthy = computeFigures(measured({}, settings, 1), settings, std::nullopt);
-  if (getenv("SHOW")) std::cout << healthy.tests.dump(1) << std::endl;
   ASSERT_THAT(healthy.failures, ::testing::IsEmpty());
   EXPECT_TRUE(healthy.tests["energy"]["reference"]["self"].get<bool>());
   const Reference reference{"healthy", "", healthy.nominalResolution, healthy.levels, healthy.burst};
