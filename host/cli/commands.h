@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -123,6 +124,8 @@ struct DemoArguments {
   live::LiveViewOptions live;
   // --series: the filling gas cell, its time constant, the time between files and their number.
   bool series = false;
+  // --qualify: the bench qualified healthy, then with its interferometer's mirror tilted.
+  bool qualify = false;
   double fillTime = 20, every = 2;
   std::int32_t files = 30;
 };
@@ -147,6 +150,25 @@ struct QualifyArguments {
 };
 // The exit status: 0 every test passed, 1 a test failed, 2 and up the qualification could not run.
 int runQualify(QualifyArguments& arguments);
+
+// A qualification's course on the live view, its files numbered on after `before` files of the run
+// (the demo qualifies twice on one view).
+class LiveQualification final : public qualification::QualificationObserver {
+ public:
+  LiveQualification(live::LiveRun& run, std::int32_t before);
+  ~LiveQualification() override;
+  AcquireObserver* acquisition(std::int32_t offset) override;
+  void files(std::int32_t count) override;
+  void step(const std::string& step) override;
+  void background(const InterferogramRecord& record, const std::string& path) override;
+  void verdict(const std::string& test, bool passed, const std::string& detail) override;
+  void qualified(bool passed, const std::string& report) override;
+
+ private:
+  live::LiveRun& run_;
+  std::int32_t before_;
+  std::vector<std::unique_ptr<AcquireObserver>> observers_;
+};
 
 struct PlotArguments {
   std::vector<std::string> files;  // the host's interferogram or spectrum files, CSV or JCAMP-DX

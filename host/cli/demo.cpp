@@ -20,6 +20,10 @@
 #include "host/files/plot.h"
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"
+#include "host/files/qualification_history.h"
+#include "host/qualification/figures.h"
+#include "host/qualification/qualification_settings.h"
+#include "host/qualification/qualify.h"
 #include "host/live/numbered_observer.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
@@ -288,21 +292,85 @@ void runSeriesDemo(const DemoArguments& arguments, live::LiveRun* live) {
   reportSeries(arguments, folder, band, cellFile.rows);
 }
 
+// ---- the qualification: the bench qualified healthy, then with its mirror tilted out of line ------
+
+constexpr const char* kQualificationFolder = "qualification";
+// The fault the aged bench shows: enough tilt that a lab would call the bench out of alignment.
+const std::vector<std::string> kAgedBench{"--misalignment", "40"};
+
+// The newest run in `folder`: runs are named after the moment they began.
+std::string newestRun(const std::filesystem::path& folder) {
+  std::string newest;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_directory() && name.starts_with("qualification-") && name > fileName(newest)) newest = entry.path().string();
+  }
+  return newest;
+}
+
+// One qualification on a virtual bench of its own; its exit status.
+int qualifyOn(const DemoArguments& arguments, const DemoSample& sample, qualification::QualifyOptions& options) {
+  DemoBench demo = startDemoBench(arguments, sample);
+  options.ini = demo.ini;
+  const int status = qualification::qualify(options);
+  demo.bench->stop();
+  return status;
+}
+
+int runQualifyDemo(const DemoArguments& arguments, live::LiveRun* live) {
+  const std::filesystem::path folder = std::filesystem::absolute(arguments.folder) / kQualificationFolder;
+  constexpr std::int32_t kQualifyBaud = 115200;
+  qualification::QualifyOptions options;
+  options.folder = folder.string();
+  std::optional<LiveQualification> healthyView, agedView;
+  if (live) options.observer = &healthyView.emplace(*live, 0);
+  // The healthy bench is its own reference: an earlier demo's runs in the folder do not count.
+  options.newReference = true;
+  std::cout << "qualifying a healthy virtual bench, then the same bench with its mirror tilted 40 µrad" << std::endl;
+  const int healthy = qualifyOn(arguments, {{"--sample", "polystyrene"}, "a polystyrene film on a healthy bench", 16384, kQualifyBaud}, options);
+  const std::string healthyRun = newestRun(folder);
+
+  std::vector<std::string> agedArguments{"--sample", "polystyrene"};
+  agedArguments.insert(agedArguments.end(), kAgedBench.begin(), kAgedBench.end());
+  options.newReference = false;
+  options.reference = healthyRun;
+  if (live) options.observer = &agedView.emplace(*live, 2 + qualification::defaultSettings().limits.repeat_samples);
+  const int aged = qualifyOn(arguments, {agedArguments, "a polystyrene film on the bench with its mirror tilted 40 µrad", 16384, kQualifyBaud}, options);
+  const std::string agedRun = newestRun(folder);
+
+  std::cout << "\nthe healthy bench:  " << (healthy == qualification::kQualified ? "PASSED" : "did not pass") << "  "
+            << (std::filesystem::path(healthyRun) / "qualification.html").string() << "\n"
+            << "the tilted mirror:  " << (aged == qualification::kNotQualified ? "FAILED" : "did not fail") << "  "
+            << (std::filesystem::path(agedRun) / "qualification.html").string() << "\n"
+            << "the bench's history: " << (folder / kQualificationHistoryName).string() << "\n"
+            << "again on any bench: dorvane qualify --folder FOLDER (docs/qualification.md)" << std::endl;
+  return healthy == qualification::kQualified && aged == qualification::kNotQualified ? 0 : kExitFailure;
+}
+
 }  // namespace
 
 int runDemo(DemoArguments& arguments) {
+  if (arguments.series && arguments.qualify) throw HostFailure("--series and --qualify are two demos: give one", kExitUsage);
   if (arguments.series) checkSeriesOptions(arguments);
   catchStopRequests();
-  // The demo's run on view: its absorbance over the range it draws.
-  const std::string shown = arguments.series ? (std::filesystem::path(arguments.folder) / kSeriesFolder).string() : arguments.folder;
-  live::LiveSession live(arguments.live, shown, demoProcessing());
+  // The demo's run on view: its absorbance over the range it draws, or the qualification's film.
+  const std::filesystem::path folder(arguments.folder);
+  const std::string shown = arguments.series    ? (folder / kSeriesFolder).string()
+                            : arguments.qualify ? (folder / kQualificationFolder).string()
+                                                : arguments.folder;
+  live::LiveSession live(arguments.live, shown, arguments.qualify ? qualification::qualificationProcessing() : demoProcessing());
+  int verdicts = 0;
   const int status = live.perform([&] {
-    if (arguments.series) {
+    if (arguments.qualify) {
+      verdicts = runQualifyDemo(arguments, live.run());
+    } else if (arguments.series) {
       runSeriesDemo(arguments, live.run());
     } else {
       runFilmDemo(arguments, live.run());
     }
   });
+  if (status == 0 && verdicts != 0) return verdicts;
   return live.run() ? status : afterBenchCalls(status);
 }
 

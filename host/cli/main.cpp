@@ -316,6 +316,9 @@ void addDemoCommand(CommandLine& line) {
   command->add_flag("--series", arguments.series,
                     "a gas cell filling with CO2 instead: a file every few seconds, the 2349 cm-1 band followed, and "
                     "the time constant of its rise fitted (in FOLDER/series)");
+  command->add_flag("--qualify", arguments.qualify,
+                    "a performance qualification instead: the healthy virtual bench passes, then the same bench with "
+                    "its interferometer's mirror tilted 40 µrad fails (in FOLDER/qualification)");
   addNumber(command, "--fill-time", arguments.fillTime, "with --series: the cell's time constant, seconds",
             {.low = 0, .high = kLongestFillTime, .aboveLow = true, .unit = "seconds", .note = " (the virtual bench's bound)"})
       ->capture_default_str();

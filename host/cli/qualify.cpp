@@ -8,6 +8,7 @@
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"
 #include "host/live/numbered_observer.h"
+#include "host/live/live_run.h"
 #include "host/qualification/figures.h"
 #include "host/qualification/qualification_settings.h"
 #include "host/qualification/qualify.h"
@@ -16,29 +17,21 @@
 #include "host/text/text.h"
 
 namespace dorvane::host::cli {
-namespace {
 
-// The qualification's course on the live view: each acquisition's files numbered on from the last.
-class LiveQualification final : public qualification::QualificationObserver {
- public:
-  explicit LiveQualification(live::LiveRun& run) : run_(run) {}
+LiveQualification::LiveQualification(live::LiveRun& run, std::int32_t before) : run_(run), before_(before) {}
+LiveQualification::~LiveQualification() = default;
 
-  AcquireObserver* acquisition(std::int32_t offset) override {
-    observers_.push_back(std::make_unique<live::NumberedObserver>(&run_, offset));
-    return observers_.back().get();
-  }
-  void files(std::int32_t count) override { run_.expectFiles(count); }
-  void step(const std::string& step) override { run_.qualifying(step); }
-  void background(const InterferogramRecord& record, const std::string& path) override { run_.setBackground(record, path); }
-  void verdict(const std::string& test, bool passed, const std::string& detail) override { run_.verdict(test, passed, detail); }
-  void qualified(bool passed, const std::string& report) override { run_.qualified(passed, report); }
-
- private:
-  live::LiveRun& run_;
-  std::vector<std::unique_ptr<live::NumberedObserver>> observers_;
-};
-
-}  // namespace
+AcquireObserver* LiveQualification::acquisition(std::int32_t offset) {
+  observers_.push_back(std::make_unique<live::NumberedObserver>(&run_, before_ + offset));
+  return observers_.back().get();
+}
+void LiveQualification::files(std::int32_t count) { run_.expectFiles(before_ + count); }
+void LiveQualification::step(const std::string& step) { run_.qualifying(step); }
+void LiveQualification::background(const InterferogramRecord& record, const std::string& path) { run_.setBackground(record, path); }
+void LiveQualification::verdict(const std::string& test, bool passed, const std::string& detail) {
+  run_.verdict(test, passed, detail);
+}
+void LiveQualification::qualified(bool passed, const std::string& report) { run_.qualified(passed, report); }
 
 int runQualify(QualifyArguments& arguments) {
   if (!arguments.writeSettings.empty()) {
@@ -51,7 +44,7 @@ int runQualify(QualifyArguments& arguments) {
   qualification::QualifyOptions& options = arguments.qualify;
   live::LiveSession live(arguments.live, options.folder, qualification::qualificationProcessing());
   std::optional<LiveQualification> observer;
-  if (live::LiveRun* run = live.run()) options.observer = &observer.emplace(*run);
+  if (live::LiveRun* run = live.run()) options.observer = &observer.emplace(*run, 0);
   int verdict = qualification::kCouldNotQualify;
   const int status = live.perform([&] { verdict = qualification::qualify(options); });
   if (status != 0) return status;
