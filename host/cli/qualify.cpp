@@ -1,5 +1,6 @@
 // dorvane qualify: the bench's performance qualification on the command line, and on the live view
 // with --live.
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -35,6 +36,10 @@ void LiveQualification::qualified(bool passed, const std::string& report) { run_
 
 int runQualify(QualifyArguments& arguments) {
   if (!arguments.writeSettings.empty()) {
+    std::error_code error;
+    if (std::filesystem::exists(arguments.writeSettings, error)) {
+      throw HostFailure(shownPath(arguments.writeSettings) + " exists: give --write-settings a new file (nothing is replaced)", kExitUsage);
+    }
     const std::string text = qualification::settingsText(qualification::defaultSettings());
     const FileSetMember member{arguments.writeSettings, [&text](TemporaryFile& file) { return file.write(text); }};
     if (const std::string failure = writeFileSet({member}, Existing::Keep); !failure.empty()) throw HostFailure(failure, kExitUsage);

@@ -116,7 +116,7 @@ const std::vector<Key>& keys() {
 
 constexpr std::int32_t kMostSamples = 100;
 constexpr std::int32_t kMostScans = 65535;
-constexpr const char* kPointsSource = "the bench's best: the most points the driver holds";
+constexpr const char* kPointsSource = "the bench's best resolution, the most points the driver holds";
 constexpr const char* kScansSource = "ours: enough for the 100 % line's noise and the bands' positions to sit well inside their limits";
 constexpr const char* kSamplesSource = "ours: five, as repeatability checks commonly take";
 
@@ -229,7 +229,7 @@ std::string settingsText(const QualificationSettings& settings) {
           "; Every key may be left out: it then takes the default written here. Lists are comma-separated.\n"
           "; Each comment says what the key is and where its default comes from.\n"
        << "[" << kSection << "]\n"
-       << "; points per interferogram; best: " << kPointsSource << "\n"
+       << "; points per interferogram, or best: " << kPointsSource << "\n"
        << "points=" << (settings.points ? std::to_string(*settings.points) : "best") << "\n"
        << "; scans co-added per interferogram; " << kScansSource << "\n"
        << "scans=" << settings.scans << "\n"
