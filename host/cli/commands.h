@@ -151,6 +151,9 @@ struct QualifyArguments {
 // The exit status: 0 every test passed, 1 a test failed, 2 and up the qualification could not run.
 int runQualify(QualifyArguments& arguments);
 
+// How the live view shows a qualification's spectra: its transmittance over the film's range.
+ProcessingOptions qualificationView();
+
 // A qualification's course on the live view, its files numbered on after `before` files of the run
 // (the demo qualifies twice on one view).
 class LiveQualification final : public qualification::QualificationObserver {

@@ -21,7 +21,6 @@
 #include "host/cli/commands.h"
 #include "host/live/live_view.h"
 #include "host/files/qualification_history.h"
-#include "host/qualification/figures.h"
 #include "host/qualification/qualification_settings.h"
 #include "host/qualification/qualify.h"
 #include "host/live/numbered_observer.h"
@@ -359,7 +358,7 @@ int runDemo(DemoArguments& arguments) {
   const std::string shown = arguments.series    ? (folder / kSeriesFolder).string()
                             : arguments.qualify ? (folder / kQualificationFolder).string()
                                                 : arguments.folder;
-  live::LiveSession live(arguments.live, shown, arguments.qualify ? qualification::qualificationProcessing() : demoProcessing());
+  live::LiveSession live(arguments.live, shown, arguments.qualify ? qualificationView() : demoProcessing());
   int verdicts = 0;
   const int status = live.perform([&] {
     if (arguments.qualify) {

@@ -19,6 +19,12 @@
 
 namespace dorvane::host::cli {
 
+ProcessingOptions qualificationView() {
+  ProcessingOptions processing = qualification::qualificationProcessing();
+  processing.range = demoProcessing().range;  // where a bench's light and the film's bands are
+  return processing;
+}
+
 LiveQualification::LiveQualification(live::LiveRun& run, std::int32_t before) : run_(run), before_(before) {}
 LiveQualification::~LiveQualification() = default;
 
@@ -47,7 +53,7 @@ int runQualify(QualifyArguments& arguments) {
     return 0;
   }
   qualification::QualifyOptions& options = arguments.qualify;
-  live::LiveSession live(arguments.live, options.folder, qualification::qualificationProcessing());
+  live::LiveSession live(arguments.live, options.folder, qualificationView());
   std::optional<LiveQualification> observer;
   if (live::LiveRun* run = live.run()) options.observer = &observer.emplace(*run, 0);
   int verdict = qualification::kCouldNotQualify;
