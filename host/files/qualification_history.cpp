@@ -23,16 +23,6 @@ constexpr std::string_view kTitleEnd = "): a row a run, oldest first";
 constexpr std::string_view kFixedColumns = "made,folder,verdict";
 constexpr std::uintmax_t kLargestHistory = 64ull << 20;  // decades of daily runs
 
-std::vector<std::string_view> fields(std::string_view line) {
-  std::vector<std::string_view> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = line.find(',', start);
-    parts.push_back(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-    if (comma == std::string_view::npos) return parts;
-    start = comma + 1;
-  }
-}
-
 // Names and folders go into a comma-separated row: a comma or a line break in one would make another column.
 std::string cell(std::string_view text) {
   std::string clean = printableAscii(text);
@@ -72,10 +62,10 @@ QualificationHistory readHistory(std::string_view text) {
   history.benchIdentity = static_cast<std::int32_t>(text_reading::integerIn(
       lines, "the bench's identity", line.substr(digits, line.size() - kTitleEnd.size() - digits), 0, INT32_MAX));
   if (!lines.next(line) || !line.starts_with(kFixedColumns)) bad(lines.at() + "the column names made,folder,verdict,... are missing");
-  const std::vector<std::string_view> names = fields(line);
+  const std::vector<std::string_view> names = text_reading::csvFields(line);
   for (std::size_t i = 3; i < names.size(); ++i) history.columns.emplace_back(names[i]);
   while (text_reading::nextCsvRow(lines, line)) {
-    const std::vector<std::string_view> parts = fields(line);
+    const std::vector<std::string_view> parts = text_reading::csvFields(line);
     if (parts.size() != names.size()) {
       bad(lines.at() + std::to_string(parts.size()) + " fields where the header names " + std::to_string(names.size()));
     }

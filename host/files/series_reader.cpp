@@ -17,19 +17,9 @@ using text_reading::quoted;
 constexpr std::uintmax_t kLargestSeriesFile = 512ull << 20;
 constexpr std::string_view kMeasures[] = {" area", " height", " position"};
 
-std::vector<std::string_view> fields(std::string_view line) {
-  std::vector<std::string_view> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = line.find(',', start);
-    parts.push_back(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-    if (comma == std::string_view::npos) return parts;
-    start = comma + 1;
-  }
-}
-
 // "seconds,file,NAME area,NAME height,NAME position,...": the band names, which hold no comma.
 std::vector<TrackedBand> bandsOf(const Lines& lines, std::string_view columns) {
-  const std::vector<std::string_view> names = fields(columns);
+  const std::vector<std::string_view> names = text_reading::csvFields(columns);
   if (names.size() < 5 || names[0] != "seconds" || names[1] != "file" || (names.size() - 2) % 3 != 0) {
     bad(lines.at() + quoted(columns) + " where the column names seconds,file,NAME area,NAME height,NAME position belong");
   }
@@ -81,7 +71,7 @@ SeriesTable readTable(std::string_view text) {
   table.measures.resize(table.bands.size());
   const std::size_t columns = 2 + 3 * table.bands.size();
   while (text_reading::nextCsvRow(lines, line)) {
-    const std::vector<std::string_view> row = fields(line);
+    const std::vector<std::string_view> row = text_reading::csvFields(line);
     if (row.size() < columns) {
       bad(lines.at() + "the row holds " + std::to_string(row.size()) + " fields where " + std::to_string(columns) + " belong");
     }

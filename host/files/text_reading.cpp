@@ -82,6 +82,16 @@ bool Lines::next(std::string_view& line) {
   return true;
 }
 
+std::vector<std::string_view> csvFields(std::string_view line) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = line.find(',', start);
+    parts.push_back(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    if (comma == std::string_view::npos) return parts;
+    start = comma + 1;
+  }
+}
+
 bool nextCsvRow(Lines& lines, std::string_view& line) {
   if (!lines.next(line)) return false;
   if (!line.empty()) return true;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dorvane::host::text_reading {
 
@@ -96,6 +97,9 @@ using TakeLabel = std::function<void(std::string_view name, std::string_view val
 // Reads a CSV file's header: the title on its first line after `start`, each comment line
 // "# name: value" to `take`, then the column names, which must be `columns`. Returns the title.
 std::string readCsvHeader(Lines& lines, std::string_view start, std::string_view columns, const TakeLabel& take);
+// A CSV row's fields, split at every comma (the host's tables quote nothing).
+std::vector<std::string_view> csvFields(std::string_view line);
+
 // The next row of a CSV file's table; false at its end: the end of the file, or a blank line after
 // which only blank lines come (BadContent at a line that is not).
 bool nextCsvRow(Lines& lines, std::string_view& line);

@@ -24,9 +24,8 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { CHROMIUM, chromiumOrExit, launchChromium } from './chromium.mjs';
 
-const CHROMIUM = '/usr/bin/chromium';
-const SKIP = 77;
 const URL_LINE = /^http:\/\/127\.0\.0\.1:\d+\/$/;
 // After it, and only after it, one Ctrl-C ends the host: before, the first one stops the run.
 const RUN_OVER_LINE = /^the run is over; the live view stays at http:\/\/127\.0\.0\.1:\d+\/ until Ctrl-C$/;
@@ -44,17 +43,7 @@ if (!hostArg || !benchArg || !outputArg || !libraryArg) {
 // The programs run in their scenario's folder.
 const hostProgram = path.resolve(hostArg);
 const benchProgram = path.resolve(benchArg);
-if (!fs.existsSync(CHROMIUM)) {
-  console.log(`SKIP: no ${CHROMIUM}: install Debian's chromium package to run the live view's browser test`);
-  process.exit(SKIP);
-}
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch {
-  console.error('FAIL: playwright-core is not installed: run npm ci --prefix tests/host/live_view');
-  process.exit(1);
-}
+const chromium = await chromiumOrExit("the live view's browser test");
 
 const output = path.resolve(outputArg);
 fs.mkdirSync(output, { recursive: true });
@@ -501,13 +490,7 @@ const watchdog = setTimeout(() => {
 
 const began = Date.now();
 try {
-  browser = await chromium.launch({
-    executablePath: CHROMIUM,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      `--host-resolver-rules=MAP ${REBIND_NAME} 127.0.0.1`,
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    timeout: PATIENCE_MS,
-  });
+  browser = await launchChromium(chromium, PATIENCE_MS, [`--host-resolver-rules=MAP ${REBIND_NAME} 127.0.0.1`]);
   for (const [name, scenario] of [['whole run', wholeRun], ['bench killed', benchKilled], ['demo series', demoSeries],
     ['stand-in host', standInHost], ['qualification', qualificationRun]]) {
     try {

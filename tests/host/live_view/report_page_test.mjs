@@ -14,25 +14,14 @@ import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-const CHROMIUM = '/usr/bin/chromium';
-const SKIP = 77;
+import { chromiumOrExit, launchChromium } from './chromium.mjs';
 
 const [writerArg, outputArg] = process.argv.slice(2);
 if (!writerArg || !outputArg) {
   console.error('usage: node report_page_test.mjs WRITE_SAMPLE_REPORT_PAGE OUTPUT_FOLDER');
   process.exit(2);
 }
-if (!fs.existsSync(CHROMIUM)) {
-  console.log(`SKIP: no ${CHROMIUM}: install Debian's chromium package to run the report page's browser test`);
-  process.exit(SKIP);
-}
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch {
-  console.error('FAIL: playwright-core is not installed: run npm ci --prefix tests/host/live_view');
-  process.exit(1);
-}
+const chromium = await chromiumOrExit("the report page's browser test");
 
 const failures = [];
 const fail = (line) => {
@@ -60,12 +49,7 @@ function keep(name, bytes) {
 
 let browser = null;
 try {
-  browser = await chromium.launch({
-    executablePath: CHROMIUM,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-    timeout: 120000,
-  });
+  browser = await launchChromium(chromium, 120000);
   const context = await browser.newContext({ viewport: { width: 1100, height: 900 } });
   const page = await context.newPage();
   page.on('pageerror', (error) => fail(`script error: ${error.message}`));
