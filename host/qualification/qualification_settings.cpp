@@ -168,7 +168,10 @@ void readList(const std::string& path, const platform::ProfileEntry& entry, cons
 
 std::string listText(std::span<const double> values) {
   std::string text;
-  for (const double value : values) text += (text.empty() ? "" : ",") + numberText(value);
+  for (const double value : values) {
+    if (!text.empty()) text += ',';
+    appendNumber(text, value);
+  }
   return text;
 }
 
