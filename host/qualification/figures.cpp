@@ -123,6 +123,14 @@ void wavenumberAccuracy(const SpectrumRecord& film, const dorvane_qualify_limits
       {"bands", bands}};
 }
 
+// The %T at the point of `wavenumber`, which the library found at a point of the spectrum's axis.
+double percentAt(const SpectrumRecord& film, double wavenumber) {
+  const dorvane_spectrum_axis axis = axisOf(film);
+  const double k = std::round((wavenumber - axis.first_wavenumber) / axis.wavenumber_step);
+  if (!(k >= 0 && k < static_cast<double>(film.values.size()))) return std::numeric_limits<double>::quiet_NaN();
+  return 100 * film.values[static_cast<std::size_t>(k)];
+}
+
 void resolution(const SpectrumRecord& film, const dorvane_qualify_limits& limits, double nominal, Figures& figures) {
   constexpr const char* kTest = "resolution";
   const dorvane_spectrum_axis axis = axisOf(film);
@@ -152,6 +160,8 @@ void resolution(const SpectrumRecord& film, const dorvane_qualify_limits& limits
       const double rounded_difference = rounded(difference, kPercentDecimals);
       const bool above = rounded_difference > least;
       entry.update(Json{{"maximum_at", number(maximumAt, kPositionDecimals)}, {"minimum_at", number(minimumAt, kPositionDecimals)},
+                        {"maximum", number(percentAt(film, maximumAt), kPercentDecimals)},
+                        {"minimum", number(percentAt(film, minimumAt), kPercentDecimals)},
                         {"difference", rounded_difference}, {"least", least}, {"passed", above}});
       if (!above && resolvable) {
         fail(figures, kTest, "%T at the maximum near " + cm(high) + " less at the minimum near " + cm(low) + " is " +
