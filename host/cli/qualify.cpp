@@ -12,6 +12,7 @@
 #include "host/qualification/qualification_settings.h"
 #include "host/qualification/qualify.h"
 #include "host/files/whole_file.h"
+#include "host/os/file_system.h"
 #include "host/os/host_failure.h"
 #include "host/text/text.h"
 
@@ -44,7 +45,14 @@ int runQualify(QualifyArguments& arguments) {
   if (!arguments.writeSettings.empty()) {
     const std::string text = qualification::settingsText(qualification::defaultSettings());
     const FileSetMember member{arguments.writeSettings, [&text](TemporaryFile& file) { return file.write(text); }};
-    if (const std::string failure = writeFileSet({member}, Existing::Keep); !failure.empty()) throw HostFailure(failure, kExitUsage);
+    if (const std::string failure = writeFileSet({member}, Existing::Keep); !failure.empty()) {
+      // The set's own reason points to --overwrite, which this command has not: a lab's edited
+      // settings are never replaced.
+      if (failure == cannotWrite(arguments.writeSettings, kFileExists)) {
+        throw HostFailure(cannotWrite(arguments.writeSettings, "the file exists: give --write-settings a new file's name"), kExitUsage);
+      }
+      throw HostFailure(failure, kExitUsage);
+    }
     std::cout << "the qualification's settings with their defaults: " << shownPath(arguments.writeSettings) << std::endl;
     return 0;
   }
