@@ -23,6 +23,7 @@
 #include "host/files/file_text.h"
 #include "host/os/host_failure.h"
 #include "host/os/host_os.h"
+#include "host/qualification/qualification_settings.h"
 #include "host/text/text.h"
 
 namespace {
@@ -395,8 +396,9 @@ void addQualifyCommand(CommandLine& line) {
                                                                    "from into FILE, and do nothing else");
   addNumber(command, "--points", qualify.points, "points per interferogram (default: the bench's best)",
             {.low = 1, .high = kLargestPointsRequest});
-  addNumber(command, "--scans", qualify.scans, "scans per interferogram (default: the settings', 16)", {.low = 1, .high = kMostScans});
-  addNumber(command, "--samples", qualify.samples, "film measurements for the repeatability (default: the settings', 5)",
+  addNumber(command, "--scans", qualify.scans, "scans per interferogram (default: the settings', " + std::to_string(qualification::defaultSettings().scans) + ")", {.low = 1, .high = kMostScans});
+  addNumber(command, "--samples", qualify.samples, "film measurements for the repeatability (default: the settings', " +
+                std::to_string(qualification::defaultSettings().limits.repeat_samples) + ")",
             {.low = 2, .high = 100});
   command->add_option("--reference", qualify.reference, "the earlier run's folder whose energy this run is compared with "
                                                         "(default: the bench's first run in the history)");

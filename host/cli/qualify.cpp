@@ -1,6 +1,5 @@
 // dorvane qualify: the bench's performance qualification on the command line, and on the live view
 // with --live.
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -14,6 +13,7 @@
 #include "host/qualification/qualification_settings.h"
 #include "host/qualification/qualify.h"
 #include "host/files/whole_file.h"
+#include "host/os/file_system.h"
 #include "host/os/host_failure.h"
 #include "host/text/text.h"
 
@@ -42,13 +42,16 @@ void LiveQualification::qualified(bool passed, const std::string& report) { run_
 
 int runQualify(QualifyArguments& arguments) {
   if (!arguments.writeSettings.empty()) {
-    std::error_code error;
-    if (std::filesystem::exists(arguments.writeSettings, error)) {
-      throw HostFailure(shownPath(arguments.writeSettings) + " exists: give --write-settings a new file (nothing is replaced)", kExitUsage);
-    }
     const std::string text = qualification::settingsText(qualification::defaultSettings());
     const FileSetMember member{arguments.writeSettings, [&text](TemporaryFile& file) { return file.write(text); }};
-    if (const std::string failure = writeFileSet({member}, Existing::Keep); !failure.empty()) throw HostFailure(failure, kExitUsage);
+    if (const std::string failure = writeFileSet({member}, Existing::Keep); !failure.empty()) {
+      // The set's own reason points to --overwrite, which this command has not: a lab's edited
+      // settings are never replaced.
+      if (failure == cannotWrite(arguments.writeSettings, kFileExists)) {
+        throw HostFailure(cannotWrite(arguments.writeSettings, "the file exists: give --write-settings a new file's name"), kExitUsage);
+      }
+      throw HostFailure(failure, kExitUsage);
+    }
     std::cout << "the qualification's settings with their defaults: " << shownPath(arguments.writeSettings) << std::endl;
     return 0;
   }

@@ -57,6 +57,13 @@ std::string makeRunFolder(const std::string& parent, const std::string& kind) {
   throw HostFailure("cannot find a free name for the run's folder in " + shownPath(parent), kExitUsage);
 }
 
+// A run that ends before its first file leaves no empty folder among the user's runs; one with files
+// keeps them (fs::remove takes only an empty folder).
+void removeIfEmpty(const std::string& folder) {
+  std::error_code kept;
+  fs::remove(folder, kept);
+}
+
 // The reference's energy figures, from its report; refused when they were measured otherwise.
 Reference readReference(const std::string& folder, double resolution) {
   const std::string path = (fs::path(folder) / kReportName).string();
@@ -96,17 +103,13 @@ std::optional<Reference> chooseReference(const QualifyOptions& options, const st
 
 // A bench without a shuttle: the user moves the film, told at the terminal.
 void askToMove(const std::string& what) {
-  if (!stdinIsTerminal()) {
-    throw HostFailure("the bench has no shuttle and nobody is at a terminal to move the film: run dorvane qualify at a "
-                      "terminal, or give the interferograms with --backgrounds and --samples", kExitUsage);
-  }
   std::cout << what << ", then press Enter (Ctrl-C stops)" << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer) || stopRequested()) throw stoppedBy("; nothing was measured after it");
 }
 
-void placeFilm(std::optional<bool> shuttle, bool inBeam) {
-  if (shuttle.value_or(false)) {
+void placeFilm(bool shuttle, bool inBeam) {
+  if (shuttle) {
     moveShuttle(inBeam ? 1 : 2, inBeam ? "the film in the beam, for the samples" : "the open beam, for the backgrounds");
     if (stopRequested()) throw stoppedBy("; the port is closed");
   } else {
@@ -125,12 +128,22 @@ AcquireOptions acquisitionFor(const std::string& folder, const QualificationSett
   return acquisition;
 }
 
-void acquireOnBench(const QualifyOptions& options, const QualificationSettings& settings, const CheckedSettings& checked,
-                    std::int32_t points, const std::string& folder) {
-  QualificationObserver* observer = options.observer;
-  const std::int32_t samples = settings.limits.repeat_samples;
+// Whether the bench carries a shuttle (the bench open); one that has none needs someone at a terminal
+// to move the film, refused before the run's folder is made when nobody is.
+bool shuttleOrSomeoneToMoveTheFilm() {
   const std::optional<bool> shuttle = benchHasShuttle();
   if (!shuttle) throw HostFailure("the bench could not be asked whether it has a shuttle: is it on and connected?", kCouldNotQualify);
+  if (!*shuttle && !stdinIsTerminal()) {
+    throw HostFailure("the bench has no shuttle and nobody is at a terminal to move the film: run dorvane qualify at a "
+                      "terminal, or give the interferograms with --backgrounds and --samples-from", kExitUsage);
+  }
+  return *shuttle;
+}
+
+void acquireOnBench(const QualifyOptions& options, const QualificationSettings& settings, const CheckedSettings& checked,
+                    std::int32_t points, bool shuttle, const std::string& folder) {
+  QualificationObserver* observer = options.observer;
+  const std::int32_t samples = settings.limits.repeat_samples;
   if (observer) observer->files(2 + samples);
 
   AcquireOptions acquisition = acquisitionFor(folder, settings, checked, points);
@@ -174,14 +187,17 @@ std::string copyInto(const std::string& folder, const std::string& source, const
   return target;
 }
 
-void copyFiles(const QualifyOptions& options, const std::string& folder) {
+// The files given instead of the bench, each read: refused before the run's folder is made.
+void checkFiles(const QualifyOptions& options) {
   if (options.backgroundFiles.size() != 2) {
     throw HostFailure("--backgrounds takes two interferograms, taken one after the other with the film out of the beam", kExitUsage);
   }
-  if (options.sampleFiles.size() < 2) throw HostFailure("--samples takes at least two interferograms of the film", kExitUsage);
-  // Each is read first: a file that is no interferogram is refused before anything is copied.
+  if (options.sampleFiles.size() < 2) throw HostFailure("--samples-from takes at least two interferograms of the film", kExitUsage);
   for (const std::string& path : options.backgroundFiles) readForSpectrum(path, "the background ", qualificationProcessing());
   for (const std::string& path : options.sampleFiles) readForSpectrum(path, "the sample ", qualificationProcessing());
+}
+
+void copyFiles(const QualifyOptions& options, const std::string& folder) {
   for (std::size_t i = 0; i < options.backgroundFiles.size(); ++i) {
     copyInto(folder, options.backgroundFiles[i], kBackgroundPrefix, static_cast<std::int32_t>(i + 1));
   }
@@ -211,7 +227,9 @@ int qualifyRun(const QualifyOptions& options) {
   std::optional<CheckedSettings> checked;
   std::int32_t points = 0;
   double resolution = 0;
+  bool shuttle = false;
   if (fromFiles) {
+    checkFiles(options);
     checkHistoryBench(history, benchIdentityOfFiles(options), historyPath);
     const InterferogramRecord first = readForSpectrum(options.sampleFiles.empty() ? options.backgroundFiles.front() : options.sampleFiles.front(),
                                                       "the sample ", qualificationProcessing());
@@ -231,15 +249,21 @@ int qualifyRun(const QualifyOptions& options) {
     }
     const OpenBench bench(*checked);
     checkHistoryBench(history, bench.identity(), historyPath);
+    shuttle = shuttleOrSomeoneToMoveTheFilm();
   }
   const std::optional<Reference> reference = chooseReference(options, history, resolution);
 
   const std::string folder = makeRunFolder(options.folder, "qualification");
   std::cout << "qualifying into " << shownPath(folder) << std::endl;
-  if (fromFiles) {
-    copyFiles(options, folder);
-  } else {
-    acquireOnBench(options, settings, *checked, points, folder);
+  try {
+    if (fromFiles) {
+      copyFiles(options, folder);
+    } else {
+      acquireOnBench(options, settings, *checked, points, shuttle, folder);
+    }
+  } catch (const HostFailure&) {
+    removeIfEmpty(folder);
+    throw;
   }
   if (options.observer) options.observer->step("computing the tests");
   const ReportRun run{folder, settings, reference, history, historyPath, ""};
@@ -278,7 +302,12 @@ int remake(const QualifyOptions& options) {
   const std::string folder = makeRunFolder(options.from, "remade");
   std::cout << "remaking the report of " << shownPath(options.from) << " from its raw files into " << shownPath(folder) << std::endl;
   const ReportRun run{folder, settings, reference, history, historyPath, options.from};
-  return writeReport(run, options.observer, false);
+  try {
+    return writeReport(run, options.observer, false);
+  } catch (const HostFailure&) {
+    removeIfEmpty(folder);
+    throw;
+  }
 }
 
 }  // namespace

@@ -20,7 +20,10 @@
 #include <tuple>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "bench/retrieval.h"
+#include "host/files/file_digest.h"
 #include "platform/clock.h"
 #include "runtime/log_file.h"
 #include "sim/instrument.h"
@@ -530,6 +533,216 @@ TEST_F(HostOnBench, ViewServesTheFoldersInterferogramsAndThoseSavedLater) {
   view.send(SIGINT);
   EXPECT_EQ(view.wait(), 130) << view.errors();
   EXPECT_THAT(view.errors(), HasSubstr("dorvane: closing the live view"));
+}
+
+// dorvane qualify as a lab runs it each morning from a script: the film in the shuttle, each run into
+// a folder of its own beside the bench's history. The bench sends unpaced: at 115200 baud a run's
+// seven files take 18 s each on the line, past a test's bound; the two 10 s settles stay.
+class HostQualify : public HostOnBench {
+ protected:
+  // A bench switched on anew at the same port, with the film and what ageing has done to it.
+  void restartBench(sim::BenchFaults faults = {}, std::uint32_t devices = sim::kAllDevices, sim::Sample sample = sim::Sample::Polystyrene) {
+    instrument.reset();
+    sim::InstrumentOptions options;
+    options.sample = sample;
+    options.faults = faults;
+    options.deviceMask = devices;
+    startBench(options);
+  }
+
+  // `dorvane COMMAND --ini ... ARGUMENTS` with its stdin not a terminal, as from a script or a timer.
+  std::unique_ptr<ChildProcess> fromScript(const std::string& command, const std::vector<std::string>& arguments) const {
+    std::vector<std::string> words{"-c", "exec \"$0\" \"$@\" </dev/null", DORVANE_HOST, command, "--ini", ini()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return std::make_unique<ChildProcess>("/bin/sh", words, std::vector<std::string>{"DORVANE_COM49=" + pty.slavePath()});
+  }
+
+  std::string ini() const { return scratch.write("qualify.ini", "[Settings]\nport=49\nbaud=115200\nlasersamp=2\n"); }
+};
+
+// The folders in `parent` whose names start with `kind`, oldest first.
+std::vector<fs::path> runFolders(const fs::path& parent, const std::string& kind = "qualification-") {
+  std::vector<fs::path> folders;
+  if (!fs::exists(parent)) return folders;
+  for (const auto& entry : fs::directory_iterator(parent)) {
+    if (entry.is_directory() && entry.path().filename().string().starts_with(kind)) folders.push_back(entry.path());
+  }
+  std::sort(folders.begin(), folders.end());
+  return folders;
+}
+
+// The history's rows: its lines after the title and the column names.
+std::size_t historyRows(const fs::path& parent) {
+  std::istringstream lines(readWholeFile(parent / "qualification-history.csv"));
+  std::size_t count = 0;
+  for (std::string line; std::getline(lines, line);) count += !line.empty();
+  return count < 2 ? 0 : count - 2;
+}
+
+// A report's text without the line that says when it was made.
+std::string withoutMade(const std::string& report) {
+  std::istringstream lines(report);
+  std::string kept;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("  \"made\": ")) kept += line + "\n";
+  }
+  return kept;
+}
+
+// A healthy run watched on the live view passes and files every raw file with its digest; --from
+// remakes its figures byte for byte; the same bench with its laser aged 1000 ppm fails the
+// wavenumber check against it, the failure named on stderr and the run added to the history.
+TEST_F(HostQualify, AHealthyBenchPassesAndTheSameBenchAgedFailsAgainstIt) {
+  restartBench();
+  const fs::path runs = scratch.path() / "runs";
+  auto healthy = fromScript("qualify", {"--folder", runs.string(), "--live", "0"});
+  std::string url;
+  for (std::string line; url.empty() && !(line = healthy->readLine(kPatienceMs)).empty();) {
+    if (line.starts_with("http://127.0.0.1:")) url = line;
+  }
+  ASSERT_FALSE(url.empty()) << healthy->output() << healthy->errors();
+  ASSERT_TRUE(healthy->readUntilLineWith("the run is over; the live view stays at", kPatienceMs)) << healthy->output() << healthy->errors();
+  const auto [listing, listingStatus] = fetched(url + "run.json");
+  EXPECT_EQ(listingStatus, "200");
+  const nlohmann::json live = nlohmann::json::parse(listing, nullptr, false);
+  ASSERT_TRUE(live.is_object()) << listing;
+  EXPECT_EQ(live["qualification"]["verdict"], "pass") << listing;
+  EXPECT_EQ(live["qualification"]["tests"].size(), 5u) << listing;
+  healthy->send(SIGINT);
+  ASSERT_EQ(healthy->wait(), 0) << healthy->output() << healthy->errors();
+  EXPECT_THAT(healthy->output(), HasSubstr("\nPASSED: every test within its limits\n"));
+
+  std::vector<fs::path> folders = runFolders(runs);
+  ASSERT_EQ(folders.size(), 1u);
+  const fs::path first = folders[0];
+  for (const std::string stem : {"background-001", "background-002", "sample-001", "sample-005"}) {
+    EXPECT_EQ(csvValues((first / (stem + ".csv")).string()), jcampValues((first / (stem + ".jdx")).string())) << stem;
+  }
+  for (const char* name : {"sample-001-transmittance.csv", "sample-001-transmittance.jdx", "hundred-percent-line.csv",
+                           "qualification.html"}) {
+    EXPECT_TRUE(fs::is_regular_file(first / name)) << name;
+  }
+  const std::string firstReport = readWholeFile(first / "qualification.json");
+  const nlohmann::json report = nlohmann::json::parse(firstReport);
+  EXPECT_EQ(report["verdict"], "pass");
+  ASSERT_EQ(report["files"].size(), 2u * (2 + 5)) << "every raw file, CSV and JCAMP-DX";
+  for (const nlohmann::json& file : report["files"]) {
+    EXPECT_EQ(file["sha256"], host::sha256Hex(readWholeFile(first / file["name"].get<std::string>()))) << file["name"];
+  }
+  EXPECT_EQ(historyRows(runs), 1u);
+  EXPECT_THAT(leftovers(first), ::testing::IsEmpty());
+
+  auto remade = fromScript("qualify", {"--from", first.string()});
+  ASSERT_EQ(remade->wait(), 0) << remade->errors();
+  const std::vector<fs::path> remakes = runFolders(first, "remade-");
+  ASSERT_EQ(remakes.size(), 1u);
+  EXPECT_EQ(withoutMade(readWholeFile(remakes[0] / "qualification.json")), withoutMade(firstReport));
+  EXPECT_EQ(historyRows(runs), 1u) << "a remade report is no new run";
+  // A report moved away from its raw files cannot be remade, and leaves no empty folder trying.
+  const fs::path moved = scratch.path() / "moved";
+  fs::create_directories(moved);
+  fs::copy_file(first / "qualification.json", moved / "qualification.json");
+  auto orphan = fromScript("qualify", {"--from", moved.string()});
+  EXPECT_EQ(orphan->wait(), 2);
+  EXPECT_THAT(orphan->errors(), HasSubstr("holds 0 backgrounds and 0 samples"));
+  EXPECT_THAT(runFolders(moved, "remade-"), ::testing::IsEmpty());
+
+  sim::BenchFaults aged;
+  aged.laserErrorPpm = 1000;  // 3 cm-1 at 3060 cm-1, twice its tolerance
+  restartBench(aged);
+  auto agedRun = fromScript("qualify", {"--folder", runs.string()});
+  ASSERT_EQ(agedRun->wait(), 1) << agedRun->output() << agedRun->errors();
+  EXPECT_THAT(agedRun->output(), HasSubstr("\nFAILED: "));
+  EXPECT_THAT(agedRun->errors(), HasSubstr("dorvane: FAILED wavenumber accuracy: the band at 3060.0 cm-1 was found at 3056.9"));
+  EXPECT_EQ(historyRows(runs), 2u);
+  folders = runFolders(runs);
+  ASSERT_EQ(folders.size(), 2u);
+  const nlohmann::json second = nlohmann::json::parse(readWholeFile(folders[1] / "qualification.json"));
+  EXPECT_EQ(second["verdict"], "fail");
+  EXPECT_EQ(second["tests"]["energy"]["reference"]["folder"], first.filename().string());
+}
+
+// What cannot make a sound run is refused with one line and exit 2 before the film moves or a scan
+// starts, and leaves no run folder behind: the user's folder does not fill with empty runs.
+TEST_F(HostQualify, RefusesBeforeMeasuringAndLeavesNoRunFolder) {
+  restartBench();
+  const auto folderWith = [this](const std::string& name, const std::string& file, const std::string& text) {
+    fs::create_directories(scratch.path() / name);
+    return scratch.write(name + "/" + file, text);
+  };
+  folderWith("foreign", "qualification-history.csv",
+             "# dorvane qualification history of bench family 10 model 61 (identity 655421): a row a run, oldest first\n"
+             "made,folder,verdict\n");
+  folderWith("coarse-reference", "qualification.json",
+             R"({"format": "dorvane qualification 1", "made": "2026-12-01T08:00:00Z", "acquisition": {"nominal_resolution": 7.9},
+                 "tests": {"energy": {"levels": [{"level": 1}, {"level": 1}, {"level": 1}], "burst": {"amplitude": 1}}}})");
+  const std::string unknown = scratch.write("unknown.ini", "[Qualification]\nscans=16\nband_tolerance=2\n");
+  const std::string bad = scratch.write("bad.ini", "[Qualification]\nnoise_rms_most=lots\n");
+  struct Case {
+    std::string folder;
+    std::vector<std::string> arguments;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"foreign", {}, "is the history of bench family 10 model 61 and this is bench family 9 model 60: qualify each bench in a folder of its own (--folder)"},
+      {"a", {"--reference", (scratch.path() / "coarse-reference").string()}, "was measured at a nominal resolution of 7.9 cm-1"},
+      {"b", {"--points", "4096"}, "at 4096 points the spectra's nominal resolution is"},
+      {"c", {"--settings", unknown}, "band_tolerance"},
+      {"d", {"--settings", bad}, "noise_rms_most"},
+  };
+  const auto expectRefused = [this](const Case& refused) {
+    const fs::path folder = scratch.path() / refused.folder;
+    std::vector<std::string> arguments{"--folder", folder.string()};
+    arguments.insert(arguments.end(), refused.arguments.begin(), refused.arguments.end());
+    auto host = fromScript("qualify", arguments);
+    EXPECT_EQ(host->wait(), 2) << refused.says << ": " << host->output() << host->errors();
+    EXPECT_TRUE(isOneLine(host->errors())) << host->errors();
+    EXPECT_THAT(host->errors(), AllOf(StartsWith("dorvane: "), HasSubstr(refused.says)));
+    EXPECT_THAT(host->output(), Not(HasSubstr("moving the shuttle")));
+    EXPECT_THAT(runFolders(folder), ::testing::IsEmpty()) << refused.says;
+  };
+  for (const Case& refused : cases) expectRefused(refused);
+  EXPECT_THAT(instrument->blocks(), ::testing::IsEmpty()) << "nothing measured";
+
+  // A bench without a shuttle needs someone at the terminal to move the film.
+  restartBench({}, sim::kAllDevices & ~(1u << sim::device::shuttle));
+  expectRefused({"e", {}, "the bench has no shuttle and nobody is at a terminal to move the film"});
+  EXPECT_THAT(instrument->blocks(), ::testing::IsEmpty()) << "nothing measured";
+}
+
+// Interferograms given as files: a background given as the samples is a failure that says the
+// film's bands are not there, with its report written, not a crash.
+TEST_F(HostQualify, ABackgroundGivenAsTheSamplesFailsForWantOfTheFilmsBands) {
+  restartBench({}, sim::kAllDevices, sim::Sample::None);
+  const fs::path open = scratch.path() / "open";
+  auto acquired = fromScript("acquire", {"--files", "2", "--scans", "16", "--points", "32768", "--no-plot", "--out", open.string(),
+                                    "--prefix", "open"});
+  ASSERT_EQ(acquired->wait(), 0) << acquired->errors();
+  const std::string a = (open / "open-001.jdx").string(), b = (open / "open-002.jdx").string();
+  const fs::path runs = scratch.path() / "runs";
+  auto host = fromScript("qualify", {"--folder", runs.string(), "--backgrounds", a, b, "--samples-from", a, b});
+  EXPECT_EQ(host->wait(), 1) << host->output() << host->errors();
+  EXPECT_THAT(host->errors(), HasSubstr("none of the film's bands was found"));
+  const std::vector<fs::path> folders = runFolders(runs);
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_TRUE(fs::is_regular_file(folders[0] / "qualification.json"));
+  EXPECT_TRUE(fs::is_regular_file(folders[0] / "qualification.html"));
+  EXPECT_EQ(historyRows(runs), 1u);
+}
+
+// The settings file a lab starts from is the one the docs show, and an existing file is kept.
+TEST(HostQualifySettings, WritesTheDocumentedDefaultsAndKeepsAnExistingFile) {
+  ScratchDirectory scratch;
+  const fs::path written = scratch.path() / "qualification.ini";
+  ChildProcess first(DORVANE_HOST, {"qualify", "--write-settings", written.string()});
+  ASSERT_EQ(first.wait(), 0) << first.errors();
+  EXPECT_EQ(readWholeFile(written), readWholeFile(DORVANE_QUALIFICATION_SETTINGS)) << "docs/qualification.ini is out of date";
+  std::ofstream(written, std::ios::app) << "scans=128\n";
+  const std::string edited = readWholeFile(written);
+  ChildProcess again(DORVANE_HOST, {"qualify", "--write-settings", written.string()});
+  EXPECT_EQ(again.wait(), 2);
+  EXPECT_EQ(again.errors(), "dorvane: cannot write " + written.string() + ": the file exists: give --write-settings a new file's name\n");
+  EXPECT_EQ(readWholeFile(written), edited);
 }
 
 TEST(HostSim, ServesTheVirtualBenchUntilCtrlCAndSaysHowToReachIt) {
