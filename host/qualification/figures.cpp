@@ -77,6 +77,9 @@ FoundPosition findBand(const SpectrumRecord& film, double listed, const dorvane_
   return {position, percent, ""};
 }
 
+// Why a figure the library refused is missing.
+std::string notMeasured(std::int32_t result) { return std::string("cannot be measured: ") + dorvane_spectra_error_text(result); }
+
 void fail(Figures& figures, const std::string& test, const std::string& line) { figures.failures.push_back(test + ": " + line); }
 
 void wavenumberAccuracy(const SpectrumRecord& film, const dorvane_qualify_limits& limits, Figures& figures) {
@@ -151,24 +154,24 @@ void resolution(const SpectrumRecord& film, const dorvane_qualify_limits& limits
     Json entry{{"maximum_near", high}, {"minimum_near", low}};
     const std::string name = numberText(high) + "/" + numberText(low);
     if (result != DORVANE_SPECTRA_OK) {
-      const std::string why = std::string("cannot be measured: ") + dorvane_spectra_error_text(result);
+      const std::string why = notMeasured(result);
       entry.update(Json{{"difference", nullptr}, {"least", least}, {"passed", false}, {"failure", why}});
       fail(figures, kTest, "the pair " + name + " cm-1 " + why);
       passed = false;
       figures.history.push_back({"resolution " + name, "%T", std::nullopt, least, std::nullopt});
     } else {
-      const double rounded_difference = rounded(difference, kPercentDecimals);
-      const bool above = rounded_difference > least;
+      const double measured = rounded(difference, kPercentDecimals);
+      const bool above = measured > least;
       entry.update(Json{{"maximum_at", number(maximumAt, kPositionDecimals)}, {"minimum_at", number(minimumAt, kPositionDecimals)},
                         {"maximum", number(percentAt(film, maximumAt), kPercentDecimals)},
                         {"minimum", number(percentAt(film, minimumAt), kPercentDecimals)},
-                        {"difference", rounded_difference}, {"least", least}, {"passed", above}});
+                        {"difference", measured}, {"least", least}, {"passed", above}});
       if (!above && resolvable) {
         fail(figures, kTest, "%T at the maximum near " + cm(high) + " less at the minimum near " + cm(low) + " is " +
                                  fixed(difference, 2) + ", not more than " + numberText(least));
       }
       passed = passed && above;
-      figures.history.push_back({"resolution " + name, "%T", rounded_difference, least, std::nullopt});
+      figures.history.push_back({"resolution " + name, "%T", measured, least, std::nullopt});
     }
     pairs.push_back(entry);
   }
@@ -190,7 +193,7 @@ void hundredPercentLine(const SpectrumRecord& line, const dorvane_qualify_limits
     dorvane_line_noise noise{};
     const std::int32_t result = dorvane_qualify_line_noise(line.values.data(), &axis, low, high, stride, &noise);
     if (result != DORVANE_SPECTRA_OK) {
-      const std::string why = std::string("cannot be measured: ") + dorvane_spectra_error_text(result);
+      const std::string why = notMeasured(result);
       ranges.push_back(Json{{"low", low}, {"high", high}, {"passed", false}, {"failure", why}});
       fail(figures, kTest, "the noise in " + name + " cm-1 " + why);
       passed = false;
@@ -219,7 +222,7 @@ void hundredPercentLine(const SpectrumRecord& line, const dorvane_qualify_limits
   const std::int32_t result = dorvane_qualify_line_departure(line.values.data(), &axis, limits.departure_low, limits.departure_high,
                                                              limits.departure_stretch, &departure, &at);
   if (result != DORVANE_SPECTRA_OK) {
-    const std::string why = std::string("cannot be measured: ") + dorvane_spectra_error_text(result);
+    const std::string why = notMeasured(result);
     entry.update(Json{{"value", nullptr}, {"most", limits.departure_most}, {"passed", false}, {"failure", why}});
     fail(figures, kTest, "the largest departure from 100 %T " + why);
     passed = false;
@@ -264,7 +267,7 @@ void energy(const SpectrumRecord& singleBeam, const InterferogramRecord& backgro
     double level = 0;
     const std::int32_t result = dorvane_qualify_level(singleBeam.values.data(), &axis, at, limits.energy_half_width, &level);
     if (result != DORVANE_SPECTRA_OK) {
-      const std::string why = std::string("cannot be measured: ") + dorvane_spectra_error_text(result);
+      const std::string why = notMeasured(result);
       levels.push_back(Json{{"wavenumber", at}, {"level", nullptr}, {"passed", false}, {"failure", why}});
       fail(figures, kTest, "the level at " + cm(at) + " " + why);
       passed = false;
@@ -446,9 +449,11 @@ Figures computeFigures(const RawFiles& raw, const QualificationSettings& setting
 
   figures.film = curveOf(spectra.films.front());
   figures.line = curveOf(spectra.line);
-  figures.spectra = spectra.films;
-  figures.spectra.push_back(spectra.line);
-  figures.spectra.push_back(spectra.singleBeam);
+  for (std::size_t i = 0; i < spectra.films.size(); ++i) {
+    figures.spectra.push_back({spectrumStem(raw.sampleNames[i], SpectrumKind::Transmittance), spectra.films[i]});
+  }
+  figures.spectra.push_back({"hundred-percent-line", spectra.line});
+  figures.spectra.push_back({spectrumStem(raw.backgroundNames[0], SpectrumKind::SingleBeam), spectra.singleBeam});
   return figures;
 }
 

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/analysis/processing.h"
@@ -44,7 +45,9 @@ struct Figures {
   Curve film, line;                    // the first sample's %T, the 100 % line's %T
   std::vector<double> levels;          // the first background's single beam at the energy wavenumbers
   double burst = 0;                    // its centre burst, volts peak to peak
-  std::vector<SpectrumRecord> spectra; // each sample's transmittance, the 100 % line, the single beam
+  // Each sample's transmittance, the 100 % line, the first background's single beam, with the stems
+  // of their files' names.
+  std::vector<std::pair<std::string, SpectrumRecord>> spectra;
   std::vector<HistoryFigure> history;
 };
 

@@ -89,14 +89,7 @@ std::string nowText() { return utcTimeText("%Y-%m-%dT%H:%M:%SZ", wallClockMs());
 // The spectra the figures came from, beside the raw files: they are remade, not read, by --from.
 void saveSpectra(const Figures& figures, const std::string& folder) {
   SpectrumSaver saver(Existing::Keep, false);
-  for (const SpectrumRecord& spectrum : figures.spectra) {
-    // "transmittance of sample-001.jdx against background-001.jdx" names its file after its source.
-    std::string source = spectrum.title.substr(spectrum.title.find(" of ") + 4);
-    source = source.substr(0, source.find(' '));
-    std::string stem = spectrumStem(source, spectrum.kind);
-    if (spectrum.title.starts_with("100 % line")) stem = "hundred-percent-line";
-    saver.save(spectrum, folder, stem);
-  }
+  for (const auto& [stem, spectrum] : figures.spectra) saver.save(spectrum, folder, stem);
 }
 
 std::string fixed(double value, int decimals) {
