@@ -61,7 +61,7 @@ struct InstrumentOptions {
   std::uint32_t deviceMask = kAllDevices;
   PointSize pointSize = PointSize::Auto;
   std::uint64_t seed = 1;  // the detector's noise: the same seed gives the same data
-  // What the scans see (sim/source_spectrum.h). The sample is in the beam unless the shuttle has
+  // What the scans see (sim/source_light.h). The sample is in the beam unless the shuttle has
   // moved to position 2, the open beam: at power-on (position 0), at position 1, and always on a
   // bench without a shuttle.
   Sample sample = Sample::None;

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "sim/source_spectrum.h"
+#include "sim/source_light.h"
 
 namespace dorvane::sim {
 
@@ -57,7 +57,7 @@ struct ScanOptics {
 };
 
 // One scan as the converter would read it without noise: the interferogram of the spectrum at the
-// detector (sim/source_spectrum.h) about the converter's midpoint of 32768 counts, its centre
+// detector (sim/source_light.h) about the converter's midpoint of 32768 counts, its centre
 // burst at zpdIndex() reaching about ±20000 counts with the healthy bench's open beam, and a small
 // phase error (0.2 rad, and the burst 0.3 points late) for the host's phase correction to take out.
 // The faults act after that scaling, so a weak source or a misaligned mirror lowers the burst, as

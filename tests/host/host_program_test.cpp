@@ -29,7 +29,7 @@
 #include "sim/instrument.h"
 #include "sim/instrument_data.h"
 #include "sim/pseudo_terminal.h"
-#include "sim/source_spectrum.h"
+#include "sim/source_light.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 #include "tests/host/saved_files.h"

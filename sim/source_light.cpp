@@ -1,5 +1,5 @@
 // The virtual bench's source, optics, air and sample: every line and band it shows, in one place.
-#include "sim/source_spectrum.h"
+#include "sim/source_light.h"
 
 #include <algorithm>
 #include <array>
